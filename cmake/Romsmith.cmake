@@ -1,0 +1,68 @@
+# Helpers shared by every part of the tree.
+
+# The runnable program directory that the build stages.
+set(ROMSMITH_STAGE_DIR ${CMAKE_BINARY_DIR}/romsmith)
+file(MAKE_DIRECTORY ${ROMSMITH_STAGE_DIR})
+
+# romsmith_library(NAME SOURCES... [LIBS ...]): a static core library with its
+# directory's parent on the include path, so code includes "formats/ini.h".
+function(romsmith_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  if(ARG_LIBS)
+    target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+  endif()
+endfunction()
+
+# romsmith_test(NAME SOURCES... [LIBS ...]): a GoogleTest program run by ctest.
+function(romsmith_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_compile_definitions(${name} PRIVATE
+    ROMSMITH_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    ROMSMITH_STAGE_DIR="${ROMSMITH_STAGE_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "ROMSMITH_TEST=1")
+endfunction()
+
+# romsmith_benchmark(NAME SOURCES... [LIBS ...]): a Google Benchmark program
+# (built when the library is installed, never run by ctest).
+function(romsmith_benchmark name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT TARGET benchmark::benchmark)
+    return()
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark benchmark::benchmark_main)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endfunction()
+
+# romsmith_stage_executable(TARGET [SUBDIR dir]): put a program into the
+# program directory.
+function(romsmith_stage_executable target)
+  cmake_parse_arguments(ARG "" "SUBDIR" "" ${ARGN})
+  set_target_properties(${target} PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${ROMSMITH_STAGE_DIR}/${ARG_SUBDIR})
+endfunction()
+
+# romsmith_module(TARGET SUBDIR dir OUTPUT name SOURCES ...): a shared library
+# loaded at run time (driver module, port library), staged without "lib"
+# prefix and with hidden symbols; the sources mark their exports.
+function(romsmith_module target)
+  cmake_parse_arguments(ARG "" "SUBDIR;OUTPUT" "SOURCES;LIBS" ${ARGN})
+  add_library(${target} MODULE ${ARG_SOURCES})
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+  if(ARG_LIBS)
+    target_link_libraries(${target} PRIVATE ${ARG_LIBS})
+  endif()
+  set_target_properties(${target} PROPERTIES
+    PREFIX "" OUTPUT_NAME ${ARG_OUTPUT}
+    C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
+    LIBRARY_OUTPUT_DIRECTORY ${ROMSMITH_STAGE_DIR}/${ARG_SUBDIR})
+  target_link_options(${target} PRIVATE -Wl,--no-undefined)
+endfunction()
