@@ -1,0 +1,33 @@
+// The processor's view of the board: every instruction fetch and data access
+// of the core goes through a Bus. The board fills it with regions (RAM,
+// peripheral space, flash chips); the debug logic may wrap it to watch
+// accesses. Values are as the processor sees them: the bus composes them from
+// memory bytes in the board's byte order.
+#pragma once
+
+#include <cstdint>
+
+namespace simboard {
+
+enum class AccessSize : std::uint8_t { Byte = 1, Half = 2, Word = 4 };
+
+enum class AccessKind : std::uint8_t { InstructionFetch, DataRead, DataWrite };
+
+class Bus {
+ public:
+  virtual ~Bus() = default;
+
+  // A read at a byte address aligned to its size (the core rotates or masks
+  // for unaligned accesses itself). False: nothing answers there, and the
+  // core takes a prefetch abort (fetch) or a data abort (data).
+  virtual bool Read(std::uint32_t address, AccessSize size, AccessKind kind,
+                    std::uint32_t& value) = 0;
+
+  // A write at a byte address aligned to its size; false raises a data abort.
+  virtual bool Write(std::uint32_t address, AccessSize size, std::uint32_t value) = 0;
+
+  // Time moves on by `cycles` core cycles (flash busy timers count these).
+  virtual void Advance(std::uint64_t cycles) { (void)cycles; }
+};
+
+}  // namespace simboard
