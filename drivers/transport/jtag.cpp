@@ -1,0 +1,274 @@
+#include "drivers/transport/jtag.h"
+
+#include <vector>
+
+#include "platform/ticks.h"
+
+namespace drivers {
+namespace {
+
+constexpr int kData = 0;
+constexpr int kStatus = 1;
+constexpr int kControl = 2;
+
+// TDO arrives on status bit 7, which the port inverts.
+constexpr std::uint8_t kTdoBit = 0x80;
+// Harrier: the probe is ready for the next command byte.
+constexpr std::uint8_t kHarrierReady = 0x20;
+
+// Data-register lines of the bit-banged wirings.
+struct PinMap {
+  std::uint8_t tck, tdi, tms;
+};
+
+// How each wiring enables, releases and resets through the control register:
+// enable := (control AND enable_keep) OR enable_set (no read when keep is 0),
+// release := control AND release_keep, reset line = reset_bit.
+struct ControlMap {
+  std::uint8_t enable_keep, enable_set, release_keep, reset_bit;
+};
+
+PinMap Pins(Wiring wiring) {
+  switch (wiring) {
+    case Wiring::Emulator: return {0x01, 0x02, 0x04};
+    case Wiring::Cable:
+    case Wiring::Kestrel: return {0x04, 0x08, 0x02};
+    case Wiring::Harrier: break;
+  }
+  return {0, 0, 0};
+}
+
+ControlMap Control(Wiring wiring) {
+  switch (wiring) {
+    case Wiring::Emulator: return {0xFF, 0x06, 0xF9, 0x01};
+    case Wiring::Cable: return {0xFF, 0x01, 0xFE, 0x02};
+    case Wiring::Kestrel: return {0xFC, 0x01, 0xFC, 0x02};
+    case Wiring::Harrier: return {0x00, 0x02, 0xFD, 0x01};
+  }
+  return {0xFF, 0, 0xFF, 0};
+}
+
+// Stores here keep the delay loop from being optimised away.
+volatile int delay_sink = 0;
+
+}  // namespace
+
+std::uint8_t JtagTransport::ReadRegister(int offset) {
+  ++counters_.port_reads;
+  return port_->Read(static_cast<std::uint16_t>(base_ + offset));
+}
+
+void JtagTransport::WriteRegister(int offset, std::uint8_t value) {
+  ++counters_.port_writes;
+  port_->Write(static_cast<std::uint16_t>(base_ + offset), value);
+}
+
+void JtagTransport::Delay() {
+  if (delay_factor_ == 0) return;
+  ++counters_.delays;
+  for (int outer = 0; outer < delay_factor_ * 100; ++outer) {
+    for (int step = 0; step < 10; ++step) delay_sink = step;
+  }
+}
+
+void JtagTransport::WaitReady() {
+  if (speed_code_ == 0 || probe_lost_) return;
+  const std::uint32_t start = platform::TickCount();
+  while ((ReadRegister(kStatus) & kHarrierReady) == 0) {
+    if (platform::TickCount() - start >= ready_timeout_ms_) {
+      probe_lost_ = true;
+      return;
+    }
+  }
+}
+
+int JtagTransport::ReadTdo() {
+  if (probe_lost_) return 1;
+  return (ReadRegister(kStatus) & kTdoBit) ? 0 : 1;
+}
+
+int JtagTransport::Clock(int tdi, int tms, bool capture) {
+  tdi &= 1;
+  tms &= 1;
+  if (wiring_ == Wiring::Harrier) {
+    toggle_ ^= 1;
+    WaitReady();
+    WriteRegister(kData, static_cast<std::uint8_t>(tdi | (tms << 1) | (toggle_ << 6)));
+    ++counters_.tck_cycles;
+    if (!capture) return -1;
+    WaitReady();
+    return ReadTdo();
+  }
+  const PinMap pins = Pins(wiring_);
+  const bool delays = wiring_ != Wiring::Kestrel;
+  const auto lines = static_cast<std::uint8_t>((tdi ? pins.tdi : 0) | (tms ? pins.tms : 0));
+  if (delays) Delay();
+  WriteRegister(kData, lines);
+  if (delays) Delay();
+  WriteRegister(kData, static_cast<std::uint8_t>(lines | pins.tck));
+  if (delays) Delay();
+  ++counters_.tck_cycles;
+  if (!capture) return -1;  // TCK stays high; the next clock brings it low
+  WriteRegister(kData, lines);
+  if (delays) Delay();
+  return ReadTdo();
+}
+
+void JtagTransport::TripleClock(const int tdi[3], const int tms[3]) {
+  toggle_ ^= 1;
+  WaitReady();
+  std::uint8_t command = 0x80;
+  for (int i = 0; i < 3; ++i) {
+    command = static_cast<std::uint8_t>(command | ((tdi[i] & 1) << (2 * i)) |
+                                        ((tms[i] & 1) << (2 * i + 1)));
+  }
+  WriteRegister(kData, static_cast<std::uint8_t>(command | (toggle_ << 6)));
+  counters_.tck_cycles += 3;
+}
+
+void JtagTransport::ClockRun(const std::uint8_t* tdi, const std::uint8_t* tms, int count) {
+  int i = 0;
+  if (wiring_ == Wiring::Harrier) {
+    for (; i + 3 <= count; i += 3) {
+      const int d[3] = {tdi[i], tdi[i + 1], tdi[i + 2]};
+      const int m[3] = {tms[i], tms[i + 1], tms[i + 2]};
+      TripleClock(d, m);
+    }
+  }
+  for (; i < count; ++i) Clock(tdi[i], tms[i], false);
+}
+
+void JtagTransport::TapReset() {
+  const std::uint8_t tdi[7] = {1, 1, 1, 1, 1, 1, 1};
+  const std::uint8_t tms[7] = {1, 1, 1, 1, 1, 1, 0};
+  ClockRun(tdi, tms, 7);
+}
+
+std::uint32_t JtagTransport::IrScan(std::uint32_t instruction) {
+  // Run-Test/Idle or Update -> Select-DR -> Select-IR -> Capture-IR.
+  const std::uint8_t tdi[3] = {1, 1, 1};
+  const std::uint8_t tms[3] = {1, 1, 0};
+  ClockRun(tdi, tms, 3);
+  std::uint32_t captured = static_cast<std::uint32_t>(Clock(1, 0, true) & 1);  // -> Shift-IR
+  for (int k = 1; k < ir_length_; ++k) {
+    const int bit = Clock(static_cast<int>((instruction >> (k - 1)) & 1), 0, true);
+    captured |= static_cast<std::uint32_t>(bit & 1) << k;
+  }
+  Clock(static_cast<int>((instruction >> (ir_length_ - 1)) & 1), 1, false);  // -> Exit1-IR
+  Clock(1, 1, false);                                                        // -> Update-IR
+  return captured;
+}
+
+void JtagTransport::DrScan(const std::uint8_t* in, std::uint8_t* out, int bits, bool capture) {
+  if (bits <= 0) return;
+  if (!capture) {
+    // Select-DR, Capture-DR, Shift-DR, the bits, Update-DR: all one run.
+    constexpr int kStackRun = 128;
+    std::uint8_t stack_tdi[kStackRun];
+    std::uint8_t stack_tms[kStackRun];
+    std::vector<std::uint8_t> heap_tdi;
+    std::vector<std::uint8_t> heap_tms;
+    std::uint8_t* tdi = stack_tdi;
+    std::uint8_t* tms = stack_tms;
+    if (bits + 4 > kStackRun) {
+      heap_tdi.resize(static_cast<std::size_t>(bits) + 4);
+      heap_tms.resize(static_cast<std::size_t>(bits) + 4);
+      tdi = heap_tdi.data();
+      tms = heap_tms.data();
+    }
+    tdi[0] = 1, tms[0] = 1;
+    tdi[1] = 1, tms[1] = 0;
+    tdi[2] = 1, tms[2] = 0;
+    for (int k = 0; k < bits; ++k) {
+      tdi[3 + k] = in[k] & 1;
+      tms[3 + k] = (k == bits - 1) ? 1 : 0;
+    }
+    tdi[bits + 3] = 1, tms[bits + 3] = 1;
+    ClockRun(tdi, tms, bits + 4);
+    return;
+  }
+  Clock(1, 1, false);  // -> Select-DR-Scan
+  Clock(1, 0, false);  // -> Capture-DR
+  out[0] = static_cast<std::uint8_t>(Clock(1, 0, true) & 1);  // -> Shift-DR
+  for (int k = 0; k < bits - 1; ++k) {
+    out[k + 1] = static_cast<std::uint8_t>(Clock(in[k], 0, true) & 1);
+  }
+  Clock(in[bits - 1], 1, false);  // -> Exit1-DR
+  Clock(1, 1, false);             // -> Update-DR
+}
+
+void JtagTransport::IdleClock() { Clock(1, 0, true); }
+
+bool JtagTransport::PresenceTest(std::uint16_t base) {
+  base_ = base;
+  bool first = false;
+  bool second = false;
+  switch (wiring_) {
+    case Wiring::Cable:
+      return true;
+    case Wiring::Emulator:
+    case Wiring::Harrier: {
+      const std::uint8_t probe_a = wiring_ == Wiring::Emulator ? 0x38 : 0x30;
+      const std::uint8_t probe_b = wiring_ == Wiring::Emulator ? 0xC0 : 0x40;
+      WriteRegister(kData, probe_a);
+      first = (ReadRegister(kStatus) & 0x50) == 0x10;
+      WriteRegister(kData, probe_b);
+      second = (ReadRegister(kStatus) & 0x50) == 0x40;
+      break;
+    }
+    case Wiring::Kestrel:
+      WriteRegister(kData, 0x20);
+      first = (ReadRegister(kStatus) & 0x40) != 0;
+      WriteRegister(kData, 0x00);
+      second = (ReadRegister(kStatus) & 0x40) == 0;
+      break;
+  }
+  WriteRegister(kData, 0);
+  return first && second;
+}
+
+bool JtagTransport::StartUp(std::uint16_t base, std::uint32_t start_tick) {
+  base_ = base;
+  ir_length_ = 4;
+  probe_lost_ = false;
+  const bool present = PresenceTest(base);
+  const ControlMap control = Control(wiring_);
+  std::uint8_t value = control.enable_set;
+  if (wiring_ == Wiring::Harrier) {
+    value = static_cast<std::uint8_t>(speed_code_ + control.enable_set);
+  } else {
+    value = static_cast<std::uint8_t>((ReadRegister(kControl) & control.enable_keep) |
+                                      control.enable_set);
+  }
+  WriteRegister(kControl, value);
+  TapReset();
+  if (present && wiring_ == Wiring::Harrier) {
+    const auto settle = static_cast<std::uint32_t>(speed_code_) * 10;
+    while (platform::TickCount() - start_tick < settle) {
+    }
+  }
+  return present;
+}
+
+void JtagTransport::Release() {
+  const ControlMap control = Control(wiring_);
+  WriteRegister(kControl, static_cast<std::uint8_t>(ReadRegister(kControl) & control.release_keep));
+  WriteRegister(kData, 0);
+}
+
+void JtagTransport::ResetPulse(std::uint32_t hold_ms) {
+  const ControlMap control = Control(wiring_);
+  if (wiring_ == Wiring::Harrier) {
+    WriteRegister(kControl,
+                  static_cast<std::uint8_t>(speed_code_ | control.enable_set | control.reset_bit));
+  } else {
+    WriteRegister(kControl, static_cast<std::uint8_t>(ReadRegister(kControl) | control.reset_bit));
+  }
+  const std::uint32_t start = platform::TickCount();
+  while (platform::TickCount() - start < hold_ms) {
+  }
+  WriteRegister(kControl,
+                static_cast<std::uint8_t>(ReadRegister(kControl) & ~control.reset_bit));
+}
+
+}  // namespace drivers

@@ -1,0 +1,51 @@
+// Byte access to the registers of a PC parallel port: data (base), status
+// (base + 1) and control (base + 2). The modules reach the port only through
+// the port library in the port-driver directory, so a real ppdev port and the
+// virtual board are interchangeable; tests put a recording port in its place.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/shared_library.h"
+
+namespace drivers {
+
+class Port {
+ public:
+  virtual ~Port() = default;
+  virtual std::uint8_t Read(std::uint16_t port) = 0;
+  virtual void Write(std::uint16_t port, std::uint8_t value) = 0;
+};
+
+// The library's file name inside the port-driver directory.
+inline constexpr const char* kPortLibraryName = "portcall.so";
+
+// The port library: exports port_readb(port) -> value in the low byte and
+// port_writeb(port, value), cdecl, 32-bit arguments.
+class PortLibrary final : public Port {
+ public:
+  // Loads `directory` + "portcall.so" (a separator is put between them when
+  // the directory text lacks one). On failure returns null and says why in
+  // `error`.
+  static std::unique_ptr<PortLibrary> Load(const std::string& directory, std::string* error);
+
+  std::uint8_t Read(std::uint16_t port) override;
+  void Write(std::uint16_t port, std::uint8_t value) override;
+
+ private:
+  using ReadFunction = unsigned int (*)(unsigned int);
+  using WriteFunction = void (*)(unsigned int, unsigned int);
+
+  PortLibrary() = default;
+
+  platform::SharedLibrary library_;
+  ReadFunction read_ = nullptr;
+  WriteFunction write_ = nullptr;
+};
+
+// The full path the port library is loaded from.
+std::string PortLibraryPath(const std::string& directory);
+
+}  // namespace drivers
