@@ -1,0 +1,612 @@
+// The core's state machine: register banks, mode switches, exceptions, the
+// fetch/execute loop and the data path to the bus. The instruction sets live in
+// arm_instructions.cpp and thumb_instructions.cpp.
+#include "simboard/arm_core.h"
+
+#include <cstring>
+#include <utility>
+
+#include "simboard/arm_core_internal.h"
+
+namespace simboard {
+
+namespace {
+
+// ARM920T-style main ID: implementer 0x41 (ARM), architecture 2 (v4T),
+// part 0x920, revision 0. A board may set its own.
+constexpr std::uint32_t kDefaultCp15Id = 0x41129200u;
+// Control register at reset: the bits that read as one (3-6) and B from the
+// board's byte order.
+constexpr std::uint32_t kCp15ControlOnes = 0x78u;
+constexpr std::uint32_t kCp15ControlWritable = 0x0000F387u;  // M A C W R S I V RR L4... kept
+
+constexpr std::uint32_t kHighVectorBase = 0xFFFF0000u;
+
+}  // namespace
+
+std::uint32_t ExceptionVectorOffset(Exception exception) {
+  switch (exception) {
+    case Exception::Reset: return 0x00;
+    case Exception::Undefined: return 0x04;
+    case Exception::Swi: return 0x08;
+    case Exception::PrefetchAbort: return 0x0C;
+    case Exception::DataAbort: return 0x10;
+    case Exception::Irq: return 0x18;
+    case Exception::Fiq: return 0x1C;
+  }
+  return 0;
+}
+
+Mode ExceptionMode(Exception exception) {
+  switch (exception) {
+    case Exception::Reset:
+    case Exception::Swi: return Mode::Supervisor;
+    case Exception::Undefined: return Mode::Undefined;
+    case Exception::PrefetchAbort:
+    case Exception::DataAbort: return Mode::Abort;
+    case Exception::Irq: return Mode::Irq;
+    case Exception::Fiq: return Mode::Fiq;
+  }
+  return Mode::Supervisor;
+}
+
+bool IsValidMode(std::uint32_t mode_bits) {
+  switch (mode_bits & psr::kModeMask) {
+    case 0x10: case 0x11: case 0x12: case 0x13: case 0x17: case 0x1B: case 0x1F: return true;
+    default: return false;
+  }
+}
+
+ArmCore::ArmCore(Bus& bus, CoreModel model, ByteOrder order)
+    : bus_(bus), data_bus_(&bus), model_(model), order_(order), cp15_id_(kDefaultCp15Id) {
+  cpsr_ = static_cast<std::uint32_t>(Mode::Supervisor) | psr::kI | psr::kF;
+  Reset();
+}
+
+ArmCore::~ArmCore() = default;
+
+unsigned ArmCore::BankOf(std::uint32_t mode_bits) {
+  switch (mode_bits & psr::kModeMask) {
+    case 0x11: return kBankFiq;
+    case 0x12: return kBankIrq;
+    case 0x13: return kBankSupervisor;
+    case 0x17: return kBankAbort;
+    case 0x1B: return kBankUndefined;
+    default: return kBankUser;  // User, System (and encodings no core should hold)
+  }
+}
+
+// The one place where banks change: store the outgoing mode's banked
+// registers, load the incoming mode's.
+void ArmCore::SwitchMode(std::uint32_t new_mode_bits) {
+  const unsigned old_bank = BankOf(cpsr_);
+  const unsigned new_bank = BankOf(new_mode_bits);
+  cpsr_ = (cpsr_ & ~psr::kModeMask) | (new_mode_bits & psr::kModeMask);
+  if (old_bank == new_bank) return;
+  bank_r13_[old_bank] = r_[13];
+  bank_r14_[old_bank] = r_[14];
+  if (old_bank == kBankFiq) {
+    for (unsigned i = 0; i < 5; ++i) {
+      fiq_r8_r12_[i] = r_[8 + i];
+      r_[8 + i] = user_r8_r12_[i];
+    }
+  } else if (new_bank == kBankFiq) {
+    for (unsigned i = 0; i < 5; ++i) {
+      user_r8_r12_[i] = r_[8 + i];
+      r_[8 + i] = fiq_r8_r12_[i];
+    }
+  }
+  r_[13] = bank_r13_[new_bank];
+  r_[14] = bank_r14_[new_bank];
+}
+
+void ArmCore::WriteCpsr(std::uint32_t value) {
+  value &= psr::kImplemented;
+  SwitchMode(value);
+  cpsr_ = value;
+  UpdatePendingEvents();
+}
+
+void ArmCore::SetCpsr(std::uint32_t value) { WriteCpsr(value); }
+
+void ArmCore::SetThumb(bool thumb) {
+  if (thumb) {
+    cpsr_ |= psr::kT;
+  } else {
+    cpsr_ &= ~psr::kT;
+  }
+}
+
+std::uint32_t ArmCore::Spsr(Mode mode) const {
+  const unsigned bank = BankOf(static_cast<std::uint32_t>(mode));
+  return bank == kBankUser ? 0 : bank_spsr_[bank];
+}
+
+void ArmCore::SetSpsr(Mode mode, std::uint32_t value) {
+  const unsigned bank = BankOf(static_cast<std::uint32_t>(mode));
+  if (bank != kBankUser) bank_spsr_[bank] = value & psr::kImplemented;
+}
+
+std::uint32_t ArmCore::Register(unsigned n) const {
+  n &= 15;
+  return n == 15 ? pc_ : r_[n];
+}
+
+void ArmCore::SetRegister(unsigned n, std::uint32_t value) {
+  n &= 15;
+  if (n == 15) {
+    pc_ = value;
+  } else {
+    r_[n] = value;
+  }
+}
+
+std::uint32_t ArmCore::BankedRegister(Mode mode, unsigned n) const {
+  n &= 15;
+  if (n == 15) return pc_;
+  if (n < 8) return r_[n];
+  const unsigned bank = BankOf(static_cast<std::uint32_t>(mode));
+  const unsigned current = BankOf(cpsr_);
+  if (n < 13) {
+    const bool want_fiq = bank == kBankFiq;
+    const bool in_fiq = current == kBankFiq;
+    if (want_fiq == in_fiq) return r_[n];
+    return want_fiq ? fiq_r8_r12_[n - 8] : user_r8_r12_[n - 8];
+  }
+  if (bank == current) return r_[n];
+  return n == 13 ? bank_r13_[bank] : bank_r14_[bank];
+}
+
+void ArmCore::SetBankedRegister(Mode mode, unsigned n, std::uint32_t value) {
+  n &= 15;
+  if (n == 15) {
+    pc_ = value;
+    return;
+  }
+  if (n < 8) {
+    r_[n] = value;
+    return;
+  }
+  const unsigned bank = BankOf(static_cast<std::uint32_t>(mode));
+  const unsigned current = BankOf(cpsr_);
+  if (n < 13) {
+    const bool want_fiq = bank == kBankFiq;
+    const bool in_fiq = current == kBankFiq;
+    if (want_fiq == in_fiq) {
+      r_[n] = value;
+    } else if (want_fiq) {
+      fiq_r8_r12_[n - 8] = value;
+    } else {
+      user_r8_r12_[n - 8] = value;
+    }
+    return;
+  }
+  if (bank == current) {
+    r_[n] = value;
+  } else if (n == 13) {
+    bank_r13_[bank] = value;
+  } else {
+    bank_r14_[bank] = value;
+  }
+}
+
+std::uint32_t ArmCore::UserRegister(unsigned n) const { return BankedRegister(Mode::User, n); }
+
+void ArmCore::SetUserRegister(unsigned n, std::uint32_t value) {
+  SetBankedRegister(Mode::User, n, value);
+}
+
+void ArmCore::Reset() {
+  const std::uint32_t old_cpsr = cpsr_;
+  SwitchMode(static_cast<std::uint32_t>(Mode::Supervisor));
+  bank_spsr_[kBankSupervisor] = old_cpsr;
+  cpsr_ = static_cast<std::uint32_t>(Mode::Supervisor) | psr::kI | psr::kF;
+  cp15_control_ = kCp15ControlOnes | (order_ == ByteOrder::Big ? cp15::kBigEndian : 0u);
+  cp15_registers_.fill(0);
+  pc_ = VectorBase() + ExceptionVectorOffset(Exception::Reset);
+  exception_pending_ = false;
+  UpdatePendingEvents();
+}
+
+std::uint32_t ArmCore::VectorBase() const {
+  return (model_ == CoreModel::ARM9TDMI && (cp15_control_ & cp15::kHighVectors) != 0)
+             ? kHighVectorBase
+             : 0u;
+}
+
+void ArmCore::SetCp15Control(std::uint32_t value) {
+  // B follows the board's wiring; the bits that read as one stay one.
+  cp15_control_ = (value & kCp15ControlWritable & ~cp15::kBigEndian) | kCp15ControlOnes |
+                  (order_ == ByteOrder::Big ? cp15::kBigEndian : 0u);
+}
+
+void ArmCore::EnterException(Exception exception, std::uint32_t return_address) {
+  const std::uint32_t old_cpsr = cpsr_;
+  const Mode mode = ExceptionMode(exception);
+  SwitchMode(static_cast<std::uint32_t>(mode));
+  bank_spsr_[BankOf(static_cast<std::uint32_t>(mode))] = old_cpsr;
+  r_[14] = return_address;
+  cpsr_ = (cpsr_ & ~psr::kT) | psr::kI;
+  if (exception == Exception::Fiq || exception == Exception::Reset) cpsr_ |= psr::kF;
+  pc_ = VectorBase() + ExceptionVectorOffset(exception);
+  UpdatePendingEvents();
+}
+
+void ArmCore::TakeException(Exception exception) {
+  const bool thumb = Thumb();
+  const std::uint32_t next = pc_ + (thumb ? 2u : 4u);
+  switch (exception) {
+    case Exception::Reset: Reset(); return;
+    case Exception::Undefined:
+    case Exception::Swi: EnterException(exception, next); return;
+    case Exception::PrefetchAbort: EnterException(exception, pc_ + 4); return;
+    case Exception::DataAbort: EnterException(exception, pc_ + 8); return;
+    case Exception::Irq:
+    case Exception::Fiq: EnterException(exception, pc_ + 4); return;
+  }
+}
+
+void ArmCore::SetIrqLine(bool asserted) {
+  irq_line_ = asserted;
+  UpdatePendingEvents();
+}
+
+void ArmCore::SetFiqLine(bool asserted) {
+  fiq_line_ = asserted;
+  UpdatePendingEvents();
+}
+
+void ArmCore::RequestHalt() {
+  halt_request_ = true;
+  UpdatePendingEvents();
+}
+
+void ArmCore::ClearHaltRequest() {
+  halt_request_ = false;
+  UpdatePendingEvents();
+}
+
+void ArmCore::UpdatePendingEvents() {
+  events_pending_ = halt_request_ || (irq_line_ && (cpsr_ & psr::kI) == 0) ||
+                    (fiq_line_ && (cpsr_ & psr::kF) == 0);
+}
+
+void ArmCore::SetDebugObserver(DebugObserver* observer) { observer_ = observer; }
+
+void ArmCore::SetSwiHook(SwiHook hook) { swi_hook_ = std::move(hook); }
+
+void ArmCore::MapFastMemory(std::uint32_t base, std::uint32_t size, std::uint8_t* memory) {
+  if (size == 0 || memory == nullptr) return;
+  fast_.push_back(FastRegion{base, size, memory});
+}
+
+void ArmCore::ClearFastMemory() { fast_.clear(); }
+
+void ArmCore::AttachCoprocessor(unsigned number, Coprocessor* coprocessor) {
+  coprocessors_[number & 15] = coprocessor;
+}
+
+const ArmCore::FastRegion* ArmCore::FindFast(std::uint32_t address, std::uint32_t bytes) const {
+  for (const FastRegion& region : fast_) {
+    const std::uint32_t offset = address - region.base;
+    if (offset < region.size && region.size - offset >= bytes) return &region;
+  }
+  return nullptr;
+}
+
+std::uint32_t ArmCore::LoadFast(const std::uint8_t* p, AccessSize size) const {
+  switch (size) {
+    case AccessSize::Byte: return p[0];
+    case AccessSize::Half:
+      return order_ == ByteOrder::Little ? (p[0] | (p[1] << 8)) : ((p[0] << 8) | p[1]);
+    case AccessSize::Word:
+      if (order_ == ByteOrder::Little) {
+        return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+               (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+      }
+      return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
+             (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
+  }
+  return 0;
+}
+
+void ArmCore::StoreFast(std::uint8_t* p, AccessSize size, std::uint32_t value) const {
+  switch (size) {
+    case AccessSize::Byte: p[0] = static_cast<std::uint8_t>(value); return;
+    case AccessSize::Half:
+      if (order_ == ByteOrder::Little) {
+        p[0] = static_cast<std::uint8_t>(value);
+        p[1] = static_cast<std::uint8_t>(value >> 8);
+      } else {
+        p[0] = static_cast<std::uint8_t>(value >> 8);
+        p[1] = static_cast<std::uint8_t>(value);
+      }
+      return;
+    case AccessSize::Word:
+      if (order_ == ByteOrder::Little) {
+        for (unsigned i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
+      } else {
+        for (unsigned i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+      }
+      return;
+  }
+}
+
+// ARM7TDMI/ARM9TDMI word loads from an address that is not word aligned: the
+// aligned word is rotated so that the addressed byte lands in bits 7:0
+// (little-endian) or bits 31:24 (big-endian).
+std::uint32_t ArmCore::RotateUnaligned(std::uint32_t word, std::uint32_t address) const {
+  const unsigned offset = address & 3;
+  if (offset == 0) return word;
+  const unsigned right = order_ == ByteOrder::Little ? 8 * offset : 32 - 8 * offset;
+  return (word >> right) | (word << (32 - right));
+}
+
+bool ArmCore::ReadData(std::uint32_t address, AccessSize size, std::uint32_t& value) {
+  const std::uint32_t bytes = static_cast<std::uint32_t>(size);
+  address &= ~(bytes - 1);
+  bool ok;
+  if (!injected_) {
+    if (const FastRegion* region = FindFast(address, bytes)) {
+      value = LoadFast(region->memory + (address - region->base), size);
+      ok = true;
+    } else {
+      ok = data_bus_->Read(address, size, AccessKind::DataRead, value);
+    }
+    if (ok && observer_ != nullptr && observer_->AfterDataAccess(address, size, value, false)) {
+      watch_hit_ = true;
+    }
+  } else {
+    ok = data_bus_->Read(address, size, AccessKind::DataRead, value);
+  }
+  if (!ok) {
+    value = 0;
+    exception_pending_ = true;
+    pending_exception_ = Exception::DataAbort;
+  }
+  return ok;
+}
+
+bool ArmCore::WriteData(std::uint32_t address, AccessSize size, std::uint32_t value) {
+  const std::uint32_t bytes = static_cast<std::uint32_t>(size);
+  address &= ~(bytes - 1);
+  if (bytes < 4) value &= (1u << (8 * bytes)) - 1;
+  bool ok;
+  if (!injected_) {
+    if (const FastRegion* region = FindFast(address, bytes)) {
+      StoreFast(region->memory + (address - region->base), size, value);
+      ok = true;
+    } else {
+      ok = data_bus_->Write(address, size, value);
+    }
+    if (ok && observer_ != nullptr && observer_->AfterDataAccess(address, size, value, true)) {
+      watch_hit_ = true;
+    }
+  } else {
+    ok = data_bus_->Write(address, size, value);
+  }
+  if (!ok) {
+    exception_pending_ = true;
+    pending_exception_ = Exception::DataAbort;
+  }
+  return ok;
+}
+
+bool ArmCore::Fetch(std::uint32_t address, bool thumb, std::uint32_t& opcode) {
+  const AccessSize size = thumb ? AccessSize::Half : AccessSize::Word;
+  const std::uint32_t bytes = thumb ? 2u : 4u;
+  if (const FastRegion* region = FindFast(address, bytes)) {
+    opcode = LoadFast(region->memory + (address - region->base), size);
+    return true;
+  }
+  return bus_.Read(address, size, AccessKind::InstructionFetch, opcode);
+}
+
+bool ArmCore::CoprocessorRead(unsigned cp, unsigned op1, unsigned crn, unsigned crm, unsigned op2,
+                              std::uint32_t& value) {
+  if (coprocessors_[cp] != nullptr) return coprocessors_[cp]->Read(op1, crn, crm, op2, value);
+  if (cp != 15 || model_ != CoreModel::ARM9TDMI || op1 != 0) return false;
+  switch (crn) {
+    case 0:
+      if (op2 == 1) {
+        value = 0;  // cache type: no caches modelled
+      } else {
+        value = cp15_id_;  // main ID (also for the reserved opcode2 values)
+      }
+      return true;
+    case 1: value = cp15_control_; return true;
+    case 2: case 3: case 5: case 6: case 13: value = cp15_registers_[crn]; return true;
+    default: return false;
+  }
+}
+
+bool ArmCore::CoprocessorWrite(unsigned cp, unsigned op1, unsigned crn, unsigned crm, unsigned op2,
+                               std::uint32_t value) {
+  if (coprocessors_[cp] != nullptr) return coprocessors_[cp]->Write(op1, crn, crm, op2, value);
+  if (cp != 15 || model_ != CoreModel::ARM9TDMI || op1 != 0) return false;
+  switch (crn) {
+    case 0: return true;  // read-only: writes are ignored
+    case 1: SetCp15Control(value); return true;
+    case 2: case 3: case 5: case 6: case 13: cp15_registers_[crn] = value; return true;
+    case 7: case 8: case 9: case 10: return true;  // cache and TLB maintenance: nothing cached
+    default: return false;
+  }
+}
+
+// Executes the instruction at pc_ whose opcode is known, leaving pc_ at the
+// next instruction and any exception it raised pending.
+void ArmCore::ExecuteCurrent(std::uint32_t opcode, StepResult& result) {
+  pc_written_ = false;
+  exception_pending_ = false;
+  cycles_now_ = 1;
+  if (Thumb()) {
+    r_[15] = pc_ + 4;
+    ThumbInstructions::Execute(*this, opcode);
+  } else {
+    r_[15] = pc_ + 8;
+    ArmInstructions::Execute(*this, opcode);
+  }
+  result.pc_written = pc_written_;
+  result.cycles = cycles_now_;
+}
+
+StepResult ArmCore::StepInternal() {
+  StepResult result;
+  result.address = pc_;
+  if (events_pending_) {
+    if (halt_request_) {
+      result.outcome = StepOutcome::Halted;
+      result.halt = HaltReason::DebugRequest;
+      result.cycles = 0;
+      return result;
+    }
+    if (fiq_line_ && (cpsr_ & psr::kF) == 0) {
+      EnterException(Exception::Fiq, pc_ + 4);
+      result.outcome = StepOutcome::Exception;
+      result.exception = Exception::Fiq;
+      result.exception_taken = true;
+      result.cycles = 3;
+      return result;
+    }
+    if (irq_line_ && (cpsr_ & psr::kI) == 0) {
+      EnterException(Exception::Irq, pc_ + 4);
+      result.outcome = StepOutcome::Exception;
+      result.exception = Exception::Irq;
+      result.exception_taken = true;
+      result.cycles = 3;
+      return result;
+    }
+  }
+  const bool thumb = Thumb();
+  std::uint32_t opcode = 0;
+  if (!Fetch(pc_, thumb, opcode)) {
+    EnterException(Exception::PrefetchAbort, result.address + 4);
+    result.outcome = StepOutcome::Exception;
+    result.exception = Exception::PrefetchAbort;
+    result.exception_taken = true;
+    result.cycles = 3;
+    return result;
+  }
+  result.opcode = opcode;
+  if (observer_ != nullptr && observer_->BeforeInstruction(pc_, opcode, thumb)) {
+    result.outcome = StepOutcome::Halted;
+    result.halt = HaltReason::Breakpoint;
+    result.cycles = 0;
+    return result;
+  }
+  watch_hit_ = false;
+  ExecuteCurrent(opcode, result);
+  ++instructions_;
+  if (!pc_written_) {
+    pc_ += thumb ? 2 : 4;
+  } else {
+    pc_ = Thumb() ? (r_[15] & ~1u) : (r_[15] & ~3u);
+  }
+  if (exception_pending_) {
+    exception_pending_ = false;
+    result.exception = pending_exception_;
+    switch (pending_exception_) {
+      case Exception::DataAbort:
+        result.outcome = StepOutcome::Exception;
+        EnterException(Exception::DataAbort, result.address + 8);
+        result.exception_taken = true;
+        break;
+      case Exception::Undefined:
+        result.outcome = StepOutcome::Undefined;
+        EnterException(Exception::Undefined, result.address + (thumb ? 2 : 4));
+        result.exception_taken = true;
+        break;
+      case Exception::Swi: {
+        result.outcome = StepOutcome::Swi;
+        result.swi_comment = swi_comment_;
+        const SwiAction action =
+            swi_hook_ ? swi_hook_(swi_comment_, thumb) : SwiAction::TakeException;
+        if (action == SwiAction::TakeException) {
+          EnterException(Exception::Swi, result.address + (thumb ? 2 : 4));
+          result.exception_taken = true;
+        } else if (action == SwiAction::Halt) {
+          result.outcome = StepOutcome::Halted;
+          result.halt = HaltReason::SwiHook;
+        }
+        break;
+      }
+      default: break;
+    }
+  }
+  if (watch_hit_ && result.outcome != StepOutcome::Halted) {
+    watch_hit_ = false;
+    result.outcome = StepOutcome::Halted;
+    result.halt = HaltReason::Watchpoint;
+  }
+  return result;
+}
+
+StepResult ArmCore::Step() {
+  StepResult result = StepInternal();
+  cycles_ += result.cycles;
+  if (result.cycles != 0) bus_.Advance(result.cycles);
+  return result;
+}
+
+RunResult ArmCore::Run(std::uint64_t max_instructions, unsigned stop_on_exceptions) {
+  RunResult run;
+  std::uint64_t pending_cycles = 0;
+  while (run.instructions < max_instructions) {
+    StepResult step = StepInternal();
+    pending_cycles += step.cycles;
+    // Time reaches the board before it could matter to the next access that
+    // leaves the fast memory; a batch is flushed every few thousand cycles.
+    if (pending_cycles >= 4096 || step.outcome != StepOutcome::Executed) {
+      cycles_ += pending_cycles;
+      bus_.Advance(pending_cycles);
+      pending_cycles = 0;
+    }
+    if (step.outcome == StepOutcome::Executed || step.outcome == StepOutcome::Swi ||
+        step.outcome == StepOutcome::Undefined ||
+        (step.outcome == StepOutcome::Halted && step.halt != HaltReason::DebugRequest &&
+         step.halt != HaltReason::Breakpoint) ||
+        (step.outcome == StepOutcome::Exception && step.exception == Exception::DataAbort)) {
+      ++run.instructions;
+    }
+    run.last = step;
+    if (step.outcome == StepOutcome::Halted) break;
+    if (step.exception_taken && (stop_on_exceptions & (1u << static_cast<unsigned>(step.exception))))
+      break;
+  }
+  if (pending_cycles != 0) {
+    cycles_ += pending_cycles;
+    bus_.Advance(pending_cycles);
+  }
+  run.limit_reached = run.instructions >= max_instructions && run.last.outcome != StepOutcome::Halted;
+  return run;
+}
+
+StepResult ArmCore::ExecuteInstruction(std::uint32_t opcode, bool thumb, Bus& data_bus) {
+  StepResult result;
+  result.address = pc_;
+  result.opcode = opcode;
+  SetThumb(thumb);
+  Bus* saved_bus = data_bus_;
+  data_bus_ = &data_bus;
+  injected_ = true;
+  ExecuteCurrent(opcode, result);
+  injected_ = false;
+  data_bus_ = saved_bus;
+  if (pc_written_) pc_ = Thumb() ? (r_[15] & ~1u) : (r_[15] & ~3u);
+  if (exception_pending_) {
+    exception_pending_ = false;
+    result.exception = pending_exception_;
+    switch (pending_exception_) {
+      case Exception::Swi:
+        result.outcome = StepOutcome::Swi;
+        result.swi_comment = swi_comment_;
+        break;
+      case Exception::Undefined: result.outcome = StepOutcome::Undefined; break;
+      default: result.outcome = StepOutcome::Exception; break;
+    }
+  }
+  if (result.cycles != 0) data_bus.Advance(result.cycles);
+  return result;
+}
+
+}  // namespace simboard
