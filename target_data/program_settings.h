@@ -1,0 +1,100 @@
+// The program's own settings: "romsmith.ini" in the program directory (the
+// directories, the driver connection, the maintenance switches) and the user
+// options of the per-user profile. Both are read at start and again before
+// every command.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "formats/ini_document.h"
+#include "target_data/profile_store.h"
+
+namespace romsmith {
+
+// Section "Remote" of romsmith.ini: the chosen driver module and connection.
+struct RemoteSettings {
+  std::string device;     // "Device": file name of the driver module
+  std::string comm_type;  // "CommType": "Parallel", "TCPIP", "USB" or empty
+  std::string parallel;   // "Parallel": port text such as "LPT1"
+  std::string ip_addr;    // "IPAddr"
+  std::int32_t speed = 0; // "Speed": index into the driver's speed names
+
+  bool operator==(const RemoteSettings&) const = default;
+};
+
+struct ProgramSettings {
+  // "Directory": both always end in the path separator; a relative value in
+  // the file is taken relative to the program directory, an empty one is the
+  // program directory itself.
+  std::string port_driver_directory;    // "Driver"
+  std::string driver_module_directory;  // "Device"
+  RemoteSettings remote;
+
+  std::int32_t register_check_prompt = 1;  // file "Option" "RegChkPop"
+
+  // "Tevrin": maintenance switches.
+  std::int32_t debug = 0;          // "Debug"
+  std::string debug_file;          // "DebugFile": pattern with a running number
+  std::int32_t encrypt = 0;        // "Encrypt"
+  std::int32_t plain_loaders = 0;  // "NoExeEncrypt"
+  std::uint32_t debug_count = 3;   // "DebugCount"
+
+  // Profile "Option", held in the units the operations use.
+  std::int32_t log_to_file = 0;        // "Log"
+  std::int32_t load_sector_data = 0;   // "LoadSectData"
+  std::int32_t check_id = 1;           // "CheckID"
+  std::int32_t reset_count = 1;        // "ResetCount"
+  std::int32_t time_out_polls = 120;   // "TimeOut" seconds x 10 (100 ms polls)
+  std::int32_t test_ram_bytes = 4096;  // "TestRamSize" KiB x 1024
+  std::int32_t lpc_frequency = 11059;  // "LpcFreq", kHz
+
+  bool operator==(const ProgramSettings&) const = default;
+};
+
+inline constexpr char kSettingsFileName[] = "romsmith.ini";
+inline constexpr char kOptionSection[] = "Option";
+
+// The settings document and the values read from it. The document stays
+// loaded between reads so that saving the "Remote" keys keeps every other
+// line of the file as it was.
+class SettingsStore {
+ public:
+  // Settings of the program directory platform::ProgramDirectory(), user
+  // options from the profile at platform::ProfilePath().
+  SettingsStore();
+  SettingsStore(std::filesystem::path program_directory, std::filesystem::path profile_path);
+
+  // Reads romsmith.ini and the profile. When the file cannot be read:
+  // message box "Can't open romsmith.ini file!" (caption "Error", error
+  // icon), false, and every value keeps what it was.
+  bool Load();
+
+  // Writes the "Remote" keys of values().remote into the loaded document and
+  // saves the file; false when the file could not be written.
+  bool SaveRemoteSettings();
+
+  // Writes the user options of values() to the profile section "Option"
+  // (time-out in seconds, test RAM size in KiB) and saves the profile.
+  bool SaveOptions();
+
+  ProgramSettings& values() { return values_; }
+  const ProgramSettings& values() const { return values_; }
+
+  const std::filesystem::path& settings_path() const { return settings_path_; }
+  const std::filesystem::path& profile_path() const { return profile_path_; }
+  const IniDocument& document() const { return document_; }
+
+ private:
+  std::string DirectoryText(const std::string& value) const;
+
+  std::filesystem::path program_directory_;
+  std::filesystem::path settings_path_;
+  std::filesystem::path profile_path_;
+  IniDocument document_;
+  bool loaded_ = false;
+  ProgramSettings values_;
+};
+
+}  // namespace romsmith
