@@ -159,7 +159,8 @@ std::uint32_t JtagTransport::IrScan(std::uint32_t instruction) {
   return captured;
 }
 
-void JtagTransport::DrScan(const std::uint8_t* in, std::uint8_t* out, int bits, bool capture) {
+void JtagTransport::DrScan(const std::uint8_t* in, std::uint8_t* out, int bits, bool capture,
+                           bool to_idle) {
   if (bits <= 0) return;
   if (!capture) {
     // Select-DR, Capture-DR, Shift-DR, the bits, Update-DR: all one run.
@@ -170,9 +171,9 @@ void JtagTransport::DrScan(const std::uint8_t* in, std::uint8_t* out, int bits, 
     std::vector<std::uint8_t> heap_tms;
     std::uint8_t* tdi = stack_tdi;
     std::uint8_t* tms = stack_tms;
-    if (bits + 4 > kStackRun) {
-      heap_tdi.resize(static_cast<std::size_t>(bits) + 4);
-      heap_tms.resize(static_cast<std::size_t>(bits) + 4);
+    if (bits + 5 > kStackRun) {
+      heap_tdi.resize(static_cast<std::size_t>(bits) + 5);
+      heap_tms.resize(static_cast<std::size_t>(bits) + 5);
       tdi = heap_tdi.data();
       tms = heap_tms.data();
     }
@@ -184,7 +185,8 @@ void JtagTransport::DrScan(const std::uint8_t* in, std::uint8_t* out, int bits, 
       tms[3 + k] = (k == bits - 1) ? 1 : 0;
     }
     tdi[bits + 3] = 1, tms[bits + 3] = 1;
-    ClockRun(tdi, tms, bits + 4);
+    tdi[bits + 4] = 1, tms[bits + 4] = 0;  // Run-Test/Idle, when asked for
+    ClockRun(tdi, tms, bits + (to_idle ? 5 : 4));
     return;
   }
   Clock(1, 1, false);  // -> Select-DR-Scan
@@ -195,6 +197,7 @@ void JtagTransport::DrScan(const std::uint8_t* in, std::uint8_t* out, int bits, 
   }
   Clock(in[bits - 1], 1, false);  // -> Exit1-DR
   Clock(1, 1, false);             // -> Update-DR
+  if (to_idle) Clock(1, 0, false);
 }
 
 void JtagTransport::IdleClock() { Clock(1, 0, true); }

@@ -26,9 +26,15 @@ class Jtag {
   // `capture`, out[0..bits-1] receive the bits leaving the register, the bit
   // nearest TDO first: out[0] is sampled on the clock into Shift-DR and
   // out[k+1] while in[k] goes in; the last shift (TMS = 1) is not sampled.
-  virtual void DrScan(const std::uint8_t* in, std::uint8_t* out, int bits, bool capture) = 0;
-  // One clock TDI = 1, TMS = 0 from an Update state to Run-Test/Idle.
+  // With `to_idle` one more clock (TDI = 1, TMS = 0, nothing sampled) takes
+  // the TAP from Update-DR to Run-Test/Idle.
+  virtual void DrScan(const std::uint8_t* in, std::uint8_t* out, int bits, bool capture,
+                      bool to_idle = false) = 0;
+  // One clock TDI = 1, TMS = 0, sampled, from an Update state to
+  // Run-Test/Idle (lets RESTART take effect).
   virtual void IdleClock() = 0;
+  // Holds the probe's target reset line for `hold_ms`.
+  virtual void ResetPulse(std::uint32_t hold_ms) = 0;
 };
 
 // Counters of the traffic on the port, for benchmarks and tests.
@@ -68,7 +74,8 @@ class JtagTransport final : public Jtag {
 
   void TapReset() override;
   std::uint32_t IrScan(std::uint32_t instruction) override;
-  void DrScan(const std::uint8_t* in, std::uint8_t* out, int bits, bool capture) override;
+  void DrScan(const std::uint8_t* in, std::uint8_t* out, int bits, bool capture,
+              bool to_idle = false) override;
   void IdleClock() override;
 
   // 1 when the probe at `base` answers as its wiring should.
@@ -81,7 +88,7 @@ class JtagTransport final : public Jtag {
   // Clears the enable bits of the control register and the data register.
   void Release();
   // Holds the wiring's target reset line for `hold_ms` (busy wait).
-  void ResetPulse(std::uint32_t hold_ms);
+  void ResetPulse(std::uint32_t hold_ms) override;
 
   const TransportCounters& counters() const { return counters_; }
   void ResetCounters() { counters_ = {}; }

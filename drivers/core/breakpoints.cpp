@@ -1,0 +1,328 @@
+#include "drivers/core/breakpoints.h"
+
+namespace drivers {
+namespace {
+
+const char* const kTooMany = "Warning: too many breakpoints.\n";
+const char* const kSetRunning =
+    "Debug: Can not execute set breakpoint command while CPU is running!\n";
+
+}  // namespace
+
+bool Breakpoints::UnitBusy(int unit, bool* busy) {
+  std::uint32_t control = 0;
+  if (!core_->ReadIce(IceUnitBase(unit) + kIceControlValue, &control)) return false;
+  *busy = (control & kControlEnable) != 0;
+  return true;
+}
+
+int Breakpoints::ChooseUnit(bool busy[2]) {
+  if (!busy[0]) return 0;
+  if (!busy[1]) return 1;
+  return -1;
+}
+
+bool Breakpoints::CoreHalted() {
+  std::uint32_t status = 0;
+  if (!core_->ReadDebugStatus(&status)) return false;
+  if (!(status & kDebugAck)) {
+    state_->messenger.Report("%s", kSetRunning);
+    return false;
+  }
+  return true;
+}
+
+bool Breakpoints::ProgramUnit(int unit, const std::uint32_t values[6], const bool written[6]) {
+  if (!CoreHalted()) return false;
+  for (int r = 0; r < 6; ++r) {
+    if (written[r] && !core_->WriteIce(IceUnitBase(unit) + r, values[r])) return false;
+  }
+  return true;
+}
+
+bool Breakpoints::UnitOff(int unit) {
+  return core_->WriteIce(IceUnitBase(unit) + kIceControlValue, kControlUnitOff);
+}
+
+bool Breakpoints::AnySoftware(const BreakpointSlot* except) const {
+  for (const BreakpointSlot& entry : state_->breakpoints) {
+    if (&entry != except && IsSoftware(entry)) return true;
+  }
+  return false;
+}
+
+bool Breakpoints::ProbeWritable(std::uint32_t address) {
+  const std::uint32_t word = address & ~3u;
+  std::uint32_t original = 0;
+  std::uint32_t back = 0;
+  core_->Load(word, 4, &original);
+  core_->Store(word, 4, 0x55AA55AA);
+  core_->Load(word, 4, &back);
+  if (back != 0x55AA55AA) return false;
+  core_->Store(word, 4, 0xAA55AA55);
+  core_->Load(word, 4, &back);
+  core_->Store(word, 4, original);
+  return back == 0xAA55AA55;
+}
+
+std::uint32_t Breakpoints::SavedHalfword(const BreakpointSlot& whole, std::uint32_t address) const {
+  // The halfword at offset 0 of a word is its low half on little-endian
+  // targets and its high half on big-endian ones.
+  const bool offset_zero = (address & 2) == 0;
+  const bool high = state_->big_endian() ? offset_zero : !offset_zero;
+  return high ? (whole.saved >> 16) & 0xFFFF : whole.saved & 0xFFFF;
+}
+
+int Breakpoints::Set(const BreakpointSpec& spec, BreakpointSlot* out) {
+  DriverState& s = *state_;
+  if (spec.flags & kFlagRejectedMask) return 4;
+  BreakpointSlot* entry = nullptr;
+  std::size_t index = 0;
+  for (; index < s.breakpoints.size(); ++index) {
+    if (s.breakpoints[index].number == 0) {
+      entry = &s.breakpoints[index];
+      break;
+    }
+  }
+  if (!entry) {
+    s.messenger.Report("%s", kTooMany);
+    return 4;
+  }
+  bool busy[2] = {false, false};
+  if (!UnitBusy(0, &busy[0]) || !UnitBusy(1, &busy[1])) return 5;
+
+  BreakpointSlot made;
+  std::uint32_t kind = spec.kind;
+
+  if (spec.flags & kFlagWatchMask) {
+    const int unit = ChooseUnit(busy);
+    if (unit < 0) {
+      s.messenger.Report("%s", kTooMany);
+      return 4;
+    }
+    const std::uint32_t access = spec.flags & kFlagWatchMask;
+    int code = 2;  // read or write
+    if (access == 0x02) code = 0;
+    if (access == 0x04) code = 1;
+    if (spec.condition != 0) return 4;
+    // Data watchpoint: exact address, any data; control compares the data
+    // access bit (and the write bit for reads or writes alone).
+    const std::uint32_t control_value = code == 1 ? 0x109 : 0x108;
+    const std::uint32_t control_mask = code == 2 ? 0xFFFFFFF7 : 0xFFFFFFF6;
+    const std::uint32_t values[6] = {spec.address, 0, 0, 0xFFFFFFFF, control_value, control_mask};
+    const bool written[6] = {true, true, false, true, true, true};
+    if (!ProgramUnit(unit, values, written)) return 5;
+    made.unit = unit;
+    made.width = code;
+  } else if (spec.flags & kFlagExecute) {
+    if (spec.condition != 0) return 4;
+    if (spec.address & 1) return 2;
+    if (kind == kKindAutomatic) {
+      if (!CoreHalted()) return 5;
+      kind = ProbeWritable(spec.address) ? kKindSoftware : kKindHardware;
+    }
+    if (kind == kKindHardware) {
+      const int unit = ChooseUnit(busy);
+      if (unit < 0) {
+        s.messenger.Report("%s", kTooMany);
+        return 4;
+      }
+      const std::uint32_t values[6] = {spec.address, 1, 0, 0xFFFFFFFF, 0xFFFFFFF7, 0xFFFFFFF7};
+      const bool written[6] = {true, true, false, true, true, true};
+      if (!ProgramUnit(unit, values, written)) return 5;
+      made.unit = unit;
+      made.width = 1;
+    } else if (kind == kKindSoftware) {
+      bool unit_programmed = false;
+      if (!AnySoftware(nullptr)) {
+        const int unit = ChooseUnit(busy);
+        if (unit < 0) {
+          s.messenger.Report("%s", kTooMany);
+          return 4;
+        }
+        // The pattern unit: any address, data 0xEFEFEFEF, instruction fetch.
+        const std::uint32_t values[6] = {0, 0xFFFFFFFF, kWordPattern, 0, 0xFFFFFFF7, 0xFFFFFFF7};
+        const bool written[6] = {false, true, true, true, true, true};
+        if (!ProgramUnit(unit, values, written)) return 5;
+        made.unit = unit;
+        unit_programmed = true;
+      } else if (!busy[0] && !busy[1]) {
+        s.messenger.Report("Debug: some error occur about breakpoints!\n");
+        return 5;
+      } else {
+        for (const BreakpointSlot& other : s.breakpoints) {
+          if (IsSoftware(other)) {
+            made.unit = other.unit;
+            break;
+          }
+        }
+      }
+      // A pattern that cannot be put in place would halt nothing: fail the
+      // set and leave memory and units as they were.
+      BreakpointSlot* partner = SoftwareAt(spec.address ^ 2u);
+      bool inserted = true;
+      if (!partner) {
+        inserted = core_->Load(spec.address & ~3u, 4, &made.saved) &&
+                   core_->Store(spec.address & ~3u, 4, kWordPattern);
+        made.width = 0;
+      } else if (partner->width == 1) {
+        inserted = core_->Load(spec.address, 2, &made.saved) &&
+                   core_->Store(spec.address, 2, kHalfwordPattern);
+        made.width = 1;
+      } else {
+        // The partner's pattern covers this halfword already: share out its
+        // saved word.
+        made.saved = SavedHalfword(*partner, spec.address);
+        partner->saved = SavedHalfword(*partner, partner->address);
+        partner->width = 1;
+        made.width = 1;
+      }
+      if (!inserted) {
+        if (unit_programmed) UnitOff(made.unit);
+        return 5;
+      }
+    }
+  }
+
+  made.number = static_cast<std::uint32_t>(index + 1);
+  made.flags = spec.flags;
+  made.spare = spec.spare;
+  made.address = spec.address;
+  made.condition = spec.condition;
+  made.kind = kind;
+  *entry = made;
+  if (out) *out = made;
+  return 0;
+}
+
+int Breakpoints::Clear(std::uint32_t number) {
+  DriverState& s = *state_;
+  if (number == 0 || number - 1 >= s.breakpoints.size()) return 2;
+  BreakpointSlot& entry = s.breakpoints[number - 1];
+  if (entry.number == 0) return 2;
+  if (IsSoftware(entry)) {
+    if (!WriteSaved(entry)) return 5;
+    const int unit = entry.unit;
+    entry = BreakpointSlot{};
+    if (AnySoftware(nullptr)) return 0;
+    return UnitOff(unit) ? 0 : 5;
+  }
+  const bool execute = (entry.flags & kFlagExecute) != 0;
+  const bool watch = (entry.flags & kFlagWatchMask) != 0;
+  if (watch || (execute && entry.kind == kKindHardware)) {
+    if (!UnitOff(entry.unit)) return 5;
+    entry = BreakpointSlot{};
+    return 0;
+  }
+  if (execute) return 5;  // a kind this module does not program
+  entry = BreakpointSlot{};
+  return 0;
+}
+
+int Breakpoints::ClearAll() {
+  DriverState& s = *state_;
+  if (!UnitOff(0) || !UnitOff(1)) return 5;
+  for (BreakpointSlot& entry : s.breakpoints) {
+    if (IsSoftware(entry) && !WriteSaved(entry)) return 5;
+    entry = BreakpointSlot{};
+  }
+  return 0;
+}
+
+void Breakpoints::ReenableUnits() {
+  bool done[2] = {false, false};
+  for (const BreakpointSlot& entry : state_->breakpoints) {
+    if (entry.number == 0 || entry.unit < 0 || entry.unit > 1 || done[entry.unit]) continue;
+    const bool programmed = (entry.flags & kFlagWatchMask) ||
+                            ((entry.flags & kFlagExecute) && entry.kind <= kKindSoftware);
+    if (!programmed) continue;
+    std::uint32_t control = 0;
+    const int reg = IceUnitBase(entry.unit) + kIceControlValue;
+    if (core_->ReadIce(reg, &control)) core_->WriteIce(reg, control | kControlEnable);
+    done[entry.unit] = true;
+  }
+}
+
+BreakpointSlot* Breakpoints::ExecutionAt(std::uint32_t pc) {
+  for (BreakpointSlot& entry : state_->breakpoints) {
+    if (entry.number != 0 && (entry.flags & kFlagExecute) && !(entry.flags & kFlagWatchMask) &&
+        entry.address == pc) {
+      return &entry;
+    }
+  }
+  return nullptr;
+}
+
+BreakpointSlot* Breakpoints::SoftwareAt(std::uint32_t address) {
+  for (BreakpointSlot& entry : state_->breakpoints) {
+    if (IsSoftware(entry) && entry.address == address) return &entry;
+  }
+  return nullptr;
+}
+
+bool Breakpoints::Split(BreakpointSlot& entry) {
+  if (entry.width != 0) return true;
+  const std::uint32_t other = entry.address ^ 2u;
+  if (!core_->Store(other, 2, SavedHalfword(entry, other))) return false;
+  entry.saved = SavedHalfword(entry, entry.address);
+  entry.width = 1;
+  return true;
+}
+
+bool Breakpoints::WriteSaved(const BreakpointSlot& entry) {
+  if (entry.width == 1) return core_->Store(entry.address, 2, entry.saved & 0xFFFF);
+  return core_->Store(entry.address & ~3u, 4, entry.saved);
+}
+
+bool Breakpoints::WritePattern(const BreakpointSlot& entry) {
+  if (entry.width == 1) return core_->Store(entry.address, 2, kHalfwordPattern);
+  return core_->Store(entry.address & ~3u, 4, kWordPattern);
+}
+
+bool Breakpoints::SavedByteAt(const BreakpointSlot& entry, std::uint32_t address,
+                              int* shift) const {
+  const bool big = state_->big_endian();
+  if (entry.width == 1) {
+    if (address != entry.address && address != entry.address + 1) return false;
+    const int k = static_cast<int>(address - entry.address);
+    *shift = 8 * (big ? 1 - k : k);
+    return true;
+  }
+  const std::uint32_t word = entry.address & ~3u;
+  if (address < word || address > word + 3) return false;
+  const int k = static_cast<int>(address - word);
+  *shift = 8 * (big ? 3 - k : k);
+  return true;
+}
+
+void Breakpoints::ShadowRead(std::uint32_t address, std::uint8_t* bytes,
+                             std::uint32_t count) const {
+  for (const BreakpointSlot& entry : state_->breakpoints) {
+    if (!IsSoftware(entry)) continue;
+    const std::uint32_t first = entry.width == 1 ? entry.address : entry.address & ~3u;
+    const std::uint32_t length = entry.width == 1 ? 2 : 4;
+    for (std::uint32_t a = first; a < first + length; ++a) {
+      if (a - address >= count) continue;  // outside the transfer (also below it)
+      int shift = 0;
+      if (SavedByteAt(entry, a, &shift)) bytes[a - address] = static_cast<std::uint8_t>(entry.saved >> shift);
+    }
+  }
+}
+
+void Breakpoints::ShadowWrite(std::uint32_t address, std::uint8_t* bytes, std::uint32_t count) {
+  for (BreakpointSlot& entry : state_->breakpoints) {
+    if (!IsSoftware(entry)) continue;
+    const std::uint32_t first = entry.width == 1 ? entry.address : entry.address & ~3u;
+    const std::uint32_t length = entry.width == 1 ? 2 : 4;
+    for (std::uint32_t a = first; a < first + length; ++a) {
+      if (a - address >= count) continue;
+      int shift = 0;
+      if (!SavedByteAt(entry, a, &shift)) continue;
+      entry.saved = (entry.saved & ~(0xFFu << shift)) |
+                    (static_cast<std::uint32_t>(bytes[a - address]) << shift);
+      bytes[a - address] = kPatternByte;
+    }
+  }
+}
+
+}  // namespace drivers
