@@ -479,11 +479,38 @@ bool Driver::MemoryHalted(const char* refusal) {
   return true;
 }
 
+// A range that runs past the top of the address space is refused rather
+// than wrapped to address 0.
+static bool RangeWraps(std::uint32_t address, std::uint32_t count) {
+  return count > 0 && address + (count - 1) < address;
+}
+
 int Driver::WriteMemory(std::uint32_t address, MemoryCell* cells, std::uint32_t count,
                         std::int32_t width) {
   if (width != 1 && width != 2 && width != 4) return 2;
   if (count == 0) return 0;
-  if (!cells) return 2;
+  if (!cells || RangeWraps(address, count)) return 2;
+  try {
+    return WriteMemoryCells(address, cells, count, width);
+  } catch (const std::bad_alloc&) {
+    return 5;
+  }
+}
+
+int Driver::ReadMemory(std::uint32_t address, MemoryCell* cells, std::uint32_t count,
+                       std::int32_t width) {
+  if (width != 1 && width != 2 && width != 4) return 2;
+  if (count == 0) return 0;
+  if (!cells || RangeWraps(address, count)) return 2;
+  try {
+    return ReadMemoryCells(address, cells, count, width);
+  } catch (const std::bad_alloc&) {
+    return 5;
+  }
+}
+
+int Driver::WriteMemoryCells(std::uint32_t address, MemoryCell* cells, std::uint32_t count,
+                             std::int32_t width) {
   const auto w = static_cast<std::uint32_t>(width);
   const std::uint32_t start = address & ~(w - 1);
   const std::uint32_t end = address + count;  // exclusive
@@ -532,11 +559,8 @@ int Driver::WriteMemory(std::uint32_t address, MemoryCell* cells, std::uint32_t 
   return 0;
 }
 
-int Driver::ReadMemory(std::uint32_t address, MemoryCell* cells, std::uint32_t count,
-                       std::int32_t width) {
-  if (width != 1 && width != 2 && width != 4) return 2;
-  if (count == 0) return 0;
-  if (!cells) return 2;
+int Driver::ReadMemoryCells(std::uint32_t address, MemoryCell* cells, std::uint32_t count,
+                            std::int32_t width) {
   const auto w = static_cast<std::uint32_t>(width);
   const std::uint32_t start = address & ~(w - 1);
   const std::uint32_t end = address + count;

@@ -79,6 +79,10 @@ class Driver {
   bool StepOverBreakpoint(bool always);
   const RegisterName* FindKey(std::int32_t key) const;
   bool MemoryHalted(const char* refusal);
+  int WriteMemoryCells(std::uint32_t address, MemoryCell* cells, std::uint32_t count,
+                       std::int32_t width);
+  int ReadMemoryCells(std::uint32_t address, MemoryCell* cells, std::uint32_t count,
+                      std::int32_t width);
   bool WriteWords(std::uint32_t start, const std::uint8_t* bytes, std::uint32_t words,
                   bool* checked);
   std::uint32_t ValueOf(const std::uint8_t* bytes, int width) const;

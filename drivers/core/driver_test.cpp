@@ -214,6 +214,10 @@ TEST_F(DriverTest, MemoryWidthsCountsAndRunningCores) {
   EXPECT_EQ(driver->ReadMemory(0x100, cells.data(), 0, 1), 0);
   EXPECT_EQ(driver->WriteMemory(0x100, cells.data(), 3, 3), 2);
   EXPECT_EQ(driver->ReadMemory(0x100, cells.data(), 3, 0), 2);
+  EXPECT_EQ(driver->ReadMemory(0xFFFFFFFE, cells.data(), 3, 1), 2) << "no wrap to address 0";
+  EXPECT_EQ(driver->WriteMemory(0xFFFFFFFD, cells.data(), 3, 1), 0) << "up to the last byte";
+  core->ClearCounts();
+  EXPECT_EQ(driver->WriteMemory(0xFFFFFFFE, cells.data(), 3, 4), 2);
   EXPECT_TRUE(core->log.empty());
   EXPECT_EQ(cells[0].value, 1u);
 
