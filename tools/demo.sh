@@ -8,4 +8,4 @@ if [[ -x "$stage/romsmith-cli" ]]; then
   exec "$stage/romsmith-cli" --version
 fi
 echo "Romsmith program directory: $stage"
-ls "$stage"
+exec "$build/tools/romsmith-catalog" "$stage"
