@@ -8,6 +8,7 @@
 #include "formats/ini_document.h"
 #include "target_data/cpu_database.h"
 #include "target_data/flash_database.h"
+#include "target_data/target_document.h"
 #include "target_data/test_support.h"
 
 namespace romsmith {
@@ -93,6 +94,31 @@ TEST(ShippedDatabases, EveryDeviceIsLoadedWithWholeSectorTables) {
     EXPECT_NE(set.program_mode, -1);
   }
   EXPECT_FALSE(std::filesystem::exists(program / "rom.api"));
+}
+
+TEST(ShippedDatabases, ExampleConfigurationsFitTheDatabases) {
+  TargetPages pages;
+  pages.cpu.database = LoadCpuDatabase(kStage);
+  pages.flash.database = LoadFlashDatabase(kStage);
+  int examples = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(kData / "examples")) {
+    if (entry.path().extension() != ".cfg") continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    ++examples;
+    TargetDocument doc(pages);
+    test::MessageRecorder messages;
+    ASSERT_TRUE(doc.Open(entry.path().string()));
+    EXPECT_TRUE(messages.shown().empty());
+    EXPECT_NE(pages.cpu.database.Find(doc.config().cpu_chip), nullptr);
+    EXPECT_NE(pages.flash.database.Find(doc.config().flash_chip), nullptr);
+    // The stored register rows are rows of that CPU, so the pages give the
+    // same configuration back.
+    EXPECT_FALSE(doc.IsModified());
+    std::vector<std::string> errors;
+    EXPECT_TRUE(doc.Validate([&](const std::string& line) { errors.push_back(line); }));
+    EXPECT_TRUE(errors.empty()) << (errors.empty() ? "" : errors.front());
+  }
+  EXPECT_GT(examples, 0);
 }
 
 }  // namespace
