@@ -1,0 +1,141 @@
+#include "formats/intel_hex.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+#include <vector>
+
+#include "formats/numbers.h"
+#include "platform/message_box.h"
+
+namespace romsmith {
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The "%X" conversion on line[position, position + width): leading white
+// space, an optional sign, an optional 0x before a digit, then digits. False
+// when the field holds no digit.
+bool ScanHexField(std::string_view line, std::size_t position, std::size_t width, unsigned& value) {
+  if (position >= line.size()) return false;
+  std::string_view field = line.substr(position, width);
+  std::size_t i = 0;
+  while (i < field.size() && IsCSpace(field[i])) ++i;
+  bool negative = false;
+  if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
+  if (i + 2 < field.size() && field[i] == '0' && (field[i + 1] == 'x' || field[i + 1] == 'X') &&
+      HexDigit(field[i + 2]) >= 0) {
+    i += 2;
+  }
+  unsigned result = 0;
+  bool any = false;
+  for (; i < field.size() && HexDigit(field[i]) >= 0; ++i) {
+    result = result * 16 + static_cast<unsigned>(HexDigit(field[i]));
+    any = true;
+  }
+  if (!any) return false;
+  value = negative ? 0u - result : result;
+  return true;
+}
+
+template <typename Field>
+void ScanInto(std::string_view line, std::size_t position, std::size_t width, Field& field) {
+  unsigned value = 0;
+  if (ScanHexField(line, position, width, value)) field = static_cast<Field>(value);
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+void Warn(const char* text) {
+  platform::ShowMessage(text, "Romsmith", platform::MessageIcon::Warning, platform::MessageButtons::Ok);
+}
+
+// One line without its LF (and a CR right before it); false at the end of
+// the file or on a read error.
+bool ReadLine(std::FILE* file, std::string& line) {
+  line.clear();
+  int c;
+  while ((c = std::fgetc(file)) != EOF) {
+    if (c == '\n') break;
+    line.push_back(static_cast<char>(c));
+  }
+  if (c == EOF && line.empty()) return false;
+  if (c == '\n' && !line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
+}  // namespace
+
+bool ParseHexRecord(std::string_view line, HexRecord& record) {
+  if (line.empty() || line[0] != ':') return false;
+  ScanInto(line, 1, 2, record.byte_count);
+  ScanInto(line, 3, 4, record.address);
+  ScanInto(line, 7, 2, record.record_type);
+  if (record.record_type == kHexData) {
+    for (std::size_t i = 0; i < record.byte_count; ++i) ScanInto(line, 9 + 2 * i, 2, record.data[i]);
+  }
+  ScanInto(line, 9 + 2 * static_cast<std::size_t>(record.byte_count), 2, record.checksum);
+  return true;
+}
+
+bool HexToBinary(const std::string& hex_path, const std::string& binary_path) {
+  std::error_code error;
+  File in;
+  if (!std::filesystem::is_directory(hex_path, error)) in.reset(std::fopen(hex_path.c_str(), "rb"));
+  if (!in) {
+    Warn("Error: can't open hex file!");
+    return false;
+  }
+  // Truncating the HEX file as the output would lose it before it is read.
+  File out;
+  if (!std::filesystem::equivalent(hex_path, binary_path, error)) out.reset(std::fopen(binary_path.c_str(), "wb"));
+  if (!out) {
+    Warn("Error: can't create binary file!");
+    return false;
+  }
+
+  HexRecord previous;
+  std::vector<std::uint8_t> bytes;
+  std::string line;
+  bool written = true;
+  bool converted = true;
+  while (written) {
+    if (!ReadLine(in.get(), line)) {
+      if (std::ferror(in.get())) written = false;
+      break;
+    }
+    HexRecord record;
+    if (!ParseHexRecord(line, record)) {
+      converted = false;
+      break;
+    }
+    if (record.record_type == kHexEndOfFile) break;
+    if (record.record_type != kHexData) continue;
+
+    bytes.clear();
+    // The previous end wraps at 64 KiB, so a contiguous image continues
+    // without fill into the next block at address 0.
+    unsigned end = static_cast<std::uint16_t>(previous.address + previous.byte_count);
+    if (end < record.address) bytes.assign(record.address - end, 0x00);
+    bytes.insert(bytes.end(), record.data.begin(), record.data.begin() + record.byte_count);
+    if (!bytes.empty()) written = std::fwrite(bytes.data(), 1, bytes.size(), out.get()) == bytes.size();
+    previous = record;
+  }
+  written = (std::fclose(out.release()) == 0) && written;
+  if (!written) {
+    Warn("Error: file exception, convert hex file to binary failed!");
+    return false;
+  }
+  return converted;
+}
+
+}  // namespace romsmith
