@@ -56,7 +56,7 @@ TEST(ProgramSettings, ReadsFileAndProfileWithTheirUnits) {
       "[Remote]\r\nDevice=harrier7.so\r\nCommType=Parallel\r\nParallel=LPT2\r\n"
       "IPAddr= 10.0.0.5 \r\nSpeed=0x2\r\n[Option]\r\nRegChkPop=0\r\n"
       "[Tevrin]\r\nDebug=1\r\nDebugFile=dbg%d.bin\r\nEncrypt=$1\r\nNoExeEncrypt=1\r\n"
-      "DebugCount=$FFFFFFFF\r\n");
+      "DebugCount=$FFFFFFFF\r\n[Remote]\r\nDevice=late.so\r\n");
   f.WriteProfile(
       "[Option]\r\nLog=1\r\nLoadSectData=1\r\nCheckID=0\r\nResetCount=3\r\nTimeOut=5\r\n"
       "TestRamSize=16\r\nLpcFreq=$2EE0\r\n");
@@ -64,6 +64,7 @@ TEST(ProgramSettings, ReadsFileAndProfileWithTheirUnits) {
   const ProgramSettings& v = f.store.values();
   EXPECT_EQ(v.port_driver_directory, "/opt/ports/");  // separator appended
   EXPECT_EQ(v.driver_module_directory, f.program.string() + "/drivers/");  // kept, made absolute
+  // A repeated section is never read: the first one wins.
   EXPECT_EQ(v.remote, (RemoteSettings{"harrier7.so", "Parallel", "LPT2", "10.0.0.5", 2}));
   EXPECT_EQ(v.register_check_prompt, 0);
   EXPECT_EQ(v.debug, 1);

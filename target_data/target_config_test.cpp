@@ -174,13 +174,16 @@ TEST(TargetConfigFile, HandWrittenFilesWithFewerKeysLoad) {
   WriteText(dir / "hand.cfg",
             "; written by hand\n[OTHER]\nCpuChip=nope\n[SETUP]\nCpuVendor=Acme\nCpuChip=AC7100\n"
             "SimCount=2\nSim1=PLLCFG $abcd\nSim2=WDTCON:$0000ffff\nMemoryCount=1\n"
-            "Mem1=$10:$20:16\nRamAddress=0x40000000\n");
+            "Mem1=$10:$20:16\nRamAddress=0x40000000\nCpuChip=AC9200 (Nand)\n"
+            "[SETUP]\nCpuVendor=Second\nFlashChip=second\n");
   TargetPages pages = MakePages();
   TargetDocument doc(pages);
   doc.config().flash_chip = "kept";
   doc.config().upload_file = "kept.bin";
   ASSERT_TRUE(doc.Load((dir / "hand.cfg").string()));
   const TargetConfig& c = doc.config();
+  // The first "SETUP" section and the first key of a name win.
+  EXPECT_EQ(c.cpu_vendor, "Acme");
   EXPECT_EQ(c.cpu_chip, "AC7100");
   EXPECT_EQ(c.flash_chip, "kept");
   EXPECT_EQ(c.upload_file, "kept.bin");
