@@ -1,0 +1,59 @@
+// What a debugger reaches of the virtual board: the parallel port with its
+// probe, the JTAG connector, the TAP and the ARM7TDMI debug logic on the
+// board's core, with the JTAG-side faults and the counters.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "simboard/arm7_debug.h"
+#include "simboard/arm_core.h"
+#include "simboard/bus.h"
+#include "simboard/jtag_tap.h"
+#include "simboard/probe.h"
+
+namespace simboard {
+
+struct JtagSettings {
+  std::uint32_t id_code = 0x3F0F0F0F;
+  ProbeKind probe = ProbeKind::Emulator;
+  std::uint32_t port_base = 0x378;
+  bool tdo_stuck = false;                   // TDO reads 1, as with the cable pulled
+  std::uint64_t dead_after_port_accesses = 0;  // 0: the probe never dies
+  DebugSettings debug;
+};
+
+class JtagSide : public JtagConnector {
+ public:
+  // on_system_reset: the rest of the board hears the reset line too (flash
+  // chips, peripherals).
+  JtagSide(ArmCore& core, Bus& system_bus, const JtagSettings& settings,
+           std::function<void(bool asserted)> on_system_reset = {});
+  ~JtagSide() override;
+
+  ParallelPort& Port() { return *port_; }
+  TapController& Tap() { return tap_; }
+  Arm7DebugLogic& Debug() { return debug_; }
+  const JtagSettings& Settings() const { return settings_; }
+
+  // JtagConnector
+  void SetPins(bool tck, bool tms, bool tdi) override;
+  bool Tdo() override;
+  void SetTestReset(bool asserted) override;
+  void SetSystemReset(bool asserted) override;
+
+  // "name=value" lines: port reads and writes, TCK cycles, scans per chain,
+  // debug-state instructions.
+  std::string CounterReport() const;
+
+ private:
+  JtagSettings settings_;
+  Arm7DebugLogic debug_;
+  TapController tap_;
+  std::unique_ptr<ParallelPort> port_;
+  std::function<void(bool)> on_system_reset_;
+};
+
+}  // namespace simboard

@@ -1,0 +1,43 @@
+// A small JTAG master for the tests: TAP moves on a JtagConnector, and the
+// ARM7TDMI debug accesses built on them as the technical reference manual
+// describes them (scan chain select, EmbeddedICE reads and writes, chain 1
+// instruction scans, RESTART).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "simboard/probe.h"
+
+namespace simboard::testing {
+
+class JtagMaster {
+ public:
+  explicit JtagMaster(JtagConnector& target) : target_(target) {}
+
+  // One TCK period; TDO as sampled with TCK low before the rising edge.
+  bool Clock(bool tms, bool tdi);
+  // Five clocks with TMS high, then one low: Run-Test/Idle.
+  void Reset();
+  // From Run-Test/Idle to Run-Test/Idle; returns the captured IR bits.
+  std::uint32_t IrScan(std::uint32_t instruction, unsigned length = 4);
+  // From Run-Test/Idle to Run-Test/Idle through Update-DR; bit 0 first.
+  std::uint64_t DrScan(std::uint64_t bits, unsigned length);
+  // Length of the data register the current instruction selects (up to 200).
+  unsigned MeasureDr();
+
+  // ARM7TDMI helpers.
+  bool SelectChain(unsigned chain);  // SCAN_N, chain number, INTEST; false on a bad IR capture
+  std::uint32_t IceRead(unsigned address);
+  void IceWrite(unsigned address, std::uint32_t value);
+  // One chain-1 scan under INTEST: the captured data bus word.
+  std::uint32_t Chain1(std::uint32_t word, bool breakpt = false, bool* captured_breakpt = nullptr);
+  void Restart();  // RESTART, then Run-Test/Idle
+
+  std::uint64_t clocks = 0;
+
+ private:
+  JtagConnector& target_;
+};
+
+}  // namespace simboard::testing
