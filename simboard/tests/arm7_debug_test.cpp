@@ -1,0 +1,398 @@
+// The ARM7TDMI debug logic driven over JTAG as the technical reference
+// manual's debug sequences do it: halting, reading registers through the
+// pipeline, system-speed memory accesses, breakpoints, watchpoints, range
+// coupling, resuming with the branch back, reset and the faults.
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "simboard/arm7_debug.h"
+#include "simboard/arm_core.h"
+#include "simboard/jtag_side.h"
+#include "simboard/tests/arm_test_support.h"
+#include "simboard/tests/jtag_test_support.h"
+
+namespace simboard {
+namespace {
+
+using testing::JtagMaster;
+using testing::RamBus;
+
+constexpr std::uint32_t kNop = 0xE1A00000;        // MOV r0, r0
+constexpr std::uint32_t kThumbNop = 0x46C046C0;   // MOV r8, r8 in both halfwords
+constexpr std::uint32_t kStmdaAll = 0xE800FFFF;   // STMDA r0, {r0-r15}
+constexpr std::uint32_t kData = 0x1000;           // where the loop stores its counter
+
+// 0x00 MOV r2, #0x1000; 0x04 ADD r1, r1, #1; 0x08 STR r1, [r2]; 0x0C B 0x04
+const std::uint32_t kArmLoop[] = {0xE3A02A01, 0xE2811001, 0xE5821000, 0xEAFFFFFC};
+
+std::uint32_t ArmBranch(int words) { return 0xEA000000u | (static_cast<std::uint32_t>(words) & 0xFFFFFF); }
+
+class DebugBench : public ::testing::TestWithParam<ByteOrder> {
+ protected:
+  DebugBench() : bus_(0, 0x10000, GetParam()), core_(bus_, CoreModel::ARM7TDMI, GetParam()) {}
+
+  void Build(JtagSettings settings = {}) {
+    settings.debug.run_budget = 1000;
+    side_ = std::make_unique<JtagSide>(core_, bus_, settings);
+    jtag_ = std::make_unique<JtagMaster>(*side_);
+    jtag_->Reset();
+  }
+  void LoadArm(const std::uint32_t* words, std::size_t count, std::uint32_t at = 0) {
+    for (std::size_t i = 0; i < count; ++i)
+      bus_.Poke(at + 4 * static_cast<std::uint32_t>(i), AccessSize::Word, words[i]);
+  }
+  void PowerUp() {
+    side_->SetSystemReset(true);
+    side_->SetSystemReset(false);
+  }
+  Arm7DebugLogic& Debug() { return side_->Debug(); }
+  std::uint32_t Status() {
+    EXPECT_TRUE(jtag_->SelectChain(2));
+    return jtag_->IceRead(static_cast<unsigned>(IceRegister::DebugStatus));
+  }
+  void Ice(IceRegister reg, std::uint32_t value) {
+    ASSERT_TRUE(jtag_->SelectChain(2));
+    jtag_->IceWrite(static_cast<unsigned>(reg), value);
+  }
+  // Stops the running core with a debug request and clears the request.
+  void HaltByRequest() {
+    Ice(IceRegister::DebugControl, debug_control::kDbgRq | debug_control::kIntDis);
+    ASSERT_NE(Status() & debug_status::kDbgAck, 0u);
+    Ice(IceRegister::DebugControl, debug_control::kIntDis);
+  }
+  // STMDA r0, {r0-r15} at debug speed: the registers leave on the data bus
+  // from the fourth scan on. Three words are fetched.
+  std::array<std::uint32_t, 16> ReadArmRegisters(bool* watchpoint_hit = nullptr) {
+    EXPECT_TRUE(jtag_->SelectChain(1));
+    jtag_->Chain1(kStmdaAll, false, watchpoint_hit);
+    jtag_->Chain1(kNop);
+    jtag_->Chain1(kNop);
+    std::array<std::uint32_t, 16> r{};
+    for (auto& value : r) value = jtag_->Chain1(kNop);
+    return r;
+  }
+  // The branch back after ReadArmRegisters: two more words and the branch
+  // are fetched; a debug request entry comes back with -(3 + N), any other
+  // entry with -(4 + N), N = 6 debug-speed instructions.
+  void ResumeAfterRegisterRead(bool debug_request) {
+    jtag_->Chain1(kNop);
+    jtag_->Chain1(kNop, true);
+    jtag_->Chain1(ArmBranch(debug_request ? -9 : -10));
+    jtag_->Restart();
+  }
+  // A word read at system speed: LDR r0, [r0] with r0 loaded at debug speed.
+  std::uint32_t ReadWord(std::uint32_t address) {
+    EXPECT_TRUE(jtag_->SelectChain(1));
+    jtag_->Chain1(0xE0400000);  // SUB r0, r0, r0
+    jtag_->Chain1(0xE5900000);  // LDR r0, [r0]
+    jtag_->Chain1(kNop);
+    jtag_->Chain1(kNop);
+    jtag_->Chain1(address);     // the load's data cycle
+    jtag_->Chain1(kNop);
+    jtag_->Chain1(kNop);
+    jtag_->Chain1(kNop, true);
+    jtag_->Chain1(0xE5900000);  // LDR r0, [r0] at system speed
+    jtag_->Restart();
+    EXPECT_EQ(Status() & (debug_status::kDbgAck | debug_status::kSysComp),
+              debug_status::kDbgAck | debug_status::kSysComp);
+    EXPECT_TRUE(jtag_->SelectChain(1));
+    jtag_->Chain1(0xE5800000);  // STR r0, [r0]
+    jtag_->Chain1(kNop);
+    jtag_->Chain1(kNop);
+    return jtag_->Chain1(kNop);
+  }
+  void WriteWord(std::uint32_t address, std::uint32_t value) {
+    ASSERT_TRUE(jtag_->SelectChain(1));
+    jtag_->Chain1(0xE8900003);  // LDMIA r0, {r0, r1}
+    jtag_->Chain1(kNop);
+    jtag_->Chain1(kNop);
+    jtag_->Chain1(address);
+    jtag_->Chain1(value);
+    jtag_->Chain1(kNop);
+    jtag_->Chain1(kNop);
+    jtag_->Chain1(kNop, true);
+    jtag_->Chain1(0xE5801000);  // STR r1, [r0] at system speed
+    jtag_->Restart();
+  }
+
+  RamBus bus_;
+  ArmCore core_;
+  std::unique_ptr<JtagSide> side_;
+  std::unique_ptr<JtagMaster> jtag_;
+};
+
+TEST_P(DebugBench, IceRegistersKeepTheirImplementedBitsOnly) {
+  Build();
+  ASSERT_TRUE(jtag_->SelectChain(2));
+  struct Case {
+    IceRegister reg;
+    std::uint32_t written;
+    std::uint32_t expected;
+  };
+  const std::uint32_t kAll = 0xFFFFFFFF;
+  for (Case c : {Case{IceRegister::DebugControl, kAll & ~debug_control::kDbgRq, 0x3D},
+                 Case{IceRegister::Wp0AddressValue, kAll, kAll},
+                 Case{IceRegister::Wp0ControlValue, kAll, 0x1FF},
+                 Case{IceRegister::Wp0ControlMask, kAll, 0xFF},
+                 Case{IceRegister::Wp1DataMask, kAll, kAll},
+                 Case{IceRegister::Wp1ControlValue, 0xFFFFFEFF, 0x0FF}}) {
+    unsigned address = static_cast<unsigned>(c.reg);
+    jtag_->IceWrite(address, c.written);
+    EXPECT_EQ(jtag_->IceRead(address), c.expected) << FindIceRegister(address)->name;
+  }
+  // Status is read-only; unused addresses read 0; the comms control carries its version.
+  jtag_->IceWrite(static_cast<unsigned>(IceRegister::DebugStatus), 0x1F);
+  EXPECT_EQ(jtag_->IceRead(static_cast<unsigned>(IceRegister::DebugStatus)) & debug_status::kDbgAck, 0u);
+  jtag_->IceWrite(0x1F, 0x12345678);
+  EXPECT_EQ(jtag_->IceRead(0x1F), 0u);
+  EXPECT_EQ(jtag_->IceRead(static_cast<unsigned>(IceRegister::CommsControl)) >> 28, 1u);
+  jtag_->IceWrite(static_cast<unsigned>(IceRegister::CommsData), 7);
+  EXPECT_EQ(jtag_->IceRead(static_cast<unsigned>(IceRegister::CommsControl)) & 1u, 1u);
+}
+
+TEST_P(DebugBench, DebugRequestHaltsAndRegistersReadThroughThePipeline) {
+  Build();
+  LoadArm(kArmLoop, 4);
+  PowerUp();
+  EXPECT_EQ(Status() & debug_status::kDbgAck, 0u);
+  EXPECT_NE(Status() & debug_status::kIfEn, 0u);
+  HaltByRequest();
+  EXPECT_EQ(Debug().LastEntry(), DebugEntry::DebugRequest);
+  std::uint32_t stopped_at = core_.Pc();
+  std::uint32_t r1 = core_.Register(1);
+  std::uint32_t cpsr = core_.Cpsr();
+  std::uint32_t status = Status();
+  EXPECT_EQ(status & debug_status::kIfEn, 0u);
+  EXPECT_EQ(status & debug_status::kThumb, 0u);
+
+  bool watchpoint_hit = true;
+  auto r = ReadArmRegisters(&watchpoint_hit);
+  EXPECT_FALSE(watchpoint_hit);
+  EXPECT_EQ(r[1], r1);
+  EXPECT_EQ(r[2], kData);
+  // STM stores R15 as its address + 12; the first instruction after a debug
+  // request sits two instructions past the one to resume at.
+  EXPECT_EQ(r[15] - 20, stopped_at);
+  // MRS r0, CPSR then STR r0, [r0]: the store's data cycle is the third scan.
+  jtag_->Chain1(0xE10F0000);
+  jtag_->Chain1(0xE5800000);
+  jtag_->Chain1(kNop);
+  jtag_->Chain1(kNop);
+  EXPECT_EQ(jtag_->Chain1(kNop), cpsr);
+  EXPECT_GT(Debug().Counters().debug_instructions, 3u);
+}
+
+TEST_P(DebugBench, SystemSpeedAccessesUseTheBoardBusAndComeBack) {
+  Build();
+  LoadArm(kArmLoop, 4);
+  PowerUp();
+  HaltByRequest();
+  std::uint32_t counter = core_.Register(1);
+  EXPECT_EQ(ReadWord(kData), bus_.Peek(kData, AccessSize::Word));
+  EXPECT_NE(counter, 0u);
+  WriteWord(0x2000, 0xCAFEBABE);
+  EXPECT_NE(Status() & debug_status::kDbgAck, 0u);
+  EXPECT_EQ(bus_.Peek(0x2000, AccessSize::Word), 0xCAFEBABEu);
+  EXPECT_EQ(ReadWord(0x2000), 0xCAFEBABEu);
+  EXPECT_EQ(Debug().Counters().system_speed_accesses, 3u);
+  EXPECT_EQ(Debug().LastEntry(), DebugEntry::SystemSpeed);
+}
+
+TEST_P(DebugBench, BranchBackResumesWhereTheCoreStopped) {
+  Build();
+  LoadArm(kArmLoop, 4);
+  PowerUp();
+  HaltByRequest();
+  std::uint32_t stopped_at = core_.Pc();
+  std::uint32_t before = core_.Register(1);
+  ReadArmRegisters();
+  ResumeAfterRegisterRead(true);
+  EXPECT_EQ(Status() & debug_status::kDbgAck, 0u);
+  EXPECT_EQ(Debug().Counters().run_instructions > 1000, true);
+  HaltByRequest();
+  auto r = ReadArmRegisters();
+  // The loop went on from where it stopped: three instructions per count.
+  EXPECT_GT(r[1], before + 300);
+  std::uint32_t now_at = r[15] - 20;
+  EXPECT_TRUE(now_at == 0x04 || now_at == 0x08 || now_at == 0x0C) << now_at;
+  std::uint32_t stored = bus_.Peek(kData, AccessSize::Word);
+  EXPECT_EQ(stored, now_at == 0x08 ? r[1] - 1 : r[1]);
+  EXPECT_TRUE(stopped_at == 0x04 || stopped_at == 0x08 || stopped_at == 0x0C);
+}
+
+TEST_P(DebugBench, BreakpointStopsBeforeTheInstruction) {
+  Build();
+  LoadArm(kArmLoop, 4);
+  PowerUp();
+  Ice(IceRegister::Wp0AddressValue, 0x08);
+  Ice(IceRegister::Wp0AddressMask, 0);
+  Ice(IceRegister::Wp0DataMask, 0xFFFFFFFF);
+  Ice(IceRegister::Wp0ControlMask, 0xFF & ~watch_control::kData);
+  Ice(IceRegister::Wp0ControlValue, watch_control::kEnable);
+  ASSERT_NE(Status() & debug_status::kDbgAck, 0u);
+  EXPECT_EQ(Debug().LastEntry(), DebugEntry::Breakpoint);
+  std::uint32_t stored = bus_.Peek(kData, AccessSize::Word);
+  bool watchpoint_hit = true;
+  auto r = ReadArmRegisters(&watchpoint_hit);
+  EXPECT_FALSE(watchpoint_hit);
+  EXPECT_EQ(r[15] - 24, 0x08u);
+  EXPECT_EQ(r[1], stored + 1);  // the ADD ran, the STR did not
+  // Resume with the breakpoint gone: -(4 + N) lands on the STR again.
+  Ice(IceRegister::Wp0ControlValue, 0);
+  ASSERT_TRUE(jtag_->SelectChain(1));
+  ResumeAfterRegisterRead(false);
+  EXPECT_EQ(Status() & debug_status::kDbgAck, 0u);
+  EXPECT_GT(bus_.Peek(kData, AccessSize::Word), stored + 1);
+}
+
+TEST_P(DebugBench, SoftwareBreakpointPatternMatchesOnTheFetchedData) {
+  Build();
+  std::uint32_t program[] = {kArmLoop[0], kArmLoop[1], 0xE7FFDEFE, kArmLoop[3]};
+  LoadArm(program, 4);
+  PowerUp();
+  Ice(IceRegister::Wp1AddressMask, 0xFFFFFFFF);
+  Ice(IceRegister::Wp1DataValue, 0xE7FFDEFE);
+  Ice(IceRegister::Wp1DataMask, 0);
+  Ice(IceRegister::Wp1ControlMask, 0xFF & ~watch_control::kData);
+  Ice(IceRegister::Wp1ControlValue, watch_control::kEnable);
+  ASSERT_NE(Status() & debug_status::kDbgAck, 0u);
+  auto r = ReadArmRegisters();
+  EXPECT_EQ(r[15] - 24, 0x08u);
+}
+
+TEST_P(DebugBench, DataWatchpointStopsAfterTheAccessAndFlagsBreakpt) {
+  Build();
+  LoadArm(kArmLoop, 4);
+  PowerUp();
+  Ice(IceRegister::Wp1AddressValue, kData);
+  Ice(IceRegister::Wp1AddressMask, 0);
+  Ice(IceRegister::Wp1DataMask, 0xFFFFFFFF);
+  Ice(IceRegister::Wp1ControlMask, 0xFF & ~(watch_control::kData | watch_control::kWrite));
+  Ice(IceRegister::Wp1ControlValue, watch_control::kEnable | watch_control::kData | watch_control::kWrite);
+  ASSERT_NE(Status() & debug_status::kDbgAck, 0u);
+  EXPECT_EQ(Debug().LastEntry(), DebugEntry::Watchpoint);
+  bool watchpoint_hit = false;
+  auto r = ReadArmRegisters(&watchpoint_hit);
+  EXPECT_TRUE(watchpoint_hit);
+  EXPECT_EQ(r[15] - 24, 0x0Cu);  // the STR completed; next is the branch
+  EXPECT_EQ(bus_.Peek(kData, AccessSize::Word), r[1]);
+  // A read watchpoint on the same address never fires in this loop.
+  Ice(IceRegister::Wp1ControlValue, watch_control::kEnable | watch_control::kData);
+  ResumeAfterRegisterRead(false);
+  EXPECT_EQ(Status() & debug_status::kDbgAck, 0u);
+}
+
+TEST_P(DebugBench, RangeCouplingStepsOneInstruction) {
+  Build();
+  LoadArm(kArmLoop, 4);
+  PowerUp();
+  HaltByRequest();
+  std::uint32_t pc = core_.Pc();
+  ReadArmRegisters();
+  // Unit 1 compares the current instruction's address but does not halt;
+  // unit 0 halts on any fetch that unit 1 does not match (RANGE low).
+  ASSERT_TRUE(jtag_->SelectChain(2));
+  jtag_->IceWrite(static_cast<unsigned>(IceRegister::Wp1AddressValue), pc);
+  jtag_->IceWrite(static_cast<unsigned>(IceRegister::Wp1AddressMask), 1);
+  jtag_->IceWrite(static_cast<unsigned>(IceRegister::Wp1DataMask), 0xFFFFFFFF);
+  jtag_->IceWrite(static_cast<unsigned>(IceRegister::Wp1ControlValue), 0xFFFFFEF7);
+  jtag_->IceWrite(static_cast<unsigned>(IceRegister::Wp1ControlMask), 0xFFFFFFF7);
+  jtag_->IceWrite(static_cast<unsigned>(IceRegister::Wp0AddressMask), 0xFFFFFFFF);
+  jtag_->IceWrite(static_cast<unsigned>(IceRegister::Wp0DataMask), 0xFFFFFFFF);
+  jtag_->IceWrite(static_cast<unsigned>(IceRegister::Wp0ControlValue), 0xFFFFFF77);
+  jtag_->IceWrite(static_cast<unsigned>(IceRegister::Wp0ControlMask), 0xFFFFFF77);
+  ASSERT_TRUE(jtag_->SelectChain(1));
+  ResumeAfterRegisterRead(true);
+  ASSERT_NE(Status() & debug_status::kDbgAck, 0u);
+  EXPECT_EQ(Debug().LastEntry(), DebugEntry::Breakpoint);
+  std::uint32_t expected = pc == 0x0C ? 0x04 : pc + 4;
+  EXPECT_EQ(core_.Pc(), expected);
+  auto r = ReadArmRegisters();
+  EXPECT_EQ(r[15] - 24, expected);
+}
+
+TEST_P(DebugBench, ThumbStateShowsInStatusAndReadsWithThumbInstructions) {
+  Build();
+  // 0x00 ADD r0, pc, #1; 0x04 BX r0; 0x08 (THUMB) ADD r1, #1; 0x0A B 0x08
+  std::uint32_t program[] = {0xE28F0001, 0xE12FFF10, 0};
+  LoadArm(program, 3);
+  bus_.Poke(0x08, AccessSize::Half, 0x3101);
+  bus_.Poke(0x0A, AccessSize::Half, 0xE7FD);
+  PowerUp();
+  HaltByRequest();
+  ASSERT_NE(Status() & debug_status::kThumb, 0u);
+  std::uint32_t stopped_at = core_.Pc();
+  std::uint32_t r0 = core_.Register(0);
+  ASSERT_TRUE(jtag_->SelectChain(1));
+  jtag_->Chain1(0x60006000);  // STR r0, [r0]
+  jtag_->Chain1(kThumbNop);
+  jtag_->Chain1(kThumbNop);
+  EXPECT_EQ(jtag_->Chain1(kThumbNop), r0);
+  jtag_->Chain1(0x46784678);  // MOV r0, pc
+  jtag_->Chain1(0x60006000);
+  jtag_->Chain1(kThumbNop);
+  jtag_->Chain1(kThumbNop);
+  std::uint32_t pc = jtag_->Chain1(kThumbNop);
+  EXPECT_EQ(pc - 14, stopped_at);
+  jtag_->Chain1(0x47784778);  // BX pc: into ARM state
+  jtag_->Chain1(kThumbNop);
+  jtag_->Chain1(kThumbNop);
+  jtag_->Chain1(kNop);
+  EXPECT_FALSE(core_.Thumb());
+  EXPECT_EQ(Status() & debug_status::kThumb, 0u);
+}
+
+TEST_P(DebugBench, ResetLineRestartsTheCoreAndKeepsTheWatchpoints) {
+  Build();
+  LoadArm(kArmLoop, 4);
+  side_->SetSystemReset(true);
+  Ice(IceRegister::Wp0AddressValue, 0);
+  Ice(IceRegister::Wp0AddressMask, 3);
+  Ice(IceRegister::Wp0DataMask, 0xFFFFFFFF);
+  Ice(IceRegister::Wp0ControlMask, 0xF7);
+  Ice(IceRegister::Wp0ControlValue, watch_control::kEnable);
+  EXPECT_EQ(Status() & debug_status::kDbgAck, 0u);  // held in reset, not halted
+  side_->SetSystemReset(false);
+  ASSERT_NE(Status() & debug_status::kDbgAck, 0u);
+  EXPECT_EQ(core_.Pc(), 0u);
+  EXPECT_EQ(core_.CurrentMode(), Mode::Supervisor);
+  auto r = ReadArmRegisters();
+  EXPECT_EQ(r[15] - 24, 0u);
+  // Asserting reset leaves debug state.
+  side_->SetSystemReset(true);
+  EXPECT_FALSE(Debug().InDebugState());
+}
+
+TEST_P(DebugBench, NeverHaltIgnoresRequestsAndWatchpoints) {
+  JtagSettings settings;
+  settings.debug.never_halt = true;
+  Build(settings);
+  LoadArm(kArmLoop, 4);
+  PowerUp();
+  Ice(IceRegister::DebugControl, debug_control::kDbgRq);
+  EXPECT_EQ(Status() & debug_status::kDbgAck, 0u);
+  Ice(IceRegister::Wp0AddressMask, 0xFFFFFFFF);
+  Ice(IceRegister::Wp0DataMask, 0xFFFFFFFF);
+  Ice(IceRegister::Wp0ControlMask, 0xF7);
+  Ice(IceRegister::Wp0ControlValue, watch_control::kEnable);
+  EXPECT_EQ(Status() & debug_status::kDbgAck, 0u);
+  EXPECT_GT(Debug().Counters().run_instructions, 1000u);
+}
+
+TEST_P(DebugBench, StuckTdoReadsOnesEverywhere) {
+  JtagSettings settings;
+  settings.tdo_stuck = true;
+  Build(settings);
+  EXPECT_EQ(jtag_->IrScan(tap_instruction::kIdCode), 0xFu);
+  EXPECT_EQ(jtag_->DrScan(0, 32), 0xFFFFFFFFu);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothByteOrders, DebugBench,
+                         ::testing::Values(ByteOrder::Little, ByteOrder::Big),
+                         [](const auto& info) {
+                           return info.param == ByteOrder::Little ? "Little" : "Big";
+                         });
+
+}  // namespace
+}  // namespace simboard
