@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <new>
 #include <sstream>
 
 namespace simboard {
@@ -65,8 +66,16 @@ std::unique_ptr<Board> Board::Create(BoardDescription description, std::string& 
   for (const auto& region : d.regions) {
     switch (region.kind) {
       case RegionKind::RAM:
+        try {
+          board->bus_.Add(std::make_unique<RamRegion>(region.section, region.base, region.size));
+        } catch (const std::bad_alloc&) {
+          error = d.file.filename().string() + ": [" + region.section + "] Size: cannot allocate " +
+                  SizeText(region.size) + " of RAM";
+          return nullptr;
+        }
+        break;
       case RegionKind::IO:
-        board->bus_.Add(std::make_unique<RamRegion>(region.section, region.base, region.size));
+        board->bus_.Add(std::make_unique<IoRegion>(region.section, region.base, region.size));
         break;
       case RegionKind::NOR: {
         auto nor = NorRegion::Create(region, d.big_endian, d.clock_khz, d.faults, board->clock_,
@@ -109,8 +118,12 @@ void Board::ResetCounters() {
 }
 
 void Board::Reset() {
-  for (const auto& region : bus_.regions()) region->Reset();
+  ResetMemories();
   core_->Reset();
+}
+
+void Board::ResetMemories() {
+  for (const auto& region : bus_.regions()) region->Reset();
 }
 
 RunResult Board::Run(std::uint64_t max_instructions, unsigned stop_on_exceptions) {

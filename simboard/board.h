@@ -41,6 +41,9 @@ class Board {
   // off, at the reset vector) and every flash chip back to reading its array.
   // Memory contents stay.
   void Reset();
+  // The same line as the memories hear it, leaving the core alone (for a
+  // reset the debug logic drives).
+  void ResetMemories();
 
   // Deterministic running: the core executes until it halts (debug request,
   // breakpoint, a hook's stop, an exception in stop_on_exceptions) or has

@@ -246,6 +246,8 @@ class Reader {
   std::string error_;
 };
 
+constexpr std::uint64_t kMaxRamBytes = 1ull << 30;
+
 // "16K,8K,8K,32K,31*64K": sector sizes with repeat counts.
 bool ParseSectors(const std::string& text, std::vector<std::uint32_t>& sectors, std::string& what) {
   std::string_view rest = text;
@@ -433,6 +435,9 @@ std::optional<BoardDescription> ParseBoardText(std::string_view text,
       ReadNor(r, s, directory, region);
     } else {
       region.size = r.Number(s, "Size", true, 0, 1, 0x100000000ull, true);
+      if (!r.failed() && region.kind == RegionKind::RAM && region.size > kMaxRamBytes) {
+        r.Fail(s, "Size", "more than 1 GB of RAM");
+      }
     }
     if (r.failed()) break;
     if (region.base + region.size > 0x100000000ull) {

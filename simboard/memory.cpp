@@ -1,29 +1,63 @@
 #include "simboard/memory.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace simboard {
 
-RamRegion::RamRegion(std::string name, std::uint32_t base, std::uint64_t size, std::uint8_t fill)
-    : Region(std::move(name), base, size), memory_(static_cast<std::size_t>(size), fill) {}
+RamRegion::RamRegion(std::string name, std::uint32_t base, std::uint64_t size)
+    : Region(std::move(name), base, size),
+      memory_(static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(size), 1))) {
+  if (!memory_) throw std::bad_alloc();
+}
+
+void RamRegion::Free::operator()(std::uint8_t* p) const { std::free(p); }
 
 bool RamRegion::Read(std::uint32_t offset, unsigned count, AccessKind, std::uint8_t* bytes) {
-  std::memcpy(bytes, memory_.data() + offset, count);
+  std::memcpy(bytes, memory_.get() + offset, count);
   return true;
 }
 
 bool RamRegion::Write(std::uint32_t offset, unsigned count, const std::uint8_t* bytes) {
-  std::memcpy(memory_.data() + offset, bytes, count);
+  std::memcpy(memory_.get() + offset, bytes, count);
   return true;
 }
 
 void RamRegion::Peek(std::uint32_t offset, std::uint32_t count, std::uint8_t* bytes) const {
-  std::memcpy(bytes, memory_.data() + offset, count);
+  std::memcpy(bytes, memory_.get() + offset, count);
 }
 
 void RamRegion::Poke(std::uint32_t offset, std::uint32_t count, const std::uint8_t* bytes) {
-  std::memcpy(memory_.data() + offset, bytes, count);
+  std::memcpy(memory_.get() + offset, bytes, count);
+}
+
+bool IoRegion::Read(std::uint32_t offset, unsigned count, AccessKind, std::uint8_t* bytes) {
+  Peek(offset, count, bytes);
+  return true;
+}
+
+bool IoRegion::Write(std::uint32_t offset, unsigned count, const std::uint8_t* bytes) {
+  Poke(offset, count, bytes);
+  return true;
+}
+
+void IoRegion::Peek(std::uint32_t offset, std::uint32_t count, std::uint8_t* bytes) const {
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::uint32_t at = offset + i;
+    auto page = pages_.find(at / kPageBytes);
+    bytes[i] = page == pages_.end() ? 0 : page->second[at % kPageBytes];
+  }
+}
+
+void IoRegion::Poke(std::uint32_t offset, std::uint32_t count, const std::uint8_t* bytes) {
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::uint32_t at = offset + i;
+    auto& page = pages_[at / kPageBytes];
+    if (page.empty()) page.assign(kPageBytes, 0);
+    page[at % kPageBytes] = bytes[i];
+  }
 }
 
 std::uint32_t ComposeValue(const std::uint8_t* bytes, unsigned count, bool big_endian) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "simboard/bus.h"
@@ -67,20 +68,40 @@ class Region {
   std::uint64_t size_;
 };
 
-// RAM, and the plain peripheral space that keeps what is written (board
-// initialisation writes clock and bus-controller registers there).
+// RAM: zeroed host memory (pages are only touched when used).
 class RamRegion : public Region {
  public:
-  RamRegion(std::string name, std::uint32_t base, std::uint64_t size, std::uint8_t fill = 0);
+  RamRegion(std::string name, std::uint32_t base, std::uint64_t size);
 
   bool Read(std::uint32_t offset, unsigned count, AccessKind kind, std::uint8_t* bytes) override;
   bool Write(std::uint32_t offset, unsigned count, const std::uint8_t* bytes) override;
   void Peek(std::uint32_t offset, std::uint32_t count, std::uint8_t* bytes) const override;
   void Poke(std::uint32_t offset, std::uint32_t count, const std::uint8_t* bytes) override;
-  std::uint8_t* Direct() override { return memory_.data(); }
+  std::uint8_t* Direct() override { return memory_.get(); }
 
  private:
-  std::vector<std::uint8_t> memory_;
+  struct Free {
+    void operator()(std::uint8_t* p) const;
+  };
+  std::unique_ptr<std::uint8_t[], Free> memory_;
+};
+
+// Plain peripheral space that keeps what is written (board initialisation
+// writes clock and bus-controller registers there) and reads 0 elsewhere.
+// Stored sparsely: such a region may span hundreds of megabytes of which a
+// few registers are used.
+class IoRegion : public Region {
+ public:
+  IoRegion(std::string name, std::uint32_t base, std::uint64_t size) : Region(std::move(name), base, size) {}
+
+  bool Read(std::uint32_t offset, unsigned count, AccessKind kind, std::uint8_t* bytes) override;
+  bool Write(std::uint32_t offset, unsigned count, const std::uint8_t* bytes) override;
+  void Peek(std::uint32_t offset, std::uint32_t count, std::uint8_t* bytes) const override;
+  void Poke(std::uint32_t offset, std::uint32_t count, const std::uint8_t* bytes) override;
+
+ private:
+  static constexpr std::uint32_t kPageBytes = 4096;
+  std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> pages_;  // by offset / kPageBytes
 };
 
 // Value <-> bytes in a byte order: little-endian puts the least significant

@@ -98,6 +98,8 @@ TEST(BoardFile, WrongFilesAreRefusedNamingTheKey) {
             "b.ini: [Region1] Size: the region runs past the end of the 4 GB address space");
   EXPECT_EQ(ErrorOf(std::string(kBoardHeader) + ram1 + "[Region3]\nKind=RAM\nBase=0\nSize=1K\n"),
             "b.ini: [Region3] Kind: regions must be numbered Region1, Region2, ... without gaps");
+  EXPECT_EQ(ErrorOf(std::string(kBoardHeader) + "[Region1]\nKind=RAM\nBase=0\nSize=2048M\n"),
+            "b.ini: [Region1] Size: more than 1 GB of RAM");
   EXPECT_EQ(ErrorOf("[Board]\nEndian=Middle\n"),
             "b.ini: [Board] Endian: \"Middle\" is not one of Little or Big");
   EXPECT_EQ(ErrorOf("[Board]\nClockKHz=0\n"),
@@ -133,7 +135,7 @@ TEST(Bus, RegionsComposeValuesInTheBoardsByteOrder) {
     auto dir = FreshDirectory();
     TestBoard tb(std::string("[Board]\nEndian=") + (big ? "Big" : "Little") +
                      "\n[Region1]\nKind=RAM\nBase=$1000\nSize=4K\n"
-                     "[Region2]\nKind=IO\nBase=$FFFF0000\nSize=256\n",
+                     "[Region2]\nKind=IO\nBase=$E0000000\nSize=512M\n",
                  dir);
     ASSERT_TRUE(tb);
     const std::uint8_t bytes[4] = {0x11, 0x22, 0x33, 0x44};
@@ -148,9 +150,11 @@ TEST(Bus, RegionsComposeValuesInTheBoardsByteOrder) {
     EXPECT_EQ(tb.Read(0x1001, AccessSize::Byte), 0x22u);
     tb.Write(0x1010, 0xA1B2, AccessSize::Half);
     EXPECT_EQ(tb.Byte(0x1010), big ? 0xA1 : 0xB2);
-    // The peripheral space keeps what is written.
-    tb.Write(0xFFFF0020, 0xCAFEF00D, AccessSize::Word);
-    EXPECT_EQ(tb.Read(0xFFFF0020, AccessSize::Word), 0xCAFEF00Du);
+    // The peripheral space keeps what is written (and reads 0 elsewhere).
+    tb.Write(0xFFFFF020, 0xCAFEF00D, AccessSize::Word);
+    EXPECT_EQ(tb.Read(0xFFFFF020, AccessSize::Word), 0xCAFEF00Du);
+    EXPECT_EQ(tb.Read(0xFFFFF022, AccessSize::Half), big ? 0xF00Du : 0xCAFEu);
+    EXPECT_EQ(tb.Read(0xE0000000, AccessSize::Word), 0u);
     // Outside every region, and across a region's end, nothing answers.
     std::uint32_t value = 0;
     EXPECT_FALSE(tb.board().bus().Read(0x2000, AccessSize::Word, AccessKind::DataRead, value));

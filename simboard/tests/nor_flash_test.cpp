@@ -450,6 +450,32 @@ TEST(FlashBank, FourByteChipsOnABigEndianBus) {
   EXPECT_EQ(tb.Read(0x103, AccessSize::Byte), 0x44u);
 }
 
+TEST(FlashBank, ThirtyTwoBitIntelChipTakesWordCycles) {
+  auto dir = FreshDirectory();
+  std::string nor = kIntel16;
+  nor.replace(nor.find("Width=16"), 8, "Width=32");
+  nor.replace(nor.find("DeviceId=$8896"), 14, "DeviceId=$00188896");
+  TestBoard tb(FlashBoardText(nor), dir);
+  ASSERT_TRUE(tb);
+  EXPECT_EQ(tb.board().RegionAt(0)->size(), 0x400000u);
+  Bank bank{tb, 4, 32};
+  bank.Cmd(0, 0x90);
+  EXPECT_EQ(bank.Get(1), 0x00188896u);
+  bank.Cmd(0, 0x98);
+  EXPECT_EQ(bank.Get(0x28), 0x03u);  // x32 only
+  bank.Cmd(0, 0x40);
+  bank.Cmd(0x20, 0xDEADBEEF);
+  tb.Wait(20);
+  bank.Cmd(0, 0xFF);
+  EXPECT_EQ(bank.Get(0x20), 0xDEADBEEFu);
+  // A halfword write drives half the chip's lines; the rest float high.
+  bank.Cmd(0, 0x40);
+  tb.Write(0x84, 0x1234, AccessSize::Half);
+  tb.Wait(20);
+  bank.Cmd(0, 0xFF);
+  EXPECT_EQ(bank.Get(0x21), 0xFFFF1234u);
+}
+
 TEST(FlashBank, BigEndianSixteenBitChipTakesCommandsOnItsLowLanes) {
   auto dir = FreshDirectory();
   TestBoard tb(FlashBoardText(kAmd16, "Big"), dir);
