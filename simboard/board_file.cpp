@@ -309,6 +309,13 @@ void ReadNor(Reader& r, const std::string& s, const std::filesystem::path& direc
       r.Fail(s, "Sectors", what);
     } else {
       std::uint64_t total = 0;
+      std::size_t runs = 0;
+      for (std::size_t i = 0; i < nor.sectors.size(); ++i) {
+        if (i == 0 || nor.sectors[i] != nor.sectors[i - 1]) ++runs;
+      }
+      if (runs > 255) {
+        r.Fail(s, "Sectors", "more than 255 runs of equal sector sizes, which the query table cannot describe");
+      }
       for (auto size : nor.sectors) {
         if (size % (nor.width_bits / 8) != 0 && !r.failed()) {
           r.Fail(s, "Sectors", "sector size " + Hex(size) + " is not a whole number of " +
@@ -433,6 +440,10 @@ std::optional<BoardDescription> ParseBoardText(std::string_view text,
     if (r.failed()) break;
     if (region.kind == RegionKind::NOR) {
       ReadNor(r, s, directory, region);
+      if (!r.failed() && region.base % region.nor.BusBytes() != 0) {
+        r.Fail(s, "Base", "not aligned to the " + std::to_string(region.nor.BusBytes() * 8) +
+                              "-bit bus of the chips");
+      }
     } else {
       region.size = r.Number(s, "Size", true, 0, 1, 0x100000000ull, true);
       if (!r.failed() && region.kind == RegionKind::RAM && region.size > kMaxRamBytes) {

@@ -79,10 +79,19 @@ TEST(BoardFile, WrongFilesAreRefusedNamingTheKey) {
   EXPECT_EQ(ErrorOf(std::string(kBoardHeader) + nor + "Sectors=4*64K\nSize=512K\n"),
             "b.ini: [Region1] Sectors: the sectors of 1 chip(s) make 0x40000 bytes, not the "
             "region's Size 512K");
+  std::string zigzag;
+  for (int i = 0; i < 128; ++i) zigzag += "1K,2K,";
+  EXPECT_EQ(ErrorOf(std::string(kBoardHeader) + nor + "Sectors=" + zigzag + "4K\n"),
+            "b.ini: [Region1] Sectors: more than 255 runs of equal sector sizes, which the query "
+            "table cannot describe");
   EXPECT_EQ(ErrorOf(std::string(kBoardHeader) + nor + "Sectors=4*64K,x\n"),
             "b.ini: [Region1] Sectors: bad sector size \"x\"");
   EXPECT_EQ(ErrorOf(std::string(kBoardHeader) + nor + "Sectors=4*64K,2\nWidth=32\n"),
             "b.ini: [Region1] Sectors: sector size 0x2 is not a whole number of 32-bit words");
+  EXPECT_EQ(ErrorOf(std::string(kBoardHeader) +
+                    "[Region1]\nKind=NOR\nBase=$1002\nCommandSet=AMD\nManufacturerId=1\n"
+                    "DeviceId=1\nWidth=16\nChips=2\nSectors=4*64K\n"),
+            "b.ini: [Region1] Base: not aligned to the 32-bit bus of the chips");
   EXPECT_EQ(ErrorOf(std::string(kBoardHeader) + nor + "Sectors=4*64K\nWidth=12\n"),
             "b.ini: [Region1] Width: must be 8, 16 or 32");
   EXPECT_EQ(ErrorOf(std::string(kBoardHeader) + nor + "Sectors=4*64K\nChips=3\n"),

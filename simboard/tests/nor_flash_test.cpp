@@ -551,9 +551,24 @@ TEST(FlashFaults, StuckBitsFailProgrammingAndNoEraseNeverCompletes) {
   EXPECT_EQ(bank.Get(0x81), 0x0000u);
 
   auto dir2 = FreshDirectory();
-  TestBoard intel(FlashBoardText(kIntel16, "Little", "[Faults]\nNoErase=1\n"), dir2);
+  TestBoard intel(FlashBoardText(kIntel16, "Little", "[Faults]\nNoErase=1\nStuckBits=$10:$8000\n"), dir2);
   ASSERT_TRUE(intel);
   Bank ib{intel, 2, 16};
+  // The state machine reports the bit it could not clear as a program error.
+  ib.Cmd(8, 0x40);
+  ib.Cmd(8, 0x7FFF);
+  intel.Wait(20);
+  EXPECT_EQ(ib.Get(8), 0x0090u);
+  ib.Cmd(0, 0x50);
+  ib.Cmd(0, 0xFF);
+  EXPECT_EQ(ib.Get(8), 0xFFFFu);
+  // Clearing other bits of that word works.
+  ib.Cmd(8, 0x40);
+  ib.Cmd(8, 0x80FF);
+  intel.Wait(20);
+  EXPECT_EQ(ib.Get(8), 0x0080u);
+  ib.Cmd(0, 0xFF);
+  EXPECT_EQ(ib.Get(8), 0x80FFu);
   ib.Cmd(0, 0x20);
   ib.Cmd(0, 0xD0);
   intel.Wait(1000000);
