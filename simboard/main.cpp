@@ -68,7 +68,7 @@ int RunExec(Board& board, const ToolOptions& options) {
   if (semihosting.exited()) {
     status = kExitDone;
   } else if (run.last.exception_taken) {
-    std::fprintf(stderr, "romsmith-simboard: stopped at the %s of the instruction at 0x%08X\n",
+    std::fprintf(stderr, "romsmith-simboard: stopped by the %s of the instruction at 0x%08X\n",
                  ExceptionName(run.last.exception), run.last.address);
   } else if (run.limit_reached) {
     std::fprintf(stderr, "romsmith-simboard: stopped after %llu instructions\n",

@@ -6,7 +6,7 @@ namespace simboard {
 
 namespace {
 
-struct OptionSpec {
+struct OptionRule {
   const char* name;
   bool takes_value;
   // Applies the option; false with `error` set when its value is wrong.
@@ -22,7 +22,7 @@ bool SetVerb(ToolOptions& options, ToolVerb verb, std::string& error) {
   return true;
 }
 
-const OptionSpec kOptions[] = {
+const OptionRule kOptions[] = {
     {"--board", true,
      [](const std::string& value, ToolOptions& o, std::string&) {
        o.board = value;
@@ -76,25 +76,25 @@ bool ParseToolOptions(const std::vector<std::string>& arguments, ToolOptions& op
       name = name.substr(0, equals);
       inline_value = true;
     }
-    const OptionSpec* spec = nullptr;
+    const OptionRule* rule = nullptr;
     for (const auto& candidate : kOptions) {
-      if (name == candidate.name) spec = &candidate;
+      if (name == candidate.name) rule = &candidate;
     }
-    if (spec == nullptr) {
+    if (rule == nullptr) {
       error = "unknown option \"" + arguments[i] + "\"";
       return false;
     }
-    if (spec->takes_value && !inline_value) {
+    if (rule->takes_value && !inline_value) {
       if (i + 1 >= arguments.size()) {
         error = name + " wants a value";
         return false;
       }
       value = arguments[++i];
-    } else if (!spec->takes_value && inline_value) {
+    } else if (!rule->takes_value && inline_value) {
       error = name + " takes no value";
       return false;
     }
-    if (!spec->apply(value, options, error)) return false;
+    if (!rule->apply(value, options, error)) return false;
   }
   if (options.help) return true;
   if (options.verb == ToolVerb::None) {

@@ -272,9 +272,18 @@ TEST_F(SimboardTool, StopsWithStatusOneAtTheLimitOrAnUnhandledException) {
   image = WriteProgram(dir_, "ldr r0, =0x80000000\nldr r1, [r0]\n.ltorg\n", ByteOrder::Little);
   run = RunTool(dir_, board + " --exec '" + image + "@0x0C000000'");
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("data abort of the instruction at 0x0C000004"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("stopped by the data abort of the instruction at 0x0C000004"), std::string::npos) << run.err;
   EXPECT_EQ(Register(run.out, "R15"), "0x00000010");  // at the abort vector
   EXPECT_EQ(Register(run.out, "CPSR"), "0x000000D7");  // Abort mode
+
+  // A semihosting operation the board does not serve fails with -1; an SWI
+  // that is not a semihosting call is the program's own, and it has none.
+  image = WriteProgram(dir_, "mov r0, #0x01\nsvc 0x123456\nmov r5, r0\nsvc 0x12\n", ByteOrder::Little);
+  run = RunTool(dir_, board + " --exec '" + image + "@0x0C000000'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(Register(run.out, "R5"), "0xFFFFFFFF");
+  EXPECT_NE(run.err.find("stopped by the SWI of the instruction at 0x0C00000C"), std::string::npos) << run.err;
+  EXPECT_EQ(Register(run.out, "R15"), "0x00000008");
 }
 
 TEST_F(SimboardTool, InfoAndUsageErrors) {
