@@ -30,6 +30,11 @@ std::string SettingsStore::DirectoryText(const std::string& value) const {
   return platform::WithTrailingSeparator(base + value);
 }
 
+void SettingsStore::SetOverride(const std::string& section, const std::string& key,
+                                const std::string& value) {
+  overrides_.push_back({section, key, value});
+}
+
 bool SettingsStore::Load() {
   // Read into a fresh document so that a failed read leaves the one loaded
   // before (and the values taken from it) untouched.
@@ -42,21 +47,30 @@ bool SettingsStore::Load() {
   loaded_ = true;
   ProgramSettings& v = values_;
 
+  // The values are read from copies with the overrides in them; document_
+  // stays as the file is, so that saving the "Remote" keys writes no
+  // override back.
+  IniDocument settings = document_;
+  ProfileStore profile(profile_path_);
+  for (const Override& o : overrides_) {
+    settings.SetString(o.section, o.key, o.value);
+    profile.SetText(o.section, o.key, o.value);
+  }
+
   std::string port_driver_directory;
   std::string driver_module_directory;
-  document_.GetString(kDirectorySection, "Driver", port_driver_directory);
-  document_.GetString(kDirectorySection, "Device", driver_module_directory);
+  settings.GetString(kDirectorySection, "Driver", port_driver_directory);
+  settings.GetString(kDirectorySection, "Device", driver_module_directory);
   v.remote = RemoteSettings();
-  document_.GetString(kRemoteSection, "Device", v.remote.device);
-  document_.GetString(kRemoteSection, "CommType", v.remote.comm_type);
-  document_.GetString(kRemoteSection, "Parallel", v.remote.parallel);
-  document_.GetString(kRemoteSection, "IPAddr", v.remote.ip_addr);
-  document_.GetInt(kRemoteSection, "Speed", v.remote.speed);
+  settings.GetString(kRemoteSection, "Device", v.remote.device);
+  settings.GetString(kRemoteSection, "CommType", v.remote.comm_type);
+  settings.GetString(kRemoteSection, "Parallel", v.remote.parallel);
+  settings.GetString(kRemoteSection, "IPAddr", v.remote.ip_addr);
+  settings.GetInt(kRemoteSection, "Speed", v.remote.speed);
 
   v.register_check_prompt = 1;
-  document_.GetInt(kOptionSection, "RegChkPop", v.register_check_prompt);
+  settings.GetInt(kOptionSection, "RegChkPop", v.register_check_prompt);
 
-  const ProfileStore profile(profile_path_);
   v.log_to_file = profile.GetInt(kOptionSection, "Log", 0);
   v.load_sector_data = profile.GetInt(kOptionSection, "LoadSectData", 0);
   v.check_id = profile.GetInt(kOptionSection, "CheckID", 1);
@@ -70,11 +84,11 @@ bool SettingsStore::Load() {
   v.plain_loaders = 0;
   v.debug_file.clear();
   v.debug_count = 3;
-  document_.GetInt(kMaintenanceSection, "Debug", v.debug);
-  document_.GetString(kMaintenanceSection, "DebugFile", v.debug_file);
-  document_.GetInt(kMaintenanceSection, "Encrypt", v.encrypt);
-  document_.GetInt(kMaintenanceSection, "NoExeEncrypt", v.plain_loaders);
-  document_.GetUnsigned(kMaintenanceSection, "DebugCount", v.debug_count);
+  settings.GetInt(kMaintenanceSection, "Debug", v.debug);
+  settings.GetString(kMaintenanceSection, "DebugFile", v.debug_file);
+  settings.GetInt(kMaintenanceSection, "Encrypt", v.encrypt);
+  settings.GetInt(kMaintenanceSection, "NoExeEncrypt", v.plain_loaders);
+  settings.GetUnsigned(kMaintenanceSection, "DebugCount", v.debug_count);
 
   v.port_driver_directory = DirectoryText(port_driver_directory);
   v.driver_module_directory = DirectoryText(driver_module_directory);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "formats/ini_document.h"
 #include "target_data/profile_store.h"
@@ -71,6 +72,12 @@ class SettingsStore {
   // icon), false, and every value keeps what it was.
   bool Load();
 
+  // A value that stands in for key `key` of `section` in romsmith.ini and in
+  // the profile at every later Load, for the life of this store (the command
+  // line's --set). It is never written: the saves below store what the files
+  // held or what the caller put into values(), not the override.
+  void SetOverride(const std::string& section, const std::string& key, const std::string& value);
+
   // Writes the "Remote" keys of values().remote into the loaded document and
   // saves the file; false when the file could not be written.
   bool SaveRemoteSettings();
@@ -89,12 +96,19 @@ class SettingsStore {
  private:
   std::string DirectoryText(const std::string& value) const;
 
+  struct Override {
+    std::string section;
+    std::string key;
+    std::string value;
+  };
+
   std::filesystem::path program_directory_;
   std::filesystem::path settings_path_;
   std::filesystem::path profile_path_;
   IniDocument document_;
   bool loaded_ = false;
   ProgramSettings values_;
+  std::vector<Override> overrides_;
 };
 
 }  // namespace romsmith

@@ -177,6 +177,45 @@ TEST(ProgramSettings, OptionsGoToTheProfileInTheUsersUnits) {
   EXPECT_EQ(again.values().lpc_frequency, 14745);
 }
 
+TEST(ProgramSettings, OverridesHoldAtEveryLoadAndAreNeverSaved) {
+  SettingsFixture f;
+  const std::string settings =
+      "[Directory]\r\nDevice=drivers/\r\n[Remote]\r\nDevice=osprey7.so\r\nSpeed=1\r\n"
+      "[Option]\r\nRegChkPop=1\r\n";
+  const std::string profile = "[Option]\r\nTimeOut=12\r\n";
+  f.WriteSettings(settings);
+  f.WriteProfile(profile);
+  f.store.SetOverride("Remote", "Device", "test_driver.so");
+  f.store.SetOverride("Directory", "Device", "/opt/test/drivers");
+  f.store.SetOverride("Option", "TimeOut", "3");     // a profile key
+  f.store.SetOverride("Option", "RegChkPop", "0");   // a key of the file's "Option"
+  f.store.SetOverride("Tevrin", "Debug", "1");       // a section the file lacks
+  ASSERT_TRUE(f.store.Load());
+  ProgramSettings& v = f.store.values();
+  EXPECT_EQ(v.remote.device, "test_driver.so");
+  EXPECT_EQ(v.remote.speed, 1);  // what is not overridden comes from the file
+  EXPECT_EQ(v.driver_module_directory, "/opt/test/drivers/");
+  EXPECT_EQ(v.time_out_polls, 30);
+  EXPECT_EQ(v.register_check_prompt, 0);
+  EXPECT_EQ(v.debug, 1);
+
+  // A later change of the file is read, the overrides still win.
+  f.WriteSettings("[Remote]\r\nDevice=wren7.so\r\nSpeed=2\r\n");
+  ASSERT_TRUE(f.store.Load());
+  EXPECT_EQ(v.remote.device, "test_driver.so");
+  EXPECT_EQ(v.remote.speed, 2);
+  EXPECT_EQ(v.time_out_polls, 30);
+
+  // Saving writes the values, never an override the caller did not adopt.
+  v.remote.speed = 0;
+  v.remote.device = "wren7.so";
+  ASSERT_TRUE(f.store.SaveRemoteSettings());
+  const std::string saved = ReadText(f.program / "romsmith.ini");
+  EXPECT_EQ(saved.find("test_driver"), std::string::npos);
+  EXPECT_EQ(saved.find("Tevrin"), std::string::npos);
+  EXPECT_EQ(ReadText(f.profile), profile);
+}
+
 TEST(ProfileStore, MissingProfileReadsFallbacksAndSaveCreatesIt) {
   const auto dir = TestDirectory();
   const auto path = dir / "deep" / "er" / "Romsmith.ini";

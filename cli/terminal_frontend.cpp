@@ -1,0 +1,249 @@
+#include "cli/terminal_frontend.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace romsmith {
+namespace {
+
+constexpr int kBarWidth = 40;
+
+const char* AnswerName(platform::MessageAnswer answer) {
+  switch (answer) {
+    case platform::MessageAnswer::Ok:
+      return "OK";
+    case platform::MessageAnswer::Cancel:
+      return "Cancel";
+    case platform::MessageAnswer::Yes:
+      return "Yes";
+    case platform::MessageAnswer::No:
+      return "No";
+  }
+  return "";
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The answer a typed word gives for these buttons; false when it is none.
+bool ReadAnswer(const std::string& word, platform::MessageButtons buttons,
+                platform::MessageAnswer& answer) {
+  using platform::MessageAnswer;
+  using platform::MessageButtons;
+  const std::string w = Lower(word);
+  const bool yes_no = buttons == MessageButtons::YesNo || buttons == MessageButtons::YesNoCancel;
+  const bool has_cancel =
+      buttons == MessageButtons::OkCancel || buttons == MessageButtons::YesNoCancel;
+  if (yes_no && (w == "y" || w == "yes")) {
+    answer = MessageAnswer::Yes;
+  } else if (yes_no && (w == "n" || w == "no")) {
+    answer = MessageAnswer::No;
+  } else if (has_cancel && (w == "c" || w == "cancel")) {
+    answer = MessageAnswer::Cancel;
+  } else if (buttons == MessageButtons::OkCancel && (w == "o" || w == "ok")) {
+    answer = MessageAnswer::Ok;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::string Trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return {};
+  const auto last = text.find_last_not_of(" \t\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+TerminalStreams ProcessStreams() {
+  TerminalStreams streams;
+  streams.err_is_terminal = isatty(STDERR_FILENO) == 1;
+  streams.in_is_terminal = isatty(STDIN_FILENO) == 1;
+  return streams;
+}
+
+std::string ButtonChoices(platform::MessageButtons buttons) {
+  switch (buttons) {
+    case platform::MessageButtons::Ok:
+      return "";
+    case platform::MessageButtons::OkCancel:
+      return "[o]k/[c]ancel";
+    case platform::MessageButtons::YesNo:
+      return "[y]es/[n]o";
+    case platform::MessageButtons::YesNoCancel:
+      return "[y]es/[n]o/[c]ancel";
+  }
+  return "";
+}
+
+TerminalFrontend::TerminalFrontend(CliVerbosity verbosity, CliAnswers answers,
+                                   TerminalStreams streams)
+    : verbosity_(verbosity), answers_(answers), streams_(streams) {}
+
+void TerminalFrontend::PrintLine(const std::string& text, bool error, bool label) {
+  bool print = false;
+  switch (verbosity_) {
+    case CliVerbosity::kNormal:
+      print = label;
+      break;
+    case CliVerbosity::kVerbose:
+      print = true;
+      break;
+    case CliVerbosity::kQuiet:
+      print = error;
+      break;
+  }
+  if (!print) return;
+  std::lock_guard lock(mutex_);
+  WriteLineLocked(text);
+}
+
+void TerminalFrontend::WriteLineLocked(const std::string& text) {
+  const bool redraw = bar_shown_;
+  ClearBarLocked();
+  std::fputs(text.c_str(), streams_.out);
+  if (text.empty() || text.back() != '\n') std::fputc('\n', streams_.out);
+  std::fflush(streams_.out);
+  if (redraw) DrawBarLocked();
+}
+
+void TerminalFrontend::SetProgressRange(int low, int high) {
+  std::lock_guard lock(mutex_);
+  low_ = low;
+  high_ = high;
+  position_ = low;
+  DrawBarLocked();
+}
+
+void TerminalFrontend::SetProgressPosition(int position) {
+  std::lock_guard lock(mutex_);
+  position_ = position;
+  DrawBarLocked();
+}
+
+void TerminalFrontend::StepProgress() {
+  std::lock_guard lock(mutex_);
+  ++position_;
+  DrawBarLocked();
+}
+
+void TerminalFrontend::StartAnimation() {
+  std::lock_guard lock(mutex_);
+  animating_ = true;
+  DrawBarLocked();
+}
+
+void TerminalFrontend::StopAnimation() {
+  std::lock_guard lock(mutex_);
+  animating_ = false;
+  DrawBarLocked();
+}
+
+void TerminalFrontend::ShowStatusLine(const std::string&, bool, bool) {}
+
+void TerminalFrontend::SetCommandControls(bool, bool) {}
+
+void TerminalFrontend::FinishProgress() {
+  std::lock_guard lock(mutex_);
+  ClearBarLocked();
+  animating_ = false;
+  high_ = low_ = position_ = 0;
+}
+
+void TerminalFrontend::DrawBarLocked() {
+  if (!streams_.err_is_terminal) return;
+  // The bodies put the bar back to 0 when they end: nothing to show then.
+  const bool active = high_ > low_ && (position_ > low_ || animating_);
+  if (!active) {
+    ClearBarLocked();
+    return;
+  }
+  const long long span = static_cast<long long>(high_) - low_;
+  const long long done = std::clamp<long long>(static_cast<long long>(position_) - low_, 0, span);
+  const int filled = static_cast<int>(done * kBarWidth / span);
+  const int percent = static_cast<int>(done * 100 / span);
+  static constexpr char kSpinner[] = "|/-\\";
+  std::string bar = "\r[";
+  bar.append(static_cast<std::size_t>(filled), '#');
+  bar.append(static_cast<std::size_t>(kBarWidth - filled), ' ');
+  bar += "] ";
+  const std::string number = std::to_string(percent);
+  bar.append(3 - std::min<std::size_t>(3, number.size()), ' ');
+  bar += number + "%";
+  if (animating_) {
+    bar += ' ';
+    bar += kSpinner[spin_++ % 4];
+  }
+  if (bar == last_bar_ && bar_shown_) return;
+  last_bar_ = bar;
+  std::fputs(bar.c_str(), streams_.err);
+  std::fflush(streams_.err);
+  bar_shown_ = true;
+}
+
+void TerminalFrontend::ClearBarLocked() {
+  if (!bar_shown_) return;
+  std::fputs("\r\033[K", streams_.err);
+  std::fflush(streams_.err);
+  bar_shown_ = false;
+  last_bar_.clear();
+}
+
+platform::MessageAnswer TerminalFrontend::Ask(const platform::MessageRequest& request) {
+  std::lock_guard lock(mutex_);
+  using platform::MessageButtons;
+  const bool question = request.buttons != MessageButtons::Ok;
+  const bool shown = verbosity_ != CliVerbosity::kQuiet ||
+                     request.icon == platform::MessageIcon::Error || question;
+  if (!question) {
+    if (shown) WriteLineLocked(request.text);
+    return platform::MessageAnswer::Ok;
+  }
+  platform::MessageAnswer answer = platform::NegativeAnswer(request.buttons);
+  switch (answers_) {
+    case CliAnswers::kYes:
+      answer = platform::DefaultAnswer(request.buttons);
+      break;
+    case CliAnswers::kNo:
+      answer = platform::NegativeAnswer(request.buttons);
+      break;
+    case CliAnswers::kAsk:
+      if (streams_.in_is_terminal) return PromptLocked(request);
+      answer = platform::NegativeAnswer(request.buttons);
+      break;
+  }
+  WriteLineLocked(request.text + " -> " + AnswerName(answer));
+  return answer;
+}
+
+platform::MessageAnswer TerminalFrontend::PromptLocked(const platform::MessageRequest& request) {
+  const bool redraw = bar_shown_;
+  ClearBarLocked();
+  platform::MessageAnswer answer = platform::NegativeAnswer(request.buttons);
+  for (;;) {
+    std::fprintf(streams_.err, "%s %s: ", request.text.c_str(),
+                 ButtonChoices(request.buttons).c_str());
+    std::fflush(streams_.err);
+    std::string line;
+    int c;
+    while ((c = std::fgetc(streams_.in)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+    if (c == EOF && line.empty()) {
+      // The terminal went away: the safe answer.
+      std::fputc('\n', streams_.err);
+      break;
+    }
+    if (ReadAnswer(Trimmed(line), request.buttons, answer)) break;
+    if (c == EOF) break;
+  }
+  std::fflush(streams_.err);
+  if (redraw) DrawBarLocked();
+  return answer;
+}
+
+}  // namespace romsmith

@@ -1,0 +1,199 @@
+#include "cli/terminal_frontend.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace romsmith {
+namespace {
+
+using platform::MessageAnswer;
+using platform::MessageButtons;
+using platform::MessageIcon;
+
+// A stream whose text the test reads back.
+class Capture {
+ public:
+  Capture() { stream_ = open_memstream(&buffer_, &size_); }
+  ~Capture() {
+    std::fclose(stream_);
+    std::free(buffer_);
+  }
+  std::FILE* stream() { return stream_; }
+  std::string text() {
+    std::fflush(stream_);
+    return std::string(buffer_, size_);
+  }
+
+ private:
+  char* buffer_ = nullptr;
+  std::size_t size_ = 0;
+  std::FILE* stream_ = nullptr;
+};
+
+// Answers typed by the "user".
+class Typed {
+ public:
+  explicit Typed(const std::string& text) : text_(text) {
+    stream_ = fmemopen(text_.data(), text_.size(), "r");
+  }
+  ~Typed() { std::fclose(stream_); }
+  std::FILE* stream() { return stream_; }
+
+ private:
+  std::string text_;
+  std::FILE* stream_ = nullptr;
+};
+
+struct Terminal {
+  Capture out, err;
+  Typed in;
+  TerminalFrontend frontend;
+  Terminal(CliVerbosity verbosity, CliAnswers answers, bool err_tty = false, bool in_tty = false,
+           const std::string& typed = "")
+      : in(typed),
+        frontend(verbosity, answers,
+                 TerminalStreams{out.stream(), err.stream(), in.stream(), err_tty, in_tty}) {}
+};
+
+void LogEveryKind(TerminalFrontend& frontend) {
+  frontend.PrintLine("Info: start blank check...\n", false, true);
+  frontend.PrintLine("Debug: scan chain 1 selected\n", false, false);
+  frontend.PrintLine("Error: flash not blank at 0x00000010.\n", true, true);
+  frontend.PrintLine("Info: waiting for the loader", false, true);  // no "\n" of its own
+  frontend.PrintLine("Error: read memory failed.", true, true);
+}
+
+TEST(TerminalFrontend, VerbosityChoosesTheLinesAndEveryLineEnds) {
+  Terminal normal(CliVerbosity::kNormal, CliAnswers::kNo);
+  LogEveryKind(normal.frontend);
+  EXPECT_EQ(normal.out.text(),
+            "Info: start blank check...\n"
+            "Error: flash not blank at 0x00000010.\n"
+            "Info: waiting for the loader\n"
+            "Error: read memory failed.\n");
+  EXPECT_EQ(normal.err.text(), "");
+
+  Terminal verbose(CliVerbosity::kVerbose, CliAnswers::kNo);
+  LogEveryKind(verbose.frontend);
+  EXPECT_EQ(verbose.out.text(),
+            "Info: start blank check...\n"
+            "Debug: scan chain 1 selected\n"
+            "Error: flash not blank at 0x00000010.\n"
+            "Info: waiting for the loader\n"
+            "Error: read memory failed.\n");
+
+  Terminal quiet(CliVerbosity::kQuiet, CliAnswers::kNo);
+  LogEveryKind(quiet.frontend);
+  EXPECT_EQ(quiet.out.text(),
+            "Error: flash not blank at 0x00000010.\n"
+            "Error: read memory failed.\n");
+
+  // The status label has no twin on the terminal: nothing printed twice.
+  normal.frontend.ShowStatusLine("Info: again\n", false, false);
+  EXPECT_EQ(normal.out.text().find("again"), std::string::npos);
+}
+
+TEST(TerminalFrontend, ScriptedAnswersAndTheSafeDefault) {
+  const platform::MessageRequest save{"Save changed to target config file?", "Romsmith",
+                                      MessageIcon::Question, MessageButtons::YesNoCancel};
+  const platform::MessageRequest go_on{"Continue?", "Romsmith", MessageIcon::Question,
+                                       MessageButtons::YesNo};
+  const platform::MessageRequest ok_cancel{"Overwrite?", "Romsmith", MessageIcon::Warning,
+                                           MessageButtons::OkCancel};
+
+  Terminal yes(CliVerbosity::kNormal, CliAnswers::kYes);
+  EXPECT_EQ(yes.frontend.Ask(save), MessageAnswer::Yes);
+  EXPECT_EQ(yes.frontend.Ask(ok_cancel), MessageAnswer::Ok);
+  EXPECT_EQ(yes.out.text(), "Save changed to target config file? -> Yes\nOverwrite? -> OK\n");
+
+  Terminal no(CliVerbosity::kNormal, CliAnswers::kNo);
+  EXPECT_EQ(no.frontend.Ask(save), MessageAnswer::Cancel);
+  EXPECT_EQ(no.frontend.Ask(go_on), MessageAnswer::No);
+  EXPECT_EQ(no.frontend.Ask(ok_cancel), MessageAnswer::Cancel);
+
+  // No terminal to ask on: No/Cancel, and the prompt is never written.
+  Terminal piped(CliVerbosity::kNormal, CliAnswers::kAsk, false, false, "y\n");
+  EXPECT_EQ(piped.frontend.Ask(go_on), MessageAnswer::No);
+  EXPECT_EQ(piped.frontend.Ask(save), MessageAnswer::Cancel);
+  EXPECT_EQ(piped.out.text(), "Continue? -> No\nSave changed to target config file? -> Cancel\n");
+  EXPECT_EQ(piped.err.text(), "");
+
+  // A notice box is printed and needs no answer; quiet keeps only errors.
+  Terminal quiet(CliVerbosity::kQuiet, CliAnswers::kAsk);
+  EXPECT_EQ(quiet.frontend.Ask({"Done.", "Romsmith", MessageIcon::Information, MessageButtons::Ok}),
+            MessageAnswer::Ok);
+  EXPECT_EQ(quiet.frontend.Ask({"Can't open romsmith.ini file!", "Error", MessageIcon::Error,
+                                MessageButtons::Ok}),
+            MessageAnswer::Ok);
+  EXPECT_EQ(quiet.out.text(), "Can't open romsmith.ini file!\n");
+}
+
+TEST(TerminalFrontend, QuestionsOnTheTerminal) {
+  const platform::MessageRequest go_on{"Continue?", "Romsmith", MessageIcon::Question,
+                                       MessageButtons::YesNo};
+  // A word that is no answer asks again; answers ignore case and blanks.
+  Terminal t(CliVerbosity::kNormal, CliAnswers::kAsk, false, true, "maybe\n  YES \n");
+  EXPECT_EQ(t.frontend.Ask(go_on), MessageAnswer::Yes);
+  EXPECT_EQ(t.err.text(), "Continue? [y]es/[n]o: Continue? [y]es/[n]o: ");
+  EXPECT_EQ(t.out.text(), "");
+
+  Terminal c(CliVerbosity::kNormal, CliAnswers::kAsk, false, true, "c\n");
+  EXPECT_EQ(c.frontend.Ask({"Save?", "Romsmith", MessageIcon::Question,
+                            MessageButtons::YesNoCancel}),
+            MessageAnswer::Cancel);
+  // "c" is no answer where there is no Cancel; the end of input is No.
+  Terminal eof(CliVerbosity::kNormal, CliAnswers::kAsk, false, true, "c\n");
+  EXPECT_EQ(eof.frontend.Ask(go_on), MessageAnswer::No);
+  Terminal ok(CliVerbosity::kNormal, CliAnswers::kAsk, false, true, "ok");
+  EXPECT_EQ(ok.frontend.Ask({"Go?", "Romsmith", MessageIcon::Question, MessageButtons::OkCancel}),
+            MessageAnswer::Ok);
+  // --yes wins over the terminal.
+  Terminal yes(CliVerbosity::kNormal, CliAnswers::kYes, false, true, "n\n");
+  EXPECT_EQ(yes.frontend.Ask(go_on), MessageAnswer::Yes);
+  EXPECT_EQ(yes.err.text(), "");
+}
+
+TEST(TerminalFrontend, ProgressBarOnlyOnATerminalAndOutOfTheLinesWay) {
+  Terminal piped(CliVerbosity::kNormal, CliAnswers::kNo, false);
+  piped.frontend.SetProgressRange(0, 100);
+  piped.frontend.StartAnimation();
+  piped.frontend.SetProgressPosition(50);
+  piped.frontend.StepProgress();
+  EXPECT_EQ(piped.err.text(), "");
+
+  Terminal tty(CliVerbosity::kNormal, CliAnswers::kNo, true);
+  tty.frontend.SetProgressRange(0, 200);  // nothing done yet: no bar
+  EXPECT_EQ(tty.err.text(), "");
+  tty.frontend.SetProgressPosition(100);
+  const std::string half = "\r[" + std::string(20, '#') + std::string(20, ' ') + "]  50%";
+  EXPECT_EQ(tty.err.text(), half);
+  tty.frontend.SetProgressPosition(100);  // unchanged: not drawn again
+  EXPECT_EQ(tty.err.text(), half);
+  // A line clears the bar, goes to standard output, and the bar comes back.
+  tty.frontend.PrintLine("Info: sector 3 done.\n", false, true);
+  EXPECT_EQ(tty.out.text(), "Info: sector 3 done.\n");
+  EXPECT_EQ(tty.err.text(), half + "\r\033[K" + half);
+  // Beyond the range it stays full; back at 0 (the end of a body) it goes.
+  tty.frontend.SetProgressPosition(500);
+  EXPECT_NE(tty.err.text().find("[" + std::string(40, '#') + "] 100%"), std::string::npos);
+  tty.frontend.SetProgressPosition(0);
+  const std::string all = tty.err.text();
+  EXPECT_EQ(all.substr(all.size() - 4), "\r\033[K");
+
+  // The animation alone shows an empty bar with a turning mark.
+  Terminal busy(CliVerbosity::kNormal, CliAnswers::kNo, true);
+  busy.frontend.SetProgressRange(0, 10);
+  busy.frontend.StartAnimation();
+  EXPECT_EQ(busy.err.text(), "\r[" + std::string(40, ' ') + "]   0% |");
+  busy.frontend.StepProgress();
+  EXPECT_NE(busy.err.text().find("  10% /"), std::string::npos);
+  busy.frontend.FinishProgress();
+  const std::string text = busy.err.text();
+  EXPECT_EQ(text.substr(text.size() - 4), "\r\033[K");
+}
+
+}  // namespace
+}  // namespace romsmith
