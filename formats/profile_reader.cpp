@@ -35,7 +35,13 @@ void CJXINIFile::Fail(const char* text) {
 
 bool CJXINIFile::Load(const std::string& path) {
   if (path.empty()) return false;
-  if (path == file_name_) return true;
+  if (path == file_name_) {
+    if (file_.IsFileAt(path) && file_.Size() == file_size_ + kMappingExtension) return true;
+    // Someone replaced or rewrote the file since it was mapped: the view no
+    // longer matches it, and reading past its new end would fault. Map it
+    // afresh.
+    FlushViewMMF();
+  }
   if (IsOpen()) FlushViewMMF();
 
   file_name_ = path;
@@ -73,7 +79,10 @@ bool CJXINIFile::Load(const std::string& path) {
 bool CJXINIFile::FlushViewMMF() {
   if (!IsOpen()) return true;
   file_.Unmap();
-  file_.Truncate(text_length_);
+  // Cut off the mapping's room and trailing zeros, unless someone rewrote
+  // the file in place meanwhile: its new length is theirs.
+  bool rewritten = file_.IsFileAt(file_name_) && file_.Size() != file_size_ + kMappingExtension;
+  if (!rewritten) file_.Truncate(text_length_);
   file_.Close();
   file_name_.clear();
   text_ = nullptr;

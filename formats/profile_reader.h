@@ -39,12 +39,14 @@ class CJXINIFile {
   CJXINIFile& operator=(const CJXINIFile&) = delete;
 
   // Opens and maps `path` unless it is already the open file (exact text
-  // comparison). A missing file is created empty. Failures show a message
+  // comparison) and has not been replaced or rewritten since it was mapped.
+  // A missing file is created empty. Failures show a message
   // box with the caption "CJXINIFile::Load" and leave no file open.
   bool Load(const std::string& path);
 
-  // Closes the open file, cutting it back to its text length. Succeeds also
-  // when nothing is open.
+  // Closes the open file, cutting it back to its text length (unless it was
+  // rewritten in place since it was mapped). Succeeds also when nothing is
+  // open.
   bool FlushViewMMF();
 
   // Looks `key` up in `section` of the file at `path`. Found: copies the

@@ -262,6 +262,31 @@ TEST_F(ProfileReaderTest, OpenAndMappingFailuresShowTheirBoxes) {
   EXPECT_STREQ(buffer, "1");
 }
 
+TEST_F(ProfileReaderTest, FileRewrittenWhileOpenIsMappedAfresh) {
+  auto dir = ScratchDirectory();
+  const fs::path path = dir / "rom.api";
+  WriteFile(path, "[Chip]\nSize=1\n");
+  ProfileReader reader(path.string());
+  CJXINIFile& engine = CJXINIFile::Instance();
+  const std::size_t maps = engine.map_count();
+  EXPECT_EQ(Read(reader, "Chip", "Size"), "1");
+  // Decoded again into the same name without a Close in between.
+  WriteFile(path, "[Chip]\nSize=22\n");
+  EXPECT_EQ(Read(reader, "Chip", "Size"), "22");
+  EXPECT_EQ(engine.map_count(), maps + 2);
+  // Rewritten again and then closed: the new text is not cut to the old one.
+  WriteFile(path, "[Chip]\nSize=333\n");
+  reader.Close();
+  EXPECT_EQ(ReadFile(path), "[Chip]\nSize=333\n");
+  // Replaced by another file under the same name.
+  EXPECT_EQ(Read(reader, "Chip", "Size"), "333");
+  WriteFile(dir / "other", "[Chip]\nSize=4\n");
+  fs::rename(dir / "other", path);
+  EXPECT_EQ(Read(reader, "Chip", "Size"), "4");
+  reader.Close();
+  EXPECT_EQ(ReadFile(path), "[Chip]\nSize=4\n");
+}
+
 TEST_F(ProfileReaderTest, SharedEngineClosesAtDestruction) {
   auto dir = ScratchDirectory();
   WriteFile(dir / "x.ini", "[S]\nk=1\n");

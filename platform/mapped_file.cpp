@@ -31,6 +31,13 @@ std::optional<std::uint64_t> MappedFile::Size() const {
   return static_cast<std::uint64_t>(info.st_size);
 }
 
+bool MappedFile::IsFileAt(const std::filesystem::path& path) const {
+  struct stat open_file {};
+  struct stat named_file {};
+  if (fd_ < 0 || ::fstat(fd_, &open_file) != 0 || ::stat(path.c_str(), &named_file) != 0) return false;
+  return open_file.st_dev == named_file.st_dev && open_file.st_ino == named_file.st_ino;
+}
+
 bool MappedFile::Map(std::size_t length) {
   Unmap();
   if (fd_ < 0 || length == 0) return false;

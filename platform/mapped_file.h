@@ -27,6 +27,9 @@ class MappedFile {
 
   std::optional<std::uint64_t> Size() const;
 
+  // Whether `path` still names the open file (not a file put in its place).
+  bool IsFileAt(const std::filesystem::path& path) const;
+
   // Lengthens the file to `length` bytes (never shortens it) and maps all of
   // it shared, so writes reach the file.
   bool Map(std::size_t length);
