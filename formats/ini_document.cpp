@@ -158,6 +158,11 @@ bool IniDocument::SaveAs(const std::string& path) const {
   std::string temporary = target.string() + ".XXXXXX";
   int fd = ::mkstemp(temporary.data());
   if (fd >= 0) {
+    // The new file takes the old one's place with its permissions and, where
+    // we may set it, its owner.
+    if (exists && ::fchown(fd, info.st_uid, info.st_gid) != 0) {
+      // Not ours to give away; the file stays ours.
+    }
     ::fchmod(fd, exists ? (info.st_mode & 07777) : 0644);
     bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
     written = (::close(fd) == 0) && written;

@@ -152,6 +152,8 @@ TEST(IniDocumentFiles, SaveKeepsPermissionsAndSymbolicLinks) {
   auto dir = ScratchDirectory();
   WriteFile(dir / "real.cfg", "[SETUP]\r\n");
   ::chmod((dir / "real.cfg").c_str(), 0640);
+  // Where we may hand files to another owner (as root), the owner stays.
+  const bool may_chown = ::chown((dir / "real.cfg").c_str(), 4321, 4321) == 0;
   fs::create_symlink(dir / "real.cfg", dir / "link.cfg");
   IniDocument document((dir / "link.cfg").string());
   document.SetInt("SETUP", "Chips", 2);
@@ -161,6 +163,10 @@ TEST(IniDocumentFiles, SaveKeepsPermissionsAndSymbolicLinks) {
   struct stat info {};
   ASSERT_EQ(::stat((dir / "real.cfg").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0640u);
+  if (may_chown) {
+    EXPECT_EQ(info.st_uid, 4321u);
+    EXPECT_EQ(info.st_gid, 4321u);
+  }
 }
 
 TEST(IniDocumentLines, HeadersAreExactBracketedLines) {
