@@ -12,11 +12,21 @@
 
 namespace romsmith::testing {
 
+inline std::filesystem::path ProcessScratchRoot() {
+  return std::filesystem::temp_directory_path() / ("romsmith-formats-" + std::to_string(::getpid()));
+}
+
+// Removes this process's scratch directories when the test program ends.
+inline struct ScratchCleanup {
+  ~ScratchCleanup() {
+    std::error_code error;
+    std::filesystem::remove_all(ProcessScratchRoot(), error);
+  }
+} scratch_cleanup;
+
 inline std::filesystem::path ScratchDirectory() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  auto dir = std::filesystem::temp_directory_path() /
-             ("romsmith-formats-" + std::to_string(::getpid())) /
-             (std::string(info->test_suite_name()) + "." + info->name());
+  auto dir = ProcessScratchRoot() / (std::string(info->test_suite_name()) + "." + info->name());
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir;
