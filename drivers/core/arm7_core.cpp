@@ -145,11 +145,15 @@ bool Arm7Core::ReadRegisters() {
     Feed(kThumbNop, true);
     Feed(kThumbNop);
     s.regs[kPcIndex] = FeedRead(kThumbNop);
+    // BX pc lands on the word boundary below: when the PC read here has bit 1
+    // set, the core's PC in ARM state runs 2 behind the register file's.
+    s.pc_alignment_loss = s.regs[kPcIndex] & 2u;
     Feed(kThumbBxPc, true);
     Feed(kThumbNop);
     Feed(kThumbNop, true);
     FeedRead(kStmThumbHigh, true);
   } else {
+    s.pc_alignment_loss = 0;
     Chain1(kStmAll, false, true, &breakpt);
     Count(true);
     s.watchpoint_hit = breakpt;
@@ -247,7 +251,8 @@ bool Arm7Core::Resume() {
   Feed(kArmNop);
   const int c = s.cycle_counter;
   Count(true);
-  Feed(s.saved_pc + 4u * static_cast<std::uint32_t>(c) - s.regs[kPcIndex] + 4u);
+  Feed(s.saved_pc - s.pc_alignment_loss + 4u * static_cast<std::uint32_t>(c) - s.regs[kPcIndex] +
+       4u);
   Feed(kArmNop);
   Feed(kArmNop);
   s.cycle_counter = 0;
@@ -318,6 +323,9 @@ bool Arm7Core::Resume() {
     s.cycle_counter = (g + 1 - 4) * 2;
     int offset = -4 - s.cycle_counter;
     if (!s.entered_by_debug_request) offset -= 1;
+    // The ARM-state PC set above cannot hold bit 1 of a THUMB address: the
+    // branch back takes the last halfword.
+    if (s.regs[kPcIndex] & 2u) offset += 1;
     const std::uint32_t field = static_cast<std::uint32_t>(offset) & 0x7FF;
     branch = 0xE000E000u | field | (field << 16);
   } else {

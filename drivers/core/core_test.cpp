@@ -258,6 +258,38 @@ TEST_F(Arm7CoreTest, ResumeRestoresEveryLoadedBankAndFailsWithoutIntest) {
   EXPECT_EQ(messages.back(), "Debug: Failed to run INTEST instruction!!\n");
 }
 
+TEST_F(Arm7CoreTest, ThumbHaltOffAWordBoundaryResumesAtTheSameInstruction) {
+  // Halted at 0x100E: the BX pc of the register read runs from a halfword
+  // position, so the core's ARM-state PC lost bit 1.
+  state.thumb = 1;
+  jtag.bus = {0, 0x0, 0x100E + 16};
+  jtag.bus.push_back(0);
+  for (int r = 1; r <= 14; ++r) jtag.bus.push_back(0);
+  jtag.bus.push_back(0x10);
+  ASSERT_TRUE(core.ReadRegisters());
+  ASSERT_EQ(state.regs[15], 0x100Eu);
+  EXPECT_EQ(state.pc_alignment_loss, 2u);
+  const int c = state.cycle_counter;
+  jtag.chain1.clear();
+  ASSERT_TRUE(core.Resume());
+  EXPECT_EQ(jtag.Words()[4], 0x100Eu - 2 + 4u * static_cast<std::uint32_t>(c + 3) - 0x100E + 4);
+  const std::uint32_t misaligned_branch = jtag.Words().back();
+
+  // The branch back makes up for a target PC off a word boundary.
+  state.pc_alignment_loss = 0;
+  state.regs[15] = 0x1010;
+  state.cycle_counter = c;
+  jtag.chain1.clear();
+  ASSERT_TRUE(core.Resume());
+  EXPECT_EQ((misaligned_branch & 0x7FF) - (jtag.Words().back() & 0x7FF), 1u);
+
+  // Aligned halts and ARM state need no adjustment.
+  state.thumb = 0;
+  ScriptArmRead(jtag, 0x10, 0x100E + 24, 0);
+  ASSERT_TRUE(core.ReadRegisters());
+  EXPECT_EQ(state.pc_alignment_loss, 0u);
+}
+
 TEST_F(Arm7CoreTest, ThumbResumeBranchesInThumbState) {
   state.thumb = 1;
   state.regs[16] = 0x30;

@@ -108,6 +108,9 @@ struct DriverState {
   int entered_by_debug_request = 0;
   int watchpoint_hit = 0;
   std::uint32_t saved_pc = 0;
+  // 2 when the last register read left THUMB state by BX pc from a halfword
+  // that is not word aligned: the core's PC then lost bit 1.
+  std::uint32_t pc_alignment_loss = 0;
   int cycle_counter = 0;
   int debug_request_counter = 0;
   std::array<ModeRecord, 6> modes = InitialModeRecords();
