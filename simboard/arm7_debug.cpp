@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdarg>
+#include <cstdio>
 
 #include "platform/ticks.h"
 
@@ -120,10 +122,55 @@ void Arm7DebugLogic::Plan::Add(Cycle c, unsigned n) {
   }
 }
 
-Arm7DebugLogic::Arm7DebugLogic(ArmCore& core, Bus& system_bus, const DebugSettings& settings)
+// The bare core: host milliseconds turn into instructions in real-time timing.
+class Arm7DebugLogic::OwnRunner : public CoreRunner {
+ public:
+  OwnRunner(ArmCore& core, const DebugSettings& settings) : core_(core), settings_(settings) {}
+  RunResult Run(std::uint64_t max_instructions) override { return core_.Run(max_instructions); }
+  RunResult CatchUp() override {
+    std::uint64_t now = platform::TickCount64();
+    std::uint64_t elapsed = now - last_ms_;
+    if (!running_ || elapsed == 0) return {};
+    last_ms_ = now;
+    // A host that was away for long does not make the core run for ever.
+    elapsed = std::min<std::uint64_t>(elapsed, 100);
+    return core_.Run(elapsed * settings_.clock_khz);
+  }
+  void SetRunning(bool running) override {
+    running_ = running;
+    last_ms_ = platform::TickCount64();
+  }
+  void Reset() override { core_.Reset(); }
+
+ private:
+  ArmCore& core_;
+  const DebugSettings& settings_;
+  bool running_ = false;
+  std::uint64_t last_ms_ = 0;
+};
+
+Arm7DebugLogic::Arm7DebugLogic(ArmCore& core, Bus& system_bus, const DebugSettings& settings,
+                               CoreRunner* runner)
     : core_(core), system_bus_(system_bus), settings_(settings) {
+  if (runner == nullptr) {
+    own_runner_ = std::make_unique<OwnRunner>(core_, settings_);
+    runner = own_runner_.get();
+  }
+  runner_ = runner;
   core_.SetDebugObserver(this);
-  last_poll_ms_ = platform::TickCount64();
+  SetRunning(true);
+}
+
+void Arm7DebugLogic::SetRunning(bool running) { runner_->SetRunning(running); }
+
+void Arm7DebugLogic::Trace(const char* format, ...) const {
+  if (!trace_) return;
+  char line[256];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  trace_(line);
 }
 
 Arm7DebugLogic::~Arm7DebugLogic() { core_.SetDebugObserver(nullptr); }
@@ -151,8 +198,11 @@ std::uint64_t Arm7DebugLogic::Capture(unsigned chain, bool intest) {
 
 void Arm7DebugLogic::Update(unsigned chain, bool intest, std::uint64_t value) {
   if (chain == 1) {
-    // DCLK runs the core only in debug state with the chain in INTEST.
-    if (intest && in_debug_) Dclk(Chain1Data(value), (value & 1) != 0);
+    // The update register drives the data bus; the core takes it at the
+    // next DCLK.
+    (void)intest;
+    chain1_update_ = Chain1Data(value);
+    chain1_update_breakpt_ = (value & 1) != 0;
     return;
   }
   if (chain == 2) {
@@ -165,8 +215,11 @@ void Arm7DebugLogic::Update(unsigned chain, bool intest, std::uint64_t value) {
   }
 }
 
-void Arm7DebugLogic::EnterRunTestIdle(unsigned instruction) {
-  if (instruction == tap_instruction::kRestart) RestartCore();
+void Arm7DebugLogic::EnterRunTestIdle(unsigned instruction, unsigned chain) {
+  if (instruction == tap_instruction::kRestart)
+    RestartCore();
+  else if (instruction == tap_instruction::kIntest && chain == 1 && in_debug_)
+    Dclk(chain1_update_, chain1_update_breakpt_);
 }
 
 void Arm7DebugLogic::TestLogicReset() { chain2_latch_ = 0; }
@@ -301,7 +354,7 @@ bool Arm7DebugLogic::AfterDataAccess(std::uint32_t address, AccessSize size, std
 
 void Arm7DebugLogic::RunCore(std::uint64_t max_instructions) {
   if (in_debug_ || reset_asserted_ || max_instructions == 0) return;
-  RunResult result = core_.Run(max_instructions);
+  RunResult result = runner_->Run(max_instructions);
   counters_.run_instructions += result.instructions;
   if (result.last.outcome != StepOutcome::Halted) return;
   switch (result.last.halt) {
@@ -313,17 +366,18 @@ void Arm7DebugLogic::RunCore(std::uint64_t max_instructions) {
 }
 
 void Arm7DebugLogic::Poll() {
-  std::uint64_t now = platform::TickCount64();
-  if (!settings_.real_time || in_debug_ || reset_asserted_) {
-    last_poll_ms_ = now;
-    return;
+  if (!settings_.real_time) return;
+  // Also under a halted core: the board's clock moves on.
+  RunResult result = runner_->CatchUp();
+  counters_.run_instructions += result.instructions;
+  if (result.last.outcome == StepOutcome::Halted) {
+    switch (result.last.halt) {
+      case HaltReason::Breakpoint: EnterDebugState(DebugEntry::Breakpoint); break;
+      case HaltReason::Watchpoint: EnterDebugState(DebugEntry::Watchpoint); break;
+      case HaltReason::DebugRequest: EnterDebugState(DebugEntry::DebugRequest); break;
+      default: break;
+    }
   }
-  std::uint64_t elapsed = now - last_poll_ms_;
-  if (elapsed == 0) return;
-  last_poll_ms_ = now;
-  // A host that was away for long does not make the core run for ever.
-  elapsed = std::min<std::uint64_t>(elapsed, 100);
-  RunCore(elapsed * settings_.clock_khz);
 }
 
 void Arm7DebugLogic::SetSystemReset(bool asserted) {
@@ -335,17 +389,19 @@ void Arm7DebugLogic::SetSystemReset(bool asserted) {
     exec_ = {};
     flush_pending_ = false;
     system_speed_armed_ = false;
-    core_.Reset();
+    SetRunning(false);
+    runner_->Reset();
     return;
   }
-  core_.Reset();
+  runner_->Reset();
   ApplyDebugRequest();
-  last_poll_ms_ = platform::TickCount64();
+  SetRunning(true);
   if (!settings_.real_time) RunCore(settings_.run_budget);
 }
 
 void Arm7DebugLogic::EnterDebugState(DebugEntry entry) {
   in_debug_ = true;
+  SetRunning(false);
   last_entry_ = entry;
   ++counters_.debug_entries;
   queue_.clear();
@@ -362,6 +418,8 @@ void Arm7DebugLogic::EnterDebugState(DebugEntry entry) {
   unsigned ahead = entry == DebugEntry::DebugRequest ? 2 : 3;
   fetch_address_ = core_.Pc() + ahead * size;
   breakpt_capture_ = entry == DebugEntry::Watchpoint;
+  Trace("enter debug state (%s) at %08X", entry == DebugEntry::Breakpoint ? "breakpoint"
+        : entry == DebugEntry::Watchpoint ? "watchpoint" : "debug request", core_.Pc());
 }
 
 void Arm7DebugLogic::LeaveDebugState(std::uint32_t resume_address) {
@@ -371,8 +429,9 @@ void Arm7DebugLogic::LeaveDebugState(std::uint32_t resume_address) {
   flush_pending_ = false;
   system_speed_armed_ = false;
   core_.SetPc(resume_address);
+  Trace("leave debug state to %08X%s", resume_address, core_.Thumb() ? " (THUMB)" : "");
   ApplyDebugRequest();
-  last_poll_ms_ = platform::TickCount64();
+  SetRunning(true);
   if (!settings_.real_time) RunCore(settings_.run_budget);
 }
 
@@ -529,6 +588,9 @@ void Arm7DebugLogic::ExecuteNow(Bus* bus) {
                         exec_.write_count, core_.Order());
   StepResult result = core_.ExecuteInstruction(opcode, thumb, bus ? *bus : data_bus);
   ++counters_.debug_instructions;
+  Trace("debug %08X: %0*X reads %u first %08X writes %u first %08X%s", exec_.insn.address,
+        thumb ? 4 : 8, opcode, exec_.read_count, exec_.reads[0], exec_.write_count,
+        exec_.writes[0], result.pc_written ? " pc written" : "");
   if (result.pc_written) {
     flush_pending_ = true;
     flush_target_ = core_.Pc();
@@ -548,6 +610,7 @@ void Arm7DebugLogic::StartExecution(const Fetched& f) {
 
 void Arm7DebugLogic::Dclk(std::uint32_t word, bool breakpt) {
   ++edge_;
+  runner_->Idle(1);
   bus_in_ = word;
   breakpt_capture_ = false;
   // The cycle that ends with this clock.
@@ -560,6 +623,9 @@ void Arm7DebugLogic::Dclk(std::uint32_t word, bool breakpt) {
       if (exec_.read_count == exec_.plan.reads) ExecuteNow(nullptr);
     }
   }
+  if (trace_)
+    Trace("dclk %08X%s%s", word, breakpt ? " BREAKPT" : "",
+          fetch ? "" : exec_.plan.cycles[exec_.index - 1] == Cycle::Read ? " (read)" : " (no fetch)");
   if (fetch) {
     queue_.push_back({word, breakpt, fetch_address_, edge_});
     fetch_address_ += InstructionSize();
@@ -613,23 +679,31 @@ void Arm7DebugLogic::RestartCore() {
     LeaveDebugState(pending.empty() ? fetch_address_ : pending.front().address);
     return;
   }
-  // The rest run at system speed, on the board's bus.
-  for (; i < pending.size(); ++i) {
+  // The next instruction runs at system speed, on the board's bus; what the
+  // pipeline holds after it is discarded when the core comes back.
+  if (i < pending.size()) {
     exec_ = {};
     exec_.insn = pending[i];
-    ++counters_.system_speed_accesses;
     exec_.executed = true;
+    ++counters_.system_speed_accesses;
     std::uint32_t opcode = OpcodeOf(pending[i]);
     bool thumb = core_.Thumb();
     core_.SetPc(pending[i].address);
     StepResult result = core_.ExecuteInstruction(opcode, thumb, system_bus_);
     ++counters_.debug_instructions;
+    Trace("system %08X: %0*X%s", pending[i].address, thumb ? 4 : 8, opcode,
+          result.pc_written ? " pc written" : "");
     if (result.outcome == StepOutcome::Exception && result.exception == Exception::DataAbort &&
         !result.exception_taken) {
       // An aborted system-speed access: the core takes the abort and comes
-      // back to debug state in abort mode.
+      // back to debug state in abort mode, as at a breakpoint on the vector.
       core_.TakeException(Exception::DataAbort);
-      break;
+      exec_ = {};
+      system_speed_armed_ = false;
+      fetch_address_ = core_.Pc() + 3 * InstructionSize();
+      last_entry_ = DebugEntry::SystemSpeed;
+      bus_in_ = bus_out_ = 0;
+      return;
     }
     if (result.pc_written) {
       exec_ = {};

@@ -4,8 +4,9 @@
 // chain 1, after the ARM7TDMI technical reference manual, appendix "Debug in
 // depth".
 //
-// Debug state in short: each Update-DR of chain 1 under INTEST is one DCLK
-// cycle of the core. The core keeps its three-stage pipeline: a word latched
+// Debug state in short: with chain 1 selected under INTEST, each entry of
+// the TAP into Run-Test/Idle is one DCLK cycle of the core, on the word that
+// the last Update-DR put on the data bus. The core keeps its three-stage pipeline: a word latched
 // at a fetch cycle is decoded during the next cycle and executed from the one
 // after; multi-cycle instructions stall the pipeline and use the bus for
 // their data, which the debugger sees at the next Capture-DR (stores) or
@@ -18,6 +19,9 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <string>
+#include <memory>
 
 #include "simboard/arm_core.h"
 #include "simboard/bus.h"
@@ -109,12 +113,32 @@ struct DebugCounters {
   std::uint64_t run_instructions = 0;     // executed while running between debug entries
 };
 
+// How the core runs between debug entries. The default runs the bare core;
+// a board puts its own clock, flash timers and reset behind it.
+class CoreRunner {
+ public:
+  virtual ~CoreRunner() = default;
+  // Deterministic timing: up to max_instructions, or until the core halts.
+  virtual RunResult Run(std::uint64_t max_instructions) = 0;
+  // Real-time timing: what the core owes since the last call.
+  virtual RunResult CatchUp() = 0;
+  // The core leaves (true) or enters (false) debug state or reset.
+  virtual void SetRunning(bool running) = 0;
+  // The reset line pulled: the core and whatever else shares the line.
+  virtual void Reset() = 0;
+  // Core cycles that pass without the core running (DCLK in debug state).
+  virtual void Idle(std::uint64_t cycles) { (void)cycles; }
+};
+
 enum class DebugEntry : std::uint8_t { None, Breakpoint, Watchpoint, DebugRequest, SystemSpeed };
 
 class Arm7DebugLogic : public ScanChains, public DebugObserver {
  public:
-  // system_bus: where system-speed accesses go (the board's bus).
-  Arm7DebugLogic(ArmCore& core, Bus& system_bus, const DebugSettings& settings);
+  // system_bus: where system-speed accesses go (the board's bus). runner:
+  // nullptr runs the bare core, counting host milliseconds itself in
+  // real-time timing.
+  Arm7DebugLogic(ArmCore& core, Bus& system_bus, const DebugSettings& settings,
+                 CoreRunner* runner = nullptr);
   ~Arm7DebugLogic() override;
   Arm7DebugLogic(const Arm7DebugLogic&) = delete;
   Arm7DebugLogic& operator=(const Arm7DebugLogic&) = delete;
@@ -123,7 +147,7 @@ class Arm7DebugLogic : public ScanChains, public DebugObserver {
   unsigned ChainLength(unsigned chain) const override;
   std::uint64_t Capture(unsigned chain, bool intest) override;
   void Update(unsigned chain, bool intest, std::uint64_t value) override;
-  void EnterRunTestIdle(unsigned instruction) override;
+  void EnterRunTestIdle(unsigned instruction, unsigned chain) override;
   void TestLogicReset() override;
 
   // DebugObserver: the watchpoint comparators on the running core.
@@ -149,6 +173,10 @@ class Arm7DebugLogic : public ScanChains, public DebugObserver {
   DebugEntry LastEntry() const { return last_entry_; }
   const DebugCounters& Counters() const { return counters_; }
   void ResetCounters() { counters_ = {}; }
+
+  // Each instruction executed in debug state, each entry and exit, as a line
+  // of text (for tracing a debugger's sequences); empty: none.
+  void SetTrace(std::function<void(const std::string&)> trace) { trace_ = std::move(trace); }
 
   // The data word the debugger would capture now on chain 1.
   std::uint32_t DataBusOut() const { return bus_out_; }
@@ -204,8 +232,13 @@ class Arm7DebugLogic : public ScanChains, public DebugObserver {
   bool CheckWatchpoints(std::uint32_t address, std::uint32_t data, std::uint32_t control);
   std::uint32_t AccessControl(AccessSize size, bool data, bool write) const;
 
+  class OwnRunner;
+  void SetRunning(bool running);
+
   ArmCore& core_;
   Bus& system_bus_;
+  std::unique_ptr<CoreRunner> own_runner_;
+  CoreRunner* runner_;
   DebugSettings settings_;
   DebugCounters counters_;
 
@@ -222,6 +255,8 @@ class Arm7DebugLogic : public ScanChains, public DebugObserver {
   DebugEntry last_entry_ = DebugEntry::None;
   bool breakpt_capture_ = false;  // BREAKPT bit of the first capture: entry by watchpoint
   std::uint32_t bus_in_ = 0;      // word the debugger last put on the data bus
+  std::uint32_t chain1_update_ = 0;  // chain 1 as the last Update-DR left it
+  bool chain1_update_breakpt_ = false;
   std::uint32_t bus_out_ = 0;     // what the data bus carries in the current cycle
   std::uint64_t edge_ = 0;
   std::uint32_t fetch_address_ = 0;
@@ -232,7 +267,8 @@ class Arm7DebugLogic : public ScanChains, public DebugObserver {
   bool system_speed_armed_ = false;
 
   bool reset_asserted_ = false;
-  std::uint64_t last_poll_ms_ = 0;
+  std::function<void(const std::string&)> trace_;
+  void Trace(const char* format, ...) const __attribute__((format(printf, 2, 3)));
 };
 
 }  // namespace simboard

@@ -6,9 +6,9 @@
 namespace simboard {
 
 JtagSide::JtagSide(ArmCore& core, Bus& system_bus, const JtagSettings& settings,
-                   std::function<void(bool)> on_system_reset)
+                   CoreRunner* runner, std::function<void(bool)> on_system_reset)
     : settings_(settings),
-      debug_(core, system_bus, settings.debug),
+      debug_(core, system_bus, settings_.debug, runner),
       tap_(settings.id_code, &debug_),
       port_(std::make_unique<ParallelPort>(settings.port_base, settings.probe, *this,
                                            settings.dead_after_port_accesses)),

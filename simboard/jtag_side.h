@@ -29,8 +29,9 @@ class JtagSide : public JtagConnector {
  public:
   // on_system_reset: the rest of the board hears the reset line too (flash
   // chips, peripherals).
+  // runner: how the core runs between debug entries (nullptr: the bare core).
   JtagSide(ArmCore& core, Bus& system_bus, const JtagSettings& settings,
-           std::function<void(bool asserted)> on_system_reset = {});
+           CoreRunner* runner = nullptr, std::function<void(bool asserted)> on_system_reset = {});
   ~JtagSide() override;
 
   ParallelPort& Port() { return *port_; }

@@ -154,7 +154,7 @@ void TapController::RisingEdge(bool tms, bool tdi) {
       ir_ = ir_shift_ & ((1u << kIrLength) - 1);
       break;
     case TapState::RunTestIdle:
-      if (chains_ && previous != TapState::RunTestIdle) chains_->EnterRunTestIdle(ir_);
+      if (chains_ && previous != TapState::RunTestIdle) chains_->EnterRunTestIdle(ir_, scan_select_);
       break;
     default: break;
   }

@@ -54,8 +54,9 @@ class ScanChains {
   virtual std::uint64_t Capture(unsigned chain, bool intest) = 0;
   virtual void Update(unsigned chain, bool intest, std::uint64_t value) = 0;
   // The TAP entered Run-Test/Idle from another state with `instruction` in
-  // the IR (RESTART acts here); further clocks in Run-Test/Idle do not call it.
-  virtual void EnterRunTestIdle(unsigned instruction) = 0;
+  // the IR and `chain` selected (RESTART acts here, and the debug clock of a
+  // core in debug state); further clocks in Run-Test/Idle do not call it.
+  virtual void EnterRunTestIdle(unsigned instruction, unsigned chain) = 0;
   // Test-logic reset, by TMS or by nTRST.
   virtual void TestLogicReset() = 0;
 };

@@ -22,7 +22,7 @@ class FakeChains : public ScanChains {
     return 0x55;
   }
   void Update(unsigned, bool, std::uint64_t value) override { updates.push_back(value); }
-  void EnterRunTestIdle(unsigned instruction) override { idle_entries.push_back(instruction); }
+  void EnterRunTestIdle(unsigned instruction, unsigned) override { idle_entries.push_back(instruction); }
   void TestLogicReset() override { ++resets; }
 
   std::vector<std::uint64_t> updates;
@@ -156,6 +156,7 @@ TEST(Tap, ResetsByTmsAndByTrstAndReportsRunTestIdleEntries) {
   JtagMaster jtag(pins);
   jtag.Reset();
   jtag.IrScan(tap_instruction::kRestart);
+  jtag.Clock(false, false);  // Update-IR to Run-Test/Idle
   ASSERT_FALSE(chains.idle_entries.empty());
   EXPECT_EQ(chains.idle_entries.back(), tap_instruction::kRestart);
   std::size_t entries = chains.idle_entries.size();

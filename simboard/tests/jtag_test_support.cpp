@@ -28,8 +28,7 @@ std::uint32_t JtagMaster::IrScan(std::uint32_t instruction, unsigned length) {
     bool last = k + 1 == length;
     if (Clock(last, (instruction >> k) & 1)) captured |= 1u << k;
   }
-  Clock(true, false);   // Update-IR
-  Clock(false, false);  // Run-Test/Idle
+  Clock(true, false);   // Update-IR; the next scan starts from here
   return captured;
 }
 
@@ -83,6 +82,9 @@ std::uint32_t JtagMaster::Chain1(std::uint32_t word, bool breakpt, bool* capture
   return Chain1Data(out);
 }
 
-void JtagMaster::Restart() { IrScan(tap_instruction::kRestart); }
+void JtagMaster::Restart() {
+  IrScan(tap_instruction::kRestart);
+  Clock(false, false);  // Run-Test/Idle: the core leaves debug state
+}
 
 }  // namespace simboard::testing

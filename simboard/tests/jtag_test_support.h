@@ -19,9 +19,10 @@ class JtagMaster {
   bool Clock(bool tms, bool tdi);
   // Five clocks with TMS high, then one low: Run-Test/Idle.
   void Reset();
-  // From Run-Test/Idle to Run-Test/Idle; returns the captured IR bits.
+  // From Run-Test/Idle or an Update state to Update-IR; returns the captured IR bits.
   std::uint32_t IrScan(std::uint32_t instruction, unsigned length = 4);
-  // From Run-Test/Idle to Run-Test/Idle through Update-DR; bit 0 first.
+  // From Run-Test/Idle or an Update state through Update-DR to Run-Test/Idle
+  // (the debug clock of a core in debug state); bit 0 first.
   std::uint64_t DrScan(std::uint64_t bits, unsigned length);
   // Length of the data register the current instruction selects (up to 200).
   unsigned MeasureDr();
