@@ -34,8 +34,10 @@ constexpr IceRegisterInfo kIceRegisters[] = {
 constexpr std::uint32_t kCommsVersion = 0x1u << 28;
 
 // Deterministic timing: a debugger action that may stop a running core lets
-// it run this many instructions.
+// it run this many instructions (at most the board's budget), and each read
+// of the debug status (the debugger waiting for a halt) this many more.
 constexpr std::uint64_t kRunSlice = 10000;
+constexpr std::uint64_t kPollSlice = 1000000;
 
 std::uint32_t WidthMask(unsigned width) {
   return width >= 32 ? 0xFFFFFFFFu : ((1u << width) - 1);
@@ -234,6 +236,8 @@ std::uint32_t Arm7DebugLogic::ReadIceRegister(unsigned address) {
     case IceRegister::DebugControl: return debug_control_;
     case IceRegister::DebugStatus: {
       Poll();
+      if (!in_debug_ && !reset_asserted_ && !settings_.real_time)
+        RunCore(std::min(settings_.run_budget, kPollSlice));
       std::uint32_t status = 0;
       if (in_debug_) status |= debug_status::kDbgAck | debug_status::kSysComp;
       if (debug_control_ & debug_control::kDbgRq) status |= debug_status::kDbgRq;
@@ -378,6 +382,11 @@ void Arm7DebugLogic::Poll() {
       default: break;
     }
   }
+}
+
+void Arm7DebugLogic::TckCycle() {
+  if ((in_debug_ || reset_asserted_) && !settings_.real_time)
+    runner_->Idle(std::max<std::uint64_t>(1, settings_.clock_khz / 1000));
 }
 
 void Arm7DebugLogic::SetSystemReset(bool asserted) {
@@ -578,10 +587,23 @@ Arm7DebugLogic::Plan Arm7DebugLogic::PlanCycles(std::uint32_t op, bool thumb) co
   return plan;
 }
 
+// In debug state the core is privileged whatever its mode: an MSR that
+// writes the CPSR control field changes the mode even from User mode, which
+// debuggers rely on to reach every bank.
+void Arm7DebugLogic::PrivilegeForMsr(std::uint32_t opcode, bool thumb) {
+  if (thumb || core_.CurrentMode() != Mode::User) return;
+  bool msr_immediate = (opcode & 0x0FB0F000u) == 0x0320F000u;
+  bool msr_register = (opcode & 0x0FB0FFF0u) == 0x0120F000u;
+  bool control_field = (opcode & (1u << 16)) != 0;
+  if ((msr_immediate || msr_register) && control_field && ConditionPassed(opcode >> 28))
+    core_.SetCpsr(core_.Cpsr() | static_cast<std::uint32_t>(Mode::System));  // same registers
+}
+
 void Arm7DebugLogic::ExecuteNow(Bus* bus) {
   exec_.executed = true;
   std::uint32_t opcode = OpcodeOf(exec_.insn);
   bool thumb = core_.Thumb();
+  PrivilegeForMsr(opcode, thumb);
   core_.SetPc(exec_.insn.address);
   exec_.write_count = 0;
   DebugDataBus data_bus(exec_.reads.data(), exec_.read_count, exec_.writes.data(),
@@ -689,6 +711,7 @@ void Arm7DebugLogic::RestartCore() {
     std::uint32_t opcode = OpcodeOf(pending[i]);
     bool thumb = core_.Thumb();
     core_.SetPc(pending[i].address);
+    PrivilegeForMsr(opcode, thumb);
     StepResult result = core_.ExecuteInstruction(opcode, thumb, system_bus_);
     ++counters_.debug_instructions;
     Trace("system %08X: %0*X%s", pending[i].address, thumb ? 4 : 8, opcode,

@@ -165,6 +165,11 @@ class Arm7DebugLogic : public ScanChains, public DebugObserver {
   // each access from outside.
   void Poll();
 
+  // One TCK period: time passes on the board while the core does not run
+  // (in debug state or in reset), as many core cycles as one period of a
+  // 1 MHz TCK lasts at the board's clock.
+  void TckCycle();
+
   // EmbeddedICE registers as chain 2 reads and writes them.
   std::uint32_t ReadIceRegister(unsigned address);
   void WriteIceRegister(unsigned address, std::uint32_t value);
@@ -221,6 +226,7 @@ class Arm7DebugLogic : public ScanChains, public DebugObserver {
   void Dclk(std::uint32_t word, bool breakpt);
   void StartExecution(const Fetched& f);
   void ExecuteNow(Bus* bus);
+  void PrivilegeForMsr(std::uint32_t opcode, bool thumb);
   void RestartCore();
   void EnterDebugState(DebugEntry entry);
   void LeaveDebugState(std::uint32_t resume_address);

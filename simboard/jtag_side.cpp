@@ -18,6 +18,8 @@ JtagSide::~JtagSide() = default;
 
 void JtagSide::SetPins(bool tck, bool tms, bool tdi) {
   if (settings_.debug.real_time) debug_.Poll();
+  if (tck && !tck_) debug_.TckCycle();
+  tck_ = tck;
   tap_.SetPins(tck, tms, tdi);
 }
 

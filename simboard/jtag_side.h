@@ -55,6 +55,7 @@ class JtagSide : public JtagConnector {
   TapController tap_;
   std::unique_ptr<ParallelPort> port_;
   std::function<void(bool)> on_system_reset_;
+  bool tck_ = false;
 };
 
 }  // namespace simboard

@@ -11,6 +11,7 @@
 #include "simboard/board.h"
 #include "simboard/semihosting.h"
 #include "simboard/tool_options.h"
+#include "simboard/remote_bitbang_verb.h"
 
 namespace {
 
@@ -113,6 +114,9 @@ int main(int argc, char** argv) {
   if (!board) {
     std::fprintf(stderr, "romsmith-simboard: %s\n", error.c_str());
     return kExitUsage;
+  }
+  if (options.verb == simboard::ToolVerb::RemoteBitbang) {
+    return simboard::RunRemoteBitbang(std::move(board), options.remote_bitbang_port);
   }
   for (const auto& verb : kVerbs) {
     if (verb.verb == options.verb) return verb.run(*board, options);

@@ -15,7 +15,7 @@ struct OptionRule {
 
 bool SetVerb(ToolOptions& options, ToolVerb verb, std::string& error) {
   if (options.verb != ToolVerb::None && options.verb != verb) {
-    error = "give only one of --exec and --info";
+    error = "give only one of --exec, --info and --remote-bitbang";
     return false;
   }
   options.verb = verb;
@@ -55,6 +55,17 @@ const OptionRule kOptions[] = {
     {"--info", false,
      [](const std::string&, ToolOptions& o, std::string& error) {
        return SetVerb(o, ToolVerb::Info, error);
+     }},
+    {"--remote-bitbang", true,
+     [](const std::string& value, ToolOptions& o, std::string& error) {
+       if (!SetVerb(o, ToolVerb::RemoteBitbang, error)) return false;
+       auto port = ParseBoardNumber(value, false);
+       if (!port || *port == 0 || *port > 65535) {
+         error = "--remote-bitbang wants a TCP port from 1 to 65535, not \"" + value + "\"";
+         return false;
+       }
+       o.remote_bitbang_port = static_cast<std::uint16_t>(*port);
+       return true;
      }},
     {"--help", false,
      [](const std::string&, ToolOptions& o, std::string&) {
@@ -98,7 +109,7 @@ bool ParseToolOptions(const std::vector<std::string>& arguments, ToolOptions& op
   }
   if (options.help) return true;
   if (options.verb == ToolVerb::None) {
-    error = "nothing to do: give --exec or --info";
+    error = "nothing to do: give --exec, --info or --remote-bitbang";
     return false;
   }
   if (options.board.empty()) {
@@ -115,6 +126,7 @@ bool ParseToolOptions(const std::vector<std::string>& arguments, ToolOptions& op
 std::string ToolUsage() {
   return "usage: romsmith-simboard --board FILE --exec IMAGE@ADDRESS [--max-instructions N]\n"
          "       romsmith-simboard --board FILE --info\n"
+         "       romsmith-simboard --board FILE --remote-bitbang PORT\n"
          "\n"
          "--exec loads the raw image into the board's memory at ADDRESS, resets the core\n"
          "(ARM state, Supervisor mode, interrupts off) and runs it from ADDRESS until the\n"
@@ -122,6 +134,9 @@ std::string ToolUsage() {
          "board's RunBudget), or until an exception other than a semihosting call.\n"
          "It then prints R0..R15 and CPSR and exits 0 after SYS_EXIT, else 1.\n"
          "--info prints the board's regions and flash chips.\n"
+         "--remote-bitbang serves the board's JTAG connector to OpenOCD's remote_bitbang\n"
+         "adapter on 127.0.0.1:PORT, one client at a time, until a client quits or the\n"
+         "process gets SIGINT or SIGTERM, and then prints the counters.\n"
          "Exit status 2: a usage error or a board that cannot be built.\n";
 }
 

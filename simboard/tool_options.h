@@ -9,7 +9,7 @@
 
 namespace simboard {
 
-enum class ToolVerb { None, Exec, Info };
+enum class ToolVerb { None, Exec, Info, RemoteBitbang };
 
 struct ToolOptions {
   ToolVerb verb = ToolVerb::None;
@@ -19,6 +19,7 @@ struct ToolOptions {
   std::string exec_image;
   std::uint32_t exec_address = 0;
   std::optional<std::uint64_t> max_instructions;  // --max-instructions N
+  std::uint16_t remote_bitbang_port = 0;          // --remote-bitbang PORT
 };
 
 // Parses argv[1..]. False with `error` set (one line) on a usage error.
