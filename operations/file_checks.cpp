@@ -1,0 +1,162 @@
+#include "operations/file_checks.h"
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cctype>
+#include <cerrno>
+
+#include "operations/message_log.h"
+
+namespace romsmith {
+namespace {
+
+constexpr std::array<const char*, 15> kCauseTexts = {
+    "No error occurred",
+    "An unspecified error occurred",
+    "The file could not be located",
+    "All or part of the path is invalid",
+    "The permitted number of open files was exceeded",
+    "The file could not be accessed",
+    "There was an attempt to use an invalid file handle",
+    "The current working directory cannot be removed",
+    "There are no more directory entries",
+    "There was an error trying to set the file pointer",
+    "There was a hardware error",
+    "SHARE.EXE was not loaded, or a shared region was locked",
+    "There was an attempt to lock a region that was already locked",
+    "The disk is full",
+    "The end of file was reached",
+};
+
+}  // namespace
+
+bool CheckFileName(const std::string& path, MessageLog& log) {
+  if (path.size() >= kMaxPathLength) {
+    log.Error("Error: file name error.\n");
+    return false;
+  }
+  if (path.empty()) return false;
+  // Names are taken literally: the file system here gives wildcard
+  // characters no meaning of their own.
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) return false;
+  return !S_ISDIR(status.st_mode);
+}
+
+std::string FileErrorText(int cause) {
+  if (cause < 0 || cause >= static_cast<int>(kCauseTexts.size())) return {};
+  return kCauseTexts[static_cast<std::size_t>(cause)];
+}
+
+FileCause FileCauseFromErrno(int error_number) {
+  switch (error_number) {
+    case 0:
+      return FileCause::kNone;
+    case ENOENT:
+    case ENXIO:
+      return FileCause::kFileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+      return FileCause::kBadPath;
+    case EMFILE:
+    case ENFILE:
+      return FileCause::kTooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case EEXIST:
+      return FileCause::kAccessDenied;
+    case EBADF:
+      return FileCause::kInvalidFile;
+    case EBUSY:
+      return FileCause::kRemoveCurrentDirectory;
+    case ENOTEMPTY:
+      return FileCause::kDirectoryFull;
+    case ESPIPE:
+    case EOVERFLOW:
+      return FileCause::kBadSeek;
+    case EIO:
+      return FileCause::kHardIo;
+    case ETXTBSY:
+      return FileCause::kSharingViolation;
+    case EDEADLK:
+    case ENOLCK:
+      return FileCause::kLockViolation;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return FileCause::kDiskFull;
+    default:
+      return FileCause::kGeneric;
+  }
+}
+
+FileCause FileCauseFromError(const std::error_code& error) {
+  if (!error) return FileCause::kNone;
+  if (error.category() == std::generic_category() || error.category() == std::system_category())
+    return FileCauseFromErrno(error.value());
+  return FileCause::kGeneric;
+}
+
+std::string LowerCase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool BinaryFile::OpenForReading(const std::filesystem::path& path) {
+  Close();
+  file_ = std::fopen(path.c_str(), "rb");
+  writing_ = false;
+  return file_ != nullptr;
+}
+
+bool BinaryFile::CreateForWriting(const std::filesystem::path& path) {
+  Close();
+  file_ = std::fopen(path.c_str(), "wb");
+  writing_ = true;
+  return file_ != nullptr;
+}
+
+std::uint64_t BinaryFile::Length() {
+  if (!file_) throw FileException{FileCause::kInvalidFile};
+  struct stat status {};
+  if (::fstat(::fileno(file_), &status) != 0) throw FileException{FileCauseFromErrno(errno)};
+  return static_cast<std::uint64_t>(status.st_size);
+}
+
+std::size_t BinaryFile::Read(void* buffer, std::size_t count) {
+  if (!file_) throw FileException{FileCause::kInvalidFile};
+  const std::size_t got = std::fread(buffer, 1, count, file_);
+  if (got < count && std::ferror(file_)) {
+    const int error_number = errno;
+    std::clearerr(file_);
+    throw FileException{FileCauseFromErrno(error_number == 0 ? EIO : error_number)};
+  }
+  return got;
+}
+
+void BinaryFile::Write(const void* bytes, std::size_t count) {
+  if (!file_) throw FileException{FileCause::kInvalidFile};
+  errno = 0;
+  if (std::fwrite(bytes, 1, count, file_) != count) {
+    const int error_number = errno;
+    throw FileException{FileCauseFromErrno(error_number == 0 ? EIO : error_number)};
+  }
+}
+
+void BinaryFile::Close() {
+  if (!file_) return;
+  std::FILE* file = file_;
+  file_ = nullptr;
+  errno = 0;
+  const bool flushed = !writing_ || std::fflush(file) == 0;
+  const int error_number = errno;
+  const bool closed = std::fclose(file) == 0;
+  if (writing_ && (!flushed || !closed))
+    throw FileException{FileCauseFromErrno(error_number == 0 ? EIO : error_number)};
+}
+
+}  // namespace romsmith
