@@ -13,6 +13,9 @@ class TargetLink {
  public:
   virtual ~TargetLink() = default;
 
+  // Called after the settings were read again (before every command).
+  virtual void OnSettingsLoaded() {}
+
   // Loads, opens and connects the driver module the settings name; false
   // (nothing bound) after the failure was reported.
   virtual bool BindDriver() = 0;

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "operations/driver_link.h"
 #include "operations/file_checks.h"
 #include "platform/directory_lock.h"
 #include "platform/paths.h"
@@ -23,6 +24,9 @@ Workbench::Workbench(Frontend& frontend, SettingsStore settings)
   command_set_loader_ = [](const FlashDevice& device, CommandSet& set) {
     return LoadCommandSet(platform::ProgramDirectory(), device.command_type, set);
   };
+  link_ = std::make_unique<DriverLink>(log_, settings_.values(), document_.config());
+  // The settings may have been read before they reach the Workbench.
+  link_->OnSettingsLoaded();
 }
 
 Workbench::~Workbench() {
@@ -40,6 +44,7 @@ bool Workbench::EnterCommand(bool load_command_set) {
   document_.TakeFromPages();
   if (!document_.Validate([this](const std::string& line) { log_.Error(line); })) return false;
   if (!settings_.Load()) return false;
+  if (link_) link_->OnSettingsLoaded();
   cpu_ = document_.selected_cpu();
   flash_ = document_.selected_flash();
   if (load_command_set) {
@@ -374,6 +379,12 @@ bool Workbench::RegisterRead() {
     return false;
   }
   log_.Info("Info: start register read...\n");
+  // The driver connection as the settings file has it now.
+  if (!settings_.Load()) {
+    reenable();
+    return false;
+  }
+  if (link_) link_->OnSettingsLoaded();
   platform::DirectoryLock lock;
   if (!lock.Acquire(platform::ProgramDirectory(), lock_timeout_)) {
     log_.Error("Error: program directory is busy, command not run.\n");

@@ -68,7 +68,8 @@ class Workbench {
   Workbench(const Workbench&) = delete;
   Workbench& operator=(const Workbench&) = delete;
 
-  // The bound driver's access; the Workbench owns it.
+  // The bound driver's access; the Workbench owns it. By default it is a
+  // DriverLink: the module that the settings' "Remote" "Device" names.
   void SetTargetLink(std::unique_ptr<TargetLink> link);
   TargetLink* target_link() { return link_.get(); }
   // How the command set of the chosen flash device is loaded before Erase,

@@ -169,12 +169,13 @@ class WorkbenchTest : public ::testing::Test {
     auto lines = Lines();
     return lines.empty() ? std::string() : lines.back();
   }
-  // Lines from the first that starts with `first`.
+  // Lines from the last that starts with `first` (none: empty).
   std::vector<std::string> LinesFrom(const std::string& first) const {
     auto lines = Lines();
-    auto it = std::find_if(lines.begin(), lines.end(),
+    auto it = std::find_if(lines.rbegin(), lines.rend(),
                            [&](const std::string& line) { return line.rfind(first, 0) == 0; });
-    return std::vector<std::string>(it, lines.end());
+    if (it == lines.rend()) return {};
+    return std::vector<std::string>(std::prev(it.base()), lines.end());
   }
   // Files left in the program directory besides those the bench wrote.
   std::vector<std::string> StrayFiles() const {

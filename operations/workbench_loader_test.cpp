@@ -1,0 +1,457 @@
+// The loader-driven bodies against the in-process target: parameter blocks,
+// runs, progress, outcomes, files written and temporary files removed.
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "formats/data_file.h"
+#include "operations/testing/workbench_fixture.h"
+
+namespace romsmith::testing {
+namespace {
+
+using Texts = std::vector<std::string>;
+using std::chrono::milliseconds;
+
+std::uint32_t LittleWord(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+  return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
+         (static_cast<std::uint32_t>(bytes[at + 3]) << 24);
+}
+
+std::string Pattern(std::size_t length, unsigned seed = 7) {
+  std::string bytes(length, '\0');
+  for (std::size_t i = 0; i < length; ++i)
+    bytes[i] = static_cast<char>((i * 31 + seed + i / 251) & 0xFF);
+  return bytes;
+}
+
+// Intel HEX text of `bytes` from address 0, 16 bytes a record.
+std::string ToHex(const std::string& bytes) {
+  std::string text;
+  char line[64];
+  for (std::size_t at = 0; at < bytes.size(); at += 16) {
+    const std::size_t n = std::min<std::size_t>(16, bytes.size() - at);
+    unsigned sum = static_cast<unsigned>(n + (at >> 8) + (at & 0xFF));
+    std::snprintf(line, sizeof line, ":%02X%04X00", static_cast<unsigned>(n),
+                  static_cast<unsigned>(at));
+    text += line;
+    for (std::size_t i = 0; i < n; ++i) {
+      const unsigned byte = static_cast<unsigned char>(bytes[at + i]);
+      sum += byte;
+      std::snprintf(line, sizeof line, "%02X", byte);
+      text += line;
+    }
+    std::snprintf(line, sizeof line, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+    text += line;
+  }
+  return text + ":00000001FF\n";
+}
+
+class LoaderTest : public WorkbenchTest {
+ protected:
+  void UseProgram(const std::string& bytes, const std::string& name = "image.bin") {
+    WriteFileBytes(dir_ / name, bytes);
+    keep_.insert(name);
+    bench_->pages().program.program_file = (dir_ / name).string();
+    bench_->pages().program.format = "Flat Bin";
+  }
+  void SelectSectors(int from, int to) {  // counted from 1, as the page shows them
+    bench_->pages().flash.sector_from = from;
+    bench_->pages().flash.sector_to = to;
+  }
+  std::string FlashBytes(std::size_t offset, std::size_t length) const {
+    return std::string(target_->flash().begin() + static_cast<std::ptrdiff_t>(offset),
+                       target_->flash().begin() + static_cast<std::ptrdiff_t>(offset + length));
+  }
+};
+
+// ---------------------------------------------------------------- parameters
+
+TEST(LoaderParamsPacking, WordsFollowTheTargetByteOrderLeadingBytesDoNot) {
+  LoaderParams params;
+  params.operation = 4;
+  params.cycle_count = 3;
+  params.width_bytes = 2;
+  params.chips = 1;
+  params.program_mode = 1;
+  params.auto_verify = 1;
+  params.flash_start = 0x01020304;
+  params.address = 0x1000;
+  params.length = 1024;
+  params.cycle_address[9] = 0xA1B2C3D4;
+  params.cycle_data[0] = 0xAA;
+  std::uint8_t little[100], big[100];
+  PackLoaderParams(little, params, true);
+  PackLoaderParams(big, params, false);
+  EXPECT_EQ(std::vector<std::uint8_t>(little, little + 8),
+            std::vector<std::uint8_t>(big, big + 8));
+  EXPECT_EQ(std::vector<std::uint8_t>(little + 12, little + 16),
+            (std::vector<std::uint8_t>{0x00, 0x10, 0x00, 0x00}));
+  EXPECT_EQ(std::vector<std::uint8_t>(big + 12, big + 16),
+            (std::vector<std::uint8_t>{0x00, 0x00, 0x10, 0x00}));
+  EXPECT_EQ(std::vector<std::uint8_t>(big + 8, big + 12),
+            (std::vector<std::uint8_t>{0x01, 0x02, 0x03, 0x04}));
+  EXPECT_EQ(std::vector<std::uint8_t>(big + 56, big + 60),
+            (std::vector<std::uint8_t>{0xA1, 0xB2, 0xC3, 0xD4}));
+  EXPECT_EQ(big[63], 0xAA);
+  EXPECT_EQ(little[60], 0xAA);
+}
+
+TEST(LoaderParamsCycles, AddressScalesByBusWidthAndDataIsReplicatedAcrossChips) {
+  CommandSequence sequence;
+  sequence.count = 2;
+  for (std::size_t row = 0; row < 4; ++row) {
+    sequence.addresses[row] = {0x555, 0};
+    sequence.data[row] = {0xAA, 0x30};
+  }
+  struct Case {
+    std::uint32_t width, chips, address, data;
+  };
+  const Case cases[] = {
+      {1, 1, 0x555, 0xAA},          {1, 2, 0x555 * 2, 0xAAAA},
+      {1, 4, 0x555 * 4, 0xAAAAAAAA}, {2, 1, 0x555 * 2, 0xAA},
+      {2, 2, 0x555 * 4, 0x00AA00AA}, {4, 1, 0x555 * 4, 0xAA},
+  };
+  for (const Case& c : cases) {
+    LoaderParams params;
+    std::uint32_t sector_cycles = 0;
+    EXPECT_EQ(BuildCycles(sequence, c.width, c.chips, 0x1000000, params, &sector_cycles), 2);
+    EXPECT_EQ(params.cycle_address[0], 0x1000000 + c.address) << c.width << "x" << c.chips;
+    EXPECT_EQ(params.cycle_data[0], c.data) << c.width << "x" << c.chips;
+    EXPECT_EQ(sector_cycles, 2u);
+    EXPECT_EQ(params.cycle_address[2], 0u);
+  }
+  LoaderParams params;
+  std::uint32_t sector_cycles = 0;
+  BuildCycles(sequence, 2, 1, 0, params, &sector_cycles);
+  SetSectorAddressCycles(params, sector_cycles, 0x8000);
+  EXPECT_EQ(params.cycle_address[0], 0x555u * 2);
+  EXPECT_EQ(params.cycle_address[1], 0x8000u);
+  // More cycles than slots are cut at ten.
+  sequence.count = 16;
+  EXPECT_EQ(BuildCycles(sequence, 2, 1, 0, params), 10);
+}
+
+// ---------------------------------------------------------------- erase
+
+TEST_F(LoaderTest, WholeChipEraseIsOneChipModeRun) {
+  target_->flash()[100] = 0;
+  EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kSucceeded);
+  EXPECT_EQ(Lines(), (Texts{"Info: start erase...\n", "Info: erase completed.\n"}));
+  EXPECT_TRUE(bench_->erase_succeeded());
+  const auto runs = target_->runs();
+  ASSERT_EQ(runs.size(), 1u);
+  const auto& p = runs[0].params;
+  EXPECT_EQ(p[0], 3);
+  EXPECT_EQ(p[1], 6);
+  EXPECT_EQ(p[2], 2);
+  EXPECT_EQ(p[3], 1);
+  EXPECT_EQ(LittleWord(p, 20), 0x555u * 2);
+  EXPECT_EQ(LittleWord(p, 60 + 4 * 5), 0x10u);
+  EXPECT_EQ(target_->flash()[100], 0xFF);
+  EXPECT_EQ(frontend_->range_high, 8);
+  EXPECT_EQ(frontend_->position, 0);
+  EXPECT_FALSE(frontend_->animating);
+  EXPECT_TRUE(StrayFiles().empty());
+}
+
+TEST_F(LoaderTest, ChipEraseMissingFallsBackToSectorsAndSectorAddressCycles) {
+  command_set_.chip_erase = CommandSequence();
+  EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kSucceeded);
+  EXPECT_EQ(Lines(), (Texts{"Info: start erase...\n",
+                            "Info: not support chip erase, use sector erase.\n",
+                            "Info: erase completed.\n"}));
+  const auto runs = target_->runs();
+  ASSERT_EQ(runs.size(), 8u);
+  for (std::size_t k = 0; k < runs.size(); ++k) {
+    EXPECT_EQ(LittleWord(runs[k].params, 12), 4096u * k);
+    EXPECT_EQ(LittleWord(runs[k].params, 20 + 4 * 5), 4096u * k);  // the sector address cycle
+    EXPECT_EQ(LittleWord(runs[k].params, 20), 0x555u * 2);
+  }
+  EXPECT_NE(std::find(frontend_->events.begin(), frontend_->events.end(), "position 8"),
+            frontend_->events.end());
+}
+
+TEST_F(LoaderTest, EraseRefusalsWriteNothingToTheTarget) {
+  command_set_.sector_erase = CommandSequence();
+  SelectSectors(3, 4);
+  EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kFailed);
+  EXPECT_EQ(LastLine(), "Info: the chip does not support sector erase function, erase end.\n");
+  EXPECT_FALSE(frontend_->lines.back().error);
+  EXPECT_EQ(target_->calls("fill"), 0);
+
+  command_set_.chip_erase = CommandSequence();
+  SelectSectors(1, 8);
+  EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kFailed);
+  EXPECT_EQ(LastLine(), "Info: the chip does not support erase function, erase end.\n");
+  EXPECT_TRUE(frontend_->lines.back().error);
+  EXPECT_EQ(target_->calls("fill"), 0);
+}
+
+TEST_F(LoaderTest, Str71xAndLpcDevicesEraseSectorBySector) {
+  BenchOptions options;
+  options.flash_name = "STR71x bank 0";
+  Build(options);
+  EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kSucceeded);
+  EXPECT_EQ(target_->runs().size(), 8u);
+  EXPECT_EQ(Run(&Workbench::OnProtect), CommandOutcome::kSucceeded);
+  EXPECT_EQ(target_->runs().size(), 16u);
+
+  options.flash_name = "LPC2106";
+  Build(options);
+  profile_extra_ = "LpcFreq=14745\n";
+  SelectSectors(3, 4);
+  EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kSucceeded);
+  const auto runs = target_->runs();
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0].params[1], 2);
+  EXPECT_EQ(runs[0].params[2], 2);
+  EXPECT_EQ(runs[1].params[1], 3);
+  EXPECT_EQ(LittleWord(runs[1].params, 8), 14745u);
+  EXPECT_EQ(LittleWord(runs[1].params, 12), 3u * 4096);
+}
+
+TEST_F(LoaderTest, DebugModeWritesTheBlockOfTheFirstSectorThreeTimes) {
+  debug_ = 1;
+  debug_file_ = (dir_ / "P").string();
+  keep_ = {"P0", "P1", "P2"};
+  command_set_.chip_erase = CommandSequence();
+  SelectSectors(2, 4);
+  EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kSucceeded);
+  EXPECT_TRUE(target_->runs().empty());
+  EXPECT_EQ(target_->calls("run"), 0);
+  const std::string first = ReadFileText(dir_ / "P0");
+  ASSERT_EQ(first.size(), 100u);
+  EXPECT_EQ(ReadFileText(dir_ / "P1"), first);
+  EXPECT_EQ(ReadFileText(dir_ / "P2"), first);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "P3"));
+  EXPECT_EQ(static_cast<std::uint8_t>(first[12 + 1]), 0x10);  // word 12 = 0x1000
+  EXPECT_EQ(Lines(), (Texts{"Info: start erase...\n", "Info: output debug file success.\n",
+                            "Info: output debug file success.\n",
+                            "Info: output debug file success.\n"}));
+  EXPECT_TRUE(StrayFiles().empty());
+}
+
+TEST_F(LoaderTest, TimeOutsAndWaitingLines) {
+  time_out_ = 0;
+  EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kFailed);
+  EXPECT_EQ(LastLine(), "Error: time out, erase failed.\n");
+  EXPECT_EQ(target_->calls("status"), 1);  // the board initialisation's only
+
+  time_out_ = 2;
+  target_->set_never_halt(true);
+  bench_->set_loader_poll_interval(milliseconds(5));
+  EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kFailed);
+  EXPECT_EQ(LinesFrom("Info: start erase"),
+            (Texts{"Info: start erase...\n", "Info: erasing, waiting 1 s.\n",
+                   "Error: time out, erase failed.\n"}));
+  EXPECT_EQ(frontend_->position, 0);
+  EXPECT_FALSE(frontend_->animating);
+}
+
+TEST_F(LoaderTest, StopDuringALoaderRunEndsWithinAPoll) {
+  target_->set_never_halt(true);
+  WriteSettings();
+  ASSERT_TRUE(bench_->OnProtect());
+  while (!target_->running()) std::this_thread::sleep_for(milliseconds(1));
+  std::this_thread::sleep_for(milliseconds(30));
+  const auto asked = std::chrono::steady_clock::now();
+  bench_->OnCloseOrStop();
+  bench_->WaitForCommand();
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, milliseconds(150));
+  EXPECT_EQ(bench_->outcome(), CommandOutcome::kStopped);
+  EXPECT_EQ(LastLine(), "Info: user stop protect.\n");
+  EXPECT_FALSE(frontend_->lines.back().error);
+  EXPECT_TRUE(frontend_->controls_enabled);
+  EXPECT_EQ(target_->calls("clear"), 0);  // the breakpoint stays
+}
+
+TEST_F(LoaderTest, RunStartAndStatusFailures) {
+  target_->FailAfter("run", 0);
+  EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kFailed);
+  EXPECT_EQ(LastLine(), "Error: execute file failed.\n");
+  EXPECT_EQ(target_->calls("pc"), 1);
+  EXPECT_EQ(target_->calls("breakpoint"), 1);
+
+  target_->FailAfter("run", 1 << 30);
+  target_->set_never_halt(true);
+  target_->FailAfter("status", 1);  // board initialisation's poll passes
+  EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kFailed);
+  // The wrapper's line, then the run's own.
+  const auto lines = Lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(Texts(lines.end() - 2, lines.end()),
+            (Texts{"Error: get target status failed.\n", "Error: get target status failed.\n"}));
+}
+
+TEST_F(LoaderTest, MissingOrOversizedLoaderIsRefused) {
+  std::filesystem::remove(dir_ / "loader.bin");
+  EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kFailed);
+  EXPECT_EQ(LastLine(), "Error: cannot find execute file.\n");
+
+  WriteFileBytes(dir_ / "loader.bin", std::string(2049, 'L'));
+  EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kFailed);
+  EXPECT_EQ(LastLine(),
+            "Error: execute file is 2049 bytes, more than the 2048 bytes of its area, command "
+            "stopped.\n");
+  EXPECT_TRUE(target_->runs().empty());
+  WriteFileBytes(dir_ / "loader.bin", std::string(2048, 'L'));
+  EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kSucceeded);
+}
+
+TEST_F(LoaderTest, ScrambledLoaderIsDecodedAndTheCopyRemoved) {
+  plain_loaders_ = 0;
+  WriteFileBytes(dir_ / "plain.bin", std::string(40, '\x5A'));
+  ASSERT_TRUE(EncodeDataFile((dir_ / "plain.bin").string(), (dir_ / "loader.bin").string()));
+  std::filesystem::remove(dir_ / "plain.bin");
+  EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kSucceeded);
+  EXPECT_TRUE(StrayFiles().empty());
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "loader.bin.ddl"));
+  // Decoded, the image is 40 bytes of 0x5A, then 0xFF padding.
+  EXPECT_EQ(target_->ReadRamWord(0x0C000000), 0x5A5A5A5Au);
+  EXPECT_EQ(target_->ReadRamWord(0x0C000000 + 40), 0xFFFFFFFFu);
+}
+
+// ---------------------------------------------------------------- program
+
+TEST_F(LoaderTest, ProgramSendsKilobyteChunksPaddedWithErasedBytes) {
+  const std::string image = Pattern(3000);
+  UseProgram(image);
+  EXPECT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kSucceeded);
+  EXPECT_EQ(Lines(), (Texts{"Info: start program...\n", "Info: program completed.\n"}));
+  const auto runs = target_->runs();
+  ASSERT_EQ(runs.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(runs[i].params[0], 4);
+    EXPECT_EQ(runs[i].params[1], 3);
+    EXPECT_EQ(LittleWord(runs[i].params, 12), 1024u * i);
+    EXPECT_EQ(LittleWord(runs[i].params, 16), 1024u);
+  }
+  EXPECT_EQ(std::string(runs[2].data.end() - 72, runs[2].data.end()), std::string(72, '\xFF'));
+  EXPECT_EQ(FlashBytes(0, 3000), image);
+  EXPECT_EQ(target_->flash()[3000], 0xFF);
+  EXPECT_EQ(frontend_->range_high, 3000 / 256);
+  EXPECT_NE(std::find(frontend_->events.begin(), frontend_->events.end(), "position 9"),
+            frontend_->events.end());
+}
+
+TEST_F(LoaderTest, ProgramIntoALaterRangeAndWholeSectorMode) {
+  profile_extra_ = "LoadSectData=1\n";
+  const std::string image = Pattern(6000, 3);
+  UseProgram(image);
+  SelectSectors(3, 5);
+  EXPECT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kSucceeded);
+  const auto runs = target_->runs();
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0].params[4], 1);
+  EXPECT_EQ(LittleWord(runs[0].params, 12), 2u * 4096);
+  EXPECT_EQ(LittleWord(runs[0].params, 16), 4096u);
+  EXPECT_EQ(LittleWord(runs[1].params, 12), 3u * 4096);
+  EXPECT_EQ(FlashBytes(2 * 4096, 6000), image);
+}
+
+TEST_F(LoaderTest, BigEndianTargetGetsItsWordsReversed) {
+  BenchOptions options;
+  options.little_endian = false;
+  Build(options);
+  UseProgram(Pattern(100));
+  SelectSectors(2, 2);
+  EXPECT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kSucceeded);
+  const auto runs = target_->runs();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(std::vector<std::uint8_t>(runs[0].params.begin() + 12, runs[0].params.begin() + 16),
+            (std::vector<std::uint8_t>{0x00, 0x00, 0x10, 0x00}));
+  // The image for big-endian targets, and program data as it is in the file.
+  EXPECT_EQ(target_->ReadRamWord(0x0C000000), 0x22222222u);
+  EXPECT_EQ(FlashBytes(4096, 100), Pattern(100));
+}
+
+TEST_F(LoaderTest, AutoEraseFailureEndsBeforeTheProgramStarts) {
+  UseProgram(Pattern(10));
+  bench_->pages().program.auto_erase = true;
+  command_set_.chip_erase = CommandSequence();
+  command_set_.sector_erase = CommandSequence();
+  EXPECT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kFailed);
+  EXPECT_EQ(Lines(), (Texts{"Info: start erase...\n",
+                            "Info: the chip does not support erase function, erase end.\n"}));
+  EXPECT_FALSE(bench_->erase_succeeded());
+
+  command_set_.chip_erase = Sequence({{0x555, 0x10}});
+  target_->flash()[0] = 0x00;
+  EXPECT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kSucceeded);
+  EXPECT_EQ(LinesFrom("Info: start erase"),
+            (Texts{"Info: start erase...\n", "Info: erase completed.\n",
+                   "Info: start program...\n", "Info: program completed.\n"}));
+  EXPECT_EQ(FlashBytes(0, 10), Pattern(10));
+}
+
+TEST_F(LoaderTest, VerifyErrorFromTheLoaderAndTheSuccessWording) {
+  UseProgram(Pattern(2048));
+  bench_->pages().program.auto_verify = true;
+  EXPECT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kSucceeded);
+  EXPECT_EQ(LastLine(), "Info: program suceess.\n");
+  target_->set_verify_fails(true);
+  EXPECT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kFailed);
+  EXPECT_EQ(LastLine(), "Error: verify error, program failed.\n");
+  EXPECT_EQ(target_->runs().size(), 3u);  // the first chunk only
+}
+
+TEST_F(LoaderTest, ProgramFileChecks) {
+  UseProgram(Pattern(4097));
+  SelectSectors(1, 1);
+  EXPECT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kFailed);
+  EXPECT_EQ(LastLine(), "Error: program file too large, program failed.\n");
+  bench_->pages().program.program_file = (dir_ / "none.bin").string();
+  EXPECT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kFailed);
+  EXPECT_EQ(LastLine(), "Error: cannot find program file.\n");
+  EXPECT_TRUE(target_->runs().empty());
+  EXPECT_TRUE(StrayFiles().empty());
+}
+
+TEST_F(LoaderTest, IntelHexProgramIsConvertedAndTheCopyRemoved) {
+  const std::string image = Pattern(1500, 11);
+  WriteFileBytes(dir_ / "image.hex", ToHex(image));
+  keep_.insert("image.hex");
+  bench_->pages().program.program_file = (dir_ / "image.hex").string();
+  bench_->pages().program.format = "Intel Hex";
+  EXPECT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kSucceeded);
+  EXPECT_EQ(FlashBytes(0, 1500), image);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "image.hex.bin"));
+  EXPECT_TRUE(StrayFiles().empty());
+
+  WriteFileBytes(dir_ / "image.hex", "not a hex file\n");
+  EXPECT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kFailed);
+  EXPECT_EQ(LastLine(), "Error: convert Intel Hex format file failed, program stop.\n");
+  EXPECT_TRUE(StrayFiles().empty());
+}
+
+TEST_F(LoaderTest, StopBeforeAChunkAndFailedBlockWrite) {
+  UseProgram(Pattern(3000));
+  target_->FailAfter("fill", 2);  // the image, the first chunk
+  EXPECT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kFailed);
+  EXPECT_EQ(LastLine(), "Error: fill memory failed.\n");
+  EXPECT_EQ(target_->runs().size(), 1u);
+}
+
+// ---------------------------------------------------------------- protect
+
+TEST_F(LoaderTest, ProtectGoesSectorBySectorWithItsOwnLines) {
+  SelectSectors(2, 3);
+  EXPECT_EQ(Run(&Workbench::OnProtect), CommandOutcome::kSucceeded);
+  EXPECT_EQ(Lines(), (Texts{"Info: start protect...\n", "Info: protect completed.\n"}));
+  const auto runs = target_->runs();
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0].params[0], 5);
+  EXPECT_EQ(runs[0].params[1], 2);
+  EXPECT_EQ(LittleWord(runs[1].params, 24), 2u * 4096);  // the sector address cycle
+  SelectSectors(1, 8);
+  EXPECT_EQ(Run(&Workbench::OnProtect), CommandOutcome::kSucceeded);
+  EXPECT_EQ(LinesFrom("Info: start protect")[1],
+            "Info: not support chip protect, use sector protect.\n");
+  command_set_.sector_protect = CommandSequence();
+  EXPECT_EQ(Run(&Workbench::OnProtect), CommandOutcome::kFailed);
+  EXPECT_EQ(LastLine(), "Info: the chip does not support protect function, protect end.\n");
+}
+
+}  // namespace
+}  // namespace romsmith::testing
