@@ -1,0 +1,342 @@
+// romsmith-cli run as a program against the test driver module, in a
+// program directory of its own made for each test.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/options.h"
+#include "formats/data_file.h"
+
+extern char** environ;
+
+namespace romsmith {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+}
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+const std::string kSettings =
+    "[Directory]\r\nDriver=ports/simboard/\r\nDevice=drivers/\r\n"
+    "[Remote]\r\nDevice=osprey7.so\r\nCommType=Parallel\r\nParallel=LPT1\r\nIPAddr=\r\n"
+    "Speed=0\r\n[Option]\r\nRegChkPop=1\r\n[Tevrin]\r\nDebug=0\r\n";
+const std::string kProfile = "[Option]\r\nTimeOut=12\r\nResetCount=1\r\n";
+
+class CliRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/romsmith-cli-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    program_ = root_ / "program";
+    fs::create_directories(program_);
+    for (const char* name : {"proc.xdl", "rom.xdl"})
+      fs::copy_file(fs::path(ROMSMITH_STAGE_DIR) / name, program_ / name);
+    WriteFile(program_ / "romsmith.ini", kSettings);
+    WriteFile(root_ / "profile.ini", kProfile);
+    fs::copy_file(fs::path(ROMSMITH_SOURCE_DIR) / "data/examples/s3c44b0x-am29lv160db.cfg",
+                  root_ / "target.cfg");
+    // A loader image for the S3C44B0X: the test driver does a loader's work
+    // for any image that is not blank.
+    WriteFile(root_ / "loader.plain", std::string(256, '\x11'));
+    ASSERT_TRUE(EncodeDataFile((root_ / "loader.plain").string(), (program_ / "parl.mdl").string()));
+    environment_["ROMSMITH_PROFILE"] = (root_ / "profile.ini").string();
+    environment_["TESTDRIVER_STATE_DIR"] = (root_ / "state").string();
+    fs::create_directories(root_ / "state");
+  }
+  void TearDown() override {
+    std::error_code error;
+    fs::remove_all(root_, error);
+  }
+
+  // The options that pick the test driver and this program directory.
+  std::vector<std::string> With(std::vector<std::string> arguments) const {
+    std::vector<std::string> all = {"--program-dir", program_.string(), "--set",
+                                    "Directory.Device=" ROMSMITH_TEST_DRIVER_DIR, "--set",
+                                    "Remote.Device=test_driver.so"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return all;
+  }
+
+  pid_t Start(const std::vector<std::string>& arguments) {
+    std::vector<std::string> args = {ROMSMITH_CLI};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    std::map<std::string, std::string> env;
+    for (char** e = environ; *e; ++e) {
+      const std::string entry = *e;
+      const auto equals = entry.find('=');
+      if (equals != std::string::npos) env[entry.substr(0, equals)] = entry.substr(equals + 1);
+    }
+    for (const auto& [key, value] : environment_) env[key] = value;
+    std::vector<std::string> entries;
+    for (const auto& [key, value] : env) entries.push_back(key + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& e : entries) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, (root_ / "out.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (root_ / "err.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(spawned, 0);
+    return pid;
+  }
+
+  Result Finish(pid_t pid) {
+    Result result;
+    int status = 0;
+    if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    result.out = ReadFile(root_ / "out.txt");
+    result.err = ReadFile(root_ / "err.txt");
+    return result;
+  }
+
+  Result Cli(const std::vector<std::string>& arguments) { return Finish(Start(arguments)); }
+
+  std::string Cfg() const { return (root_ / "target.cfg").string(); }
+  std::string Demo(const char* name) const {
+    return (fs::path(ROMSMITH_SOURCE_DIR) / "data/examples" / name).string();
+  }
+
+  fs::path root_;
+  fs::path program_;
+  std::map<std::string, std::string> environment_;
+};
+
+TEST_F(CliRun, HelpVersionAndUsageErrors) {
+  const Result help = Cli({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out, CliHelpText());
+  EXPECT_EQ(help.err, "");
+  EXPECT_EQ(Cli({"-h", "erase"}).out, CliHelpText());
+
+  const Result version = Cli({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, CliVersionText());
+
+  const Result unknown = Cli({"frob"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(unknown.out, "");
+  EXPECT_EQ(unknown.err, "romsmith-cli: unknown command 'frob'\nTry 'romsmith-cli --help'.\n");
+  const Result none = Cli({});
+  EXPECT_EQ(none.status, 2);
+  EXPECT_EQ(none.err, "romsmith-cli: no command given\nTry 'romsmith-cli --help'.\n");
+  const Result setting = Cli({"--set", "Remote.Port=1", "drivers"});
+  EXPECT_EQ(setting.status, 2);
+  EXPECT_EQ(setting.err, "romsmith-cli: unknown setting 'Remote.Port'\nTry 'romsmith-cli --help'.\n");
+
+  // Set-up errors of the run itself.
+  const Result dir = Cli({"--program-dir", (root_ / "missing").string(), "drivers"});
+  EXPECT_EQ(dir.status, 2);
+  EXPECT_EQ(dir.err, "romsmith-cli: program directory '" + (root_ / "missing").string() +
+                         "' is not a directory\n");
+  const Result board = Cli(With({"--board", (root_ / "no-board.ini").string(), "drivers"}));
+  EXPECT_EQ(board.status, 2);
+  EXPECT_EQ(board.err, "romsmith-cli: board file '" + (root_ / "no-board.ini").string() +
+                           "' not found\n");
+}
+
+TEST_F(CliRun, ListsTheDriverModulesFound) {
+  const Result result = Cli(With({"drivers"}));
+  EXPECT_EQ(result.status, 0) << result.err;
+  // not_a_driver.so beside it has no driver export and is passed over.
+  EXPECT_EQ(result.out,
+            "test_driver\n"
+            "  description: Test driver test_driver\n"
+            "  version: 1\n"
+            "  speeds: High Speed, Medium Speed, Low Speed\n"
+            "  communication types: PARALLEL\n");
+
+  environment_["TESTDRIVER_SPEEDS"] = "";
+  environment_["TESTDRIVER_COMM_TYPES"] = "0x8108";
+  EXPECT_NE(Cli(With({"drivers"})).out.find("  speeds: none\n  communication types: TCPIP, USB, "
+                                           "PARALLEL\n"),
+            std::string::npos);
+
+  // A directory without modules.
+  const Result empty = Cli({"--program-dir", program_.string(), "drivers"});
+  EXPECT_EQ(empty.status, 0);
+  EXPECT_EQ(empty.out, "Info: no driver modules found in " + program_.string() + "/drivers/\n");
+}
+
+TEST_F(CliRun, ProgramVerifyChecksumSucceedAndFilesStayAsTheyWere) {
+  const std::string settings_before = ReadFile(program_ / "romsmith.ini");
+  const std::string profile_before = ReadFile(root_ / "profile.ini");
+  const std::string config_before = ReadFile(Cfg());
+
+  const Result program = Cli(With({"-c", Cfg(), "-f", Demo("demo.bin"), "-s", "1-4", "-y",
+                                   "program"}));
+  EXPECT_EQ(program.status, 0) << program.out << program.err;
+  const std::string demo = ReadFile(Demo("demo.bin"));
+  const std::string nor = ReadFile(root_ / "state/nor.bin");
+  ASSERT_GE(nor.size(), demo.size());
+  EXPECT_EQ(nor.substr(0, demo.size()), demo);
+  // Every line ends in its own line break, and the log holds the erase and
+  // the programming.
+  EXPECT_EQ(program.out.back(), '\n');
+  EXPECT_NE(program.out.find("Info: "), std::string::npos);
+
+  const Result verify = Cli(With({"-c", Cfg(), "-f", Demo("demo.bin"), "-s", "1-4", "verify"}));
+  EXPECT_EQ(verify.status, 0) << verify.out;
+  EXPECT_NE(verify.out.find("Info: verify success.\n"), std::string::npos);
+
+  // The HEX form of the same image programs the same bytes.
+  const Result hex = Cli(With({"-c", Cfg(), "-f", Demo("demo.hex"), "--format", "hex", "-s",
+                               "1-4", "-y", "program"}));
+  EXPECT_EQ(hex.status, 0) << hex.out;
+  EXPECT_EQ(ReadFile(root_ / "state/nor.bin").substr(0, demo.size()), demo);
+  const Result checksum = Cli(With({"-c", Cfg(), "-s", "1-4", "checksum"}));
+  EXPECT_EQ(checksum.status, 0) << checksum.out;
+
+  // Quiet: nothing but error lines, and there were none.
+  const Result quiet = Cli(With({"-q", "-c", Cfg(), "-s", "1-4", "checksum"}));
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.out, "");
+
+  EXPECT_EQ(ReadFile(program_ / "romsmith.ini"), settings_before);
+  EXPECT_EQ(ReadFile(root_ / "profile.ini"), profile_before);
+  EXPECT_EQ(ReadFile(Cfg()), config_before);
+}
+
+TEST_F(CliRun, OverridesAreWhatMakesTheRunWork) {
+  // Without the overrides the settings name a driver that is not there.
+  const Result plain = Cli({"--program-dir", program_.string(), "-c", Cfg(), "checksum"});
+  EXPECT_EQ(plain.status, 1);
+  EXPECT_NE(plain.out.find("Error: unable to load emulator module.\n"), std::string::npos);
+
+  // A profile option: a time-out of 0 seconds ends the first loader run.
+  environment_["TESTDRIVER_RUN_POLLS"] = "1000000";
+  const Result timed = Cli(With({"--set", "Option.TimeOut=0", "-c", Cfg(), "-s", "1-1", "erase"}));
+  EXPECT_EQ(timed.status, 1) << timed.out;
+  EXPECT_EQ(ReadFile(program_ / "romsmith.ini"), kSettings);
+  EXPECT_EQ(ReadFile(root_ / "profile.ini"), kProfile);
+}
+
+TEST_F(CliRun, FailedCommandsAndSetUpErrors) {
+  // A program file that differs from the flash: verify fails (1).
+  WriteFile(root_ / "other.bin", std::string(4096, '\x5A'));
+  const Result verify =
+      Cli(With({"-c", Cfg(), "-f", (root_ / "other.bin").string(), "-s", "1-1", "verify"}));
+  EXPECT_EQ(verify.status, 1) << verify.out;
+  EXPECT_NE(verify.out.find("Error: "), std::string::npos);
+
+  // A driver slot that fails: the command fails (1).
+  environment_["TESTDRIVER_FAIL"] = "17";  // connect
+  EXPECT_EQ(Cli(With({"-c", Cfg(), "checksum"})).status, 1);
+  environment_.erase("TESTDRIVER_FAIL");
+
+  // Validation: a sector beyond the device's 35 (2, nothing started).
+  const Result range = Cli(With({"-c", Cfg(), "-s", "1-36", "checksum"}));
+  EXPECT_EQ(range.status, 2) << range.out;
+  EXPECT_NE(range.out.find("Error: "), std::string::npos);
+
+  // A configuration that cannot be read.
+  const Result missing = Cli(With({"-c", (root_ / "none.cfg").string(), "checksum"}));
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("romsmith-cli: target configuration '"), std::string::npos);
+
+  // Settings that cannot be read: an empty program directory.
+  fs::create_directories(root_ / "empty");
+  const Result settings =
+      Cli({"--program-dir", (root_ / "empty").string(), "-c", Cfg(), "checksum"});
+  EXPECT_EQ(settings.status, 2);
+  EXPECT_NE(settings.out.find("Can't open romsmith.ini file!"), std::string::npos);
+  EXPECT_EQ(settings.err, "romsmith-cli: the settings could not be loaded\n");
+}
+
+TEST_F(CliRun, CtrlCStopsARunningLoader) {
+  environment_["TESTDRIVER_RUN_NEVER_ENDS"] = "1";
+  const pid_t pid = Start(With({"-c", Cfg(), "-s", "1-1", "--set", "Option.TimeOut=60", "erase"}));
+  // Wait until the loader runs (its waiting line is out), then Ctrl-C.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (ReadFile(root_ / "out.txt").find("wait") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const auto sent = std::chrono::steady_clock::now();
+  ASSERT_EQ(kill(pid, SIGINT), 0);
+  const Result result = Finish(pid);
+  const auto took = std::chrono::steady_clock::now() - sent;
+  EXPECT_EQ(result.status, 3) << result.out << result.err;
+  EXPECT_LT(took, std::chrono::seconds(2));
+}
+
+TEST_F(CliRun, ReadRegistersPrintsEveryRow) {
+  const Result result = Cli(With({"-c", Cfg(), "read-registers"}));
+  EXPECT_EQ(result.status, 0) << result.out;
+  // The command's own lines first, then one line per register row.
+  const std::string rows =
+      "WTCON = 0x00000000\nINTMSK = 0x00000000\nLOCKTIME = 0x00000000\nPLLCON = 0x00000000\n";
+  const auto at = result.out.find(rows);
+  ASSERT_NE(at, std::string::npos) << result.out;
+  EXPECT_GT(at, 0u);
+  EXPECT_EQ(result.out.substr(result.out.size() - 20), "MRSRB6 = 0x00000000\n");
+}
+
+TEST_F(CliRun, ConversionRoundTrips) {
+  const fs::path scrambled = root_ / "demo.xdl";
+  const fs::path plain = root_ / "demo.plain";
+  const fs::path flat = root_ / "demo.flat";
+  const Result encode = Cli({"encode", Demo("demo.bin"), scrambled.string()});
+  EXPECT_EQ(encode.status, 0) << encode.out;
+  EXPECT_NE(ReadFile(scrambled), ReadFile(Demo("demo.bin")));
+  EXPECT_EQ(Cli({"decode", scrambled.string(), plain.string()}).status, 0);
+  EXPECT_EQ(ReadFile(plain), ReadFile(Demo("demo.bin")));
+
+  const Result hex = Cli({"hex2bin", Demo("demo.hex"), flat.string()});
+  EXPECT_EQ(hex.status, 0);
+  EXPECT_EQ(hex.out, "Info: hex2bin " + Demo("demo.hex") + " " + flat.string() + " done.\n");
+  EXPECT_EQ(ReadFile(flat), ReadFile(Demo("demo.bin")));
+
+  // A text that is no HEX file fails (1) and says so.
+  WriteFile(root_ / "bad.hex", "not a record\n");
+  const Result bad = Cli({"hex2bin", (root_ / "bad.hex").string(), flat.string()});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.out.find("Error: hex2bin "), std::string::npos);
+  const Result missing = Cli({"decode", (root_ / "none.xdl").string(), plain.string()});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.out.find("Error: can't open input file"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace romsmith

@@ -1,0 +1,36 @@
+#include "cli/interrupt.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+
+namespace romsmith {
+namespace {
+
+std::atomic<int> interrupts{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+void OnInterrupt(int) {
+  if (interrupts.fetch_add(1) >= 1) {
+    // Only async-signal-safe calls here.
+    static const char kLine[] = "\nInfo: stopped at once.\n";
+    const ssize_t ignored = write(STDERR_FILENO, kLine, sizeof kLine - 1);
+    (void)ignored;
+    _exit(kExitStopped);
+  }
+}
+
+}  // namespace
+
+void InstallInterruptHandler() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+}
+
+int InterruptCount() { return interrupts.load(); }
+
+}  // namespace romsmith
