@@ -14,8 +14,7 @@
 
 namespace simboard {
 
-class Board;
-class JtagSide;
+class JtagBoard;
 
 // The board file the port library serves: `environment` (the value of
 // ROMSMITH_BOARD) when it is set and not empty, else board.ini in
@@ -38,15 +37,13 @@ class BoardPort {
   std::uint8_t Read(std::uint32_t port);
   void Write(std::uint32_t port, std::uint8_t value);
 
-  bool Connected() const { return jtag_ != nullptr; }
-  // The board and its JTAG side (null when disconnected), for tests.
-  Board* board() { return board_.get(); }
-  JtagSide* jtag() { return jtag_.get(); }
+  bool Connected() const { return board_ != nullptr; }
+  // The board with its JTAG side; null when disconnected.
+  JtagBoard* board() { return board_.get(); }
 
  private:
   std::mutex mutex_;
-  std::unique_ptr<Board> board_;
-  std::unique_ptr<JtagSide> jtag_;
+  std::unique_ptr<JtagBoard> board_;
 };
 
 }  // namespace simboard
