@@ -176,6 +176,7 @@ TEST_F(TestDriverTest, FlashOutlivesTheModuleAndProtectedSectorsKeepTheirData) {
 
   ASSERT_TRUE(Bind());
   EXPECT_EQ(Read(0x2000, 4), (std::vector<std::uint8_t>{0x12, 0x34, 0x56, 0x78}));
+  EXPECT_EQ(Read(kRam + 0x864, 4), (std::vector<std::uint8_t>{0x12, 0x34, 0x56, 0x78}));  // RAM too
   Params erase;
   erase.bytes[0] = 3;
   erase.bytes[1] = 1;

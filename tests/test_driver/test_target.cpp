@@ -257,10 +257,34 @@ bool TestTarget::OpenStorage(std::string& error) {
     CloseStorage();
     return false;
   }
+  // RAM keeps what it held, like a board that stays powered between commands.
+  if (!dir.empty()) {
+    ram_file_ = dir / "ram.pages";
+    if (std::FILE* in = std::fopen(ram_file_.c_str(), "rb")) {
+      std::uint32_t number = 0;
+      auto page = std::make_unique<std::array<std::uint8_t, 4096>>();
+      while (std::fread(&number, sizeof number, 1, in) == 1 &&
+             std::fread(page->data(), page->size(), 1, in) == 1) {
+        pages_[number] = std::move(page);
+        page = std::make_unique<std::array<std::uint8_t, 4096>>();
+      }
+      std::fclose(in);
+    }
+  }
   return true;
 }
 
 void TestTarget::CloseStorage() {
+  if (!ram_file_.empty()) {
+    if (std::FILE* out = std::fopen(ram_file_.c_str(), "wb")) {
+      for (const auto& [number, page] : pages_) {
+        std::fwrite(&number, sizeof number, 1, out);
+        std::fwrite(page->data(), page->size(), 1, out);
+      }
+      std::fclose(out);
+    }
+    ram_file_.clear();
+  }
   nor_.Close();
   nor_protect_.Close();
   nand_.Close();

@@ -152,6 +152,7 @@ class TestTarget {
   FlashArray nand_;
   std::vector<std::uint32_t> sector_starts_;  // offsets in the NOR array
   std::map<std::uint32_t, std::unique_ptr<std::array<std::uint8_t, 4096>>> pages_;
+  std::filesystem::path ram_file_;  // where the RAM pages are kept between binds
   std::array<std::uint32_t, kRegisterCount> registers_{};
   std::array<Breakpoint, kBreakpoints> breakpoints_{};
   std::uint32_t state_ = 1024;  // the stop cause, 0 while running
