@@ -4,11 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <thread>
 
-#include "cli/binding_link.h"
 #include "cli/interrupt.h"
 #include "driver_host/driver_binding.h"
 #include "driver_host/driver_tables.h"
@@ -170,7 +168,6 @@ class Run {
     workbench.log().SetLineTap([this](const std::string& text, bool error, bool label) {
       frontend_.PrintLine(text, error, label);
     });
-    workbench.SetTargetLink(std::make_unique<BindingLink>(workbench));
 
     // As the desktop program starts: settings, log file, databases, then
     // the configuration shown on the pages.

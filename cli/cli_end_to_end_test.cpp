@@ -301,6 +301,85 @@ TEST_F(CliRun, CtrlCStopsARunningLoader) {
   EXPECT_LT(took, std::chrono::seconds(2));
 }
 
+TEST_F(CliRun, ASecondCtrlCEndsAtOnce) {
+  environment_["TESTDRIVER_RUN_NEVER_ENDS"] = "1";
+  // The first Ctrl-C is taken at the loader's next status poll, up to 100 ms
+  // away; a second one soon after ends the program without waiting. Two
+  // signals sent too close together are one, and a first one taken at once
+  // leaves nothing for the second: a few tries show it.
+  bool at_once = false;
+  for (int attempt = 0; attempt < 5 && !at_once; ++attempt) {
+    const pid_t pid = Start(With({"-c", Cfg(), "-s", "1-1", "erase"}));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (ReadFile(root_ / "out.txt").find("wait") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(kill(pid, SIGINT), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    kill(pid, SIGINT);
+    const Result result = Finish(pid);
+    EXPECT_EQ(result.status, 3);
+    at_once = result.err == "\nInfo: stopped at once.\n";
+    if (!at_once) {
+      EXPECT_EQ(result.err, "");
+    }
+  }
+  EXPECT_TRUE(at_once);
+}
+
+TEST_F(CliRun, QuestionsAnsweredByTheOptionsOrNo) {
+  // A memory row inside the flash array does not read back what was written:
+  // the target test asks whether to go on.
+  std::string config = ReadFile(Cfg());
+  const auto at = config.find("MemoryCount=0");
+  ASSERT_NE(at, std::string::npos);
+  config.replace(at, 13, "MemoryCount=1\nMem1=$00000100:$12345678:32");
+  WriteFile(Cfg(), config);
+  const std::string question =
+      "Write 0x12345678 to memory 0x00000100, but read value is 0xFFFFFFFF, select YES to "
+      "continue test!";
+
+  const Result no = Cli(With({"-c", Cfg(), "--no", "target-test"}));
+  EXPECT_EQ(no.status, 1) << no.out;
+  EXPECT_NE(no.out.find(question + " -> No\n"), std::string::npos) << no.out;
+  EXPECT_NE(no.out.find("Error: target board test failed.\n"), std::string::npos);
+
+  // No terminal to ask on (standard input is /dev/null): No.
+  const Result unasked = Cli(With({"-c", Cfg(), "target-test"}));
+  EXPECT_EQ(unasked.status, 1);
+  EXPECT_NE(unasked.out.find(question + " -> No\n"), std::string::npos);
+
+  const Result yes = Cli(With({"-c", Cfg(), "-y", "target-test"}));
+  EXPECT_EQ(yes.status, 0) << yes.out;
+  EXPECT_NE(yes.out.find(question + " -> Yes\n"), std::string::npos);
+  EXPECT_NE(yes.out.find("target test success"), std::string::npos);
+
+  // The check itself is a setting of romsmith.ini.
+  const Result off = Cli(With({"-c", Cfg(), "--set", "Option.RegChkPop=0", "target-test"}));
+  EXPECT_EQ(off.status, 0);
+  EXPECT_EQ(off.out.find(question), std::string::npos);
+}
+
+TEST_F(CliRun, VerboseLinesAndTheLogFile) {
+  environment_["TESTDRIVER_SAY"] = "17:Debug: probe answered";  // at connect
+  const Result normal = Cli(With({"-c", Cfg(), "-s", "1-1", "checksum"}));
+  EXPECT_EQ(normal.status, 0);
+  EXPECT_EQ(normal.out.find("Debug: probe answered"), std::string::npos);
+  const Result verbose = Cli(With({"-v", "-c", Cfg(), "-s", "1-1", "checksum"}));
+  EXPECT_NE(verbose.out.find("Debug: probe answered\n"), std::string::npos);
+
+  // "Log" of the profile, given for this run: Info.log gets every line.
+  EXPECT_FALSE(fs::exists(program_ / "Info.log"));
+  const Result logged =
+      Cli(With({"-q", "--set", "Option.Log=1", "-c", Cfg(), "-s", "1-1", "checksum"}));
+  EXPECT_EQ(logged.status, 0);
+  EXPECT_EQ(logged.out, "");
+  const std::string log = ReadFile(program_ / "Info.log");
+  EXPECT_NE(log.find("Debug: probe answered"), std::string::npos);
+  EXPECT_NE(log.find("Info: checksum completed"), std::string::npos);
+  EXPECT_EQ(ReadFile(root_ / "profile.ini"), kProfile);
+}
+
 TEST_F(CliRun, ReadRegistersPrintsEveryRow) {
   const Result result = Cli(With({"-c", Cfg(), "read-registers"}));
   EXPECT_EQ(result.status, 0) << result.out;
