@@ -14,12 +14,15 @@ BoardPort::BoardPort(const std::filesystem::path& board_file, const Reporter& re
   std::string error;
   board_ = JtagBoard::Open(board_file, error);
   if (board_) return;
-  // Board file errors name the section and key; make sure the file is named too.
+  // Board file errors name the section and key, some the file by its name
+  // alone: the message names it by the path it was opened as.
   std::string file = board_file.string();
-  if (error.find(file) == std::string::npos) error = file + ": " + error;
-  if (report)
-    report("virtual board port: cannot open the board " + error +
-           "; the port reads as disconnected\n");
+  std::string name = board_file.filename().string() + ": ";
+  if (error.rfind(file + ": ", 0) != 0) {
+    if (error.rfind(name, 0) == 0) error.erase(0, name.size());
+    error = file + ": " + error;
+  }
+  if (report) report("virtual board port: " + error + " (the port reads as disconnected)\n");
 }
 
 BoardPort::~BoardPort() = default;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <sstream>
 #include <string>
 
 #include "ports/simboard/portcall_test_support.h"
@@ -93,12 +94,49 @@ TEST_P(PortcallTest, FlashImageIsCreatedErasedAndReadsBackThroughTheCore) {
   PortDebugger debugger(port);
   ASSERT_TRUE(debugger.Halt());
   std::uint32_t value = 0;
-  ASSERT_TRUE(debugger.ReadHalf(0x1000, value));
+  ASSERT_TRUE(debugger.Read(0x1000, value));
   EXPECT_EQ(value, 0xFFFFu);
   // RAM answers at its base and keeps what is written.
-  ASSERT_TRUE(debugger.WriteHalf(0x0C000010, 0xBEEF));
-  ASSERT_TRUE(debugger.ReadHalf(0x0C000010, value));
+  ASSERT_TRUE(debugger.Write(0x0C000010, 0xBEEF));
+  ASSERT_TRUE(debugger.Read(0x0C000010, value));
   EXPECT_EQ(value, 0xBEEFu);
+}
+
+// The shipped board answers where the processor's set-up rows write: each
+// register of the S3C44B0X rows in the CPU database takes its value.
+TEST_P(PortcallTest, ShippedBoardTakesTheProcessorSetUpRows) {
+  std::string cpu = ReadText(fs::path(ROMSMITH_SOURCE_DIR) / "data/cpu.ini");
+  std::size_t start = cpu.find("\n[S3C44B0X]\n");
+  ASSERT_NE(start, std::string::npos);
+  std::string section = cpu.substr(start + 1, cpu.find("\n[", start + 1) - start);
+  PortLibrary port(dir_);
+  ASSERT_TRUE(port.Loaded()) << port.Error();
+  PortDebugger debugger(port);
+  ASSERT_TRUE(debugger.Halt());
+  unsigned rows = 0;
+  std::istringstream lines(section);
+  for (std::string line; std::getline(lines, line);) {
+    // SimN=NAME:$ADDRESS:BITS:$VALUE:LABEL
+    if (line.rfind("Sim", 0) != 0 || line.find('=') == std::string::npos ||
+        line.find(':') == std::string::npos)
+      continue;
+    std::istringstream fields(line.substr(line.find('=') + 1));
+    std::string name, address, bits, value;
+    std::getline(fields, name, ':');
+    std::getline(fields, address, ':');
+    std::getline(fields, bits, ':');
+    std::getline(fields, value, ':');
+    SCOPED_TRACE(line);
+    auto at = static_cast<std::uint32_t>(std::stoul(address.substr(1), nullptr, 16));
+    auto wanted = static_cast<std::uint32_t>(std::stoul(value.substr(1), nullptr, 16));
+    unsigned width = static_cast<unsigned>(std::stoul(bits));
+    ASSERT_TRUE(debugger.Write(at, wanted, width));
+    std::uint32_t read = 0;
+    ASSERT_TRUE(debugger.Read(at, read, width));
+    EXPECT_EQ(read, wanted);
+    ++rows;
+  }
+  EXPECT_EQ(rows, 12u);
 }
 
 TEST_P(PortcallTest, BoardBesideTheLibraryWhenNoneIsNamed) {
@@ -185,11 +223,11 @@ TEST_P(PortcallTest, FlashWrittenInOneProcessIsSeenByTheNext) {
   PortDebugger debugger(port);
   ASSERT_TRUE(debugger.Halt());
   std::uint32_t value = 0;
-  ASSERT_TRUE(debugger.ReadHalf(0x1000, value));
+  ASSERT_TRUE(debugger.Read(0x1000, value));
   EXPECT_EQ(value, 0x1234u);
-  ASSERT_TRUE(debugger.ReadHalf(0x4002, value));
+  ASSERT_TRUE(debugger.Read(0x4002, value));
   EXPECT_EQ(value, 0xA55Au);
-  ASSERT_TRUE(debugger.ReadHalf(0x4000, value));
+  ASSERT_TRUE(debugger.Read(0x4000, value));
   EXPECT_EQ(value, 0xFFFFu);
 }
 

@@ -129,8 +129,9 @@ class PortDebugger {
     jtag_.IceWrite(static_cast<unsigned>(IceRegister::DebugControl), debug_control::kIntDis);
     return true;
   }
-  // STRH r1, [r0] at system speed with r0, r1 loaded at debug speed.
-  bool WriteHalf(std::uint32_t address, std::uint16_t value) {
+  // A store of `bits` (16 or 32) at system speed, STRH or STR r1, [r0],
+  // with r0 and r1 loaded at debug speed.
+  bool Write(std::uint32_t address, std::uint32_t value, unsigned bits = 16) {
     if (!jtag_.SelectChain(1)) return false;
     jtag_.Chain1(0xE8900003);  // LDMIA r0, {r0, r1}
     jtag_.Chain1(kArmNop);
@@ -140,12 +141,13 @@ class PortDebugger {
     jtag_.Chain1(kArmNop);
     jtag_.Chain1(kArmNop);
     jtag_.Chain1(kArmNop, true);
-    jtag_.Chain1(0xE1C010B0);  // STRH r1, [r0]
+    jtag_.Chain1(bits == 32 ? 0xE5801000 : 0xE1C010B0);  // STR / STRH r1, [r0]
     jtag_.Restart();
     return Back();
   }
-  // LDRH r0, [r0] at system speed, then r0 out through STR at debug speed.
-  bool ReadHalf(std::uint32_t address, std::uint32_t& value) {
+  // A load of `bits` (16 or 32) at system speed, LDRH or LDR r0, [r0]; r0
+  // then leaves through STR at debug speed.
+  bool Read(std::uint32_t address, std::uint32_t& value, unsigned bits = 16) {
     if (!jtag_.SelectChain(1)) return false;
     jtag_.Chain1(0xE8900001);  // LDMIA r0, {r0}: loads the address
     jtag_.Chain1(kArmNop);
@@ -154,7 +156,7 @@ class PortDebugger {
     jtag_.Chain1(kArmNop);
     jtag_.Chain1(kArmNop);
     jtag_.Chain1(kArmNop, true);
-    jtag_.Chain1(0xE1D000B0);  // LDRH r0, [r0]
+    jtag_.Chain1(bits == 32 ? 0xE5900000 : 0xE1D000B0);  // LDR / LDRH r0, [r0]
     jtag_.Restart();
     if (!Back() || !jtag_.SelectChain(1)) return false;
     jtag_.Chain1(0xE5800000);  // STR r0, [r0]
@@ -166,12 +168,12 @@ class PortDebugger {
   // AMD word program: two unlock cycles, the program command, the data;
   // then polls until the location reads the data.
   bool ProgramHalf(std::uint32_t address, std::uint16_t value) {
-    if (!WriteHalf(0xAAA, 0xAA) || !WriteHalf(0x554, 0x55) || !WriteHalf(0xAAA, 0xA0) ||
-        !WriteHalf(address, value))
+    if (!Write(0xAAA, 0xAA) || !Write(0x554, 0x55) || !Write(0xAAA, 0xA0) ||
+        !Write(address, value))
       return false;
     std::uint32_t read = 0;
     for (int poll = 0; poll < 20; ++poll)
-      if (ReadHalf(address, read) && read == value) return true;
+      if (Read(address, read) && read == value) return true;
     return false;
   }
 
