@@ -565,7 +565,10 @@ RunResult ArmCore::Run(std::uint64_t max_instructions, unsigned stop_on_exceptio
         step.outcome == StepOutcome::Undefined ||
         (step.outcome == StepOutcome::Halted && step.halt != HaltReason::DebugRequest &&
          step.halt != HaltReason::Breakpoint) ||
-        (step.outcome == StepOutcome::Exception && step.exception == Exception::DataAbort)) {
+        (step.outcome == StepOutcome::Exception && step.exception == Exception::DataAbort) ||
+        // An aborted fetch takes the place of an instruction, so a core whose
+        // vectors lie where nothing answers still ends its run.
+        (step.outcome == StepOutcome::Exception && step.exception == Exception::PrefetchAbort)) {
       ++run.instructions;
     }
     run.last = step;

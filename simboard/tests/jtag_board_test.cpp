@@ -1,0 +1,257 @@
+// The board's JTAG side as the outside sees it: the remote_bitbang protocol
+// and server, the JTAG keys of a board file, a whole board through its
+// parallel port, real-time running.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "simboard/board_jtag.h"
+#include "simboard/remote_bitbang.h"
+#include "simboard/tests/arm_test_support.h"
+#include "simboard/tests/jtag_test_support.h"
+
+namespace simboard {
+namespace {
+
+class RecordingConnector : public JtagConnector {
+ public:
+  void SetPins(bool tck, bool tms, bool tdi) override {
+    pins.push_back((tck ? 4 : 0) | (tms ? 2 : 0) | (tdi ? 1 : 0));
+  }
+  bool Tdo() override { return tdo; }
+  void SetTestReset(bool asserted) override { trst.push_back(asserted); }
+  void SetSystemReset(bool asserted) override { srst.push_back(asserted); }
+  std::vector<int> pins;
+  std::vector<bool> trst, srst;
+  bool tdo = false;
+};
+
+TEST(BitbangProtocol, CharactersDrivePinsResetsAndReads) {
+  RecordingConnector target;
+  BitbangProtocol protocol(target);
+  std::string reply;
+  const std::string commands = "0127Bb\nR";
+  EXPECT_TRUE(protocol.Process(commands.data(), commands.size(), reply));
+  EXPECT_EQ(target.pins, (std::vector<int>{0, 1, 2, 7}));
+  EXPECT_FALSE(protocol.Led());
+  target.tdo = true;
+  const std::string more = "RrstuB";
+  EXPECT_TRUE(protocol.Process(more.data(), more.size(), reply));
+  EXPECT_EQ(reply, "01");
+  EXPECT_EQ(target.trst, (std::vector<bool>{false, false, true, true}));
+  EXPECT_EQ(target.srst, (std::vector<bool>{false, true, false, true}));
+  EXPECT_TRUE(protocol.Led());
+  // 'Q' ends the session; what follows it is not looked at.
+  const std::string quit = "x4Q5";
+  EXPECT_FALSE(protocol.Process(quit.data(), quit.size(), reply));
+  EXPECT_EQ(target.pins.back(), 4);
+  EXPECT_EQ(protocol.Counters().unknown, 1u);
+  EXPECT_EQ(protocol.Counters().reads, 2u);
+}
+
+// Bitbang text for one TCK period with a TDO read while TCK is low.
+std::string Period(bool tms, bool tdi, bool read) {
+  std::string s;
+  s += static_cast<char>('0' + (tms ? 2 : 0) + (tdi ? 1 : 0));
+  if (read) s += 'R';
+  s += static_cast<char>('4' + (tms ? 2 : 0) + (tdi ? 1 : 0));
+  return s;
+}
+
+TEST(RemoteBitbangServer, ServesAClientUntilItQuits) {
+  testing::RamBus bus(0, 0x1000, ByteOrder::Little);
+  ArmCore core(bus, CoreModel::ARM7TDMI);
+  JtagSettings settings;
+  settings.id_code = 0x1F0F0F0F;
+  JtagSide side(core, bus, settings);
+  RemoteBitbangServer server(side);
+  std::string error;
+  ASSERT_TRUE(server.Listen(0, error)) << error;
+  ASSERT_NE(server.Port(), 0);
+  std::atomic<bool> stop{false};
+  bool served = false;
+  std::thread serving([&] { served = server.Serve(stop, error); });
+
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(server.Port());
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  // Test-logic reset, Run-Test/Idle, then a 32-bit DR scan of the IDCODE.
+  std::string text;
+  for (int i = 0; i < 5; ++i) text += Period(true, false, false);
+  text += Period(false, false, false);
+  text += Period(true, false, false);   // Select-DR
+  text += Period(false, false, false);  // Capture-DR
+  text += Period(false, false, false);  // Shift-DR
+  for (int k = 0; k < 32; ++k) text += Period(k == 31, false, true);
+  ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  std::string replies;
+  char buffer[64];
+  while (replies.size() < 32) {
+    ssize_t got = read(fd, buffer, sizeof buffer);
+    ASSERT_GT(got, 0);
+    replies.append(buffer, static_cast<std::size_t>(got));
+  }
+  std::uint32_t id = 0;
+  for (int k = 0; k < 32; ++k)
+    if (replies[static_cast<std::size_t>(k)] == '1') id |= 1u << k;
+  EXPECT_EQ(id, 0x1F0F0F0Fu);
+  ASSERT_EQ(write(fd, "Q", 1), 1);
+  serving.join();
+  close(fd);
+  EXPECT_TRUE(served) << error;
+  EXPECT_EQ(server.Protocol().Counters().clients, 1u);
+  EXPECT_EQ(server.Protocol().Counters().reads, 32u);
+}
+
+TEST(RemoteBitbangServer, StopsOnRequestWithoutAClient) {
+  testing::RamBus bus(0, 0x1000, ByteOrder::Little);
+  ArmCore core(bus, CoreModel::ARM7TDMI);
+  JtagSide side(core, bus, JtagSettings{});
+  RemoteBitbangServer server(side);
+  std::string error;
+  ASSERT_TRUE(server.Listen(0, error)) << error;
+  std::atomic<bool> stop{false};
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stop = true;
+  });
+  EXPECT_TRUE(server.Serve(stop, error));
+  stopper.join();
+}
+
+const char* kBoardText = R"(
+[Board]
+Core=ARM7TDMI
+Endian=Little
+IdCode=$4F1F0F0F
+Probe=kestrel
+PortBase=$278
+RunBudget=10000
+[Region1]
+Kind=RAM
+Base=$0C000000
+Size=64K
+)";
+
+std::optional<BoardDescription> Describe(const std::string& text, std::string& error) {
+  return ParseBoardText(text, "board.ini", error);
+}
+
+TEST(JtagBoardFile, ReadsTheJtagKeysAndFaults) {
+  std::string error;
+  auto description = Describe(std::string(kBoardText) +
+                                  "[Faults]\nTdoStuck=1\nNeverHalt=1\nDeadAfterPortAccesses=$100\n",
+                              error);
+  ASSERT_TRUE(description) << error;
+  auto settings = JtagSettingsFor(*description, error);
+  ASSERT_TRUE(settings) << error;
+  EXPECT_EQ(settings->id_code, 0x4F1F0F0Fu);
+  EXPECT_EQ(settings->probe, ProbeKind::Kestrel);
+  EXPECT_EQ(settings->port_base, 0x278u);
+  EXPECT_TRUE(settings->tdo_stuck);
+  EXPECT_TRUE(settings->debug.never_halt);
+  EXPECT_EQ(settings->dead_after_port_accesses, 0x100u);
+  EXPECT_EQ(settings->debug.run_budget, 10000u);
+
+  description = Describe(std::string(kBoardText) + "[Faults]\nNeverHalt=2\n", error);
+  ASSERT_TRUE(description) << error;
+  EXPECT_FALSE(JtagSettingsFor(*description, error));
+  EXPECT_NE(error.find("[Faults] NeverHalt"), std::string::npos) << error;
+  description = Describe(std::string(kBoardText) + "[Faults]\nDeadAfterPortAccesses=many\n", error);
+  ASSERT_TRUE(description) << error;
+  EXPECT_FALSE(JtagSettingsFor(*description, error));
+  EXPECT_NE(error.find("DeadAfterPortAccesses"), std::string::npos) << error;
+}
+
+TEST(JtagBoardFile, WholeBoardAnswersThroughItsPort) {
+  std::string error;
+  auto description = Describe(kBoardText, error);
+  ASSERT_TRUE(description) << error;
+  auto board = Board::Create(*description, error);
+  ASSERT_TRUE(board) << error;
+  auto jtag_board = JtagBoard::Create(std::move(board), error);
+  ASSERT_TRUE(jtag_board) << error;
+  ParallelPort& port = jtag_board->port();
+  EXPECT_EQ(port.Base(), 0x278u);
+  // Kestrel: enable with control bits 01, then clock the TAP through the
+  // data register (bit 1 TMS, bit 2 TCK, bit 3 TDI) and read TDO inverted on
+  // status bit 7.
+  port.Write(0x27A, 0x01);
+  auto clock = [&](bool tms, bool tdi) {
+    std::uint8_t pins = static_cast<std::uint8_t>((tms ? 0x02 : 0) | (tdi ? 0x08 : 0));
+    port.Write(0x278, pins);
+    bool tdo = (port.Read(0x279) & 0x80) == 0;
+    port.Write(0x278, pins | 0x04);
+    return tdo;
+  };
+  for (int i = 0; i < 5; ++i) clock(true, false);
+  clock(false, false);
+  clock(true, false);
+  clock(false, false);
+  clock(false, false);
+  std::uint32_t id = 0;
+  for (int k = 0; k < 32; ++k)
+    if (clock(k == 31, false)) id |= 1u << k;
+  EXPECT_EQ(id, 0x4F1F0F0Fu);
+  std::string report = jtag_board->CounterReport();
+  EXPECT_NE(report.find("port_writes="), std::string::npos);
+  EXPECT_NE(report.find("tck_cycles=41\n"), std::string::npos) << report;  // 5 + 1 + 3 + 32
+  EXPECT_EQ(jtag_board->jtag().Port().Counters().reads, 41u);
+  EXPECT_EQ(jtag_board->jtag().Port().Counters().writes, 83u);  // control, then two a clock
+}
+
+TEST(JtagBoardFile, RefusesACoreWithoutThisDebugLogic) {
+  std::string error;
+  std::string text = kBoardText;
+  text.replace(text.find("ARM7TDMI"), 8, "ARM9TDMI");
+  auto description = Describe(text, error);
+  ASSERT_TRUE(description) << error;
+  auto board = Board::Create(*description, error);
+  ASSERT_TRUE(board) << error;
+  EXPECT_FALSE(JtagBoard::Create(std::move(board), error));
+  EXPECT_NE(error.find("[Board] Core"), std::string::npos) << error;
+}
+
+TEST(RealTimeTiming, TheCoreRunsWithHostTimeAndHaltsOnRequest) {
+  testing::RamBus bus(0, 0x1000, ByteOrder::Little);
+  bus.Poke(0, AccessSize::Word, 0xE2811001);  // ADD r1, r1, #1
+  bus.Poke(4, AccessSize::Word, 0xEAFFFFFD);  // B 0
+  ArmCore core(bus, CoreModel::ARM7TDMI);
+  JtagSettings settings;
+  settings.debug.real_time = true;
+  settings.debug.clock_khz = 1000;  // a thousand instructions a millisecond
+  JtagSide side(core, bus, settings);
+  testing::JtagMaster jtag(side);
+  side.SetSystemReset(true);
+  side.SetSystemReset(false);
+  EXPECT_EQ(side.Debug().Counters().run_instructions, 0u);  // nothing runs ahead of time
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  jtag.Reset();
+  ASSERT_TRUE(jtag.SelectChain(2));
+  std::uint64_t ran = side.Debug().Counters().run_instructions;
+  EXPECT_GE(ran, 10000u);
+  EXPECT_LE(ran, 200000u);  // at most the catch-up limit per access
+  jtag.IceWrite(static_cast<unsigned>(IceRegister::DebugControl), debug_control::kDbgRq);
+  bool halted = false;
+  for (int i = 0; i < 200 && !halted; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    halted = (jtag.IceRead(static_cast<unsigned>(IceRegister::DebugStatus)) &
+              debug_status::kDbgAck) != 0;
+  }
+  EXPECT_TRUE(halted);
+  EXPECT_EQ(side.Debug().LastEntry(), DebugEntry::DebugRequest);
+}
+
+}  // namespace
+}  // namespace simboard
