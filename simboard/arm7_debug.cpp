@@ -160,6 +160,7 @@ Arm7DebugLogic::Arm7DebugLogic(ArmCore& core, Bus& system_bus, const DebugSettin
   }
   runner_ = runner;
   core_.SetDebugObserver(this);
+  core_.AttachCoprocessor(14, &comms_);
   SetRunning(true);
 }
 
@@ -175,7 +176,37 @@ void Arm7DebugLogic::Trace(const char* format, ...) const {
   trace_(line);
 }
 
-Arm7DebugLogic::~Arm7DebugLogic() { core_.SetDebugObserver(nullptr); }
+Arm7DebugLogic::~Arm7DebugLogic() {
+  core_.SetDebugObserver(nullptr);
+  core_.AttachCoprocessor(14, nullptr);
+}
+
+std::uint32_t Arm7DebugLogic::CommsControl() const {
+  return kCommsVersion | (comms_from_core_full_ ? 2u : 0u) | (comms_to_core_full_ ? 1u : 0u);
+}
+
+bool Arm7DebugLogic::CommsChannel::Read(unsigned opcode1, unsigned crn, unsigned crm,
+                                        unsigned opcode2, std::uint32_t& value) {
+  if (opcode1 != 0 || crm != 0 || opcode2 != 0) return false;
+  if (crn == 0) {
+    value = logic_.CommsControl();
+    return true;
+  }
+  if (crn == 1) {
+    value = logic_.comms_to_core_;
+    logic_.comms_to_core_full_ = false;
+    return true;
+  }
+  return false;
+}
+
+bool Arm7DebugLogic::CommsChannel::Write(unsigned opcode1, unsigned crn, unsigned crm,
+                                         unsigned opcode2, std::uint32_t value) {
+  if (opcode1 != 0 || crn != 1 || crm != 0 || opcode2 != 0) return false;
+  logic_.comms_from_core_ = value;
+  logic_.comms_from_core_full_ = true;
+  return true;
+}
 
 // ---------------------------------------------------------------------------
 // Scan chains
@@ -245,9 +276,10 @@ std::uint32_t Arm7DebugLogic::ReadIceRegister(unsigned address) {
       if (core_.Thumb()) status |= debug_status::kThumb;
       return status;
     }
-    case IceRegister::CommsControl:
-      return kCommsVersion | (comms_to_core_full_ ? 1u : 0u);
-    case IceRegister::CommsData: return 0;  // the core side of the channel is not wired
+    case IceRegister::CommsControl: return CommsControl();
+    case IceRegister::CommsData:
+      comms_from_core_full_ = false;
+      return comms_from_core_;
     default: break;
   }
   unsigned unit = address >= 0x10 ? 1 : 0;

@@ -239,6 +239,20 @@ class Arm7DebugLogic : public ScanChains, public DebugObserver {
   std::uint32_t AccessControl(AccessSize size, bool data, bool write) const;
 
   class OwnRunner;
+  // The core's side of the debug comms channel: coprocessor 14, c0 the
+  // control register, c1 the data registers.
+  class CommsChannel : public Coprocessor {
+   public:
+    explicit CommsChannel(Arm7DebugLogic& logic) : logic_(logic) {}
+    bool Read(unsigned opcode1, unsigned crn, unsigned crm, unsigned opcode2,
+              std::uint32_t& value) override;
+    bool Write(unsigned opcode1, unsigned crn, unsigned crm, unsigned opcode2,
+               std::uint32_t value) override;
+
+   private:
+    Arm7DebugLogic& logic_;
+  };
+  std::uint32_t CommsControl() const;
   void SetRunning(bool running);
 
   ArmCore& core_;
@@ -252,8 +266,11 @@ class Arm7DebugLogic : public ScanChains, public DebugObserver {
   std::uint32_t debug_control_ = 0;
   std::array<Watchpoint, 2> units_{};
   bool chain_latch_ = false;  // unit 1 has matched: CHAIN input of unit 0
-  std::uint32_t comms_to_core_ = 0;
-  bool comms_to_core_full_ = false;
+  CommsChannel comms_{*this};
+  std::uint32_t comms_to_core_ = 0;    // written by the debugger, read by MRC
+  bool comms_to_core_full_ = false;    // R bit
+  std::uint32_t comms_from_core_ = 0;  // written by MCR, read by the debugger
+  bool comms_from_core_full_ = false;  // W bit
   std::uint32_t chain2_latch_ = 0;  // register value a chain-2 read left for the next capture
 
   // Debug state.

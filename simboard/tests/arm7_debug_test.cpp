@@ -147,8 +147,6 @@ TEST_P(DebugBench, IceRegistersKeepTheirImplementedBitsOnly) {
   jtag_->IceWrite(0x1F, 0x12345678);
   EXPECT_EQ(jtag_->IceRead(0x1F), 0u);
   EXPECT_EQ(jtag_->IceRead(static_cast<unsigned>(IceRegister::CommsControl)) >> 28, 1u);
-  jtag_->IceWrite(static_cast<unsigned>(IceRegister::CommsData), 7);
-  EXPECT_EQ(jtag_->IceRead(static_cast<unsigned>(IceRegister::CommsControl)) & 1u, 1u);
 }
 
 TEST_P(DebugBench, DebugRequestHaltsAndRegistersReadThroughThePipeline) {
@@ -378,6 +376,27 @@ TEST_P(DebugBench, NeverHaltIgnoresRequestsAndWatchpoints) {
   Ice(IceRegister::Wp0ControlValue, watch_control::kEnable);
   EXPECT_EQ(Status() & debug_status::kDbgAck, 0u);
   EXPECT_GT(Debug().Counters().run_instructions, 1000u);
+}
+
+TEST_P(DebugBench, CommsChannelCarriesWordsBothWays) {
+  Build();
+  // 0x00 MOV r1, #0x55; 0x04 MCR p14, 0, r1, c1, c0; 0x08 MRC p14, 0, r4, c0, c0;
+  // 0x0C TST r4, #1; 0x10 BEQ 0x08; 0x14 MRC p14, 0, r3, c1, c0; 0x18 B .
+  const std::uint32_t program[] = {0xE3A01055, 0xEE011E10, 0xEE104E10, 0xE3140001,
+                                   0x0AFFFFFC, 0xEE113E10, 0xEAFFFFFE};
+  LoadArm(program, 7);
+  PowerUp();
+  ASSERT_TRUE(jtag_->SelectChain(2));
+  const unsigned control = static_cast<unsigned>(IceRegister::CommsControl);
+  const unsigned data = static_cast<unsigned>(IceRegister::CommsData);
+  EXPECT_EQ(jtag_->IceRead(control) & 3u, 2u);  // W: the core has written
+  EXPECT_EQ(jtag_->IceRead(data), 0x55u);
+  EXPECT_EQ(jtag_->IceRead(control) & 3u, 0u);
+  jtag_->IceWrite(data, 0x12345678);  // R for the core, which reads it and stops waiting
+  EXPECT_EQ(jtag_->IceRead(control) & 3u, 0u);
+  HaltByRequest();
+  EXPECT_EQ(core_.Register(3), 0x12345678u);
+  EXPECT_EQ(core_.Pc(), 0x18u);
 }
 
 TEST_P(DebugBench, StuckTdoReadsOnesEverywhere) {

@@ -17,6 +17,7 @@
 #include "simboard/remote_bitbang.h"
 #include "simboard/tests/arm_test_support.h"
 #include "simboard/tests/jtag_test_support.h"
+#include "simboard/tool_options.h"
 
 namespace simboard {
 namespace {
@@ -221,6 +222,25 @@ TEST(JtagBoardFile, RefusesACoreWithoutThisDebugLogic) {
   ASSERT_TRUE(board) << error;
   EXPECT_FALSE(JtagBoard::Create(std::move(board), error));
   EXPECT_NE(error.find("[Board] Core"), std::string::npos) << error;
+}
+
+TEST(RemoteBitbangOption, TakesOnePortAndNoOtherVerb) {
+  ToolOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseToolOptions({"--board", "b.ini", "--remote-bitbang", "5555"}, options, error))
+      << error;
+  EXPECT_EQ(options.verb, ToolVerb::RemoteBitbang);
+  EXPECT_EQ(options.remote_bitbang_port, 5555);
+  for (const char* bad : {"0", "65536", "port"}) {
+    ToolOptions o;
+    EXPECT_FALSE(ParseToolOptions({"--board", "b.ini", "--remote-bitbang", bad}, o, error)) << bad;
+    EXPECT_EQ(error, std::string("--remote-bitbang wants a TCP port from 1 to 65535, not \"") +
+                         bad + "\"");
+  }
+  ToolOptions both;
+  EXPECT_FALSE(ParseToolOptions({"--board", "b.ini", "--info", "--remote-bitbang", "1"}, both, error));
+  EXPECT_EQ(error, "give only one of --exec, --info and --remote-bitbang");
+  EXPECT_NE(ToolUsage().find("--remote-bitbang PORT"), std::string::npos);
 }
 
 TEST(RealTimeTiming, TheCoreRunsWithHostTimeAndHaltsOnRequest) {
