@@ -18,7 +18,9 @@ constexpr std::uint32_t kDefaultCp15Id = 0x41129200u;
 // Control register at reset: the bits that read as one (3-6) and B from the
 // board's byte order.
 constexpr std::uint32_t kCp15ControlOnes = 0x78u;
-constexpr std::uint32_t kCp15ControlWritable = 0x0000F387u;  // M A C W R S I V RR L4... kept
+// M, A, C (2:0), S, R (9:8), I, V, RR, L4 (15:12) and the clocking bits
+// (31:30) keep what is written; no MMU or cache acts on them.
+constexpr std::uint32_t kCp15ControlWritable = 0xC000F307u;
 
 constexpr std::uint32_t kHighVectorBase = 0xFFFF0000u;
 
@@ -102,6 +104,8 @@ void ArmCore::SwitchMode(std::uint32_t new_mode_bits) {
 
 void ArmCore::WriteCpsr(std::uint32_t value) {
   value &= psr::kImplemented;
+  // A mode field that names no mode leaves the mode as it was.
+  if (!IsValidMode(value)) value = (value & ~psr::kModeMask) | (cpsr_ & psr::kModeMask);
   SwitchMode(value);
   cpsr_ = value;
   UpdatePendingEvents();
@@ -351,6 +355,7 @@ bool ArmCore::ReadData(std::uint32_t address, AccessSize size, std::uint32_t& va
       value = LoadFast(region->memory + (address - region->base), size);
       ok = true;
     } else {
+      FlushCycles();
       ok = data_bus_->Read(address, size, AccessKind::DataRead, value);
     }
     if (ok && observer_ != nullptr && observer_->AfterDataAccess(address, size, value, false)) {
@@ -377,6 +382,7 @@ bool ArmCore::WriteData(std::uint32_t address, AccessSize size, std::uint32_t va
       StoreFast(region->memory + (address - region->base), size, value);
       ok = true;
     } else {
+      FlushCycles();
       ok = data_bus_->Write(address, size, value);
     }
     if (ok && observer_ != nullptr && observer_->AfterDataAccess(address, size, value, true)) {
@@ -399,6 +405,7 @@ bool ArmCore::Fetch(std::uint32_t address, bool thumb, std::uint32_t& opcode) {
     opcode = LoadFast(region->memory + (address - region->base), size);
     return true;
   }
+  FlushCycles();
   return bus_.Read(address, size, AccessKind::InstructionFetch, opcode);
 }
 
@@ -544,43 +551,39 @@ StepResult ArmCore::StepInternal() {
 StepResult ArmCore::Step() {
   StepResult result = StepInternal();
   cycles_ += result.cycles;
-  if (result.cycles != 0) bus_.Advance(result.cycles);
+  unflushed_cycles_ += result.cycles;
+  FlushCycles();
   return result;
 }
 
 RunResult ArmCore::Run(std::uint64_t max_instructions, unsigned stop_on_exceptions) {
   RunResult run;
-  std::uint64_t pending_cycles = 0;
   while (run.instructions < max_instructions) {
-    StepResult step = StepInternal();
-    pending_cycles += step.cycles;
-    // Time reaches the board before it could matter to the next access that
-    // leaves the fast memory; a batch is flushed every few thousand cycles.
-    if (pending_cycles >= 4096 || step.outcome != StepOutcome::Executed) {
-      cycles_ += pending_cycles;
-      bus_.Advance(pending_cycles);
-      pending_cycles = 0;
-    }
-    if (step.outcome == StepOutcome::Executed || step.outcome == StepOutcome::Swi ||
-        step.outcome == StepOutcome::Undefined ||
-        (step.outcome == StepOutcome::Halted && step.halt != HaltReason::DebugRequest &&
-         step.halt != HaltReason::Breakpoint) ||
-        (step.outcome == StepOutcome::Exception && step.exception == Exception::DataAbort) ||
-        // An aborted fetch takes the place of an instruction, so a core whose
-        // vectors lie where nothing answers still ends its run.
-        (step.outcome == StepOutcome::Exception && step.exception == Exception::PrefetchAbort)) {
+    const StepResult step = StepInternal();
+    cycles_ += step.cycles;
+    unflushed_cycles_ += step.cycles;
+    // Breakpoints and debug requests stop before anything ran; interrupt
+    // entries are not instructions. An aborted fetch takes the place of an
+    // instruction, so a core whose vectors lie where nothing answers still
+    // ends its run.
+    const bool entry_only = step.outcome == StepOutcome::Exception &&
+                            (step.exception == Exception::Irq || step.exception == Exception::Fiq ||
+                             step.exception == Exception::Reset);
+    if (!entry_only &&
+        !(step.outcome == StepOutcome::Halted &&
+          (step.halt == HaltReason::DebugRequest || step.halt == HaltReason::Breakpoint))) {
       ++run.instructions;
     }
     run.last = step;
     if (step.outcome == StepOutcome::Halted) break;
-    if (step.exception_taken && (stop_on_exceptions & (1u << static_cast<unsigned>(step.exception))))
+    if (step.exception_taken &&
+        (stop_on_exceptions & (1u << static_cast<unsigned>(step.exception))) != 0) {
       break;
+    }
   }
-  if (pending_cycles != 0) {
-    cycles_ += pending_cycles;
-    bus_.Advance(pending_cycles);
-  }
-  run.limit_reached = run.instructions >= max_instructions && run.last.outcome != StepOutcome::Halted;
+  FlushCycles();
+  run.limit_reached =
+      run.instructions >= max_instructions && run.last.outcome != StepOutcome::Halted;
   return run;
 }
 

@@ -196,7 +196,8 @@ class ArmCore {
   std::uint32_t BankedRegister(Mode mode, unsigned n) const;
   void SetBankedRegister(Mode mode, unsigned n, std::uint32_t value);
   std::uint32_t Cpsr() const { return cpsr_; }
-  // Writes the whole CPSR (mode, state, flags), switching banks as needed.
+  // Writes the whole CPSR (mode, state, flags), switching banks as needed;
+  // mode bits that name no mode are ignored.
   void SetCpsr(std::uint32_t value);
   // User and System mode have no SPSR: reads give 0, writes are ignored.
   std::uint32_t Spsr(Mode mode) const;
@@ -325,6 +326,16 @@ class ArmCore {
 
   std::uint64_t instructions_ = 0;
   std::uint64_t cycles_ = 0;
+  // Cycles not yet passed to Bus::Advance: time reaches the board before each
+  // access that leaves fast memory and at the end of every Step and Run.
+  std::uint64_t unflushed_cycles_ = 0;
+  void FlushCycles() {
+    if (unflushed_cycles_ != 0) {
+      const std::uint64_t cycles = unflushed_cycles_;
+      unflushed_cycles_ = 0;
+      bus_.Advance(cycles);
+    }
+  }
 };
 
 }  // namespace simboard

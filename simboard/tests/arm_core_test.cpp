@@ -818,6 +818,9 @@ TEST_P(CoreTest, BankedRegistersThroughTheInterface) {
   EXPECT_EQ(R(8), 508u);
   EXPECT_EQ(R(13), 513u);
   EXPECT_EQ(core_.BankedRegister(Mode::Fiq, 8), 108u);
+  core_.SetCpsr(0xF0000000u | 0x05);  // no such mode: flags change, the mode stays
+  EXPECT_EQ(core_.CurrentMode(), Mode::Undefined);
+  EXPECT_EQ(core_.Cpsr() >> 28, 0xFu);
 }
 
 TEST_P(CoreTest, FastMemoryMatchesTheBusInBothByteOrders) {
@@ -958,6 +961,68 @@ TEST_P(CoreTest, RunCountsInstructionsAndCycles) {
   EXPECT_EQ(bus_.advanced, core_.CycleCount());
   core_.SetPc(0x100);
   EXPECT_TRUE(core_.Run(10).limit_reached);
+}
+
+TEST_P(CoreTest, ThumbExceptionsReturnAddressesAndArmEntry) {
+  RunSource(R"(
+    b start
+    b undef
+    b swi
+  undef:
+    mov r8, lr
+    movs pc, lr
+  swi:
+    mov r9, lr
+    mrs r10, spsr
+    movs pc, lr
+  )", R"(
+    .hword 0xDE00               @ undefined in THUMB state
+    swi 7
+    movs r0, #1
+  )", true);
+  EXPECT_EQ(R(8), 0x102u);  // the next THUMB instruction
+  EXPECT_EQ(R(9), 0x104u);
+  EXPECT_EQ(R(10) & psr::kT, psr::kT);
+  EXPECT_EQ(R(0), 1u);
+  EXPECT_TRUE(core_.Thumb());
+}
+
+// Time reaches the board before an access that leaves fast memory, so a
+// device polled by a loop sees the loop's cycles.
+TEST_P(CoreTest, TimeReachesTheBusBeforeEachAccess) {
+  struct TimedBus : RamBus {
+    using RamBus::RamBus;
+    std::vector<std::uint64_t> seen;
+    bool Read(std::uint32_t address, AccessSize size, AccessKind kind,
+              std::uint32_t& value) override {
+      if (address == 0x40000000) {
+        seen.push_back(advanced);
+        value = 0;
+        return true;
+      }
+      return RamBus::Read(address, size, kind, value);
+    }
+  } bus(kRamBase, kRamSize, GetParam());
+  bus.Load(0, Assemble(R"(
+    .org 0x100
+    ldr r0, =0x40000000
+    mov r1, #50
+  loop:
+    subs r1, r1, #1
+    bne loop
+    ldr r2, [r0]
+    ldr r2, [r0]
+    b .
+    .ltorg
+  )", GetParam()));
+  ArmCore core(bus, CoreModel::ARM7TDMI, GetParam());
+  core.MapFastMemory(bus.Base(), bus.Size(), bus.Memory());
+  core.SetPc(0x100);
+  core.Run(200);
+  ASSERT_EQ(bus.seen.size(), 2u);
+  EXPECT_GE(bus.seen[0], 2u + 100u);  // every instruction before the load
+  EXPECT_GT(bus.seen[1], bus.seen[0]);
+  EXPECT_EQ(bus.advanced, core.CycleCount());
 }
 
 INSTANTIATE_TEST_SUITE_P(ByteOrders, CoreTest,

@@ -62,7 +62,7 @@ class Generator {
   std::uint32_t Condition() { return Below(8) == 0 ? Below(15) : 14; }
 
   // One ARM instruction; `remaining` bounds forward branches.
-  std::uint32_t Arm(unsigned remaining) {
+  std::uint32_t Arm(unsigned remaining, bool allow_branch = true) {
     const std::uint32_t cond = Condition() << 28;
     switch (Below(14)) {
       case 0: case 1: case 2: case 3: {  // data processing
@@ -135,7 +135,7 @@ class Generator {
         return cond | 0x01000090 | (Bits(1) << 22) | (kArmBase << 16) | (rd << 12) | rm;
       }
       case 11: {  // forward B/BL that lands inside the stream or at its end
-        if (remaining < 2) return cond | 0x01A00000;  // MOV R0, R0
+        if (remaining < 2 || !allow_branch) return cond | 0x01A00000;  // MOV R0, R0
         return cond | (5u << 25) | (Bits(1) << 24) | Below(remaining - 1);
       }
       case 12: {  // MRS / MSR to the flags
@@ -151,6 +151,43 @@ class Generator {
                ((test ? 0 : ArmDest()) << 12) | Bits(12);
       }
     }
+  }
+
+  // Privileged streams: mode changes through MSR, SPSR transfers and the
+  // User-bank forms of LDM/STM mixed into ordinary instructions. `mode`
+  // follows the stream (the privileged instructions are unconditional).
+  std::uint32_t ArmPrivileged(unsigned remaining, std::uint32_t& mode) {
+    const bool has_spsr = mode != 0x10 && mode != 0x1F;
+    switch (Below(10)) {
+      case 0: {  // MSR CPSR_c: a new mode with IRQ and FIQ masked (no FIQ: its R12 is banked)
+        static constexpr std::array<std::uint32_t, 5> kModes = {0x10, 0x12, 0x13, 0x17, 0x1B};
+        const std::uint32_t next = Below(6) == 0 ? 0x1F : kModes[Below(kModes.size())];
+        if (mode != 0x10) mode = next;  // User mode cannot leave
+        return 0xE321F000 | 0xC0 | next;
+      }
+      case 1:
+        if (!has_spsr) break;
+        // MSR SPSR_fc, #imm with the reserved bits 27:8 clear (Unicorn keeps
+        // them in an SPSR, ARMv4T has none).
+        if (Bits(1)) return 0xE369F000 | Bits(8);
+        return 0xE369F400 | (Bits(4) << 4);
+      case 2:
+        if (!has_spsr) break;
+        return 0xE14F0000 | (ArmDest() << 12);  // MRS Rd, SPSR
+      case 3: {  // STMIA R12, {..}^ (User and System mode leave it unpredictable)
+        if (!has_spsr) break;
+        const std::uint32_t list = (Bits(15) & ~(1u << 13)) | 1;
+        return 0xE8CC0000 | list;
+      }
+      case 4: {  // LDMIA R12, {..}^ without PC
+        if (!has_spsr) break;
+        std::uint32_t list = Bits(15) & ~((1u << kArmBase) | (1u << kArmIndex) | (1u << 13));
+        if (list == 0) list = 1;
+        return 0xE8DC0000 | list;
+      }
+      default: break;
+    }
+    return Arm(remaining, false);  // no branches: the generator follows the mode
   }
 
   std::uint16_t Thumb(unsigned remaining) {
@@ -260,7 +297,8 @@ int UnicornRegister(unsigned n) {
 // Runs `code` from kCodeBase on both and compares; returns false on a mismatch.
 void RunBoth(ByteOrder order, const std::vector<std::uint8_t>& code, bool thumb,
              const std::array<std::uint32_t, 16>& start, std::uint32_t flags,
-             const std::vector<std::uint8_t>& data, const std::string& listing) {
+             const std::vector<std::uint8_t>& data, const std::string& listing,
+             std::uint32_t start_mode = 0x1F) {
   // Unicorn.
   uc_engine* uc = nullptr;
   const int mode = UC_MODE_ARM | (order == ByteOrder::Big ? UC_MODE_BIG_ENDIAN : 0);
@@ -270,7 +308,15 @@ void RunBoth(ByteOrder order, const std::vector<std::uint8_t>& code, bool thumb,
   ASSERT_EQ(uc_mem_map(uc, kDataBase, kDataSize, UC_PROT_ALL), UC_ERR_OK);
   uc_mem_write(uc, kCodeBase, code.data(), code.size());
   uc_mem_write(uc, kDataBase, data.data(), data.size());
-  std::uint32_t cpsr = 0x1F | (flags << 28);  // System mode
+  // Every SPSR starts known (after reset they are unpredictable).
+  static constexpr std::array<std::uint32_t, 4> kSpsrModes = {0x12, 0x13, 0x17, 0x1B};
+  for (std::uint32_t m : kSpsrModes) {
+    std::uint32_t c = m | 0xC0;
+    std::uint32_t spsr = 0x10 | ((m & 0xF) << 28);
+    uc_reg_write(uc, UC_ARM_REG_CPSR, &c);
+    uc_reg_write(uc, UC_ARM_REG_SPSR, &spsr);
+  }
+  std::uint32_t cpsr = start_mode | (flags << 28);
   uc_reg_write(uc, UC_ARM_REG_CPSR, &cpsr);
   for (unsigned i = 0; i < 15; ++i) {
     std::uint32_t v = start[i];
@@ -282,6 +328,10 @@ void RunBoth(ByteOrder order, const std::vector<std::uint8_t>& code, bool thumb,
   Machine theirs;
   for (unsigned i = 0; i < 16; ++i) uc_reg_read(uc, UnicornRegister(i), &theirs.r[i]);
   uc_reg_read(uc, UC_ARM_REG_CPSR, &theirs.cpsr);
+  std::uint32_t their_spsr = 0;
+  const std::uint32_t final_mode = theirs.cpsr & 0x1F;
+  const bool has_spsr = final_mode != 0x10 && final_mode != 0x1F;
+  if (has_spsr) uc_reg_read(uc, UC_ARM_REG_SPSR, &their_spsr);
   theirs.data.resize(kDataSize);
   uc_mem_read(uc, kDataBase, theirs.data.data(), kDataSize);
   uc_close(uc);
@@ -291,7 +341,8 @@ void RunBoth(ByteOrder order, const std::vector<std::uint8_t>& code, bool thumb,
   code_bus.Load(kCodeBase, code);
   code_bus.Load(kDataBase, data);
   ArmCore core(code_bus, CoreModel::ARM9TDMI, order);
-  core.SetCpsr(0x1F | (flags << 28) | (thumb ? psr::kT : 0));
+  for (std::uint32_t m : kSpsrModes) core.SetSpsr(static_cast<Mode>(m), 0x10 | ((m & 0xF) << 28));
+  core.SetCpsr(start_mode | (flags << 28) | (thumb ? psr::kT : 0));
   for (unsigned i = 0; i < 15; ++i) core.SetRegister(i, start[i]);
   core.SetPc(kCodeBase);
   for (unsigned steps = 0; core.Pc() != end && steps < 100000; ++steps) {
@@ -311,6 +362,9 @@ void RunBoth(ByteOrder order, const std::vector<std::uint8_t>& code, bool thumb,
   EXPECT_TRUE(ours.r == theirs.r && (ours.cpsr & mask) == (theirs.cpsr & mask))
       << "ours:  " << Describe(ours) << "\ntheirs:" << Describe(theirs) << "\n" << listing;
   EXPECT_TRUE(ours.data == theirs.data) << "memory differs\n" << listing;
+  if (has_spsr) {
+    EXPECT_EQ(core.Spsr(core.CurrentMode()) & mask, their_spsr & mask) << listing;
+  }
 }
 
 std::array<std::uint32_t, 16> StartRegisters(Generator& gen, bool thumb) {
@@ -343,7 +397,7 @@ std::uint32_t Seed(std::uint32_t fixed) {
   return text != nullptr ? static_cast<std::uint32_t>(std::strtoul(text, nullptr, 0)) ^ fixed : fixed;
 }
 
-void Differential(ByteOrder order, bool thumb, std::uint32_t seed) {
+void Differential(ByteOrder order, bool thumb, std::uint32_t seed, bool privileged = false) {
   Generator gen(seed);
   std::vector<std::uint8_t> data(kDataSize);
   for (auto& b : data) b = static_cast<std::uint8_t>(gen.Bits(8));
@@ -352,6 +406,7 @@ void Differential(ByteOrder order, bool thumb, std::uint32_t seed) {
   for (unsigned s = 0; s < kSequences; ++s) {
     std::vector<std::uint8_t> code;
     std::ostringstream listing;
+    std::uint32_t mode = 0x13;
     listing << std::hex << "sequence " << s << (thumb ? " (thumb):" : " (arm):");
     for (unsigned i = 0; i < kLength; ++i) {
       const unsigned remaining = kLength - i;
@@ -366,7 +421,7 @@ void Differential(ByteOrder order, bool thumb, std::uint32_t seed) {
           code.push_back(static_cast<std::uint8_t>(op));
         }
       } else {
-        const std::uint32_t op = gen.Arm(remaining);
+        const std::uint32_t op = privileged ? gen.ArmPrivileged(remaining, mode) : gen.Arm(remaining);
         listing << " " << op;
         for (unsigned b = 0; b < 4; ++b) {
           const unsigned lane = order == ByteOrder::Little ? b : 3 - b;
@@ -375,12 +430,17 @@ void Differential(ByteOrder order, bool thumb, std::uint32_t seed) {
       }
     }
     const auto start = StartRegisters(gen, thumb);
-    RunBoth(order, code, thumb, start, gen.Bits(4), data, listing.str());
+    RunBoth(order, code, thumb, start, gen.Bits(4), data, listing.str(),
+            privileged ? 0xD3 : 0x1F);
     if (::testing::Test::HasFailure()) return;
   }
 }
 
 TEST(UnicornDifferential, ArmStreamsAgree) { Differential(ByteOrder::Little, false, Seed(0xA5A5u)); }
+
+TEST(UnicornDifferential, PrivilegedStreamsAgree) {
+  Differential(ByteOrder::Little, false, Seed(0x3C3Cu), true);
+}
 
 TEST(UnicornDifferential, ThumbStreamsAgree) { Differential(ByteOrder::Little, true, Seed(0x5A5Au)); }
 
