@@ -399,6 +399,118 @@ TEST_P(DebugBench, CommsChannelCarriesWordsBothWays) {
   EXPECT_EQ(core_.Pc(), 0x18u);
 }
 
+// The sequences of a debugger that counts every pipeline advance between its
+// register read and its resume, and undoes them with a computed PC write and
+// the final branch.
+TEST_P(DebugBench, CountedResumeReturnsToTheRegisterFilePc) {
+  Build();
+  LoadArm(kArmLoop, 4);
+  // 0x18 MOV r5, #2; 0x1C ADD r5, r5, #1; 0x20 B .: where the core lands shows in r5.
+  const std::uint32_t landing[] = {0xE3A05002, 0xE2855001, 0xEAFFFFFE};
+  LoadArm(landing, 3, 0x18);
+  PowerUp();
+  // Halt at the next fetch: unit 0 matches any instruction fetch.
+  Ice(IceRegister::Wp0AddressMask, 0xFFFFFFFF);
+  Ice(IceRegister::Wp0DataMask, 0xFFFFFFFF);
+  Ice(IceRegister::Wp0ControlMask, 0xFFFFFFF7);
+  Ice(IceRegister::Wp0ControlValue, 0xFFFFFFF7);
+  ASSERT_NE(Status() & debug_status::kDbgAck, 0u);
+  Ice(IceRegister::Wp0ControlValue, 0xFFFFFEFF);
+  std::uint32_t stopped_at = core_.Pc();
+  std::uint32_t r1 = core_.Register(1);
+
+  ASSERT_TRUE(jtag_->SelectChain(1));
+  unsigned count = 0;  // pipeline advances since the register read began
+  auto clock = [&](std::uint32_t word, bool counted, bool fast = false) {
+    std::uint32_t in = jtag_->Chain1(word, fast);
+    if (counted) ++count;
+    return in;
+  };
+  clock(kStmdaAll, true);
+  clock(0xE10F0000, true);  // MRS r0, CPSR
+  clock(0xE5800000, false); // STR r0, [r0]
+  std::array<std::uint32_t, 16> r{};
+  for (auto& value : r) value = clock(kNop, false);
+  std::uint32_t pc = r[15] - 24;
+  EXPECT_EQ(pc, stopped_at);
+  std::uint32_t saved_pc = pc;
+  ++count;
+  clock(kNop, true);
+  clock(kNop, true);
+  std::uint32_t cpsr = clock(kNop, false);
+  EXPECT_EQ(cpsr & 0x1F, 0x13u);
+  clock(0xE14F1000, false);  // MRS r1, SPSR
+  clock(0xE5801000, true);   // STR r1, [r0]
+  clock(kNop, true);
+  clock(kNop, true);
+  std::uint32_t spsr = clock(kNop, false);
+  ++count;
+
+  // Resume somewhere else, with registers changed.
+  std::uint32_t resume_at = 0x1C;
+  r[1] = r1 + 100;
+  r[5] = 10;
+  clock(0xE0400000, true);  // SUB r0, r0, r0
+  clock(0xE5900000, true);  // LDR r0, [r0]
+  clock(kNop, true);
+  clock(kNop, false);
+  unsigned c = count;
+  ++count;
+  clock(saved_pc + 4 * c - resume_at + 4, false);
+  clock(kNop, false);
+  clock(kNop, false);
+  count = 0;
+  clock(0xE04FF000, true);  // SUB pc, pc, r0
+  clock(kNop, true);
+  clock(kNop, true);
+  clock(0xE0411001, true);  // SUB r1, r1, r1
+  clock(0xE10F0000, true);  // MRS r0, CPSR
+  // The Supervisor bank with its SPSR.
+  clock(0xE3C0001F, true);  // BIC r0, r0, #0x1F
+  clock(0xE3800013, true);  // ORR r0, r0, #0x13
+  clock(0xE129F000, true);  // MSR CPSR_fc, r0
+  clock(0xE8916000, true);  // LDMIA r1, {r13, r14}
+  clock(kNop, true);
+  clock(kNop, false);
+  clock(r[13], false);
+  clock(r[14], true);
+  clock(kNop, false);
+  clock(0xE0422002, true);  // SUB r2, r2, r2
+  clock(0xE5921000, true);  // LDR r1, [r2]
+  clock(kNop, true);
+  clock(kNop, true);
+  clock(spsr, false);
+  clock(kNop, false);
+  clock(0xE169F001, true);  // MSR SPSR_fc, r1
+  clock(kNop, true);
+  clock(kNop, true);
+  // The mode, then the shared registers.
+  clock(0xE3C0001F, true);
+  clock(0xE3800013, true);
+  clock(0xE129F000, true);
+  clock(0xE8901FFF, true);  // LDMIA r0, {r0-r12}
+  clock(kNop, true);
+  clock(kNop, true);
+  for (unsigned n = 0; n <= 12; ++n) clock(r[n], false);
+  clock(kNop, false);
+  clock(kNop, true);
+  clock(kNop, false, true);
+  ++count;
+  int offset = -4 - static_cast<int>(count) - 1;
+  clock(ArmBranch(offset), false);
+  jtag_->Restart();
+  EXPECT_EQ(Debug().LastEntry(), DebugEntry::Breakpoint);
+  EXPECT_EQ(Status() & debug_status::kDbgAck, 0u);
+  HaltByRequest();
+  // Exactly the ADD at 0x1C ran, with the registers as written.
+  EXPECT_EQ(core_.Register(5), 11u);
+  EXPECT_EQ(core_.Pc(), 0x20u);
+  EXPECT_EQ(core_.Register(1), r1 + 100);
+  EXPECT_EQ(core_.Register(2), kData);
+  EXPECT_EQ(core_.Spsr(Mode::Supervisor), spsr);
+  EXPECT_EQ(core_.CurrentMode(), Mode::Supervisor);
+}
+
 TEST_P(DebugBench, StuckTdoReadsOnesEverywhere) {
   JtagSettings settings;
   settings.tdo_stuck = true;
