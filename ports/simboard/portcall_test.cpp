@@ -139,6 +139,48 @@ TEST_P(PortcallTest, ShippedBoardTakesTheProcessorSetUpRows) {
   EXPECT_EQ(rows, 12u);
 }
 
+// The board runs between port accesses as its timing says: a counting loop
+// in flash, stopped by a debug request, has counted as far as the run
+// budget lets it in deterministic timing, whatever the host's pace, and as
+// far as host time lets it in real time.
+TEST_P(PortcallTest, CoreRunsBetweenPortAccessesAsTheTimingSays) {
+  // 0x00 MOV r2, #0x0C000000; 0x04 ADD r1, r1, #1; 0x08 STR r1, [r2]; 0x0C B 0x04
+  const std::uint32_t loop[] = {0xE3A0240C, 0xE2811001, 0xE5821000, 0xEAFFFFFC};
+  std::string image(2u * 1024 * 1024, '\xFF');
+  for (std::size_t i = 0; i < 16; ++i) {
+    std::uint32_t word = loop[i / 4];
+    unsigned shift = BigEndian() ? 8 * (3 - i % 4) : 8 * (i % 4);
+    image[i] = static_cast<char>(word >> shift);
+  }
+  auto count_after = [&](const std::string& board, int sleep_ms) -> std::uint32_t {
+    WriteText(board_, board);
+    WriteText(Image(), image);
+    PortLibrary port(dir_);
+    EXPECT_TRUE(port.Loaded()) << port.Error();
+    if (!port.Loaded()) return 0;
+    PortDebugger debugger(port);  // powers the board on
+    for (int slept = 0; slept < sleep_ms; slept += 10) {
+      usleep(10000);
+      debugger.jtag().Reset();  // port accesses in between
+    }
+    std::uint32_t count = 0;
+    EXPECT_TRUE(debugger.Halt());
+    EXPECT_TRUE(debugger.Read(0x0C000000, count, 32));
+    return count;
+  };
+  // RunBudget=20000: the MOV and 3 instructions a count.
+  std::string deterministic = ShippedBoard(BigEndian());
+  std::uint32_t at_once = count_after(deterministic, 0);
+  EXPECT_GE(at_once, 6600u);
+  EXPECT_LE(at_once, 6667u);
+  EXPECT_EQ(count_after(deterministic, 40), at_once);
+  // 1000 instructions a millisecond: 60 ms make well over 10000 counts.
+  std::string real_time = ShippedBoard(BigEndian(), "Timing", "RealTime");
+  std::size_t at = real_time.find("ClockKHz=");
+  real_time.replace(at, real_time.find('\n', at) - at, "ClockKHz=1000");
+  EXPECT_GE(count_after(real_time, 60), 10000u);
+}
+
 TEST_P(PortcallTest, BoardBesideTheLibraryWhenNoneIsNamed) {
   unsetenv("ROMSMITH_BOARD");
   WriteText(board_, ShippedBoard(BigEndian(), "PortBase", "$278"));
