@@ -9,6 +9,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -241,6 +248,87 @@ TEST(RemoteBitbangOption, TakesOnePortAndNoOtherVerb) {
   EXPECT_FALSE(ParseToolOptions({"--board", "b.ini", "--info", "--remote-bitbang", "1"}, both, error));
   EXPECT_EQ(error, "give only one of --exec, --info and --remote-bitbang");
   EXPECT_NE(ToolUsage().find("--remote-bitbang PORT"), std::string::npos);
+}
+
+// A port nobody listens on right now.
+std::uint16_t FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+TEST(RemoteBitbangVerb, ServesUntilSigtermAndPrintsTheCounters) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / ("simjtag-verb-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  { std::ofstream(dir / "board.ini") << kBoardText; }
+  std::uint16_t port = FreePort();
+  std::string program = std::string(ROMSMITH_STAGE_DIR) + "/romsmith-simboard";
+  std::string board = (dir / "board.ini").string();
+  std::string port_text = std::to_string(port);
+  std::string out = (dir / "out.txt").string();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  std::vector<char*> argv = {program.data(), const_cast<char*>("--board"), board.data(),
+                             const_cast<char*>("--remote-bitbang"), port_text.data(), nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    int candidate = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(candidate, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      fd = candidate;
+    } else {
+      close(candidate);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  ASSERT_GE(fd, 0) << "romsmith-simboard did not listen on " << port;
+  std::string text;
+  for (int i = 0; i < 5; ++i) text += Period(true, false, false);
+  text += Period(false, false, false);
+  text += Period(true, false, false);
+  text += Period(false, false, false);
+  text += Period(false, false, false);
+  for (int k = 0; k < 32; ++k) text += Period(k == 31, false, true);
+  ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  std::string replies;
+  char buffer[64];
+  while (replies.size() < 32) {
+    ssize_t got = read(fd, buffer, sizeof buffer);
+    ASSERT_GT(got, 0);
+    replies.append(buffer, static_cast<std::size_t>(got));
+  }
+  std::uint32_t id = 0;
+  for (int k = 0; k < 32; ++k)
+    if (replies[static_cast<std::size_t>(k)] == '1') id |= 1u << k;
+  EXPECT_EQ(id, 0x4F1F0F0Fu);
+  kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  close(fd);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  std::ifstream in(out);
+  std::string report((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(report.find("clients=1\n"), std::string::npos) << report;
+  EXPECT_NE(report.find("tck_cycles=41\n"), std::string::npos) << report;
+  EXPECT_NE(report.find("port_reads=0\n"), std::string::npos) << report;
+  fs::remove_all(dir);
 }
 
 TEST(RealTimeTiming, TheCoreRunsWithHostTimeAndHaltsOnRequest) {
