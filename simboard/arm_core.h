@@ -96,7 +96,9 @@ struct StepResult {
   std::uint32_t address = 0;      // address of the instruction concerned
   std::uint32_t opcode = 0;       // its opcode (16 bits in THUMB state)
   std::uint32_t swi_comment = 0;  // SWI comment field: 24 bits (ARM) or 8 bits (THUMB)
-  std::uint32_t cycles = 0;       // core cycles spent, also passed to Bus::Advance
+  // Core cycles spent, counted as an ARM7TDMI without wait states counts
+  // its S, N and I cycles (one clock each).
+  std::uint32_t cycles = 0;
 };
 
 struct RunResult {
@@ -161,9 +163,11 @@ class ArmCore {
   void Reset();
 
   // Executes one instruction, or takes one pending interrupt, or stops for a
-  // debug request or breakpoint. Calls Bus::Advance with the cycles spent.
+  // debug request or breakpoint. Time reaches the board through
+  // Bus::Advance before each access outside fast memory and when Step ends.
   StepResult Step();
-  // Steps until max_instructions have executed or the core halts. Exceptions
+  // Steps until max_instructions have executed or the core halts. Aborted
+  // fetches count as instructions, interrupt entries do not. Exceptions
   // whose bit (1 << Exception) is in stop_on_exceptions also end the run,
   // after the core has entered the vector.
   RunResult Run(std::uint64_t max_instructions, unsigned stop_on_exceptions = 0);

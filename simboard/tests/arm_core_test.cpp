@@ -987,6 +987,18 @@ TEST_P(CoreTest, ThumbExceptionsReturnAddressesAndArmEntry) {
   EXPECT_TRUE(core_.Thumb());
 }
 
+// With nothing at the vectors every fetch aborts; each aborted fetch counts
+// against the budget so the run still ends.
+TEST_P(CoreTest, RunEndsWhenTheVectorsAbort) {
+  RamBus high(0x10000000, 0x1000, GetParam());
+  ArmCore core(high, CoreModel::ARM7TDMI, GetParam());
+  core.SetPc(0x10000000);  // zeros: ANDEQ r0, r0, r0 ... then off the end
+  const RunResult run = core.Run(5000);
+  EXPECT_TRUE(run.limit_reached);
+  EXPECT_EQ(run.last.exception, Exception::PrefetchAbort);
+  EXPECT_EQ(core.CurrentMode(), Mode::Abort);
+}
+
 // Time reaches the board before an access that leaves fast memory, so a
 // device polled by a loop sees the loop's cycles.
 TEST_P(CoreTest, TimeReachesTheBusBeforeEachAccess) {
