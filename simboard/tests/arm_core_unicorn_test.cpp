@@ -191,7 +191,16 @@ class Generator {
   }
 
   std::uint16_t Thumb(unsigned remaining) {
+    if (pending_thumb_ != 0) {
+      const std::uint16_t second = pending_thumb_;
+      pending_thumb_ = 0;
+      return second;
+    }
     auto low = [&] { return Below(8); };
+    if (remaining >= 3 && Below(24) == 0) {  // BL pair, forward inside the stream
+      pending_thumb_ = static_cast<std::uint16_t>(0xF800 | Below(remaining - 2));
+      return 0xF000;
+    }
     switch (Below(16)) {
       case 0: return static_cast<std::uint16_t>((Below(3) << 11) | (Bits(5) << 6) | (low() << 3) | ThumbDest());
       case 1: return static_cast<std::uint16_t>(0x1800 | (Bits(2) << 9) | (low() << 6) | (low() << 3) | ThumbDest());
@@ -268,6 +277,7 @@ class Generator {
 
  private:
   std::mt19937 rng_;
+  std::uint16_t pending_thumb_ = 0;  // second half of a BL pair
 };
 
 struct Machine {
@@ -397,6 +407,40 @@ std::uint32_t Seed(std::uint32_t fixed) {
   return text != nullptr ? static_cast<std::uint32_t>(std::strtoul(text, nullptr, 0)) ^ fixed : fixed;
 }
 
+// A THUMB branch or BL that landed on the second half of a BL pair would
+// branch through a random LR; such targets are moved to the first half.
+void AvoidBlSecondHalves(std::vector<std::uint8_t>& code, ByteOrder order) {
+  const std::size_t count = code.size() / 2;
+  auto get = [&](std::size_t i) -> std::uint16_t {
+    return order == ByteOrder::Little ? static_cast<std::uint16_t>(code[2 * i] | (code[2 * i + 1] << 8))
+                                      : static_cast<std::uint16_t>((code[2 * i] << 8) | code[2 * i + 1]);
+  };
+  auto put = [&](std::size_t i, std::uint16_t op) {
+    const std::uint8_t lo = static_cast<std::uint8_t>(op), hi = static_cast<std::uint8_t>(op >> 8);
+    code[2 * i] = order == ByteOrder::Little ? lo : hi;
+    code[2 * i + 1] = order == ByteOrder::Little ? hi : lo;
+  };
+  std::vector<bool> second_half(count + 1, false);
+  for (std::size_t i = 0; i + 1 < count; ++i) {
+    if ((get(i) & 0xF800) == 0xF000 && (get(i + 1) & 0xF800) == 0xF800) second_half[++i] = true;
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint16_t op = get(i);
+    if (second_half[i]) {  // BL: the target is this half + 2 + offset
+      const std::size_t target = i + 1 + (op & 0x7FF);
+      if (second_half[target]) put(i, static_cast<std::uint16_t>(op - 1));
+      continue;
+    }
+    if ((op & 0xF000) == 0xD000 && (op & 0x0F00) < 0x0E00) {
+      const std::size_t target = i + 2 + (op & 0xFF);
+      if (second_half[target]) put(i, static_cast<std::uint16_t>((op & 0xFF00) | ((op - 1) & 0xFF)));
+    } else if ((op & 0xF800) == 0xE000) {
+      const std::size_t target = i + 2 + (op & 0x7FF);
+      if (second_half[target]) put(i, static_cast<std::uint16_t>(0xE000 | ((op - 1) & 0x7FF)));
+    }
+  }
+}
+
 void Differential(ByteOrder order, bool thumb, std::uint32_t seed, bool privileged = false) {
   Generator gen(seed);
   std::vector<std::uint8_t> data(kDataSize);
@@ -429,6 +473,7 @@ void Differential(ByteOrder order, bool thumb, std::uint32_t seed, bool privileg
         }
       }
     }
+    if (thumb) AvoidBlSecondHalves(code, order);
     const auto start = StartRegisters(gen, thumb);
     RunBoth(order, code, thumb, start, gen.Bits(4), data, listing.str(),
             privileged ? 0xD3 : 0x1F);
