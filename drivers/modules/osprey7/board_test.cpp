@@ -425,3 +425,34 @@ TEST(Osprey7BoardFaults, ACoreThatNeverHaltsFailsTheStop) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Osprey7BoardState, AThumbCoreThatHaltedOnItsOwnIsReadInThumbStateAtConnect) {
+  BoardFiles files(false, "");
+  messages.clear();
+  platform::SharedLibrary keep;
+  ASSERT_TRUE(keep.Open(ROMSMITH_STAGE_DIR "/ports/simboard/portcall.so"));
+  {
+    Session first;
+    ASSERT_TRUE(first.Bind(false));
+    ASSERT_EQ(first.t->gdi_stop(), 0);
+    // ADD r1,pc,#1; BX r1; THUMB: MOVS r0,#9; B .
+    first.Program(kRam, {0xE28F1001, 0xE12FFF11});
+    first.ProgramThumb(kRam + 8, {0x2009, 0xE7FE});
+    first.SetReg(PC, kRam);
+    first.Breakpoint(kRam + 10, GDI_BP_HARDWARE);
+    // The core halts at the breakpoint with nobody reading its registers.
+    ASSERT_EQ(first.t->gdi_run(), 0);
+  }
+  Session second;
+  ASSERT_TRUE(second.Bind(false));
+  EXPECT_TRUE(Has("Info: CPU was in debug state before connect, register values may be incorrect.\n"));
+  EXPECT_EQ(second.Reg(PC), kRam + 10);
+  EXPECT_EQ(second.Reg(R0), 9u);
+  char state[8] = {};
+  second.t->gdi_get_cpu_state(state);
+  EXPECT_STREQ(state, "THUMB");
+}
+
+}  // namespace
