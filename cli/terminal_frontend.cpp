@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 
 namespace romsmith {
@@ -177,8 +178,15 @@ void TerminalFrontend::DrawBarLocked() {
   bar.append(3 - std::min<std::size_t>(3, number.size()), ' ');
   bar += number + "%";
   if (animating_) {
+    // The mark turns with time, not with every step, so that a fast body
+    // does not flood the terminal.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_turn_ >= std::chrono::milliseconds(100)) {
+      if (bar_shown_) ++spin_;
+      last_turn_ = now;
+    }
     bar += ' ';
-    bar += kSpinner[spin_++ % 4];
+    bar += kSpinner[spin_ % 4];
   }
   if (bar == last_bar_ && bar_shown_) return;
   last_bar_ = bar;

@@ -3,6 +3,7 @@
 // answered by --yes / --no, on the terminal, or else with No/Cancel.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -61,6 +62,7 @@ class TerminalFrontend : public Frontend {
   int position_ = 0;
   bool animating_ = false;
   unsigned spin_ = 0;
+  std::chrono::steady_clock::time_point last_turn_{};
   bool bar_shown_ = false;
   std::string last_bar_;
 };

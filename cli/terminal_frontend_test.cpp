@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 namespace romsmith {
 namespace {
@@ -189,7 +190,14 @@ TEST(TerminalFrontend, ProgressBarOnlyOnATerminalAndOutOfTheLinesWay) {
   busy.frontend.StartAnimation();
   EXPECT_EQ(busy.err.text(), "\r[" + std::string(40, ' ') + "]   0% |");
   busy.frontend.StepProgress();
-  EXPECT_NE(busy.err.text().find("  10% /"), std::string::npos);
+  EXPECT_NE(busy.err.text().find("  10% |"), std::string::npos);
+  // The mark turns with time, not with the steps.
+  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  busy.frontend.StepProgress();
+  EXPECT_NE(busy.err.text().find("  20% /"), std::string::npos);
+  const std::size_t drawn = busy.err.text().size();
+  busy.frontend.SetProgressPosition(2);  // nothing changed: not drawn again
+  EXPECT_EQ(busy.err.text().size(), drawn);
   busy.frontend.FinishProgress();
   const std::string text = busy.err.text();
   EXPECT_EQ(text.substr(text.size() - 4), "\r\033[K");
