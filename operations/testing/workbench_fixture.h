@@ -143,7 +143,8 @@ class WorkbenchTest : public ::testing::Test {
   }
 
   void WriteSettings() {
-    std::string ini = "[Directory]\nDriver=\nDevice=\n[Remote]\nDevice=fake.so\nCommType=Parallel\n"
+    std::string ini = "[Directory]\nDriver=\nDevice=" + driver_directory_ +
+                      "\n[Remote]\nDevice=" + driver_module_ + "\nCommType=Parallel\n"
                       "Parallel=LPT1\n[Option]\nRegChkPop=" + std::to_string(reg_check_prompt_) +
                       "\n[Tevrin]\nDebug=" + std::to_string(debug_) + "\nDebugFile=" + debug_file_ +
                       "\nDebugCount=" + std::to_string(debug_count_) +
@@ -198,6 +199,8 @@ class WorkbenchTest : public ::testing::Test {
   CommandSet command_set_;
   std::set<std::string> keep_;
 
+  std::string driver_directory_;
+  std::string driver_module_ = "fake.so";
   int reg_check_prompt_ = 0;
   int debug_ = 0;
   std::string debug_file_;
