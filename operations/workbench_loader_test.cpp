@@ -232,6 +232,27 @@ TEST_F(LoaderTest, DebugModeWritesTheBlockOfTheFirstSectorThreeTimes) {
   EXPECT_TRUE(StrayFiles().empty());
 }
 
+TEST_F(LoaderTest, DebugModeProgramWritesBlockAndDataWithTheNextFilePart) {
+  debug_ = 1;
+  debug_file_ = (dir_ / "D").string();
+  keep_ = {"D0", "D1", "D2"};
+  const std::string image = Pattern(2500);
+  UseProgram(image);
+  EXPECT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kSucceeded);
+  EXPECT_EQ(target_->calls("run"), 0);
+  for (int n = 0; n < 3; ++n) {
+    const std::string file = ReadFileText(dir_ / ("D" + std::to_string(n)));
+    ASSERT_EQ(file.size(), 1124u) << n;
+    EXPECT_EQ(static_cast<std::uint8_t>(file[0]), 4);
+    EXPECT_EQ(file.substr(12, 4), std::string(4, '\0'));  // the chunk address stays
+    const std::string part = image.substr(std::min<std::size_t>(1024u * n, image.size()), 1024);
+    EXPECT_EQ(file.substr(100, part.size()), part) << n;
+    EXPECT_EQ(file.substr(100 + part.size()), std::string(1024 - part.size(), '\xFF')) << n;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "D3"));
+  EXPECT_TRUE(StrayFiles().empty());
+}
+
 TEST_F(LoaderTest, TimeOutsAndWaitingLines) {
   time_out_ = 0;
   EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kFailed);
