@@ -73,9 +73,9 @@ std::uint32_t Breakpoints::SavedHalfword(const BreakpointSlot& whole, std::uint3
   return high ? (whole.saved >> 16) & 0xFFFF : whole.saved & 0xFFFF;
 }
 
-int Breakpoints::Set(const BreakpointSpec& spec, BreakpointSlot* out) {
+int Breakpoints::Set(const BreakpointSpec& request, BreakpointSlot* out) {
   DriverState& s = *state_;
-  if (spec.flags & kFlagRejectedMask) return 4;
+  if (request.flags & kFlagRejectedMask) return 4;
   BreakpointSlot* entry = nullptr;
   std::size_t index = 0;
   for (; index < s.breakpoints.size(); ++index) {
@@ -92,34 +92,34 @@ int Breakpoints::Set(const BreakpointSpec& spec, BreakpointSlot* out) {
   if (!UnitBusy(0, &busy[0]) || !UnitBusy(1, &busy[1])) return 5;
 
   BreakpointSlot made;
-  std::uint32_t kind = spec.kind;
+  std::uint32_t kind = request.kind;
 
-  if (spec.flags & kFlagWatchMask) {
+  if (request.flags & kFlagWatchMask) {
     const int unit = ChooseUnit(busy);
     if (unit < 0) {
       s.messenger.Report("%s", kTooMany);
       return 4;
     }
-    const std::uint32_t access = spec.flags & kFlagWatchMask;
+    const std::uint32_t access = request.flags & kFlagWatchMask;
     int code = 2;  // read or write
     if (access == 0x02) code = 0;
     if (access == 0x04) code = 1;
-    if (spec.condition != 0) return 4;
+    if (request.condition != 0) return 4;
     // Data watchpoint: exact address, any data; control compares the data
     // access bit (and the write bit for reads or writes alone).
     const std::uint32_t control_value = code == 1 ? 0x109 : 0x108;
     const std::uint32_t control_mask = code == 2 ? 0xFFFFFFF7 : 0xFFFFFFF6;
-    const std::uint32_t values[6] = {spec.address, 0, 0, 0xFFFFFFFF, control_value, control_mask};
+    const std::uint32_t values[6] = {request.address, 0, 0, 0xFFFFFFFF, control_value, control_mask};
     const bool written[6] = {true, true, false, true, true, true};
     if (!ProgramUnit(unit, values, written)) return 5;
     made.unit = unit;
     made.width = code;
-  } else if (spec.flags & kFlagExecute) {
-    if (spec.condition != 0) return 4;
-    if (spec.address & 1) return 2;
+  } else if (request.flags & kFlagExecute) {
+    if (request.condition != 0) return 4;
+    if (request.address & 1) return 2;
     if (kind == kKindAutomatic) {
       if (!CoreHalted()) return 5;
-      kind = ProbeWritable(spec.address) ? kKindSoftware : kKindHardware;
+      kind = ProbeWritable(request.address) ? kKindSoftware : kKindHardware;
     }
     if (kind == kKindHardware) {
       const int unit = ChooseUnit(busy);
@@ -127,7 +127,7 @@ int Breakpoints::Set(const BreakpointSpec& spec, BreakpointSlot* out) {
         s.messenger.Report("%s", kTooMany);
         return 4;
       }
-      const std::uint32_t values[6] = {spec.address, 1, 0, 0xFFFFFFFF, 0xFFFFFFF7, 0xFFFFFFF7};
+      const std::uint32_t values[6] = {request.address, 1, 0, 0xFFFFFFFF, 0xFFFFFFF7, 0xFFFFFFF7};
       const bool written[6] = {true, true, false, true, true, true};
       if (!ProgramUnit(unit, values, written)) return 5;
       made.unit = unit;
@@ -159,20 +159,20 @@ int Breakpoints::Set(const BreakpointSpec& spec, BreakpointSlot* out) {
       }
       // A pattern that cannot be put in place would halt nothing: fail the
       // set and leave memory and units as they were.
-      BreakpointSlot* partner = SoftwareAt(spec.address ^ 2u);
+      BreakpointSlot* partner = SoftwareAt(request.address ^ 2u);
       bool inserted = true;
       if (!partner) {
-        inserted = core_->Load(spec.address & ~3u, 4, &made.saved) &&
-                   core_->Store(spec.address & ~3u, 4, kWordPattern);
+        inserted = core_->Load(request.address & ~3u, 4, &made.saved) &&
+                   core_->Store(request.address & ~3u, 4, kWordPattern);
         made.width = 0;
       } else if (partner->width == 1) {
-        inserted = core_->Load(spec.address, 2, &made.saved) &&
-                   core_->Store(spec.address, 2, kHalfwordPattern);
+        inserted = core_->Load(request.address, 2, &made.saved) &&
+                   core_->Store(request.address, 2, kHalfwordPattern);
         made.width = 1;
       } else {
         // The partner's pattern covers this halfword already: share out its
         // saved word.
-        made.saved = SavedHalfword(*partner, spec.address);
+        made.saved = SavedHalfword(*partner, request.address);
         partner->saved = SavedHalfword(*partner, partner->address);
         partner->width = 1;
         made.width = 1;
@@ -185,10 +185,10 @@ int Breakpoints::Set(const BreakpointSpec& spec, BreakpointSlot* out) {
   }
 
   made.number = static_cast<std::uint32_t>(index + 1);
-  made.flags = spec.flags;
-  made.spare = spec.spare;
-  made.address = spec.address;
-  made.condition = spec.condition;
+  made.flags = request.flags;
+  made.spare = request.spare;
+  made.address = request.address;
+  made.condition = request.condition;
   made.kind = kind;
   *entry = made;
   if (out) *out = made;

@@ -37,7 +37,7 @@ class Breakpoints {
   Breakpoints(DriverState* state, CoreAccess* core) : state_(state), core_(core) {}
 
   // Slot results: 0, 2, 4 or 5. On success `out` is the entry as set.
-  int Set(const BreakpointSpec& spec, BreakpointSlot* out);
+  int Set(const BreakpointSpec& request, BreakpointSlot* out);
   int Clear(std::uint32_t number);
   int ClearAll();
 

@@ -1,5 +1,6 @@
 #include "drivers/core/driver.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -33,6 +34,8 @@ const char* const kRunningBlockStore =
 void SetLowByte(std::uint32_t* field, std::uint8_t value) {
   std::memcpy(reinterpret_cast<unsigned char*>(field), &value, 1);
 }
+
+constexpr std::uint32_t kMaxSpeedNames = 8;
 
 char* AllocateText(std::uint32_t size, const char* text) {
   char* buffer = static_cast<char*>(std::calloc(size, 1));
@@ -235,14 +238,16 @@ int Driver::GetInfo(DriverInfo* info) {
   std::snprintf(version, sizeof version, "%d", static_cast<int>(profile_.version));
   info->version_text = AllocateText(64, version);
   info->version = profile_.version;
-  // The speed-name array stays with the module for its lifetime.
-  static std::vector<char*> names;
-  if (names.empty() && profile_.speed_names) {
-    for (std::uint32_t i = 0; i < profile_.speed_name_count; ++i) {
-      names.push_back(AllocateText(64, profile_.speed_names[i]));
-    }
+  // The speed-name array stays with the module for its lifetime: static
+  // buffers, so nothing is left allocated when the module unloads.
+  static char name_texts[kMaxSpeedNames][64];
+  static char* names[kMaxSpeedNames];
+  const std::uint32_t name_count = std::min<std::uint32_t>(profile_.speed_name_count, kMaxSpeedNames);
+  for (std::uint32_t i = 0; profile_.speed_names && i < name_count; ++i) {
+    std::strncpy(name_texts[i], profile_.speed_names[i], sizeof name_texts[i] - 1);
+    names[i] = name_texts[i];
   }
-  info->speed_names = profile_.speed_names ? names.data() : nullptr;
+  info->speed_names = profile_.speed_names ? names : nullptr;
   info->speed_count = profile_.speed_count;
   info->comm_types = GDI_COMM_PARALLEL;
   info->constants[0] = 0;  // 24
@@ -430,9 +435,9 @@ int Driver::GetStatus(TargetStatus* out) {
 
 int Driver::SetBreakpoint(BreakpointEntry* out, const BreakpointRequest& request) {
   if (state_.breakpoints.empty()) return 5;  // not opened
-  BreakpointSpec spec{request.flags, request.arg2, request.address, request.cond, request.kind};
+  BreakpointSpec wanted{request.flags, request.arg2, request.address, request.cond, request.kind};
   BreakpointSlot made;
-  const int result = breakpoints_.Set(spec, &made);
+  const int result = breakpoints_.Set(wanted, &made);
   if (result == 0 && out) {
     out->number = made.number;
     out->request.flags = made.flags;
