@@ -90,6 +90,21 @@ std::uint64_t Workbench::NandCapacity() const {
   return capacity * Chips();
 }
 
+// The parameter block of one 4096-byte chunk run (program, upload, verify);
+// the caller sets the chunk address per run.
+LoaderParams Workbench::NandChunkParams(std::uint8_t operation) const {
+  const TargetConfig& c = config();
+  LoaderParams params;
+  params.operation = operation;
+  params.width_bytes = static_cast<std::uint8_t>(WidthBytes());
+  params.chips = static_cast<std::uint8_t>(Chips());
+  params.auto_verify = static_cast<std::uint8_t>(c.auto_verify);
+  params.flash_start = c.flash_address;
+  params.length = kChunk;
+  params.cycle_data[0] = flash_.page_size;
+  return params;
+}
+
 namespace {
 
 struct DebugCounter {
@@ -226,14 +241,7 @@ CommandOutcome Workbench::NandProgram() {
         outcome = CommandOutcome::kFailed;
       } else {
         BeginProgress(static_cast<int>(length / 256));
-        LoaderParams params;
-        params.operation = 14;
-        params.width_bytes = static_cast<std::uint8_t>(WidthBytes());
-        params.chips = static_cast<std::uint8_t>(Chips());
-        params.auto_verify = static_cast<std::uint8_t>(c.auto_verify);
-        params.flash_start = c.flash_address;
-        params.length = kChunk;
-        params.cycle_data[0] = flash_.page_size;
+        LoaderParams params = NandChunkParams(14);
         ChunkWalk walk(flash_, bad_block_table_, c.start_sector, c.flash_address);
         DebugCounter debug;
         std::vector<std::uint8_t> buffer(kLoaderParamsSize + kChunk);
@@ -334,14 +342,7 @@ CommandOutcome Workbench::NandUpload() {
   try {
     if (!WriteLoaderImage(loader, layout)) return CommandOutcome::kFailed;
     BeginProgress(c.end_sector - c.start_sector + 1);
-    LoaderParams params;
-    params.operation = 16;
-    params.width_bytes = static_cast<std::uint8_t>(WidthBytes());
-    params.chips = static_cast<std::uint8_t>(Chips());
-    params.auto_verify = static_cast<std::uint8_t>(c.auto_verify);
-    params.flash_start = c.flash_address;
-    params.length = kChunk;
-    params.cycle_data[0] = flash_.page_size;
+    LoaderParams params = NandChunkParams(16);
     ChunkWalk walk(flash_, bad_block_table_, c.start_sector, c.flash_address);
     DebugCounter debug;
     std::vector<std::uint8_t> data(kChunk);
@@ -434,14 +435,7 @@ CommandOutcome Workbench::NandVerify() {
         outcome = CommandOutcome::kFailed;
       } else {
         BeginProgress(static_cast<int>(length / 256));
-        LoaderParams params;
-        params.operation = 17;
-        params.width_bytes = static_cast<std::uint8_t>(WidthBytes());
-        params.chips = static_cast<std::uint8_t>(Chips());
-        params.auto_verify = static_cast<std::uint8_t>(c.auto_verify);
-        params.flash_start = c.flash_address;
-        params.length = kChunk;
-        params.cycle_data[0] = flash_.page_size;
+        LoaderParams params = NandChunkParams(17);
         ChunkWalk walk(flash_, bad_block_table_, c.start_sector, c.flash_address);
         DebugCounter debug;
         std::vector<std::uint8_t> flash(kChunk);

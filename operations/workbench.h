@@ -210,6 +210,7 @@ class Workbench {
   CommandOutcome NandVerify();
   CommandOutcome NandGetDeviceCode();
   std::uint64_t NandCapacity() const;
+  LoaderParams NandChunkParams(std::uint8_t operation) const;
 
   Frontend& frontend_;
   MessageLog log_;
