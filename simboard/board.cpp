@@ -5,6 +5,8 @@
 #include <new>
 #include <sstream>
 
+#include "simboard/onchip_regions.h"
+
 namespace simboard {
 
 namespace {
@@ -87,11 +89,18 @@ std::unique_ptr<Board> Board::Create(BoardDescription description, std::string& 
         board->bus_.Add(std::move(nor));
         break;
       }
+      default:
+        if (!AddOnChipRegions(region, d, board->bus_, board->clock_, board->counters_, error)) {
+          error = d.file.filename().string() + ": " + error;
+          return nullptr;
+        }
+        break;
     }
   }
   board->core_ = std::make_unique<ArmCore>(
       board->bus_, d.core == CoreKind::ARM9TDMI ? CoreModel::ARM9TDMI : CoreModel::ARM7TDMI,
       d.big_endian ? ByteOrder::Big : ByteOrder::Little);
+  AttachCoreToRegions(board->bus_, *board->core_);
   // RAM is plain host memory: the core reads and writes it directly.
   for (const auto& region : d.regions) {
     if (region.kind != RegionKind::RAM) continue;
@@ -191,7 +200,12 @@ std::string Board::Info() const {
   for (const auto& region : d.regions) {
     out << region.section << ": " << RegionKindName(region.kind) << " " << Hex8(region.base) << "-"
         << Hex8(region.base + region.size - 1) << " (" << SizeText(region.size) << ")\n";
-    if (region.kind != RegionKind::NOR) continue;
+    if (region.kind != RegionKind::NOR) {
+      if (region.kind != RegionKind::RAM && region.kind != RegionKind::IO) {
+        out << "  " << OnChipInfo(region) << "\n";
+      }
+      continue;
+    }
     const NorDescription& nor = region.nor;
     out << "  " << nor.chips << " x " << CommandSetName(nor.command_set) << " chip"
         << (nor.chips > 1 ? "s" : "") << ", " << nor.width_bits << " bits"

@@ -6,6 +6,8 @@
 #include <limits>
 #include <sstream>
 
+#include "simboard/onchip_board_file.h"
+
 namespace simboard {
 
 namespace {
@@ -165,6 +167,10 @@ const char* RegionKindName(RegionKind kind) {
     case RegionKind::RAM: return "RAM";
     case RegionKind::IO: return "IO";
     case RegionKind::NOR: return "NOR";
+    case RegionKind::LPC: return "LPC";
+    case RegionKind::SAM7: return "SAM7";
+    case RegionKind::STR71x: return "STR71x";
+    case RegionKind::NAND: return "NAND";
   }
   return "?";
 }
@@ -435,7 +441,7 @@ std::optional<BoardDescription> ParseBoardText(std::string_view text,
     if (!ini.HasSection(s)) break;
     RegionDescription region;
     region.section = s;
-    region.kind = static_cast<RegionKind>(r.Choice(s, "Kind", {"RAM", "IO", "NOR"}, 0, true));
+    region.kind = static_cast<RegionKind>(r.Choice(s, "Kind", {"RAM", "IO", "NOR", "LPC", "SAM7", "STR71x", "NAND"}, 0, true));
     region.base = static_cast<std::uint32_t>(r.Number(s, "Base", true, 0, 0, 0xFFFFFFFF));
     if (r.failed()) break;
     if (region.kind == RegionKind::NOR) {
@@ -444,6 +450,9 @@ std::optional<BoardDescription> ParseBoardText(std::string_view text,
         r.Fail(s, "Base", "not aligned to the " + std::to_string(region.nor.BusBytes() * 8) +
                               "-bit bus of the chips");
       }
+    } else if (IsOnChipKind(region.kind)) {
+      std::string key, what;
+      if (!ReadOnChipRegion(ini, s, directory, region, key, what)) r.Fail(s, key, what);
     } else {
       region.size = r.Number(s, "Size", true, 0, 1, 0x100000000ull, true);
       if (!r.failed() && region.kind == RegionKind::RAM && region.size > kMaxRamBytes) {
@@ -456,10 +465,14 @@ std::optional<BoardDescription> ParseBoardText(std::string_view text,
       break;
     }
     for (const auto& other : board.regions) {
-      if (region.base < other.base + other.size && other.base < region.base + region.size) {
-        r.Fail(s, "Base", "the region overlaps [" + other.section + "]");
-        break;
+      for (const auto& mine : RegionSpans(region)) {
+        for (const auto& theirs : RegionSpans(other)) {
+          if (mine.base < theirs.base + theirs.size && theirs.base < mine.base + mine.size) {
+            r.Fail(s, "Base", "the region overlaps [" + other.section + "]");
+          }
+        }
       }
+      if (r.failed()) break;
     }
     board.regions.push_back(std::move(region));
   }

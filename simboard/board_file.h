@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "simboard/onchip_description.h"
+
 namespace simboard {
 
 // A small reader for the INI texts of board files: "[Section]" lines,
@@ -42,7 +44,7 @@ std::optional<std::uint64_t> ParseBoardNumber(std::string_view text, bool allow_
 
 enum class CoreKind : std::uint8_t { ARM7TDMI, ARM9TDMI };
 enum class TimingMode : std::uint8_t { Deterministic, RealTime };
-enum class RegionKind : std::uint8_t { RAM, IO, NOR };
+enum class RegionKind : std::uint8_t { RAM, IO, NOR, LPC, SAM7, STR71x, NAND };
 enum class CommandSet : std::uint8_t { AMD, Intel };
 
 const char* CoreKindName(CoreKind kind);
@@ -80,6 +82,7 @@ struct RegionDescription {
   std::uint32_t base = 0;
   std::uint64_t size = 0;  // bytes the region spans on the bus
   NorDescription nor;      // kind NOR only
+  OnChipDescription onchip;  // kinds LPC, SAM7, STR71x and NAND
 };
 
 // Bits that never program: the mask is a value of the region's bus width at
