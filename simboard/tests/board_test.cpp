@@ -71,7 +71,7 @@ TEST(BoardFile, WrongFilesAreRefusedNamingTheKey) {
   EXPECT_EQ(ErrorOf(std::string(kBoardHeader) + ram1 + "[Region2]\nKind=RAM\nBase=$0C080000\nSize=1M\n"),
             "b.ini: [Region2] Base: the region overlaps [Region1]");
   EXPECT_EQ(ErrorOf(std::string(kBoardHeader) + "[Region1]\nKind=SDRAM\nBase=0\nSize=1M\n"),
-            "b.ini: [Region1] Kind: \"SDRAM\" is not one of RAM, IO or NOR");
+            "b.ini: [Region1] Kind: \"SDRAM\" is not one of RAM, IO, NOR, LPC, SAM7, STR71x or NAND");
   std::string nor = "[Region1]\nKind=NOR\nBase=0\nCommandSet=AMD\nManufacturerId=1\nDeviceId=$2249\n";
   EXPECT_EQ(ErrorOf(std::string(kBoardHeader) + nor + "Sectors=16K,8K,8K,32K,30*64K\n"),
             "b.ini: [Region1] Sectors: the sectors add up to 0x1F0000 bytes, not a power of two as "
