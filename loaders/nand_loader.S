@@ -26,7 +26,8 @@
 @ host sends them.
 @
 @ Register use: r11 = R, r8 parameter block, r7 the NAND controller, r9 page
-@ size, r10 row cycles; r0-r6 and r12 scratch as each routine says.
+@ size, r10 row cycles, sp a stack inside the image area's padding; r0-r6
+@ and r12 scratch as each routine says.
 
         .syntax unified
         .arm
@@ -35,6 +36,7 @@
         .equ    PARAMS, 0xC00
         .equ    DONE_AT, 0xBF8
         .equ    DATA_OFFSET, 100        @ data behind the parameter block
+        .equ    STACK_TOP, 0xB00        @ a small stack in the image area's padding
         .equ    CHUNK, 4096
         .equ    OP_ERASE, 13
         .equ    OP_PROGRAM, 14
@@ -76,6 +78,7 @@ start:
         mcr     p15, 0, r0, c1, c0, 0
         adr     r11, entry
         add     r8, r11, #PARAMS
+        add     sp, r11, #STACK_TOP
         ldr     r7, =CONTROLLER
 .ifdef S3C2440
         ldr     r0, [r7, #NFCONT]

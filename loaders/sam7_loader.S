@@ -19,7 +19,8 @@
 @ they write it, as a programmer must; protect sets it.
 @
 @ Register use: r11 = R, r8 parameter block, r9 page size, r10 lock region
-@ size, r7 the memory controller (MC_FMR at +0x60); r0-r6 scratch.
+@ size, r7 the memory controller (MC_FMR at +0x60), sp a stack inside the
+@ image area's padding; r0-r6 scratch.
 
         .syntax unified
         .arm
@@ -28,6 +29,7 @@
         .equ    PARAMS, 0x800
         .equ    DONE_AT, 0x7F8
         .equ    DATA, 0x864
+        .equ    STACK_TOP, 0x780        @ a small stack in the image area's padding
         .equ    OP_ERASE, 3
         .equ    OP_PROGRAM, 4
         .equ    OP_PROTECT, 5
@@ -55,6 +57,7 @@ entry:
 start:
         adr     r11, entry
         add     r8, r11, #PARAMS
+        add     sp, r11, #STACK_TOP
         ldr     r7, =MC
         @ Geometry from NVPSIZ (CIDR bits 11:8): flash bytes from the table.
         ldr     r0, =DBGU_CIDR

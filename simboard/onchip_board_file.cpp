@@ -119,6 +119,13 @@ std::vector<BusSpan> RegionSpans(const RegionDescription& region) {
     }
   } else if (region.kind == RegionKind::SAM7) {
     spans.push_back({kSam7SystemBase, 0x1000});
+    spans.push_back({0, region.size});  // the flash seen at 0 after reset
+  } else if (region.kind == RegionKind::STR71x) {
+    if (const Str71xPart* part = FindStr71xPart(region.onchip.model)) {
+      std::uint64_t bank0 = 0;
+      for (auto size : part->bank0) bank0 += size;
+      spans.push_back({0, bank0});  // bank 0 seen at 0 when booting from flash
+    }
   }
   return spans;
 }

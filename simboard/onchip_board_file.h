@@ -23,8 +23,9 @@ bool ReadOnChipRegion(const IniText& ini, const std::string& section,
                       const std::filesystem::path& directory, RegionDescription& region,
                       std::string& key, std::string& what);
 
-// The bus spans a region occupies: its own, plus the LPC boot ROM or the
-// SAM7 system controller that come with the part.
+// The bus spans a region occupies: its own, plus the LPC boot ROM, the SAM7
+// system controller, and the flash the SAM7 and STR71x show at 0 after
+// reset.
 std::vector<BusSpan> RegionSpans(const RegionDescription& region);
 
 bool IsOnChipKind(RegionKind kind);

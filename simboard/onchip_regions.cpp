@@ -3,11 +3,38 @@
 #include <cstdio>
 
 #include "simboard/lpc_flash.h"
+#include "simboard/onchip_board_file.h"
 #include "simboard/nand_controller.h"
 #include "simboard/sam7_flash.h"
 #include "simboard/str71x_flash.h"
 
 namespace simboard {
+
+namespace {
+
+// The same memory seen at a second address (the boot alias at 0).
+class AliasRegion : public Region {
+ public:
+  AliasRegion(Region& target, std::uint32_t base, std::uint64_t size)
+      : Region(target.name() + " at 0", base, size), target_(target) {}
+  bool Read(std::uint32_t offset, unsigned count, AccessKind kind, std::uint8_t* bytes) override {
+    return target_.Read(offset, count, kind, bytes);
+  }
+  bool Write(std::uint32_t offset, unsigned count, const std::uint8_t* bytes) override {
+    return target_.Write(offset, count, bytes);
+  }
+  void Peek(std::uint32_t offset, std::uint32_t count, std::uint8_t* bytes) const override {
+    target_.Peek(offset, count, bytes);
+  }
+  void Poke(std::uint32_t offset, std::uint32_t count, const std::uint8_t* bytes) override {
+    target_.Poke(offset, count, bytes);
+  }
+
+ private:
+  Region& target_;
+};
+
+}  // namespace
 
 bool AddOnChipRegions(const RegionDescription& region, const BoardDescription& board,
                       MemoryBus& bus, Clock& clock, Counters& counters, std::string& error) {
@@ -25,6 +52,7 @@ bool AddOnChipRegions(const RegionDescription& region, const BoardDescription& b
       auto flash = Sam7FlashRegion::Create(region, clock, board.clock_khz, counters, error);
       if (!flash) return false;
       auto system = std::make_unique<Sam7SystemController>(*flash);
+      bus.Add(std::make_unique<AliasRegion>(*flash, 0, flash->size()));
       bus.Add(std::move(flash));
       bus.Add(std::move(system));
       return true;
@@ -32,6 +60,8 @@ bool AddOnChipRegions(const RegionDescription& region, const BoardDescription& b
     case RegionKind::STR71x: {
       auto flash = Str71xFlashRegion::Create(region, clock, board.clock_khz, counters, error);
       if (!flash) return false;
+      const BusSpan boot = RegionSpans(region).back();
+      bus.Add(std::make_unique<AliasRegion>(*flash, 0, boot.size));
       bus.Add(std::move(flash));
       return true;
     }
