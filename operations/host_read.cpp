@@ -140,15 +140,14 @@ CommandResult VerifyBody(const CommandContext& context) {
   // An Intel HEX program file is compared as the flat binary that Program
   // wrote, not as its text.
   ProgramFile program(context.config());
-  if (!OpenProgramFile(context, program)) return {};
-  BinaryFile& file = program.file();
   CommandOutcome outcome = CommandOutcome::kFailed;
   try {
-    const std::uint64_t length = file.Length();
-    if (static_cast<std::uint64_t>(blocks) * kBlock < length) {
-      context.log.Error("Error: verify failed, file length is beyond flash memory.\n");
-      return {};
-    }
+    const auto opened =
+        OpenProgramFile(context, program, static_cast<std::uint64_t>(blocks) * kBlock,
+                        "Error: verify failed, file length is beyond flash memory.\n");
+    if (!opened) return {};
+    const std::uint64_t length = *opened;
+    BinaryFile& file = program.file();
     std::array<std::uint8_t, kBlock> data{};
     outcome = ReadBlocks(
         context, {"Info: user stop verify.\n", (length + kBlock - 1) / kBlock,

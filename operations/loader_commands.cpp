@@ -188,15 +188,12 @@ CommandResult ProgramBody(const CommandContext& context) {
   job.lines = {"Info: programming, waiting %d s", "Info: user stop program.\n",
                "Error: time out, program failed.\n"};
   job.exception_tail = ", program failed.\n";
-  job.completed_line =
-      c.auto_verify != 0 ? "Info: program suceess.\n" : "Info: program completed.\n";
+  job.completed_line = ProgramCompletedLine(c);
   job.prepare = [&]() -> std::optional<int> {
-    if (!OpenProgramFile(context, program)) return std::nullopt;
-    length = program.file().Length();
-    if (length > context.SelectedLength()) {
-      context.log.Error("Error: program file too large, program failed.\n");
-      return std::nullopt;
-    }
+    const auto opened = OpenProgramFile(context, program, context.SelectedLength(),
+                                        "Error: program file too large, program failed.\n");
+    if (!opened) return std::nullopt;
+    length = *opened;
     return static_cast<int>(length / 256);
   };
   job.fill = [&](std::vector<std::uint8_t>& block) {
@@ -220,19 +217,7 @@ CommandResult ProgramBody(const CommandContext& context) {
     return JobStep::kGoOn;
   };
   job.after_run = [&] {
-    if (c.auto_verify != 0) {
-      std::uint32_t result = 0;
-      if (!context.link.ReadMemory(
-              c.ram_address + kFirstFamilyLayout.params + kResultByteOffset, &result, 1)) {
-        // Without the loader's verdict the chunk is not known to be right.
-        context.log.Error("Error: read verify result failed, program failed.\n");
-        return JobStep::kFailed;
-      }
-      if (result == 1) {
-        context.log.Error("Error: verify error, program failed.\n");
-        return JobStep::kFailed;
-      }
-    }
+    if (CheckLoaderVerify(context, kFirstFamilyLayout) == JobStep::kFailed) return JobStep::kFailed;
     context.frontend.SetProgressPosition(static_cast<int>(done / 256 + 1));
     if (done + chunk_length >= length) return JobStep::kDone;
     if (whole_sectors) ++k;

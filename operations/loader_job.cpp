@@ -261,12 +261,39 @@ bool ProgramFile::Open(MessageLog& log) {
   return true;
 }
 
-bool OpenProgramFile(const CommandContext& context, ProgramFile& program) {
+std::optional<std::uint64_t> OpenProgramFile(const CommandContext& context, ProgramFile& program,
+                                             std::uint64_t capacity, const char* too_large_line) {
   if (!program.Resolve()) {
     context.log.Error("Error: convert Intel Hex format file failed, program stop.\n");
-    return false;
+    return std::nullopt;
   }
-  return program.Open(context.log);
+  if (!program.Open(context.log)) return std::nullopt;
+  const std::uint64_t length = program.file().Length();
+  if (length > capacity) {
+    context.log.Error(too_large_line);
+    return std::nullopt;
+  }
+  return length;
+}
+
+JobStep CheckLoaderVerify(const CommandContext& context, const LoaderLayout& layout) {
+  if (context.config().auto_verify == 0) return JobStep::kGoOn;
+  std::uint32_t result = 0;
+  if (!context.link.ReadMemory(context.config().ram_address + layout.params + kResultByteOffset,
+                               &result, 1)) {
+    // Without the loader's verdict the chunk is not known to be right.
+    context.log.Error("Error: read verify result failed, program failed.\n");
+    return JobStep::kFailed;
+  }
+  if (result == 1) {
+    context.log.Error("Error: verify error, program failed.\n");
+    return JobStep::kFailed;
+  }
+  return JobStep::kGoOn;
+}
+
+const char* ProgramCompletedLine(const TargetConfig& config) {
+  return config.auto_verify != 0 ? "Info: program suceess.\n" : "Info: program completed.\n";
 }
 
 }  // namespace romsmith

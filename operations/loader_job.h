@@ -103,7 +103,17 @@ class ProgramFile {
 };
 
 // The ProgramFile steps shared by the bodies that read one: resolve (with the
-// conversion failure line) and open. False when the command cannot go on.
-bool OpenProgramFile(const CommandContext& context, ProgramFile& program);
+// conversion failure line), open, and refuse a file longer than `capacity`
+// with `too_large_line`. The file's length, or nothing when the command
+// cannot go on (it has logged why).
+std::optional<std::uint64_t> OpenProgramFile(const CommandContext& context, ProgramFile& program,
+                                             std::uint64_t capacity, const char* too_large_line);
+
+// After a program run with auto verify: the loader's result byte. kFailed
+// (logged) when it reports a verify error or cannot be read.
+JobStep CheckLoaderVerify(const CommandContext& context, const LoaderLayout& layout);
+
+// The last line of a program that completed.
+const char* ProgramCompletedLine(const TargetConfig& config);
 
 }  // namespace romsmith

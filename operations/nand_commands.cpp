@@ -217,17 +217,13 @@ CommandResult NandProgramBody(const CommandContext& context) {
   LoaderParams params;
   LoaderJob job = ChunkJob(context,
                            {LoaderOperation::kNandProgram, "Info: start program...\n",
-                            ", program failed.\n",
-                            c.auto_verify != 0 ? "Info: program suceess.\n"
-                                               : "Info: program completed.\n"},
+                            ", program failed.\n", ProgramCompletedLine(c)},
                            params);
   job.prepare = [&]() -> std::optional<int> {
-    if (!OpenProgramFile(context, program)) return std::nullopt;
-    length = program.file().Length();
-    if (length > Capacity(context)) {
-      context.log.Error("Error: program file too large, program failed.\n");
-      return std::nullopt;
-    }
+    const auto opened = OpenProgramFile(context, program, Capacity(context),
+                                        "Error: program file too large, program failed.\n");
+    if (!opened) return std::nullopt;
+    length = *opened;
     return static_cast<int>(length / 256);
   };
   job.fill = [&](std::vector<std::uint8_t>& block) {
@@ -243,18 +239,7 @@ CommandResult NandProgramBody(const CommandContext& context) {
     return JobStep::kGoOn;
   };
   job.after_run = [&] {
-    if (c.auto_verify != 0) {
-      std::uint32_t result = 0;
-      if (!context.link.ReadMemory(c.ram_address + kLayout.params + kResultByteOffset, &result,
-                                   1)) {
-        context.log.Error("Error: read verify result failed, program failed.\n");
-        return JobStep::kFailed;
-      }
-      if (result == 1) {
-        context.log.Error("Error: verify error, program failed.\n");
-        return JobStep::kFailed;
-      }
-    }
+    if (CheckLoaderVerify(context, kLayout) == JobStep::kFailed) return JobStep::kFailed;
     context.frontend.SetProgressPosition(static_cast<int>(walk.total() / 256 + 1));
     if (walk.total() + kChunk >= length) return JobStep::kDone;
     walk.Done();
@@ -321,12 +306,10 @@ CommandResult NandVerifyBody(const CommandContext& context) {
                             ", program failed.\n", "Info: verify success.\n"},
                            params);
   job.prepare = [&]() -> std::optional<int> {
-    if (!OpenProgramFile(context, program)) return std::nullopt;
-    length = program.file().Length();
-    if (length > Capacity(context)) {
-      context.log.Error("Error: program file too large, verify failed.\n");
-      return std::nullopt;
-    }
+    const auto opened = OpenProgramFile(context, program, Capacity(context),
+                                        "Error: program file too large, verify failed.\n");
+    if (!opened) return std::nullopt;
+    length = *opened;
     return static_cast<int>(length / 256);
   };
   job.fill = [&](std::vector<std::uint8_t>& block) {
