@@ -186,8 +186,9 @@ erase:
         bl      write_cycles
         cmp     r1, #0
         bne     failed
+        bl      erased_value
+        mov     r3, r1
         ldr     r0, [r12, #12]
-        mvn     r3, #0
         bl      wait_done
         cmp     r1, #0
         bne     failed
@@ -228,7 +229,7 @@ program:
         bne     program_failed
         BUS_WRITE r3, r4
         mov     r0, r4
-        bl      wait_done
+        bl      wait_done               @ keeps r3 and r4
         cmp     r1, #0
         bne     program_failed
 2:      add     r4, r4, r11
@@ -349,13 +350,21 @@ select_cycle_wait:
         bx      lr
 
 @ Waits for the end of an embedded operation at r0 by the command set:
-@ JEDEC data polling against r3, SST toggle, Intel status.
+@ JEDEC data polling against r3, Intel status, SST toggle followed by one
+@ read against r3 (SST chips have no failure bit: the array tells).
+@ Out: r1 = 0 done, nonzero failed. Uses r2, r5.
 wait_done:
-        cmp     r8, #MODE_SST
-        beq     wait_toggle
         cmp     r8, #MODE_INTEL
         beq     wait_ready
-        @ fall through: JEDEC
+        cmp     r8, #MODE_SST
+        bne     wait_data
+        mov     r5, lr
+        bl      wait_toggle
+        cmp     r1, #0
+        movne   pc, r5
+        BUS_READ r1, r0
+        eors    r1, r1, r3
+        mov     pc, r5
 
 @ DQ7 data polling at r0 for the value r3, lane by lane. DQ5 on a lane
 @ whose DQ7 is still wrong means the chip exceeded its time: read once
@@ -376,22 +385,21 @@ wait_data:
 
 @ Toggle-bit polling at r0: done when two reads agree on DQ6 in every lane.
 @ JEDEC chips also report a time-out on DQ5 (two more reads decide); SST
-@ chips have no DQ5. Out: r1 = 0 done, nonzero failed. Uses r2, r3.
+@ chips have no DQ5. Out: r1 = 0 done, nonzero failed. Uses r2.
 wait_toggle:
 1:      BUS_READ r1, r0
-        BUS_READ r3, r0
-        eor     r2, r1, r3
-        ands    r2, r2, r10, lsl #6     @ lanes still toggling
-        moveq   r1, #0
+        BUS_READ r2, r0
+        eor     r1, r1, r2
+        ands    r1, r1, r10, lsl #6     @ lanes still toggling
         bxeq    lr
         cmp     r8, #MODE_SST
         beq     1b
-        tst     r3, r2, lsr #1          @ their DQ5
+        tst     r2, r1, lsr #1          @ their DQ5
         beq     1b
         BUS_READ r1, r0
-        BUS_READ r3, r0
-        eor     r2, r1, r3
-        ands    r1, r2, r10, lsl #6
+        BUS_READ r2, r0
+        eor     r1, r1, r2
+        ands    r1, r1, r10, lsl #6
         bx      lr
 
 @ Intel status at r0: waits for SR7 in every lane, then fails on any of

@@ -12,8 +12,10 @@ namespace {
 
 constexpr std::uint32_t kRam = 0x0C000000;
 constexpr std::uint32_t kFlash = 0x01000000;
-// One chip's sectors; a sector spans size x chips bytes of the bus.
-const std::vector<std::uint32_t> kSectors = {8192, 8192, 16384, 32768};
+// One chip's sectors; a sector spans size x chips bytes of the bus. SST
+// parts erase 4 KiB sectors.
+const std::vector<std::uint32_t> kBootSectors = {8192, 8192, 16384, 32768};
+const std::vector<std::uint32_t> kSstSectors(32, 4096);  // room for the 0x5555 unlock
 
 struct Bus {
   const char* name;
@@ -27,6 +29,7 @@ struct Bus {
   unsigned chips;
   bool byte_mode;
   std::uint32_t device_id;  // as the chip answers in its widest mode
+  const std::vector<std::uint32_t>& sectors = kBootSectors;
 };
 
 const Bus kBuses[] = {
@@ -40,12 +43,15 @@ const Bus kBuses[] = {
     {"Intel16", "parl", "ARM7TDMI", false, "Intel", "INTEL_CFI", 2, 16, 1, false, 0x18},
     {"Intel16x2Big", "parb", "ARM7TDMI", true, "Intel", "INTEL_CFI", 2, 16, 2, false, 0x17},
     {"IntelByteMode", "parl", "ARM7TDMI", false, "Intel", "INTEL_CFI", 2, 8, 1, true, 0x18},
+    {"Sst16", "parl", "ARM7TDMI", false, "SST", "SST_JEDEC", 3, 16, 1, false, 0x2781, kSstSectors},
+    {"Sst16x2Big", "parb", "ARM7TDMI", true, "SST", "SST_JEDEC", 3, 16, 2, false, 0x2782, kSstSectors},
+    {"SstX8", "a40l", "ARM7TDMI", false, "SST", "SST_JEDEC", 3, 8, 1, false, 0xD7, kSstSectors},
     {"Arm920tAmd16", "hwl", "ARM9TDMI", false, "AMD", "AMD_JEDEC", 0, 16, 1, false, 0x2249},
 };
 
 std::string BoardText(const Bus& bus, const std::string& faults = "") {
   std::string sectors;
-  for (auto size : kSectors) sectors += (sectors.empty() ? "" : ",") + std::to_string(size);
+  for (auto size : bus.sectors) sectors += (sectors.empty() ? "" : ",") + std::to_string(size);
   return std::string("[Board]\nCore=") + bus.core + "\nEndian=" + (bus.big ? "Big" : "Little") +
          "\nClockKHz=20000\n\n[Region1]\nKind=RAM\nBase=$0C000000\nSize=1M\n\n"
          "[Region2]\nKind=NOR\nBase=$01000000\nCommandSet=" + bus.chip_set +
@@ -57,9 +63,9 @@ std::string BoardText(const Bus& bus, const std::string& faults = "") {
 }
 
 std::uint32_t SectorStart(const Bus& bus, std::size_t k) {
-  return kFlash + std::accumulate(kSectors.begin(), kSectors.begin() + k, 0u) * bus.chips;
+  return kFlash + std::accumulate(bus.sectors.begin(), bus.sectors.begin() + k, 0u) * bus.chips;
 }
-std::uint32_t SectorBytes(const Bus& bus, std::size_t k) { return kSectors[k] * bus.chips; }
+std::uint32_t SectorBytes(const Bus& bus, std::size_t k) { return bus.sectors[k] * bus.chips; }
 
 Params BaseParams(const Bus& bus, std::uint8_t operation) {
   Params p;
@@ -123,7 +129,7 @@ TEST_P(NorLoader, ReadsTheDeviceCodeOfEveryChipThenLeavesIdentifierMode) {
 
 TEST_P(NorLoader, ErasesOneSectorAndNothingElse) {
   LoaderBench bench(BoardText(bus()), bus().loader, kRam);
-  const std::uint32_t total = SectorStart(bus(), kSectors.size()) - kFlash;
+  const std::uint32_t total = SectorStart(bus(), bus().sectors.size()) - kFlash;
   std::vector<std::uint8_t> zeros(total, 0x00);
   ASSERT_TRUE(bench.board().Poke(kFlash, total, zeros.data()));
 
@@ -167,8 +173,9 @@ TEST_P(NorLoader, StartsFromThumbState) {
 }
 
 TEST_P(NorLoader, ProgramOverBitsThatWillNotProgramFails) {
-  // The chip reports the failure (DQ5, or SR4): with auto verify the run
-  // says so in the result byte, without it the run never ends.
+  // The chip reports the failure (DQ5, SR4, or for SST the array read after
+  // the toggling stops): with auto verify the run says so in the result
+  // byte, without it the run never ends.
   for (bool verify : {true, false}) {
     SCOPED_TRACE(verify ? "auto verify" : "no verify");
     LoaderBench bench(BoardText(bus(), "StuckBits=$01000000:$FF"), bus().loader, kRam);
@@ -191,7 +198,7 @@ TEST_P(NorLoader, ProgramOverUnerasedDataFailsItsVerify) {
 TEST_P(NorLoader, SectorThatNeverErasesFailsTheRun) {
   LoaderBench bench(BoardText(bus(), "NoErase=1"), bus().loader, kRam);
   EXPECT_EQ(bench.Run(EraseSector(0), {}, 500000), RunEnd::Parked);
-  if (std::string(bus().chip_set) == "Intel") return;  // busy for good: only a reset line helps
+  if (std::string(bus().chip_set) != "AMD") return;  // busy for good: only a reset line helps
   // A JEDEC chip that reported its time-out is reset and reads its array.
   std::uint32_t read = 0, peeked = 0;
   ASSERT_TRUE(bench.board().bus().Read(kFlash, simboard::AccessSize::Word,
@@ -210,7 +217,7 @@ TEST(NorLoaderChipErase, ErasesEveryChip) {
     if (set.chip_erase.count == 0) continue;
     SCOPED_TRACE(bus.name);
     LoaderBench bench(BoardText(bus), bus.loader, kRam);
-    const std::uint32_t total = SectorStart(bus, kSectors.size()) - kFlash;
+    const std::uint32_t total = SectorStart(bus, bus.sectors.size()) - kFlash;
     std::vector<std::uint8_t> zeros(total, 0x00);
     ASSERT_TRUE(bench.board().Poke(kFlash, total, zeros.data()));
     Params p = BaseParams(bus, 3);
@@ -255,6 +262,38 @@ TEST(NorLoaderProtect, LocksIntelBlocksThatTheEraseUnlocksAgain) {
     ASSERT_EQ(bench.Run(erase), RunEnd::Finished);
     EXPECT_EQ(bench.Flash(sector, 1024), std::vector<std::uint8_t>(1024, 0xFF));
   }
+}
+
+// Protect through the persistent protection bits: the protected sector
+// then refuses the loader's erase, which never completes.
+TEST(NorLoaderProtect, PersistentProtectionKeepsASectorFromErase) {
+  Bus bus = kBuses[0];
+  bus.type = "AMD_PPB";
+  const CommandSet set = ShippedCommandSet(bus.type);
+  ASSERT_GT(set.sector_protect.count, 0u);
+  std::string text = BoardText(bus);
+  text.insert(text.find("Sectors="), "PersistentProtection=1\n");
+  LoaderBench bench(text, bus.loader, kRam);
+  const std::uint32_t sector = SectorStart(bus, 1);
+  std::vector<std::uint8_t> zeros(16, 0x00);
+  ASSERT_TRUE(bench.board().Poke(sector, 16, zeros.data()));
+  ASSERT_TRUE(bench.board().Poke(SectorStart(bus, 2), 16, zeros.data()));
+
+  Params p = BaseParams(bus, 5);
+  p.address = sector;
+  SetCycles(p, set.sector_protect, sector);
+  ASSERT_EQ(bench.Run(p), RunEnd::Finished);
+
+  Params erase = BaseParams(bus, 3);
+  erase.address = sector;
+  SetCycles(erase, set.sector_erase, sector);
+  EXPECT_EQ(bench.Run(erase, {}, 500000), RunEnd::Parked);
+  EXPECT_EQ(bench.Flash(sector, 16), zeros);
+  // Its neighbour is not protected.
+  erase.address = SectorStart(bus, 2);
+  SetCycles(erase, set.sector_erase, erase.address);
+  EXPECT_EQ(bench.Run(erase), RunEnd::Finished);
+  EXPECT_EQ(bench.Flash(erase.address, 16), std::vector<std::uint8_t>(16, 0xFF));
 }
 
 // Parameter blocks a loader cannot serve park it instead of writing anything.
