@@ -57,6 +57,11 @@ class CliBench {
     for (const char* name : {"romsmith.ini", "proc.xdl", "rom.xdl"}) {
       fs::copy_file(fs::path(ROMSMITH_STAGE_DIR) / name, root_ / "program" / name);
     }
+    for (const fs::directory_entry& entry : fs::directory_iterator(ROMSMITH_STAGE_DIR)) {
+      if (entry.path().extension() == ".mdl") {
+        fs::copy_file(entry.path(), root_ / "program" / entry.path().filename());
+      }
+    }
     // The shipped board of this byte order, behind the module's probe.
     std::string board = ReadText(fs::path(ROMSMITH_STAGE_DIR) / "ports/simboard" /
                                  (big ? "board-big.ini" : "board.ini"));
@@ -96,6 +101,10 @@ class CliBench {
     return run;
   }
 
+  std::vector<unsigned char> Flash() const {
+    std::ifstream in(root_ / "flash0.bin", std::ios::binary);
+    return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), {});
+  }
   const fs::path& root() const { return root_; }
   const std::vector<unsigned char>& image() const { return image_; }
 
@@ -167,6 +176,42 @@ TEST_P(ModuleCli, HostReadCommandsAndTheTargetTest) {
   EXPECT_TRUE(test.Has("Info: start target test...")) << test.out;
   EXPECT_TRUE(test.Has("Info: RAM test success.")) << test.out;
   EXPECT_TRUE(test.Has("Info: start get flash device code...")) << test.out;
+}
+
+// The loader commands through the module: erase, program with auto erase
+// and auto verify, the whole target test with the device code, and protect
+// on a chip that has no software protection. Sectors outside the range are
+// never touched.
+TEST_P(ModuleCli, LoaderCommandsEraseProgramAndTestTheTarget) {
+  const CliRun erase = bench.Cli("-s 2-2 erase");
+  EXPECT_EQ(erase.status, 0) << erase.out;
+  EXPECT_TRUE(erase.Has("Info: erase completed.")) << erase.out;
+  std::vector<unsigned char> flash = bench.Flash();
+  ASSERT_EQ(flash.size(), bench.image().size());
+  EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 0x4000, bench.image().begin()));
+  EXPECT_TRUE(std::all_of(flash.begin() + 0x4000, flash.begin() + 0x6000, [](unsigned char b) { return b == 0xFF; }));
+
+  // 12 KiB into sectors 4 and 5 (0x8000 on), with its own pattern.
+  std::vector<unsigned char> program(0x3000);
+  for (std::size_t i = 0; i < program.size(); ++i) program[i] = static_cast<unsigned char>(i * 7 + (i >> 9));
+  const fs::path file = bench.root() / "program.bin";
+  std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(program.data()),
+                                              static_cast<std::streamsize>(program.size()));
+  const CliRun run = bench.Cli("-s 4-5 -f '" + file.string() + "' --auto-erase --auto-verify program");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(run.Has("Info: program suceess.")) << run.out;
+  flash = bench.Flash();
+  EXPECT_TRUE(std::equal(program.begin(), program.end(), flash.begin() + 0x8000));
+  EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 0x4000, bench.image().begin()));
+
+  const CliRun test = bench.Cli("target-test");
+  EXPECT_EQ(test.status, 0) << test.out;
+  EXPECT_TRUE(test.Has("Info: device code is 0x2249, target test success.")) << test.out;
+
+  const CliRun protect = bench.Cli("-s 1-2 protect");
+  EXPECT_EQ(protect.status, 1) << protect.out;
+  EXPECT_TRUE(protect.Has("Info: the chip does not support sector protect function, protect end."))
+      << protect.out;
 }
 
 std::string CaseName(const ::testing::TestParamInfo<ModuleAndOrder>& info) {
