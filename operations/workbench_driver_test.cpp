@@ -36,7 +36,7 @@ class DriverTest : public WorkbenchTest {
     Set("TESTDRIVER_STATE_DIR", state_.string());
     Set("TESTDRIVER_NOR", "0x0:8x0x1000");
     bench_->SetTargetLink(
-        std::make_unique<DriverLink>(bench_->log(), bench_->settings(), bench_->config()));
+        std::make_unique<DriverLink>(bench_->log()));
   }
   void Set(const std::string& name, const std::string& value) {
     ::setenv(name.c_str(), value.c_str(), 1);
@@ -51,6 +51,16 @@ class DriverTest : public WorkbenchTest {
   std::filesystem::path state_;
   std::vector<std::string> set_;
 };
+
+TEST_F(DriverTest, DriverListingComesThroughTheWorkbench) {
+  ASSERT_TRUE(bench_->Start({StartOptions::LogFile::kNone, false}));
+  const std::vector<DriverEntry> drivers = bench_->Drivers();
+  const auto found = std::find_if(drivers.begin(), drivers.end(), [](const DriverEntry& entry) {
+    return entry.file_name == "test_driver.so";
+  });
+  ASSERT_NE(found, drivers.end());
+  EXPECT_EQ(found->title, "test_driver");
+}
 
 TEST_F(DriverTest, ProgramVerifyUploadAndEraseOnTheFlash) {
   const std::string image = Pattern(10000);
