@@ -13,9 +13,6 @@ namespace romsmith::loader_testing {
 
 namespace {
 
-constexpr std::uint32_t kParams = 0x800;
-constexpr std::uint32_t kData = 0x864;
-constexpr std::uint32_t kDone = 0x7F8;
 // Where a THUMB-state start is staged, well behind any data: a word-aligned
 // ARM stub that branches to the image with the state bit set.
 constexpr std::uint32_t kThumbStub = 0xF0000;
@@ -82,8 +79,9 @@ CommandSet ShippedCommandSet(const std::string& type) {
   return set;
 }
 
-LoaderBench::LoaderBench(const std::string& board_text, const std::string& loader, std::uint32_t ram)
-    : dir_(FreshDirectory()), ram_(ram) {
+LoaderBench::LoaderBench(const std::string& board_text, const std::string& loader, std::uint32_t ram,
+                         std::uint32_t area)
+    : dir_(FreshDirectory()), ram_(ram), area_(area) {
   {
     std::ofstream out(dir_ / "board.ini");
     out << board_text;
@@ -98,13 +96,13 @@ LoaderBench::LoaderBench(const std::string& board_text, const std::string& loade
                    std::ios::binary);
   std::vector<std::uint8_t> image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_FALSE(image.empty()) << loader;
-  EXPECT_LE(image.size(), 2048u);
-  image.resize(2048, 0xFF);
+  EXPECT_LE(image.size(), area_);
+  image.resize(area_, 0xFF);
   // The host's breakpoint at R + 0x7F8: an SWI the hook turns into a halt.
   const std::uint32_t swi = 0xEF000000;
   for (int i = 0; i < 4; ++i)
-    image[kDone + (big_endian() ? 3 - i : i)] = static_cast<std::uint8_t>(swi >> (8 * i));
-  EXPECT_TRUE(board_->Poke(ram_, 2048, image.data()));
+    image[done() + (big_endian() ? 3 - i : i)] = static_cast<std::uint8_t>(swi >> (8 * i));
+  EXPECT_TRUE(board_->Poke(ram_, area_, image.data()));
   board_->Reset();
   board_->core().SetSwiHook([](std::uint32_t, bool) { return simboard::SwiAction::Halt; });
 }
@@ -112,9 +110,9 @@ LoaderBench::LoaderBench(const std::string& board_text, const std::string& loade
 RunEnd LoaderBench::Run(const Params& params, const std::vector<std::uint8_t>& data,
                         std::uint64_t budget, bool thumb_entry) {
   std::vector<std::uint8_t> block = Pack(params, big_endian());
-  EXPECT_TRUE(board_->Poke(ram_ + kParams, 100, block.data()));
+  EXPECT_TRUE(board_->Poke(ram_ + params_at(), 100, block.data()));
   if (!data.empty()) {
-    EXPECT_TRUE(board_->Poke(ram_ + kData, static_cast<std::uint32_t>(data.size()), data.data()));
+    EXPECT_TRUE(board_->Poke(ram_ + params_at() + 100, static_cast<std::uint32_t>(data.size()), data.data()));
   }
   std::uint32_t start = ram_;
   if (thumb_entry) {
@@ -132,7 +130,7 @@ RunEnd LoaderBench::Run(const Params& params, const std::vector<std::uint8_t>& d
                            1u << static_cast<unsigned>(Exception::DataAbort);
   const simboard::RunResult run = board_->Run(budget, stop_on);
   board_->Settle();
-  if (run.last.halt == simboard::HaltReason::SwiHook && run.last.address == ram_ + kDone)
+  if (run.last.halt == simboard::HaltReason::SwiHook && run.last.address == ram_ + done())
     return RunEnd::Finished;
   if (run.limit_reached) return RunEnd::Parked;
   ADD_FAILURE() << "the loader stopped at 0x" << std::hex << run.last.address;
@@ -141,13 +139,15 @@ RunEnd LoaderBench::Run(const Params& params, const std::vector<std::uint8_t>& d
 
 std::uint8_t LoaderBench::ResultByte() {
   std::uint8_t value = 0xEE;
-  EXPECT_TRUE(board_->Peek(ram_ + kParams + 7, 1, &value));
+  EXPECT_TRUE(board_->Peek(ram_ + params_at() + 7, 1, &value));
   return value;
 }
 
-std::uint32_t LoaderBench::DeviceCode() {
+std::uint32_t LoaderBench::DeviceCode() { return ParamsWord(4); }
+
+std::uint32_t LoaderBench::ParamsWord(std::uint32_t offset) {
   std::uint32_t value = 0;
-  EXPECT_TRUE(board_->PeekValue(ram_ + kParams + 4, simboard::AccessSize::Word, value));
+  EXPECT_TRUE(board_->PeekValue(ram_ + params_at() + offset, simboard::AccessSize::Word, value));
   return value;
 }
 

@@ -43,8 +43,11 @@ enum class RunEnd { Finished, Parked, Crashed };
 class LoaderBench {
  public:
   // `board_text` is a whole board file; the loader image comes from the
-  // committed images by name ("parl", "hwl", ...).
-  LoaderBench(const std::string& board_text, const std::string& loader, std::uint32_t ram);
+  // committed images by name ("parl", "hwl", ...). `area` is the image area:
+  // 2048 bytes, or 3072 for the NAND family (block and data behind it, the
+  // end of the run 8 bytes before its end).
+  LoaderBench(const std::string& board_text, const std::string& loader, std::uint32_t ram,
+              std::uint32_t area = 2048);
 
   simboard::Board& board() { return *board_; }
   bool big_endian() const { return board_->description().big_endian; }
@@ -54,12 +57,17 @@ class LoaderBench {
              std::uint64_t budget = 20000000, bool thumb_entry = false);
   std::uint8_t ResultByte();
   std::uint32_t DeviceCode();
+  // A word of the parameter block as the loader left it.
+  std::uint32_t ParamsWord(std::uint32_t offset);
   std::vector<std::uint8_t> Flash(std::uint32_t address, std::uint32_t count);
 
  private:
   std::filesystem::path dir_;
   std::unique_ptr<simboard::Board> board_;
   std::uint32_t ram_;
+  std::uint32_t area_;
+  std::uint32_t params_at() const { return area_; }
+  std::uint32_t done() const { return area_ - 8; }
 };
 
 }  // namespace romsmith::loader_testing
