@@ -152,6 +152,7 @@ class Run {
       case CliCommand::kVerify:
         return workbench.OnVerify();
       case CliCommand::kProtect:
+      case CliCommand::kCheckBlock:  // protect is the check block of a "(Nand)" CPU
         return workbench.OnProtect();
       case CliCommand::kUpload:
         return workbench.OnUpload();
@@ -178,6 +179,8 @@ class Run {
     ApplyConfigurationOverrides(pages);
 
     if (options_.command == CliCommand::kReadRegisters) return ReadRegisters(workbench);
+    if (options_.command == CliCommand::kCheckBlock && !workbench.config().UsesNandCommands())
+      return Usage("check-block needs a CPU whose name holds \"(Nand)\", not '" + workbench.config().cpu_chip + "'");
 
     if (!Enter(workbench)) return kExitUsage;  // it logged why nothing started
     return WaitForOutcome(workbench);

@@ -17,13 +17,14 @@ struct CommandName {
   CliCommand command;
 };
 
-constexpr std::array<CommandName, 13> kCommands = {{
+constexpr std::array<CommandName, 14> kCommands = {{
     {"blank-check", CliCommand::kBlankCheck},
     {"checksum", CliCommand::kChecksum},
     {"erase", CliCommand::kErase},
     {"program", CliCommand::kProgram},
     {"verify", CliCommand::kVerify},
     {"protect", CliCommand::kProtect},
+    {"check-block", CliCommand::kCheckBlock},
     {"upload", CliCommand::kUpload},
     {"target-test", CliCommand::kTargetTest},
     {"read-registers", CliCommand::kReadRegisters},
@@ -54,6 +55,8 @@ const std::string kHelp =
     "romsmith-cli [OPTIONS] COMMAND [ARGS]\n"
     "commands: blank-check  checksum  erase  program  verify  protect  upload  target-test  "
     "read-registers\n"
+    "          check-block        find the bad blocks of a NAND flash (a \"(Nand)\" CPU; protect does "
+    "the same there)\n"
     "          drivers            list the driver modules found: title, description, version, "
     "speeds, communication types\n"
     "          hex2bin IN OUT     HexToBinary\n"
@@ -341,6 +344,7 @@ bool IsTargetCommand(CliCommand command) {
     case CliCommand::kProgram:
     case CliCommand::kVerify:
     case CliCommand::kProtect:
+    case CliCommand::kCheckBlock:
     case CliCommand::kUpload:
     case CliCommand::kTargetTest:
     case CliCommand::kReadRegisters:

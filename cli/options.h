@@ -16,6 +16,7 @@ enum class CliCommand {
   kProgram,
   kVerify,
   kProtect,
+  kCheckBlock,  // protect under its own name, for "(Nand)" CPUs only
   kUpload,
   kTargetTest,
   kReadRegisters,

@@ -18,6 +18,8 @@ TEST(CliOptions, HelpTextWordForWord) {
             "romsmith-cli [OPTIONS] COMMAND [ARGS]\n"
             "commands: blank-check  checksum  erase  program  verify  protect  upload  "
             "target-test  read-registers\n"
+            "          check-block        find the bad blocks of a NAND flash (a \"(Nand)\" CPU; "
+            "protect does the same there)\n"
             "          drivers            list the driver modules found: title, description, "
             "version, speeds, communication types\n"
             "          hex2bin IN OUT     HexToBinary\n"
