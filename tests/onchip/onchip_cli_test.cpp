@@ -1,0 +1,189 @@
+// romsmith-cli end to end on the example boards of the on-chip flash
+// families: erase, program with auto verify, verify, upload, protect and the
+// target test, checked against the boards' image files.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<unsigned char>;
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  bool Has(const std::string& line) const { return out.find(line + "\n") != std::string::npos; }
+};
+
+Bytes ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), {});
+}
+
+void WriteFile(const fs::path& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes RandomBytes(std::size_t count, unsigned seed) {
+  std::mt19937 random(seed);
+  Bytes bytes(count);
+  for (auto& b : bytes) b = static_cast<unsigned char>(random());
+  return bytes;
+}
+
+Bytes Slice(const Bytes& bytes, std::size_t at, std::size_t count) {
+  return Bytes(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + count));
+}
+
+// A program directory with the staged data and loaders, and a copy of one
+// staged example board whose image files land beside it.
+class Bench {
+ public:
+  Bench(const std::string& board, const std::string& config) : config_(config) {
+    static int counter = 0;
+    root_ = fs::temp_directory_path() / ("onchip_cli_" + std::to_string(::getpid()) + "_" +
+                                         std::to_string(counter++));
+    fs::remove_all(root_);
+    fs::create_directories(root_ / "program");
+    for (const fs::directory_entry& entry : fs::directory_iterator(ROMSMITH_STAGE_DIR)) {
+      const auto ext = entry.path().extension();
+      if (ext == ".mdl" || ext == ".xdl" || entry.path().filename() == "romsmith.ini") {
+        fs::copy_file(entry.path(), root_ / "program" / entry.path().filename());
+      }
+    }
+    fs::copy_file(fs::path(ROMSMITH_STAGE_DIR) / "ports/simboard" / board, root_ / "board.ini");
+  }
+  ~Bench() {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+
+  CliRun Cli(const std::string& arguments) const {
+    const std::string command =
+        std::string("'") + ROMSMITH_CLI + "' --program-dir '" + (root_ / "program").string() +
+        "' --board '" + (root_ / "board.ini").string() + "' --set 'Directory.Device=" +
+        ROMSMITH_STAGE_DIR + "/drivers/' --set 'Directory.Driver=" + ROMSMITH_STAGE_DIR +
+        "/ports/simboard/' --set Remote.Device=osprey7.so -y -c '" + ROMSMITH_STAGE_DIR +
+        "/examples/" + config_ + "' " + arguments + " 2>&1";
+    CliRun run;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+    const int status = ::pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+  }
+  fs::path Path(const std::string& name) const { return root_ / name; }
+
+ private:
+  std::string config_;
+  fs::path root_;
+};
+
+// One family: its board and configuration, the image file, the size of the
+// first two sectors (as the flash page counts them, both of one size), what
+// the target test reads, and the sectors to protect with the non-volatile
+// word that records it (none for the LPC2000).
+struct Family {
+  const char* name;
+  const char* board;
+  const char* config;
+  const char* image;
+  std::size_t program_bytes;  // lies inside sectors 1-2
+  std::size_t sector_bytes;
+  const char* device_line;
+  const char* protect_sectors;
+  std::size_t protect_word_at;   // in the image file, behind the array
+  std::uint32_t protect_word;
+};
+
+// Firmware as the test programs it: random bytes whose reset vector loops
+// on itself, so the core has something sensible to run between commands.
+Bytes Firmware(std::size_t count) {
+  Bytes bytes = RandomBytes(count, 11);
+  const unsigned char loop[4] = {0xFE, 0xFF, 0xFF, 0xEA};  // B .
+  std::copy(loop, loop + 4, bytes.begin());
+  return bytes;
+}
+
+class OnChipCli : public ::testing::TestWithParam<Family> {};
+
+TEST_P(OnChipCli, EraseProgramVerifyUploadProtectAndTargetTest) {
+  const Family& f = GetParam();
+  Bench bench(f.board, f.config);
+  const Bytes data = Firmware(f.program_bytes);
+  WriteFile(bench.Path("data.bin"), data);
+
+  // Program erases the sectors first (sector by sector) and verifies.
+  CliRun run = bench.Cli("-s 1-2 -f '" + bench.Path("data.bin").string() + "' program");
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(run.Has("Info: erase completed.")) << run.out;
+  EXPECT_TRUE(run.Has("Info: program suceess.")) << run.out;
+  EXPECT_EQ(Slice(ReadFile(bench.Path(f.image)), 0, data.size()), data);
+
+  run = bench.Cli("-s 1-2 -f '" + bench.Path("up.bin").string() + "' upload");
+  EXPECT_EQ(run.status, 0) << run.out;
+  const Bytes uploaded = ReadFile(bench.Path("up.bin"));
+  EXPECT_EQ(uploaded.size(), 2 * f.sector_bytes);
+  EXPECT_EQ(uploaded, Slice(ReadFile(bench.Path(f.image)), 0, uploaded.size()));
+
+  run = bench.Cli("target-test");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(run.Has(f.device_line)) << run.out;
+
+  // Erasing the second sector leaves the first as programmed.
+  run = bench.Cli("-s 2-2 erase");
+  EXPECT_EQ(run.status, 0) << run.out;
+  const Bytes erased = ReadFile(bench.Path(f.image));
+  EXPECT_EQ(Slice(erased, 0, f.sector_bytes), Slice(data, 0, f.sector_bytes));
+  EXPECT_EQ(Slice(erased, f.sector_bytes, data.size() - f.sector_bytes),
+            Bytes(data.size() - f.sector_bytes, 0xFF));
+
+  if (f.protect_sectors == nullptr) {
+    run = bench.Cli("-s 1-2 -f '" + bench.Path("data.bin").string() + "' verify");
+    EXPECT_EQ(run.status, 1) << "the second sector is erased now";
+    EXPECT_TRUE(run.Has("Error: verify failed, different at address 0x00001000.")) << run.out;
+    // Check block belongs to NAND CPUs; the command refuses before connecting.
+    run = bench.Cli("check-block");
+    EXPECT_EQ(run.status, 2) << run.out;
+    return;
+  }
+  run = bench.Cli(std::string("-s ") + f.protect_sectors + " protect");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(run.Has("Info: protect completed.")) << run.out;
+  const Bytes image = ReadFile(bench.Path(f.image));
+  ASSERT_GE(image.size(), f.protect_word_at + 4);
+  const std::size_t at = f.protect_word_at;
+  EXPECT_EQ(image[at] | image[at + 1] << 8 | image[at + 2] << 16 |
+                static_cast<std::uint32_t>(image[at + 3]) << 24,
+            f.protect_word);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boards, OnChipCli,
+    ::testing::Values(
+        Family{"LPC2148", "board-lpc2148.ini", "lpc2148.cfg", "lpc2148-flash.bin", 6000, 4096,
+               "Info: device code is 0x402FF25, target test success.", nullptr, 0, 0},
+        // SAM7 lock bits are kept inverted: regions 1 and 2 (2-3 on the page).
+        Family{"SAM7S256", "board-at91sam7s256.ini", "at91sam7s256.cfg", "at91sam7s256-flash.bin",
+               20000, 16384, "Info: device code is 0x270B0940, target test success.", "2-3", 262144,
+               ~0x6u},
+        // STR71x NVWPAR: a 0 for each protected sector, bank 0 sector 3.
+        Family{"STR711", "board-str711.ini", "str711.cfg", "str711-flash.bin", 12000, 8192,
+               "Info: device code is 0x0, target test success.", "4-4", 262144 + 16384, ~0x8u}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
