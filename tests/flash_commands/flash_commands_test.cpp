@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -445,10 +446,11 @@ TEST_F(FlashCommands, StopDuringProgramEndsWithinTwoHundredMilliseconds) {
   const pid_t pid = Start("-f " + (root_ / "data.bin").string() + " -s 1-1 --no-auto-erase program", fd);
   ASSERT_GT(pid, 0);
   // A command line that never stops must not hang the suite.
-  std::thread guard([pid] {
-    for (int i = 0; i < 600 && ::kill(pid, 0) == 0; ++i)
+  std::atomic<bool> ended{false};
+  std::thread guard([pid, &ended] {
+    for (int i = 0; i < 600 && !ended; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ::kill(pid, SIGKILL);
+    if (!ended) ::kill(pid, SIGKILL);  // not reaped yet: the pid is still the child's
   });
   std::string out;
   char buffer[4096];
@@ -470,8 +472,9 @@ TEST_F(FlashCommands, StopDuringProgramEndsWithinTwoHundredMilliseconds) {
   while (::read(fd, buffer, sizeof buffer) > 0) {
   }
   ::close(fd);
-  EXPECT_EQ(Wait(pid), 3) << out;
+  ended = true;
   guard.join();
+  EXPECT_EQ(Wait(pid), 3) << out;
 }
 
 }  // namespace
