@@ -1,20 +1,16 @@
 // portcall.so for the virtual board: port_readb and port_writeb reach the
 // parallel port of one board, opened at the first access from the board file
 // that ROMSMITH_BOARD names, else board.ini beside this library. The board is
-// closed (its flash images brought up to date) when the library unloads.
-// When ROMSMITH_PORT_COUNTERS names a file, the board's counters (port
-// accesses, TCK cycles, core instructions, ...) are written there at unload,
-// one "name=value" a line, for benchmarks that run a whole program.
+// closed (its flash images brought up to date) when the library unloads; if
+// ROMSMITH_BOARD_COUNTERS names a file, the board's counter report is written
+// there then.
 #include <dlfcn.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <string>
 
 #include "ports/simboard/board_port.h"
-#include "simboard/board_jtag.h"
 
 namespace {
 
@@ -27,26 +23,14 @@ std::filesystem::path LibraryDirectory() {
   return library.parent_path();
 }
 
-// Writes the counters as the library unloads; made after the port, so it
-// goes first.
-class CounterFile {
- public:
-  explicit CounterFile(simboard::BoardPort& port) : port_(port) {}
-  ~CounterFile() {
-    const char* file = std::getenv("ROMSMITH_PORT_COUNTERS");
-    if (file == nullptr || *file == '\0' || port_.board() == nullptr) return;
-    std::ofstream(file, std::ios::trunc) << port_.board()->CounterReport();
-  }
-
- private:
-  simboard::BoardPort& port_;
-};
-
 simboard::BoardPort& Port() {
   static simboard::BoardPort port(
       simboard::PortBoardFile(std::getenv("ROMSMITH_BOARD"), LibraryDirectory()),
-      [](const std::string& line) { std::fputs(line.c_str(), stderr); });
-  static CounterFile counters(port);
+      [](const std::string& line) { std::fputs(line.c_str(), stderr); },
+      [] {
+        const char* file = std::getenv("ROMSMITH_BOARD_COUNTERS");
+        return file != nullptr ? std::filesystem::path(file) : std::filesystem::path();
+      }());
   return port;
 }
 

@@ -50,7 +50,7 @@ Measured RunCli(const std::vector<std::string>& arguments, const fs::path& count
   argv.push_back(nullptr);
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) env.emplace_back(*e);
-  env.push_back("ROMSMITH_PORT_COUNTERS=" + counters.string());
+  env.push_back("ROMSMITH_BOARD_COUNTERS=" + counters.string());
   env.push_back("ROMSMITH_PROFILE=" + profile.string());
   std::vector<char*> envp;
   for (auto& e : env) envp.push_back(e.data());
