@@ -5,6 +5,7 @@
 
 #include "operations/command_bodies.h"
 #include "operations/loader_job.h"
+#include "operations/lpc_vector_checksum.h"
 #include "target_data/text.h"
 
 namespace romsmith {
@@ -214,6 +215,17 @@ CommandResult ProgramBody(const CommandContext& context) {
     // A short last read leaves 0xFF behind the data; the whole chunk goes.
     PackBlock(context, params, block, chunk_length);
     program.file().Read(block.data() + kLoaderParamsSize, chunk_length);
+    if (lpc && context.settings().lpc_vector_checksum != 0 && chunk_address == c.flash_address &&
+        chunk_length >= kLpcVectorBytes) {
+      // The chip boots this sector only when its vectors sum to zero.
+      std::uint8_t* vectors = block.data() + kLoaderParamsSize;
+      const bool big = !context.LittleEndian();
+      const std::uint32_t file_word = LoadLpcChecksum(vectors, big);
+      const std::uint32_t checksum = LpcVectorChecksum(vectors, big);
+      StoreLpcChecksum(vectors, checksum, big);
+      context.log.Info(FormatText("Info: LPC vector checksum 0x%08X put at 0x14 (the file holds 0x%08X).\n",
+                                  checksum, file_word));
+    }
     return JobStep::kGoOn;
   };
   job.after_run = [&] {

@@ -1,5 +1,6 @@
 // The loader-driven bodies against the in-process target: parameter blocks,
 // runs, progress, outcomes, files written and temporary files removed.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -209,6 +210,47 @@ TEST_F(LoaderTest, Str71xAndLpcDevicesEraseSectorBySector) {
   EXPECT_EQ(runs[1].params[1], 3);
   EXPECT_EQ(LittleWord(runs[1].params, 8), 14745u);
   EXPECT_EQ(LittleWord(runs[1].params, 12), 3u * 4096);
+}
+
+TEST_F(LoaderTest, LpcVectorChecksumGoesIntoTheFirstSectorAndVerifyAcceptsIt) {
+  struct Case {
+    const char* profile;
+    bool checksum;  // the option on: the vectors sum to zero afterwards
+  };
+  const std::string image = Pattern(3000);
+  for (const Case c : {Case{"", true}, Case{"LpcVectorChecksum=0\n", false}}) {
+    BenchOptions options;
+    options.flash_name = "LPC2106";
+    Build(options);
+    profile_extra_ = c.profile;
+    UseProgram(image);
+    SelectSectors(1, 1);
+    ASSERT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kSucceeded) << c.profile;
+    std::uint32_t sum = 0;
+    const std::string vectors = FlashBytes(0, 32);
+    const std::vector<std::uint8_t> bytes(vectors.begin(), vectors.end());
+    for (std::size_t at = 0; at < 32; at += 4) sum += LittleWord(bytes, at);
+    const std::string put = "Info: LPC vector checksum ";
+    const auto lines = Lines();
+    const auto logged = std::count_if(lines.begin(), lines.end(),
+                                      [&](const std::string& l) { return l.rfind(put, 0) == 0; });
+    if (c.checksum) {
+      EXPECT_EQ(sum, 0u);
+      EXPECT_EQ(logged, 1);
+      EXPECT_EQ(FlashBytes(0, 0x14), image.substr(0, 0x14));
+      EXPECT_EQ(FlashBytes(0x18, 3000 - 0x18), image.substr(0x18));
+    } else {
+      EXPECT_EQ(FlashBytes(0, 3000), image);
+      EXPECT_EQ(logged, 0);
+    }
+    EXPECT_EQ(Run(&Workbench::OnVerify), CommandOutcome::kSucceeded) << c.profile;
+  }
+  // The plain verify does not know the checksum Program put there.
+  profile_extra_ = "";
+  EXPECT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kSucceeded);
+  profile_extra_ = "LpcVectorChecksum=0\n";
+  EXPECT_EQ(Run(&Workbench::OnVerify), CommandOutcome::kFailed);
+  EXPECT_EQ(LastLine(), "Error: verify failed, different at address 0x00000014.\n");
 }
 
 TEST_F(LoaderTest, DebugModeWritesTheBlockOfTheFirstSectorThreeTimes) {

@@ -78,6 +78,7 @@ bool SettingsStore::Load() {
   v.time_out_polls = profile.GetInt(kOptionSection, "TimeOut", 12) * 10;
   v.test_ram_bytes = profile.GetInt(kOptionSection, "TestRamSize", 4) * 1024;
   v.lpc_frequency = profile.GetInt(kOptionSection, "LpcFreq", 11059);
+  v.lpc_vector_checksum = profile.GetInt(kOptionSection, "LpcVectorChecksum", 1);
 
   v.debug = 0;
   v.encrypt = 0;
@@ -122,6 +123,7 @@ bool SettingsStore::SaveOptions() {
   profile.SetInt(kOptionSection, "TimeOut", v.time_out_polls / 10);
   profile.SetInt(kOptionSection, "TestRamSize", v.test_ram_bytes / 1024);
   profile.SetInt(kOptionSection, "LpcFreq", v.lpc_frequency);
+  profile.SetInt(kOptionSection, "LpcVectorChecksum", v.lpc_vector_checksum);
   return profile.Save();
 }
 

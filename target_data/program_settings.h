@@ -50,6 +50,9 @@ struct ProgramSettings {
   std::int32_t time_out_polls = 120;   // "TimeOut" seconds x 10 (100 ms polls)
   std::int32_t test_ram_bytes = 4096;  // "TestRamSize" KiB x 1024
   std::int32_t lpc_frequency = 11059;  // "LpcFreq", kHz
+  // "LpcVectorChecksum": a program of an "LPC" device's first sector puts the
+  // vector checksum at 0x14, and verify accepts it there.
+  std::int32_t lpc_vector_checksum = 1;
 
   bool operator==(const ProgramSettings&) const = default;
 };
