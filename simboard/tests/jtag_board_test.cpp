@@ -219,16 +219,29 @@ TEST(JtagBoardFile, WholeBoardAnswersThroughItsPort) {
   EXPECT_EQ(jtag_board->jtag().Port().Counters().writes, 83u);  // control, then two a clock
 }
 
-TEST(JtagBoardFile, RefusesACoreWithoutThisDebugLogic) {
-  std::string error;
-  std::string text = kBoardText;
-  text.replace(text.find("ARM7TDMI"), 8, "ARM9TDMI");
-  auto description = Describe(text, error);
-  ASSERT_TRUE(description) << error;
-  auto board = Board::Create(*description, error);
-  ASSERT_TRUE(board) << error;
-  EXPECT_FALSE(JtagBoard::Create(std::move(board), error));
-  EXPECT_NE(error.find("[Board] Core"), std::string::npos) << error;
+TEST(JtagBoardFile, EachCoreGetsItsOwnDebugLogic) {
+  struct Case {
+    const char* core;
+    unsigned select_bits;
+    unsigned chain1_length;
+  };
+  for (Case c : {Case{"ARM7TDMI", 4, 33}, Case{"ARM9TDMI", 5, 67}, Case{"ARM920T", 5, 67}}) {
+    std::string error;
+    std::string text = kBoardText;
+    text.replace(text.find("ARM7TDMI"), 8, c.core);
+    auto description = Describe(text, error);
+    ASSERT_TRUE(description) << error;
+    auto board = Board::Create(*description, error);
+    ASSERT_TRUE(board) << error;
+    auto jtag_board = JtagBoard::Create(std::move(board), error);
+    ASSERT_TRUE(jtag_board) << c.core << ": " << error;
+    testing::JtagMaster jtag(jtag_board->jtag());
+    jtag.Reset();
+    ASSERT_EQ(jtag.IrScan(tap_instruction::kScanN), kIrCaptureValue);
+    EXPECT_EQ(jtag.MeasureDr(), c.select_bits) << c.core;
+    ASSERT_TRUE(jtag.SelectChain(1, c.select_bits));
+    EXPECT_EQ(jtag.MeasureDr(), c.chain1_length) << c.core;
+  }
 }
 
 TEST(RemoteBitbangOption, TakesOnePortAndNoOtherVerb) {
