@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "simboard/arm920t_cp15.h"
 #include "simboard/board_jtag.h"
 #include "simboard/remote_bitbang.h"
 #include "simboard/tests/arm_test_support.h"
@@ -242,6 +243,31 @@ TEST(JtagBoardFile, EachCoreGetsItsOwnDebugLogic) {
     ASSERT_TRUE(jtag.SelectChain(1, c.select_bits));
     EXPECT_EQ(jtag.MeasureDr(), c.chain1_length) << c.core;
   }
+}
+
+// The ARM9 board files shipped in the program directory: each opens, serves
+// its IDCODE and the ARM920T's CP15 ID through scan chain 15.
+TEST(JtagBoardFile, ShippedBoardsServeTheirCores) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / ("simjtag-shipped-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  for (const char* file : {"board-arm9.ini", "board-arm9-big.ini"}) {
+    fs::copy_file(fs::path(ROMSMITH_SOURCE_DIR) / "ports/simboard" / file, dir / file,
+                  fs::copy_options::overwrite_existing);
+    std::string error;
+    auto jtag_board = JtagBoard::Open(dir / file, error);
+    ASSERT_TRUE(jtag_board) << file << ": " << error;
+    testing::JtagMaster jtag(jtag_board->jtag());
+    jtag.Reset();
+    ASSERT_EQ(jtag.IrScan(tap_instruction::kIdCode), kIrCaptureValue);
+    EXPECT_EQ(jtag.DrScan(0, 32), 0x0032409Du) << file;
+    ASSERT_TRUE(jtag.SelectChain(15, 5));
+    ScanBits read_id = arm920t::Chain15Word(true, 0, arm920t::kPhysId, false);
+    jtag.DrScanWide(read_id, kArm920tChain15Length);
+    EXPECT_EQ(arm920t::Chain15Data(jtag.DrScanWide(read_id, kArm920tChain15Length)), 0x41129200u)
+        << file;
+  }
+  fs::remove_all(dir);
 }
 
 TEST(RemoteBitbangOption, TakesOnePortAndNoOtherVerb) {
