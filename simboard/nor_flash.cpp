@@ -231,7 +231,9 @@ class NorRegion::ChipCells : public NorCells {
 
   void Store(std::uint32_t cell, std::uint32_t value) override {
     for (unsigned b = 0; b < region_.chip_bytes_; ++b) {
-      region_.data_[Offset(cell, b)] = static_cast<std::uint8_t>(value >> (8 * b));
+      std::size_t offset = Offset(cell, b);
+      region_.data_[offset] = static_cast<std::uint8_t>(value >> (8 * b));
+      region_.image_.Touch(offset, 1);
     }
   }
 
@@ -298,18 +300,12 @@ std::unique_ptr<NorRegion> NorRegion::Create(const RegionDescription& descriptio
     region->memory_.assign(size, 0xFF);
     region->data_ = region->memory_.data();
   } else {
-    if (!region->file_.Open(image, platform::MappedFile::OpenMode::OpenOrCreate)) {
-      error = "[" + description.section + "] Image: cannot open or create " + image.string();
+    std::string why;
+    if (!region->image_.Open(image, size, 0xFF, why)) {
+      error = "[" + description.section + "] Image: " + why;
       return nullptr;
     }
-    std::uint64_t old_size = region->file_.Size().value_or(0);
-    if (!region->file_.Map(size)) {
-      error = "[" + description.section + "] Image: cannot map " + image.string();
-      return nullptr;
-    }
-    region->data_ = reinterpret_cast<std::uint8_t*>(region->file_.data());
-    // A new or short image starts erased.
-    if (old_size < size) std::memset(region->data_ + old_size, 0xFF, size - old_size);
+    region->data_ = region->image_.data();
   }
   for (const auto& stuck : faults.stuck_bits) {
     if (!region->Contains(stuck.address, 1)) continue;
@@ -342,6 +338,7 @@ bool NorRegion::Read(std::uint32_t offset, unsigned count, AccessKind, std::uint
   for (auto& chip : chips_) plain = plain && chip->ReadsArray();
   if (plain) {
     std::memcpy(bytes, data_ + offset, count);
+    image_.Flush();  // an erase that just became due
     return true;
   }
   // Each bus word is one read cycle for every chip; the bytes come from the
@@ -364,6 +361,7 @@ bool NorRegion::Read(std::uint32_t offset, unsigned count, AccessKind, std::uint
     }
     bytes[i] = static_cast<std::uint8_t>(values[chip] >> (8 * (lane % chip_bytes_)));
   }
+  image_.Flush();
   return true;
 }
 
@@ -388,6 +386,7 @@ bool NorRegion::Write(std::uint32_t offset, unsigned count, const std::uint8_t* 
       if (driven[c]) chips_[c]->Write(word, values[c]);
     }
   }
+  image_.Flush();
   return true;
 }
 
@@ -397,6 +396,8 @@ void NorRegion::Peek(std::uint32_t offset, std::uint32_t count, std::uint8_t* by
 
 void NorRegion::Poke(std::uint32_t offset, std::uint32_t count, const std::uint8_t* bytes) {
   std::memcpy(data_ + offset, bytes, count);
+  image_.Touch(offset, count);
+  image_.Flush();
 }
 
 // The protection bits of every chip, one byte per sector in chip order:
@@ -454,6 +455,7 @@ void NorRegion::Reset() {
 
 void NorRegion::Settle() {
   for (auto& chip : chips_) chip->Settle();
+  image_.Flush();
 }
 
 }  // namespace simboard

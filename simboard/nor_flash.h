@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/mapped_file.h"
 #include "simboard/board_file.h"
+#include "simboard/image_file.h"
 #include "simboard/memory.h"
 
 namespace simboard {
@@ -121,7 +121,8 @@ std::unique_ptr<NorChip> MakeIntelChip(const NorDescription& description, NorCel
 
 // A flash bank: `chips` chips side by side on the data bus, each on its own
 // byte lanes, with the region's bytes held in an image file (byte i of the
-// file is the byte at Base + i) written through as the chips change.
+// file is the byte at Base + i) written through at the end of each bus
+// access that changed them.
 class NorRegion : public Region {
  public:
   // Opens or creates the image; false with `error` set when it cannot.
@@ -154,7 +155,7 @@ class NorRegion : public Region {
   bool big_endian_;
   unsigned bus_bytes_;
   unsigned chip_bytes_;
-  platform::MappedFile file_;
+  ImageFile image_;
   std::vector<std::uint8_t> memory_;  // when no image file is named
   std::uint8_t* data_ = nullptr;
   std::map<std::uint32_t, std::uint8_t> stuck_;  // region offset -> bits that never program

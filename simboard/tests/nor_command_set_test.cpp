@@ -2,6 +2,7 @@
 // AMD persistent protection bits, and what every command set shares: a
 // programmed 0 only comes back to 1 through an erase.
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -309,6 +310,67 @@ TEST(FlashImage, WrongSizedProtectionImageIsRefused) {
   EXPECT_NE(error.find("flash.ppb is 3 bytes, not the 128 of 1 chip(s) of 128 sectors"),
             std::string::npos)
       << error;
+}
+
+// Another process cutting or rewriting the image while the board runs (an
+// upload saved onto the board's own image file) neither crashes the board
+// nor changes what it holds; the file shows the board's flash again when the
+// board closes.
+TEST(FlashImage, SurvivesItsFileBeingCutOrReplacedWhileTheBoardRuns) {
+  enum class Outside { Truncate, ReplaceByRename, RewriteInPlace };
+  for (Outside outside : {Outside::Truncate, Outside::ReplaceByRename, Outside::RewriteInPlace}) {
+    SCOPED_TRACE(static_cast<int>(outside));
+    auto dir = FreshDirectory();
+    const std::string text = FlashBoardText(
+        "CommandSet=AMD\nManufacturerId=1\nDeviceId=1\nWidth=16\nSectors=4*64K\nImage=flash.bin\n");
+    {
+      TestBoard tb(text, dir);
+      ASSERT_TRUE(tb);
+      Chip chip{tb, 2};
+      chip.Amd(0xA0);
+      chip.Cmd(0x10, 0x1234);
+      tb.Wait(20);
+      switch (outside) {
+        case Outside::Truncate:
+          std::filesystem::resize_file(dir / "flash.bin", 0);
+          break;
+        case Outside::ReplaceByRename:
+          std::ofstream(dir / "other.bin", std::ios::binary) << "partial";
+          std::filesystem::rename(dir / "other.bin", dir / "flash.bin");
+          break;
+        case Outside::RewriteInPlace:
+          std::ofstream(dir / "flash.bin", std::ios::binary | std::ios::trunc) << "xy";
+          break;
+      }
+      EXPECT_EQ(chip.Get(0x10), 0x1234u);
+      EXPECT_EQ(chip.Get(0x7FFF), 0xFFFFu);
+      chip.Amd(0xA0);
+      chip.Cmd(0x7FFF, 0x5678);
+      tb.Wait(20);
+      EXPECT_EQ(chip.Get(0x7FFF), 0x5678u);
+    }
+    std::ifstream in(dir / "flash.bin", std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(bytes.size(), 0x40000u);
+    EXPECT_EQ(bytes.substr(0x20, 2), "\x34\x12");
+    EXPECT_EQ(bytes.substr(0xFFFE, 2), "\x78\x56");
+    EXPECT_EQ(bytes[0], '\xFF');
+    EXPECT_FALSE(std::filesystem::exists(dir / "flash.bin.new"));
+  }
+}
+
+TEST(FlashImage, ImageOfAnotherSizeIsRefusedAndLeftAlone) {
+  for (std::size_t size : {2u, 0x3FFFFu, 0x40001u}) {
+    auto dir = FreshDirectory();
+    std::ofstream(dir / "flash.bin", std::ios::binary) << std::string(size, 'A');
+    std::ofstream(dir / "board.ini") << FlashBoardText(
+        "CommandSet=AMD\nManufacturerId=1\nDeviceId=1\nWidth=16\nSectors=4*64K\nImage=flash.bin\n");
+    std::string error;
+    EXPECT_EQ(Board::Open(dir / "board.ini", error), nullptr);
+    EXPECT_EQ(error, "board.ini: [Region2] Image: " + (dir / "flash.bin").string() + " is " +
+                         std::to_string(size) + " bytes, not the 262144 bytes of the memory it holds");
+    EXPECT_EQ(std::filesystem::file_size(dir / "flash.bin"), size);
+  }
 }
 
 // Every command set and width: a cell programmed to 0 and then "programmed"
