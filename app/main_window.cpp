@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QShortcut>
 #include <QVBoxLayout>
 
@@ -18,7 +19,6 @@
 #include "app/help_files.h"
 #include "app/option_dialog.h"
 #include "app/program_page.h"
-#include "driver_host/driver_binding.h"
 #include "formats/data_file.h"
 #include "platform/paths.h"
 #include "target_data/cpu_database.h"
@@ -29,7 +29,6 @@ namespace romsmith::gui {
 namespace {
 
 constexpr int kProgressRange = 1024;
-constexpr int kCommandPollMs = 20;
 
 struct ButtonRow {
   const char* text;
@@ -97,12 +96,16 @@ MainWindow::MainWindow(QWidget* parent)
 
   BuildMenus();
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-  connect(escape, &QShortcut::activated, this, &QWidget::close);
+  connect(escape, &QShortcut::activated, this, &MainWindow::CloseOrStop);
 
   frontend_.Attach({this, progress_, animation_, status_,
                     [this](bool enable, bool stoppable) { SetControls(enable, stoppable); }});
-  command_poll_.setInterval(kCommandPollMs);
-  connect(&command_poll_, &QTimer::timeout, this, &MainWindow::PollCommand);
+  // The command's end reaches this thread as a queued call: the worker does
+  // not wait for it.
+  workbench_->SetCompletionCallback([this](const CommandReport& report) {
+    QMetaObject::invokeMethod(this, [this, report] { OnCommandFinished(report); },
+                              Qt::QueuedConnection);
+  });
 
   // The tab order of the window: the pages, then the buttons top to bottom.
   setTabOrder(tabs_, buttons_[0]);
@@ -114,12 +117,11 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow() {
   // The window cannot close while a command runs; should it be destroyed
-  // anyway, the command is stopped and its thread joined before the widgets
-  // it reports to go.
-  command_poll_.stop();
-  workbench_->RequestStop();
-  // The worker may be waiting for this thread to show a line; serve it until
+  // anyway, the command is stopped with its questions answered by default.
+  // The worker may be waiting for this thread to show a line: serve it until
   // the command has ended, then nothing reaches the widgets any more.
+  workbench_->SetCompletionCallback({});
+  workbench_->RequestClose();
   while (workbench_->IsBusy()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   frontend_.Attach({});
   workbench_.reset();
@@ -142,30 +144,29 @@ void MainWindow::BuildPages() {
   connect(tabs_, &QTabWidget::currentChanged, this, &MainWindow::OnTabChanged);
   connect(cpu_page_, &CpuPageWidget::cpuSelected, this, &MainWindow::ApplyCpuKind);
   connect(cpu_page_, &CpuPageWidget::targetTestRequested, this,
-          [this] { RunCommand(&Workbench::StartTargetTest); });
-  connect(cpu_page_, &CpuPageWidget::registerReadRequested, this, &MainWindow::ReadRegisters);
+          [this] { RunCommand(Command::kTargetTest); });
+  connect(cpu_page_, &CpuPageWidget::registerReadRequested, this,
+          [this] { RunCommand(Command::kRegisterRead); });
 }
 
 void MainWindow::BuildButtons() {
-  using Entry = bool (Workbench::*)();
-  constexpr Entry kEntries[] = {&Workbench::OnBlankCheck, &Workbench::OnErase,
-                                &Workbench::OnProgram,    &Workbench::OnVerify,
-                                &Workbench::OnChecksum,   &Workbench::OnProtect,
-                                &Workbench::OnUpload};
+  constexpr Command kCommands[] = {Command::kBlankCheck, Command::kErase,    Command::kProgram,
+                                   Command::kVerify,     Command::kChecksum, Command::kProtect,
+                                   Command::kUpload};
   for (int i = 0; i < kButtons; ++i) {
     auto* button = new QPushButton(QIcon(kButtonRows[i].icon), tr(kButtonRows[i].text), this);
     button->setObjectName(kButtonRows[i].name);
     button->setIconSize(QSize(16, 16));
     button->setAutoDefault(false);
-    const Entry entry = kEntries[i];
-    connect(button, &QPushButton::clicked, this, [this, entry] { RunCommand(entry); });
+    const Command command = kCommands[i];
+    connect(button, &QPushButton::clicked, this, [this, command] { RunCommand(command); });
     buttons_[i] = button;
   }
   close_ = new QPushButton(QIcon(":/icons/close.svg"), tr("Cl&ose"), this);
   close_->setObjectName("closeButton");
   close_->setIconSize(QSize(16, 16));
   close_->setAutoDefault(false);
-  connect(close_, &QPushButton::clicked, this, &QWidget::close);
+  connect(close_, &QPushButton::clicked, this, &MainWindow::CloseOrStop);
 }
 
 void MainWindow::BuildMenus() {
@@ -188,7 +189,7 @@ void MainWindow::BuildMenus() {
     recent_actions_[i] = action;
   }
   file->addSeparator();
-  QAction* exit = file->addAction(tr("E&xit"), this, &QWidget::close);
+  QAction* exit = file->addAction(tr("E&xit"), this, &MainWindow::CloseOrStop);
   exit->setObjectName("exitAction");
 
   QMenu* setting = menuBar()->addMenu(tr("&Setting"));
@@ -220,17 +221,14 @@ void MainWindow::Start() {
   workbench_->document().recent_files().Read(ProfileStore(settings.profile_path()));
   UpdateRecentFiles();
 
-  if (settings.Load()) {
-    if (TargetLink* link = workbench_->target_link()) link->OnSettingsLoaded();
-    MessageLog& log = workbench_->log();
-    log.SetLogToFile(settings.values().log_to_file != 0);
-    log.OpenLogFile();
-    log_file_open_ = true;
-  }
-
+  // Without settings the window still opens, with no log file; the
+  // databases are loaded either way.
+  log_file_open_ = workbench_->Start();
   TargetPages& pages = workbench_->pages();
-  pages.cpu.database = LoadCpuDatabase(platform::ProgramDirectory());
-  pages.flash.database = LoadFlashDatabase(platform::ProgramDirectory());
+  if (!log_file_open_) {
+    pages.cpu.database = LoadCpuDatabase(platform::ProgramDirectory());
+    pages.flash.database = LoadFlashDatabase(platform::ProgramDirectory());
+  }
   pages.cpu.ResetMemoryRows();
   cpu_page_->FillTree();
   flash_page_->FillTree();
@@ -269,30 +267,27 @@ void MainWindow::ApplyCpuKind(bool nand) {
 
 // ---------------------------------------------------------------- commands
 
-void MainWindow::RunCommand(bool (Workbench::*entry)()) {
+void MainWindow::RunCommand(Command command) {
   if (command_running_) return;
   StorePages();
-  if (!((*workbench_).*entry)()) return;  // it logged why
+  if (!workbench_->RunCommand(command)) return;  // it logged why
   command_running_ = true;
   SetControls(false, true);
-  command_poll_.start();
 }
 
-void MainWindow::ReadRegisters() {
-  if (command_running_) return;
-  StorePages();
-  workbench_->RegisterRead();
-  SetControls(true, true);
-  cpu_page_->FillRegisterList();
-}
-
-void MainWindow::PollCommand() {
-  if (workbench_->IsBusy()) return;
-  command_poll_.stop();
-  workbench_->WaitForCommand();
+void MainWindow::OnCommandFinished(const CommandReport& report) {
   command_running_ = false;
+  workbench_->WaitForCommand();
+  if (report.code == CommandCode::kRegisterRead) {
+    workbench_->ApplyRegisterRead(report);
+    cpu_page_->FillRegisterList();
+  }
   SetControls(true, true);
-  emit commandFinished(workbench_->outcome());
+  emit commandFinished(report.result.outcome);
+  if (close_when_finished_) {
+    close_when_finished_ = false;
+    close();
+  }
 }
 
 void MainWindow::SetControls(bool enable, bool stoppable) {
@@ -317,21 +312,41 @@ void MainWindow::SetControls(bool enable, bool stoppable) {
   }
 }
 
-void MainWindow::closeEvent(QCloseEvent* event) {
+void MainWindow::CloseOrStop() {
   // While a command runs, Close is Stop: the window stays open and the
   // command ends itself at its next stop check.
   if (command_running_ || workbench_->IsBusy()) {
-    workbench_->RequestStop();
+    workbench_->OnCloseOrStop();
+    return;
+  }
+  close();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  // The window's own close request while a command runs: the command stops,
+  // its questions take their defaults, and the window closes when it ends.
+  if (command_running_ || workbench_->IsBusy()) {
+    workbench_->RequestClose();
+    close_when_finished_ = true;
+    AnswerOpenQuestion();
     event->ignore();
     return;
   }
   StorePages();
-  if (!workbench_->OnCloseOrStop()) {
+  if (!workbench_->RequestClose()) {
     event->ignore();
     return;
   }
   WriteRecentFiles();
   event->accept();
+}
+
+void MainWindow::AnswerOpenQuestion() {
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    auto* box = qobject_cast<QMessageBox*>(widget);
+    if (!box || !box->isVisible() || box->parentWidget() != this) continue;
+    if (QAbstractButton* button = box->defaultButton()) button->click();
+  }
 }
 
 void MainWindow::BringToFront() {
@@ -404,11 +419,11 @@ void MainWindow::WriteRecentFiles() {
 
 void MainWindow::Configure() {
   SettingsStore& settings = workbench_->settings_store();
-  ConfigurationDialog dialog(DiscoverDrivers(settings.values().driver_module_directory),
-                             ChoiceFromSettings(settings.values().remote), this);
+  ConfigurationDialog dialog(workbench_->Drivers(), ChoiceFromSettings(settings.values().remote),
+                             this);
   if (dialog.exec() != QDialog::Accepted) return;
+  // The next command binds the driver with these.
   ApplyConfiguration(dialog.choice(), settings.values().remote);
-  if (TargetLink* link = workbench_->target_link()) link->OnSettingsLoaded();
   settings.SaveRemoteSettings();
 }
 

@@ -8,7 +8,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTimer>
 #include <QUrl>
 
 #include <array>
@@ -71,10 +70,14 @@ class MainWindow : public QMainWindow {
   void ApplyCpuKind(bool nand);
 
   // Commands.
-  void RunCommand(bool (Workbench::*entry)());
-  void ReadRegisters();
-  void PollCommand();
+  void RunCommand(Command command);
+  void OnCommandFinished(const CommandReport& report);
   void SetControls(bool enable, bool stoppable);
+  // Close button, Escape and File Exit: Stop while a command runs, else
+  // close the window.
+  void CloseOrStop();
+  // Answers an open question of the running command with its default.
+  void AnswerOpenQuestion();
 
   // Menus.
   void OpenConfiguration();
@@ -107,8 +110,8 @@ class MainWindow : public QMainWindow {
   std::array<QAction*, 4> recent_actions_{};
   QAction* recent_placeholder_ = nullptr;
 
-  QTimer command_poll_;
   bool command_running_ = false;
+  bool close_when_finished_ = false;
   bool nand_cpu_ = false;
   bool log_file_open_ = false;
   bool help_viewer_failed_ = false;

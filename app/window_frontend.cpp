@@ -44,7 +44,14 @@ void WindowFrontend::SetCommandControls(bool enable, bool stoppable) {
 }
 
 platform::MessageAnswer WindowFrontend::Ask(const platform::MessageRequest& request) {
-  return platform::ShowMessage(request.text, request.caption, request.icon, request.buttons);
+  // On the window's thread the program's own box handler answers (a Qt box,
+  // or a test's script); the worker's thread has a handler of its own that
+  // leads here.
+  platform::MessageAnswer answer = platform::DefaultAnswer(request.buttons);
+  OnWindow([&] {
+    answer = platform::ShowMessage(request.text, request.caption, request.icon, request.buttons);
+  });
+  return answer;
 }
 
 }  // namespace romsmith::gui

@@ -10,7 +10,7 @@
 
 #include "app/busy_indicator.h"
 #include "app/status_line.h"
-#include "operations/frontend.h"
+#include "reporting/frontend.h"
 
 namespace romsmith::gui {
 
