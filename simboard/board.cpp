@@ -98,7 +98,7 @@ std::unique_ptr<Board> Board::Create(BoardDescription description, std::string& 
     }
   }
   board->core_ = std::make_unique<ArmCore>(
-      board->bus_, d.core == CoreKind::ARM9TDMI ? CoreModel::ARM9TDMI : CoreModel::ARM7TDMI,
+      board->bus_, d.core == CoreKind::ARM7TDMI ? CoreModel::ARM7TDMI : CoreModel::ARM9TDMI,
       d.big_endian ? ByteOrder::Big : ByteOrder::Little);
   AttachCoreToRegions(board->bus_, *board->core_);
   // RAM is plain host memory: the core reads and writes it directly.
