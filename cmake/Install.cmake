@@ -46,4 +46,5 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 # The shared libraries the programs and modules need, found by dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "openocd")
+set(CPACK_STRIP_FILES ON)
 include(CPack)
