@@ -15,8 +15,6 @@
 #include "operations/workbench.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
-#include "target_data/cpu_database.h"
-#include "target_data/flash_database.h"
 #include "target_data/program_settings.h"
 
 namespace romsmith {
@@ -98,10 +96,11 @@ class Run {
   }
 
   int ListDrivers() {
-    SettingsStore store = Settings();
-    if (!store.Load()) return Usage("the settings could not be loaded");
-    const std::string& directory = store.values().driver_module_directory;
-    const std::vector<DriverEntry> drivers = DiscoverDrivers(directory);
+    Workbench workbench(frontend_, Settings());
+    if (!workbench.Start({StartOptions::LogFile::kNone, false}))
+      return Usage("the settings could not be loaded");
+    const std::string& directory = workbench.settings().driver_module_directory;
+    const std::vector<DriverEntry> drivers = workbench.Drivers();
     if (drivers.empty()) {
       Line("Info: no driver modules found in " + directory + "\n", false);
       return kExitSucceeded;
@@ -171,14 +170,9 @@ class Run {
 
     // As the desktop program starts: settings, log file, databases, then
     // the configuration shown on the pages.
-    if (!workbench.settings_store().Load()) return Usage("the settings could not be loaded");
-    if (workbench.settings().log_to_file) {
-      workbench.log().SetLogToFile(true);
-      workbench.log().OpenLogFile();
-    }
+    if (!workbench.Start({StartOptions::LogFile::kCreateWhenLogging, true}))
+      return Usage("the settings could not be loaded");
     TargetPages& pages = workbench.pages();
-    pages.cpu.database = LoadCpuDatabase(platform::ProgramDirectory());
-    pages.flash.database = LoadFlashDatabase(platform::ProgramDirectory());
     if (!workbench.document().Load(*options_.config))
       return Usage("target configuration '" + *options_.config + "' could not be loaded");
     ApplyConfigurationOverrides(pages);
@@ -186,6 +180,11 @@ class Run {
     if (options_.command == CliCommand::kReadRegisters) return ReadRegisters(workbench);
 
     if (!Enter(workbench)) return kExitUsage;  // it logged why nothing started
+    return WaitForOutcome(workbench);
+  }
+
+  // Waits for the running command, turning Ctrl-C into its stop request.
+  int WaitForOutcome(Workbench& workbench) {
     bool stop_sent = false;
     while (workbench.IsBusy()) {
       if (!stop_sent && InterruptCount() > 0) {
@@ -207,10 +206,12 @@ class Run {
 
   int ReadRegisters(Workbench& workbench) {
     if (!workbench.RegisterRead()) {
-      // No CPU in the configuration is a set-up error; the rest failed on
-      // the way to the target.
+      // No CPU in the configuration is a set-up error.
       return workbench.config().cpu_chip.empty() ? kExitUsage : kExitFailed;
     }
+    const int status = WaitForOutcome(workbench);
+    if (status != kExitSucceeded) return status;
+    workbench.ApplyRegisterRead(workbench.last_report());
     const CpuPage& cpu = workbench.pages().cpu;
     std::string text;
     for (std::size_t i = 0; i < cpu.shown_register_count(); ++i) {

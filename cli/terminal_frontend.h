@@ -9,7 +9,7 @@
 #include <string>
 
 #include "cli/options.h"
-#include "operations/frontend.h"
+#include "reporting/frontend.h"
 
 namespace romsmith {
 

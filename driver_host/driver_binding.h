@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "driver_api/gdi.h"
-#include "operations/message_log.h"
+#include "reporting/message_log.h"
 #include "platform/shared_library.h"
 #include "target_data/program_settings.h"
 #include "target_data/target_config.h"

@@ -13,7 +13,7 @@
 
 #include "driver_host/driver_binding.h"
 #include "driver_host/driver_tables.h"
-#include "operations/testing/recording_frontend.h"
+#include "reporting/testing/recording_frontend.h"
 #include "platform/message_box.h"
 
 namespace romsmith {

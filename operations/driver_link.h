@@ -2,6 +2,8 @@
 // bound through the driver host around every command.
 #pragma once
 
+#include <memory>
+
 #include "driver_host/driver_binding.h"
 #include "operations/target_link.h"
 
@@ -9,41 +11,57 @@ namespace romsmith {
 
 class DriverLink : public TargetLink {
  public:
-  // `settings` and `target` are read at every call and must outlive the link.
-  DriverLink(MessageLog& log, const ProgramSettings& settings, const TargetConfig& target)
-      : binding_(log, settings, target) {}
+  explicit DriverLink(MessageLog& log) : log_(log) {}
 
-  DriverBinding& binding() { return binding_; }
+  // The binding of the command prepared last (nullptr before the first).
+  DriverBinding* binding() { return binding_.get(); }
 
-  void OnSettingsLoaded() override { binding_.RecomputeConnection(); }
-  bool BindDriver() override { return binding_.BindDriver(); }
-  void UnbindDriver() override { binding_.UnbindDriver(); }
+  // A binding over the command's own settings and configuration, so nothing
+  // the owner changes while the command runs reaches the driver.
+  void PrepareCommand(const ProgramSettings& settings, const TargetConfig& target) override {
+    binding_.reset();
+    binding_ = std::make_unique<DriverBinding>(log_, settings, target);
+    binding_->RecomputeConnection();
+  }
+  bool BindDriver() override {
+    if (!binding_) {
+      log_.Error("Error: unable to load emulator module.\n");
+      return false;
+    }
+    return binding_->BindDriver();
+  }
+  void UnbindDriver() override {
+    if (binding_) binding_->UnbindDriver();
+  }
+  // The wrappers run only between a successful BindDriver and UnbindDriver,
+  // so a binding exists.
   bool WriteMemory(std::uint32_t address, std::uint32_t value, std::uint32_t size) override {
-    return binding_.WriteMemory(address, value, size);
+    return binding_->WriteMemory(address, value, size);
   }
   bool ReadMemory(std::uint32_t address, std::uint32_t* value, std::uint32_t size) override {
-    return binding_.ReadMemory(address, value, size);
+    return binding_->ReadMemory(address, value, size);
   }
   bool FillMemory(std::uint32_t address, const std::uint8_t* bytes, std::uint32_t count,
                   std::uint32_t width) override {
-    return binding_.FillMemory(address, bytes, count, width);
+    return binding_->FillMemory(address, bytes, count, width);
   }
   bool DumpMemory(std::uint32_t address, std::uint8_t* bytes, std::uint32_t count,
                   std::uint32_t width) override {
-    return binding_.DumpMemory(address, bytes, count, width);
+    return binding_->DumpMemory(address, bytes, count, width);
   }
-  bool SetPC(std::uint32_t value) override { return binding_.SetPC(value); }
-  bool RunTarget() override { return binding_.RunTarget(); }
-  bool StopTarget() override { return binding_.StopTarget(); }
-  bool ResetTarget() override { return binding_.ResetTarget(); }
-  bool GetTargetStatus(bool* running) override { return binding_.GetTargetStatus(running); }
+  bool SetPC(std::uint32_t value) override { return binding_->SetPC(value); }
+  bool RunTarget() override { return binding_->RunTarget(); }
+  bool StopTarget() override { return binding_->StopTarget(); }
+  bool ResetTarget() override { return binding_->ResetTarget(); }
+  bool GetTargetStatus(bool* running) override { return binding_->GetTargetStatus(running); }
   bool SetBreakpoint(std::uint32_t address, std::uint32_t* number) override {
-    return binding_.SetBreakpoint(address, number);
+    return binding_->SetBreakpoint(address, number);
   }
-  bool ClearAllBreakpoints() override { return binding_.ClearAllBreakpoints(); }
+  bool ClearAllBreakpoints() override { return binding_->ClearAllBreakpoints(); }
 
  private:
-  DriverBinding binding_;
+  MessageLog& log_;
+  std::unique_ptr<DriverBinding> binding_;
 };
 
 }  // namespace romsmith

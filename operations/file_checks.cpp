@@ -6,7 +6,7 @@
 #include <cctype>
 #include <cerrno>
 
-#include "operations/message_log.h"
+#include "reporting/message_log.h"
 
 namespace romsmith {
 namespace {

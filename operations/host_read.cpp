@@ -1,10 +1,12 @@
 // The commands that only read flash, directly through the probe, in blocks
-// of 1024 bytes: blank check, checksum, upload and verify.
+// of 1024 bytes: blank check, checksum, upload and verify. One loop reads
+// the blocks; each command gives what it does with a block.
 #include <array>
+#include <functional>
 #include <thread>
 
-#include "operations/file_checks.h"
-#include "operations/workbench.h"
+#include "operations/command_bodies.h"
+#include "operations/loader_job.h"
 #include "target_data/text.h"
 
 namespace romsmith {
@@ -12,186 +14,164 @@ namespace {
 
 constexpr std::uint32_t kBlock = 1024;
 
-void Pace() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+struct HostRead {
+  const char* stop_line;
+  std::uint64_t blocks;
+  int progress_high;
+  bool animate;
+  // What the command does with a block read at `address`; false ends the
+  // command as failed (it has logged why).
+  std::function<bool(std::uint32_t address, const std::uint8_t* bytes)> take;
+};
+
+// Reads the blocks from the first selected sector on, with the stop check
+// before each, one step and a 1 ms pause after each.
+CommandOutcome ReadBlocks(const CommandContext& context, const HostRead& read) {
+  std::uint32_t address =
+      context.config().flash_address + context.SectorOffset(context.config().start_sector);
+  context.BeginProgress(read.progress_high, read.animate);
+  std::array<std::uint8_t, kBlock> buffer{};
+  CommandOutcome outcome = CommandOutcome::kSucceeded;
+  for (std::uint64_t block = 0; block < read.blocks; ++block) {
+    if (context.StopRequested()) {
+      context.log.Info(read.stop_line);
+      outcome = CommandOutcome::kStopped;
+      break;
+    }
+    if (!context.link.DumpMemory(address, buffer.data(), kBlock, 4)) {
+      context.log.Error("Error: read Flash memory failed.\n");
+      outcome = CommandOutcome::kFailed;
+      break;
+    }
+    if (!read.take(address, buffer.data())) {
+      outcome = CommandOutcome::kFailed;
+      break;
+    }
+    address += kBlock;
+    context.frontend.StepProgress();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (read.animate) context.frontend.StopAnimation();
+  context.frontend.SetProgressPosition(0);
+  return outcome;
+}
+
+std::uint32_t SelectedBlocks(const CommandContext& context) {
+  return context.SelectedLength() / kBlock;
+}
+
+CommandResult Finish(const CommandContext& context, CommandOutcome outcome,
+                     const std::string& success_line) {
+  const bool completed = outcome == CommandOutcome::kSucceeded;
+  if (completed) context.log.Info(success_line);
+  return {outcome, completed, std::nullopt, {}};
+}
 
 }  // namespace
 
-CommandOutcome Workbench::BlankCheck() {
-  log_.Info("Info: start blank check...\n");
-  const SectorRange range = SelectedRange();
-  const std::uint32_t blocks = range.length / kBlock;
-  std::uint32_t address = config().flash_address + range.offset;
-  BeginProgress(static_cast<int>(blocks));
-  std::array<std::uint8_t, kBlock> buffer{};
-  CommandOutcome outcome = CommandOutcome::kSucceeded;
-  for (std::uint32_t block = 0; block < blocks; ++block) {
-    if (StopRequested()) {
-      log_.Info("Info: user stop blank check.\n");
-      outcome = CommandOutcome::kStopped;
-      break;
-    }
-    if (!link_->DumpMemory(address, buffer.data(), kBlock, 4)) {
-      log_.Error("Error: read Flash memory failed.\n");
-      outcome = CommandOutcome::kFailed;
-      break;
-    }
-    for (std::uint32_t i = 0; i < kBlock; ++i) {
-      if (buffer[i] != 0xFF) {
-        log_.Error(FormatText("Error: blank check failed, address 0x%08X contain data 0x%02X.\n",
-                              address + i, buffer[i]));
-        outcome = CommandOutcome::kFailed;
-        break;
-      }
-    }
-    if (outcome != CommandOutcome::kSucceeded) break;
-    address += kBlock;
-    frontend_.StepProgress();
-    Pace();
-  }
-  EndProgress();
-  if (outcome == CommandOutcome::kSucceeded) log_.Info("Info: blank check success.\n");
-  return outcome;
+CommandResult BlankCheckBody(const CommandContext& context) {
+  context.log.Info("Info: start blank check...\n");
+  const std::uint32_t blocks = SelectedBlocks(context);
+  const CommandOutcome outcome = ReadBlocks(
+      context, {"Info: user stop blank check.\n", blocks, static_cast<int>(blocks), true,
+                [&](std::uint32_t address, const std::uint8_t* bytes) {
+                  for (std::uint32_t i = 0; i < kBlock; ++i) {
+                    if (bytes[i] != 0xFF) {
+                      context.log.Error(FormatText(
+                          "Error: blank check failed, address 0x%08X contain data 0x%02X.\n",
+                          address + i, bytes[i]));
+                      return false;
+                    }
+                  }
+                  return true;
+                }});
+  return Finish(context, outcome, "Info: blank check success.\n");
 }
 
-CommandOutcome Workbench::Checksum() {
-  log_.Info("Info: start checksum...\n");
-  const SectorRange range = SelectedRange();
-  const std::uint32_t blocks = range.length / kBlock;
-  std::uint32_t address = config().flash_address + range.offset;
-  BeginProgress(static_cast<int>(blocks));
+CommandResult ChecksumBody(const CommandContext& context) {
+  context.log.Info("Info: start checksum...\n");
+  const std::uint32_t blocks = SelectedBlocks(context);
   std::uint16_t sum = 0;
-  std::array<std::uint8_t, kBlock> buffer{};
-  CommandOutcome outcome = CommandOutcome::kSucceeded;
-  for (std::uint32_t block = 0; block < blocks; ++block) {
-    if (StopRequested()) {
-      log_.Info("Info: user stop checksum.\n");
-      outcome = CommandOutcome::kStopped;
-      break;
-    }
-    if (!link_->DumpMemory(address, buffer.data(), kBlock, 4)) {
-      log_.Error("Error: read Flash memory failed.\n");
-      outcome = CommandOutcome::kFailed;
-      break;
-    }
-    for (std::uint8_t byte : buffer) sum = static_cast<std::uint16_t>(sum + byte);
-    address += kBlock;
-    frontend_.StepProgress();
-    Pace();
-  }
-  EndProgress();
-  if (outcome == CommandOutcome::kSucceeded)
-    log_.Info(FormatText("Info: checksum completed, it is 0x%04X.\n", sum));
-  return outcome;
+  const CommandOutcome outcome =
+      ReadBlocks(context, {"Info: user stop checksum.\n", blocks, static_cast<int>(blocks), true,
+                           [&](std::uint32_t, const std::uint8_t* bytes) {
+                             for (std::uint32_t i = 0; i < kBlock; ++i)
+                               sum = static_cast<std::uint16_t>(sum + bytes[i]);
+                             return true;
+                           }});
+  return Finish(context, outcome, FormatText("Info: checksum completed, it is 0x%04X.\n", sum));
 }
 
-CommandOutcome Workbench::Upload() {
-  log_.Info("Info: start upload...\n");
-  const SectorRange range = SelectedRange();
-  const std::uint32_t blocks = range.length / kBlock;
-  const std::string& name = config().upload_file;
-  if (CheckFileName(name, log_)) {
-    if (frontend_.Ask({"Overwrite " + name + "?", "Romsmith", platform::MessageIcon::Question,
-                       platform::MessageButtons::OkCancel}) != platform::MessageAnswer::Ok)
-      return CommandOutcome::kFailed;
-  }
+CommandResult UploadBody(const CommandContext& context) {
+  context.log.Info("Info: start upload...\n");
+  const std::uint32_t blocks = SelectedBlocks(context);
+  const std::string& name = context.config().upload_file;
+  if (CheckFileName(name, context.log) &&
+      context.Ask("Overwrite " + name + "?", platform::MessageIcon::Question,
+                  platform::MessageButtons::OkCancel) != platform::MessageAnswer::Ok)
+    return {};
   BinaryFile file;
   if (!file.CreateForWriting(name)) {
-    log_.Error("Error: can't create upload file.\n");
-    return CommandOutcome::kFailed;
+    context.log.Error("Error: can't create upload file.\n");
+    return {};
   }
-  std::uint32_t address = config().flash_address + range.offset;
-  BeginProgress(static_cast<int>(blocks));
-  std::array<std::uint8_t, kBlock> buffer{};
-  CommandOutcome outcome = CommandOutcome::kSucceeded;
+  CommandOutcome outcome = CommandOutcome::kFailed;
   try {
-    for (std::uint32_t block = 0; block < blocks; ++block) {
-      if (StopRequested()) {
-        log_.Info("Info: user stop upload.\n");
-        outcome = CommandOutcome::kStopped;
-        break;
-      }
-      if (!link_->DumpMemory(address, buffer.data(), kBlock, 4)) {
-        log_.Error("Error: read Flash memory failed.\n");
-        outcome = CommandOutcome::kFailed;
-        break;
-      }
-      file.Write(buffer.data(), kBlock);
-      address += kBlock;
-      frontend_.StepProgress();
-      Pace();
-    }
+    outcome = ReadBlocks(context, {"Info: user stop upload.\n", blocks, static_cast<int>(blocks),
+                                   true, [&](std::uint32_t, const std::uint8_t* bytes) {
+                                     file.Write(bytes, kBlock);
+                                     return true;
+                                   }});
     // The file keeps the blocks read so far, also after a stop or a failed
     // read.
     file.Close();
   } catch (const FileException& exception) {
-    EndProgress();
-    log_.Error("Error: file exception, " + LowerCase(FileErrorText(exception.cause)) +
-               ", upload failed.\n");
-    return CommandOutcome::kFailed;
+    context.EndProgress();
+    context.log.Error("Error: file exception, " + LowerCase(FileErrorText(exception.cause)) +
+                      ", upload failed.\n");
+    return {};
   }
-  EndProgress();
-  if (outcome == CommandOutcome::kSucceeded) log_.Info("Info: upload completed.\n");
-  return outcome;
+  return Finish(context, outcome, "Info: upload completed.\n");
 }
 
-CommandOutcome Workbench::Verify() {
-  log_.Info("Info: start verify...\n");
-  const SectorRange range = SelectedRange();
-  const std::uint32_t blocks = range.length / kBlock;
-  const std::string& name = config().program_file;
-  if (!CheckFileName(name, log_)) {
-    log_.Error("Error: cannot find program file.\n");
-    return CommandOutcome::kFailed;
-  }
-  BinaryFile file;
-  if (!file.OpenForReading(name)) {
-    log_.Error("Error: open program file failed.\n");
-    return CommandOutcome::kFailed;
-  }
+CommandResult VerifyBody(const CommandContext& context) {
+  context.log.Info("Info: start verify...\n");
+  const std::uint32_t blocks = SelectedBlocks(context);
+  // An Intel HEX program file is compared as the flat binary that Program
+  // wrote, not as its text.
+  ProgramFile program(context.config());
+  CommandOutcome outcome = CommandOutcome::kFailed;
   try {
-    const std::uint64_t length = file.Length();
-    if (static_cast<std::uint64_t>(blocks) * kBlock < length) {
-      log_.Error("Error: verify failed, file length is beyond flash memory.\n");
-      return CommandOutcome::kFailed;
-    }
-    BeginProgress(static_cast<int>(length / kBlock), false);
-    std::uint32_t address = config().flash_address + range.offset;
-    const std::uint64_t file_blocks = (length + kBlock - 1) / kBlock;
-    std::array<std::uint8_t, kBlock> flash{};
+    const auto opened =
+        OpenProgramFile(context, program, static_cast<std::uint64_t>(blocks) * kBlock,
+                        "Error: verify failed, file length is beyond flash memory.\n");
+    if (!opened) return {};
+    const std::uint64_t length = *opened;
+    BinaryFile& file = program.file();
     std::array<std::uint8_t, kBlock> data{};
-    for (std::uint64_t block = 0; block < file_blocks; ++block) {
-      if (StopRequested()) {
-        log_.Info("Info: user stop verify.\n");
-        frontend_.SetProgressPosition(0);
-        return CommandOutcome::kStopped;
-      }
-      if (!link_->DumpMemory(address, flash.data(), kBlock, 4)) {
-        log_.Error("Error: read Flash memory failed.\n");
-        frontend_.SetProgressPosition(0);
-        return CommandOutcome::kFailed;
-      }
-      const std::size_t got = file.Read(data.data(), kBlock);
-      for (std::size_t i = 0; i < got; ++i) {
-        if (flash[i] != data[i]) {
-          log_.Error(FormatText("Error: verify failed, different at address 0x%08x.\n",
-                                address + static_cast<std::uint32_t>(i)));
-          frontend_.SetProgressPosition(0);
-          return CommandOutcome::kFailed;
-        }
-      }
-      address += kBlock;
-      frontend_.StepProgress();
-      Pace();
-    }
+    outcome = ReadBlocks(
+        context, {"Info: user stop verify.\n", (length + kBlock - 1) / kBlock,
+                  static_cast<int>(length / kBlock), false,
+                  [&](std::uint32_t address, const std::uint8_t* flash) {
+                    // The file's last block is compared over its own length.
+                    const std::size_t got = file.Read(data.data(), kBlock);
+                    for (std::size_t i = 0; i < got; ++i) {
+                      if (flash[i] != data[i]) {
+                        context.log.Error(
+                            FormatText("Error: verify failed, different at address 0x%08x.\n",
+                                       address + static_cast<std::uint32_t>(i)));
+                        return false;
+                      }
+                    }
+                    return true;
+                  }});
   } catch (const FileException& exception) {
-    EndProgress();
-    log_.Error("Error: write or read file exception, " + FileErrorText(exception.cause) +
-               ", verify failed.\n");
-    return CommandOutcome::kFailed;
+    context.EndProgress();
+    context.log.Error("Error: write or read file exception, " + FileErrorText(exception.cause) +
+                      ", verify failed.\n");
+    return {};
   }
-  frontend_.SetProgressPosition(0);
-  log_.Info("Info: verify success.\n");
-  return CommandOutcome::kSucceeded;
+  return Finish(context, outcome, "Info: verify success.\n");
 }
 
 }  // namespace romsmith

@@ -1,16 +1,10 @@
-// The commands that change flash through a loader program in target RAM:
-// the loader preparation and run protocol, and erase, program, protect and
-// the device-code test of the first loader family.
-#include <algorithm>
-#include <system_error>
+// The commands that change flash through a loader of the first family:
+// erase and protect (the whole chip in one run, or sector by sector),
+// program (1024-byte chunks or whole sectors) and the device-code test.
 #include <thread>
-#include <vector>
 
-#include "formats/data_file.h"
-#include "formats/intel_hex.h"
-#include "operations/file_checks.h"
-#include "operations/workbench.h"
-#include "platform/paths.h"
+#include "operations/command_bodies.h"
+#include "operations/loader_job.h"
 #include "target_data/text.h"
 
 namespace romsmith {
@@ -20,595 +14,325 @@ bool StartsWith(const std::string& text, const char* prefix) {
   return text.rfind(prefix, 0) == 0;
 }
 
-void RemoveFile(const std::string& path) {
-  if (path.empty()) return;
-  std::error_code ignored;
-  std::filesystem::remove(path, ignored);
-}
-
-// The file-exception line of a loader body.
-std::string FileExceptionLine(const FileException& exception, const char* tail) {
-  return "Error: file exception, " + LowerCase(FileErrorText(exception.cause)) + tail;
-}
-
-}  // namespace
-
-Workbench::LoaderFile::~LoaderFile() {
-  if (file.IsOpen()) {
-    try {
-      file.Close();
-    } catch (const FileException&) {
-    }
-  }
-  RemoveFile(decoded);
-}
-
-// ---------------------------------------------------------------- support
-
-bool Workbench::PrepareLoader(LoaderFile& loader, const LoaderLayout&) {
-  loader.path = LoaderFilePath(cpu_, config().cpu_endian, platform::ProgramDirectoryText());
-  if (settings().plain_loaders == 0) {
-    // A failed decode shows when the copy is looked for.
-    const std::string copy = loader.path + ".ddl";
-    loader.decoded = copy;
-    DecodeDataFile(loader.path, copy);
-    loader.path = copy;
-  }
-  if (!CheckFileName(loader.path, log_)) {
-    log_.Error("Error: cannot find execute file.\n");
-    return false;
-  }
-  if (!loader.file.OpenForReading(loader.path)) {
-    log_.Error("Error: open execute file failed.\n");
-    return false;
-  }
-  return true;
-}
-
-bool Workbench::WriteLoaderImage(LoaderFile& loader, const LoaderLayout& layout) {
-  const std::uint64_t length = loader.file.Length();
-  if (length > layout.image_size) {
-    // The image would run into the parameter block the host writes behind
-    // its area.
-    log_.Error(FormatText("Error: execute file is %llu bytes, more than the %u bytes of its "
-                          "area, command stopped.\n",
-                          static_cast<unsigned long long>(length), layout.image_size));
-    return false;
-  }
-  std::vector<std::uint8_t> image(layout.image_size, 0xFF);
-  loader.file.Read(image.data(), image.size());
-  link_->FillMemory(config().ram_address, image.data(), layout.image_size, 4);
-  return true;
-}
-
-Workbench::RunResult Workbench::RunLoader(const LoaderLayout& layout, const RunLines& lines) {
-  const std::uint32_t ram = config().ram_address;
-  std::uint32_t number = 0;
-  const bool pc_set = link_->SetPC(ram);
-  const bool breakpoint_set = link_->SetBreakpoint(ram + layout.breakpoint, &number);
-  const bool started = link_->RunTarget();
-  if (!pc_set || !breakpoint_set || !started) {
-    log_.Error("Error: execute file failed.\n");
-    return RunResult::kFailed;
-  }
-  const std::int32_t polls = settings().time_out_polls;
-  std::int32_t i = 0;
-  bool stopped = false;
-  bool status_failed = false;
-  while (i < polls) {
-    bool running = false;
-    if (!link_->GetTargetStatus(&running)) {
-      status_failed = true;
-      break;
-    }
-    if (!running) break;
-    std::this_thread::sleep_for(poll_interval_);
-    if (StopRequested()) {
-      stopped = true;
-      break;
-    }
-    if (i != 0 && i % 10 == 0) log_.Info(FormatText(lines.waiting, i / 10));
-    ++i;
-  }
-  if (stopped) {
-    log_.Info(lines.user_stop);
-    return RunResult::kStopped;
-  }
-  if (status_failed) {
-    log_.Error("Error: get target status failed.\n");
-    return RunResult::kFailed;
-  }
-  if (i >= polls) {
-    log_.Error(lines.time_out);
-    return RunResult::kFailed;
-  }
-  link_->ClearAllBreakpoints();
-  return RunResult::kDone;
-}
-
-bool Workbench::WriteDebugImage(const std::string& file_name, const std::uint8_t* bytes,
-                                std::size_t count) {
-  BinaryFile file;
-  if (!file.CreateForWriting(file_name)) {
-    log_.Error("Error: open debug file failed.\n");
-    return false;
-  }
-  file.Write(bytes, count);
-  file.Close();
-  log_.Info("Info: output debug file success.\n");
-  return true;
-}
-
-std::string Workbench::DebugFileName(std::uint32_t counter, const char* infix) const {
-  return settings().debug_file + infix + std::to_string(counter);
-}
-
-bool Workbench::IsIntelHex() const { return config().format == "Intel Hex"; }
-
-bool Workbench::ResolveProgramFile(std::string& out) {
-  if (config().format == "Intel Hex") {
-    out = config().program_file + ".bin";
-    return HexToBinary(config().program_file, out);
-  }
-  if (config().format == "Flat Bin") out = config().program_file;
-  return true;
-}
-
-void Workbench::RemoveConvertedFile(const std::string& converted) const {
-  // Only a file this command converted is removed: with any other format
-  // the name is the user's own program file.
-  if (IsIntelHex()) RemoveFile(converted);
-}
-
-namespace {
-
-// Ends a debug run: the outcome once the last debug file is written.
-struct DebugRun {
-  std::uint32_t written = 0;
-  bool failed = false;
-};
-
-}  // namespace
-
 // ---------------------------------------------------------------- erase, protect
 
-CommandOutcome Workbench::Erase() { return SectorCommand(true); }
-CommandOutcome Workbench::Protect() { return SectorCommand(false); }
+// The words and sequences that set erase and protect apart.
+struct SectorCommand {
+  LoaderOperation operation;
+  const char* start_line;
+  RunLines lines;
+  const char* exception_tail;
+  const char* completed_line;
+  const char* use_sector_line;     // whole chip without a chip sequence
+  const char* no_function_line;    // neither sequence (logged as an error)
+  const char* no_sector_line;      // part of the chip without a sector sequence
+  bool no_sector_line_is_error;
+  bool lpc_sector_indexes;         // LPC devices take sector indexes
+  const CommandSequence& (*chip_sequence)(const CommandSet&);
+  const CommandSequence& (*sector_sequence)(const CommandSet&);
+};
 
-CommandOutcome Workbench::SectorCommand(bool erase) {
-  const char* tail = erase ? ", erase failed.\n" : ", protect failed.\n";
-  const RunLines lines = erase ? RunLines{"Info: erasing, waiting %d s.\n", "Info: user stop erase.\n",
-                                          "Error: time out, erase failed.\n"}
-                               : RunLines{"Info: protecting, waiting %d s",
-                                          "Info: user stop protect.\n",
-                                          "Error: time out, protect failed.\n"};
-  log_.Info(erase ? "Info: start erase...\n" : "Info: start protect...\n");
-  LoaderFile loader;
-  if (!PrepareLoader(loader, kFirstFamilyLayout)) return CommandOutcome::kFailed;
+// The database holds no chip protect sequence: a whole-chip protect goes
+// sector by sector.
+const CommandSequence& NoSequence(const CommandSet&) {
+  static const CommandSequence kNone;
+  return kNone;
+}
 
-  const TargetConfig& c = config();
-  const std::string& chip = c.flash_chip;
-  const bool lpc = erase && StartsWith(chip, "LPC");
-  bool sector_mode = lpc || StartsWith(chip, "STR71x");
-  // The database holds no chip protect sequence: a whole-chip protect goes
-  // sector by sector.
-  static const CommandSequence kNoSequence;
-  const CommandSequence& chip_sequence = erase ? command_set_.chip_erase : kNoSequence;
-  const CommandSequence& sector_sequence =
-      erase ? command_set_.sector_erase : command_set_.sector_protect;
-  if (!sector_mode) {
-    const bool whole = c.start_sector == 0 && c.end_sector == flash_.sector_count() - 1;
-    if (whole) {
-      if (chip_sequence.count == 0) {
+const SectorCommand kErase{
+    LoaderOperation::kErase,
+    "Info: start erase...\n",
+    {"Info: erasing, waiting %d s.\n", "Info: user stop erase.\n",
+     "Error: time out, erase failed.\n"},
+    ", erase failed.\n",
+    "Info: erase completed.\n",
+    "Info: not support chip erase, use sector erase.\n",
+    "Info: the chip does not support erase function, erase end.\n",
+    "Info: the chip does not support sector erase function, erase end.\n",
+    false,
+    true,
+    [](const CommandSet& set) -> const CommandSequence& { return set.chip_erase; },
+    [](const CommandSet& set) -> const CommandSequence& { return set.sector_erase; },
+};
+
+const SectorCommand kProtect{
+    LoaderOperation::kProtect,
+    "Info: start protect...\n",
+    {"Info: protecting, waiting %d s", "Info: user stop protect.\n",
+     "Error: time out, protect failed.\n"},
+    ", protect failed.\n",
+    "Info: protect completed.\n",
+    "Info: not support chip protect, use sector protect.\n",
+    "Info: the chip does not support protect function, protect end.\n",
+    "Info: the chip does not support sector protect function, protect end.\n",
+    true,
+    false,
+    NoSequence,
+    [](const CommandSet& set) -> const CommandSequence& { return set.sector_protect; },
+};
+
+CommandResult RunSectorCommand(const CommandContext& context, const SectorCommand& command) {
+  const TargetConfig& c = context.config();
+  const bool lpc = command.lpc_sector_indexes && StartsWith(c.flash_chip, "LPC");
+  bool sector_mode = lpc || StartsWith(c.flash_chip, "STR71x");
+  const CommandSequence& chip_sequence = command.chip_sequence(context.command_set());
+  const CommandSequence& sector_sequence = command.sector_sequence(context.command_set());
+  LoaderParams params = BaseLoaderParams(context, command.operation);
+  params.program_mode = static_cast<std::uint8_t>(context.command_set().program_mode);
+  std::uint32_t sector_cycles = 0;
+  std::int32_t k = c.start_sector;
+
+  LoaderJob job;
+  job.start_line = command.start_line;
+  job.lines = command.lines;
+  job.exception_tail = command.exception_tail;
+  job.completed_line = command.completed_line;
+  job.prepare = [&]() -> std::optional<int> {
+    if (!sector_mode) {
+      const bool whole = c.start_sector == 0 && c.end_sector == context.flash().sector_count() - 1;
+      if (whole && chip_sequence.count == 0) {
         if (sector_sequence.count == 0) {
-          log_.Error(erase ? "Info: the chip does not support erase function, erase end.\n"
-                           : "Info: the chip does not support protect function, protect end.\n");
-          return CommandOutcome::kFailed;
+          context.log.Error(command.no_function_line);
+          return std::nullopt;
         }
-        log_.Info(erase ? "Info: not support chip erase, use sector erase.\n"
-                        : "Info: not support chip protect, use sector protect.\n");
+        context.log.Info(command.use_sector_line);
+        sector_mode = true;
+      } else if (!whole) {
+        if (sector_sequence.count == 0) {
+          context.log.Log(command.no_sector_line, command.no_sector_line_is_error,
+                          command.no_sector_line_is_error);
+          return std::nullopt;
+        }
         sector_mode = true;
       }
-    } else {
-      if (sector_sequence.count == 0) {
-        if (erase)
-          log_.Info("Info: the chip does not support sector erase function, erase end.\n");
-        else
-          log_.Error("Info: the chip does not support sector protect function, protect end.\n");
-        return CommandOutcome::kFailed;
-      }
-      sector_mode = true;
     }
-  }
-
-  LoaderParams params;
-  params.operation = erase ? 3 : 5;
-  std::uint32_t sector_cycles = 0;
-  params.cycle_count = BuildCycles(sector_mode ? sector_sequence : chip_sequence, WidthBytes(),
-                                   Chips(), c.flash_address, params, &sector_cycles);
-  params.width_bytes = static_cast<std::uint8_t>(WidthBytes());
-  params.chips = static_cast<std::uint8_t>(Chips());
-  params.program_mode = static_cast<std::uint8_t>(command_set_.program_mode);
-  params.auto_verify = static_cast<std::uint8_t>(c.auto_verify);
-  params.flash_start = c.flash_address;
-  params.address = c.flash_address + SectorOffset(c.start_sector);
-  params.length = 0;
-
-  CommandOutcome outcome = CommandOutcome::kSucceeded;
-  bool completed = false;
-  try {
-    if (!WriteLoaderImage(loader, kFirstFamilyLayout)) return CommandOutcome::kFailed;
-    BeginProgress(c.end_sector - c.start_sector + 1);
-    DebugRun debug;
-    std::int32_t k = c.start_sector;
-    while (true) {
-      if (StopRequested()) {
-        log_.Info(lines.user_stop);
-        outcome = CommandOutcome::kStopped;
-        break;
-      }
-      if (sector_mode) {
-        params.address = c.flash_address + SectorOffset(k);
-        SetSectorAddressCycles(params, sector_cycles, params.address);
-      }
-      if (lpc) {
-        params.cycle_count = static_cast<std::uint8_t>(k);
-        params.width_bytes = static_cast<std::uint8_t>(k);
-        params.flash_start = static_cast<std::uint32_t>(settings().lpc_frequency);
-      }
-      std::uint8_t block[kLoaderParamsSize];
-      std::fill(std::begin(block), std::end(block), 0xFF);
-      PackLoaderParams(block, params, LittleEndian());
-      if (!link_->FillMemory(c.ram_address + kFirstFamilyLayout.params, block,
-                             kLoaderParamsSize, 4)) {
-        outcome = CommandOutcome::kFailed;
-        break;
-      }
-      if (settings().debug != 0) {
-        if (!WriteDebugImage(DebugFileName(debug.written), block, kLoaderParamsSize))
-          debug.failed = true;
-        if (++debug.written >= settings().debug_count) {
-          outcome = debug.failed ? CommandOutcome::kFailed : CommandOutcome::kSucceeded;
-          break;
-        }
-        continue;
-      }
-      const RunResult run = RunLoader(kFirstFamilyLayout, lines);
-      if (run != RunResult::kDone) {
-        outcome = run == RunResult::kStopped ? CommandOutcome::kStopped : CommandOutcome::kFailed;
-        break;
-      }
-      if (!sector_mode) {
-        completed = true;
-        break;
-      }
-      frontend_.SetProgressPosition(k - c.start_sector + 1);
-      if (++k > c.end_sector) {
-        completed = true;
-        break;
-      }
+    params.cycle_count = BuildCycles(sector_mode ? sector_sequence : chip_sequence,
+                                     context.WidthBytes(), context.Chips(), c.flash_address,
+                                     params, &sector_cycles);
+    params.address = c.flash_address + context.SectorOffset(c.start_sector);
+    // The pause after a chip-mode run that completed.
+    job.settle = sector_mode ? SettlePause::kNever : SettlePause::kWhenCompleted;
+    return c.end_sector - c.start_sector + 1;
+  };
+  job.fill = [&](std::vector<std::uint8_t>& block) {
+    if (sector_mode) {
+      params.address = c.flash_address + context.SectorOffset(k);
+      SetSectorAddressCycles(params, sector_cycles, params.address);
     }
-  } catch (const FileException& exception) {
-    EndProgress();
-    log_.Error(FileExceptionLine(exception, tail));
-    return CommandOutcome::kFailed;
-  }
-  if (completed && erase) erase_succeeded_ = true;
-  frontend_.StopAnimation();
-  if (completed && !sector_mode) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  frontend_.SetProgressPosition(0);
-  if (completed) log_.Info(erase ? "Info: erase completed.\n" : "Info: protect completed.\n");
-  return outcome;
+    if (lpc) {
+      params.cycle_count = static_cast<std::uint8_t>(k);
+      params.width_bytes = static_cast<std::uint8_t>(k);
+      params.flash_start = static_cast<std::uint32_t>(context.settings().lpc_frequency);
+    }
+    PackBlock(context, params, block);
+    return JobStep::kGoOn;
+  };
+  job.after_run = [&] {
+    if (!sector_mode) return JobStep::kDone;
+    context.frontend.SetProgressPosition(k - c.start_sector + 1);
+    return ++k > c.end_sector ? JobStep::kDone : JobStep::kGoOn;
+  };
+  const LoaderJobResult result = RunLoaderJob(context, job);
+  return {result.outcome, result.completed, std::nullopt, {}};
+}
+
+}  // namespace
+
+CommandResult EraseBody(const CommandContext& context) {
+  return RunSectorCommand(context, kErase);
+}
+
+CommandResult ProtectBody(const CommandContext& context) {
+  return RunSectorCommand(context, kProtect);
 }
 
 // ---------------------------------------------------------------- program
 
-CommandOutcome Workbench::Program() {
-  const TargetConfig& c = config();
+CommandResult ProgramBody(const CommandContext& context) {
+  const TargetConfig& c = context.config();
   if (c.auto_erase != 0) {
-    erase_succeeded_ = false;
-    const CommandOutcome erased = Erase();
-    if (!erase_succeeded_)
-      return erased == CommandOutcome::kSucceeded ? CommandOutcome::kSucceeded : erased;
+    // A failed or stopped erase has said why; the program never starts.
+    const CommandResult erased = EraseBody(context);
+    if (!erased.completed) return {erased.outcome, false, std::nullopt, {}};
   }
-  log_.Info("Info: start program...\n");
-  LoaderFile loader;
-  if (!PrepareLoader(loader, kFirstFamilyLayout)) return CommandOutcome::kFailed;
-
-  std::string program_name = c.program_file;
-  if (!ResolveProgramFile(program_name)) {
-    RemoveConvertedFile(program_name);
-    log_.Error("Error: convert Intel Hex format file failed, program stop.\n");
-    return CommandOutcome::kFailed;
-  }
-  CommandOutcome outcome = CommandOutcome::kSucceeded;
-  bool completed = false;
-  {
-    BinaryFile program;
-    try {
-      if (!CheckFileName(program_name, log_)) {
-        log_.Error("Error: cannot find program file.\n");
-        outcome = CommandOutcome::kFailed;
-      } else if (!program.OpenForReading(program_name)) {
-        log_.Error("Error: open program file failed.\n");
-        outcome = CommandOutcome::kFailed;
-      } else {
-        const std::uint64_t length = program.Length();
-        if (length > SelectedRange().length) {
-          log_.Error("Error: program file too large, program failed.\n");
-          outcome = CommandOutcome::kFailed;
-        } else if (!WriteLoaderImage(loader, kFirstFamilyLayout)) {
-          outcome = CommandOutcome::kFailed;
-        } else {
-          LoaderParams params;
-          params.operation = 4;
-          params.cycle_count =
-              BuildCycles(command_set_.program, WidthBytes(), Chips(), c.flash_address, params);
-          params.width_bytes = static_cast<std::uint8_t>(WidthBytes());
-          params.chips = static_cast<std::uint8_t>(Chips());
-          params.program_mode = settings().load_sector_data == 1
-                                    ? 1
-                                    : static_cast<std::uint8_t>(command_set_.program_mode);
-          params.auto_verify = static_cast<std::uint8_t>(c.auto_verify);
-          params.flash_start = c.flash_address;
-          const bool whole_sectors = params.program_mode == 1;
-          const bool lpc = StartsWith(c.flash_chip, "LPC");
-          const std::uint32_t base = c.flash_address + SectorOffset(c.start_sector);
-          // LPC loaders take sector indexes: the sectors whose end (in the
-          // stored sizes) lies at or below a flash offset.
-          const auto sectors_below = [this](std::uint64_t offset) {
-            std::uint64_t end = 0;
-            std::uint32_t count = 0;
-            for (std::int32_t s = 0; s < flash_.sector_count(); ++s) {
-              end += static_cast<std::uint32_t>(flash_.sector_sizes[s]);
-              if (end > offset) break;
-              ++count;
-            }
-            return static_cast<std::uint8_t>(count);
-          };
-
-          BeginProgress(static_cast<int>(length / 256));
-          DebugRun debug;
-          std::uint64_t done = 0;
-          std::int32_t k = c.start_sector;
-          std::vector<std::uint8_t> buffer;
-          while (true) {
-            if (StopRequested()) {
-              log_.Info("Info: user stop program.\n");
-              outcome = CommandOutcome::kStopped;
-              break;
-            }
-            const std::uint32_t chunk_address = base + static_cast<std::uint32_t>(done);
-            const std::uint32_t chunk_length = whole_sectors ? SectorBytes(k) : 1024;
-            if (chunk_length == 0) {
-              log_.Error("Error: program file too large, program failed.\n");
-              outcome = CommandOutcome::kFailed;
-              break;
-            }
-            if (lpc) {
-              const std::uint64_t offset = chunk_address - c.flash_address;
-              params.cycle_count = sectors_below(offset);
-              params.width_bytes = sectors_below(offset + chunk_length);
-              params.flash_start = static_cast<std::uint32_t>(settings().lpc_frequency);
-            }
-            params.address = chunk_address;
-            params.length = chunk_length;
-            buffer.assign(chunk_length + kLoaderParamsSize, 0xFF);
-            PackLoaderParams(buffer.data(), params, LittleEndian());
-            program.Read(buffer.data() + kLoaderParamsSize, chunk_length);
-            if (!link_->FillMemory(c.ram_address + kFirstFamilyLayout.params, buffer.data(),
-                                   static_cast<std::uint32_t>(buffer.size()), 4)) {
-              outcome = CommandOutcome::kFailed;
-              break;
-            }
-            if (settings().debug != 0) {
-              if (!WriteDebugImage(DebugFileName(debug.written), buffer.data(), buffer.size()))
-                debug.failed = true;
-              if (++debug.written >= settings().debug_count) {
-                outcome = debug.failed ? CommandOutcome::kFailed : CommandOutcome::kSucceeded;
-                break;
-              }
-              continue;
-            }
-            const RunResult run = RunLoader(kFirstFamilyLayout,
-                                            {"Info: programming, waiting %d s",
-                                             "Info: user stop program.\n",
-                                             "Error: time out, program failed.\n"});
-            if (run != RunResult::kDone) {
-              outcome =
-                  run == RunResult::kStopped ? CommandOutcome::kStopped : CommandOutcome::kFailed;
-              break;
-            }
-            if (c.auto_verify != 0) {
-              std::uint32_t result = 0;
-              link_->ReadMemory(c.ram_address + kFirstFamilyLayout.params + kResultByteOffset,
-                                &result, 1);
-              if (result == 1) {
-                log_.Error("Error: verify error, program failed.\n");
-                outcome = CommandOutcome::kFailed;
-                break;
-              }
-            }
-            frontend_.SetProgressPosition(static_cast<int>(done / 256 + 1));
-            if (done + chunk_length >= length) {
-              completed = true;
-              break;
-            }
-            if (whole_sectors) {
-              done += SectorBytes(k);
-              ++k;
-            } else {
-              done += 1024;
-            }
-          }
-        }
-      }
-      program.Close();
-    } catch (const FileException& exception) {
-      EndProgress();
-      log_.Error(FileExceptionLine(exception, ", program failed.\n"));
-      outcome = CommandOutcome::kFailed;
+  LoaderParams params = BaseLoaderParams(context, LoaderOperation::kProgram);
+  params.cycle_count = BuildCycles(context.command_set().program, context.WidthBytes(),
+                                   context.Chips(), c.flash_address, params);
+  params.program_mode = context.settings().load_sector_data == 1
+                            ? 1
+                            : static_cast<std::uint8_t>(context.command_set().program_mode);
+  const bool whole_sectors = params.program_mode == 1;
+  const bool lpc = StartsWith(c.flash_chip, "LPC");
+  const std::uint32_t base = c.flash_address + context.SectorOffset(c.start_sector);
+  // LPC loaders take sector indexes: the sectors whose end (in the stored
+  // sizes) lies at or below a flash offset.
+  const auto sectors_below = [&context](std::uint64_t offset) {
+    std::uint64_t end = 0;
+    std::uint32_t count = 0;
+    for (std::int32_t s = 0; s < context.flash().sector_count(); ++s) {
+      end += static_cast<std::uint32_t>(context.flash().sector_sizes[s]);
+      if (end > offset) break;
+      ++count;
     }
-  }
-  RemoveConvertedFile(program_name);
-  EndProgress();
-  if (completed)
-    log_.Info(c.auto_verify != 0 ? "Info: program suceess.\n" : "Info: program completed.\n");
-  return outcome;
+    return static_cast<std::uint8_t>(count);
+  };
+
+  ProgramFile program(c);
+  std::uint64_t length = 0;
+  std::uint64_t done = 0;
+  std::uint32_t chunk_length = 0;
+  std::int32_t k = c.start_sector;
+
+  LoaderJob job;
+  job.start_line = "Info: start program...\n";
+  job.lines = {"Info: programming, waiting %d s", "Info: user stop program.\n",
+               "Error: time out, program failed.\n"};
+  job.exception_tail = ", program failed.\n";
+  job.completed_line = ProgramCompletedLine(c);
+  job.prepare = [&]() -> std::optional<int> {
+    const auto opened = OpenProgramFile(context, program, context.SelectedLength(),
+                                        "Error: program file too large, program failed.\n");
+    if (!opened) return std::nullopt;
+    length = *opened;
+    return static_cast<int>(length / 256);
+  };
+  job.fill = [&](std::vector<std::uint8_t>& block) {
+    const std::uint32_t chunk_address = base + static_cast<std::uint32_t>(done);
+    chunk_length = whole_sectors ? context.SectorBytes(k) : 1024;
+    if (chunk_length == 0) {
+      context.log.Error("Error: program file too large, program failed.\n");
+      return JobStep::kFailed;
+    }
+    if (lpc) {
+      const std::uint64_t offset = chunk_address - c.flash_address;
+      params.cycle_count = sectors_below(offset);
+      params.width_bytes = sectors_below(offset + chunk_length);
+      params.flash_start = static_cast<std::uint32_t>(context.settings().lpc_frequency);
+    }
+    params.address = chunk_address;
+    params.length = chunk_length;
+    // A short last read leaves 0xFF behind the data; the whole chunk goes.
+    PackBlock(context, params, block, chunk_length);
+    program.file().Read(block.data() + kLoaderParamsSize, chunk_length);
+    return JobStep::kGoOn;
+  };
+  job.after_run = [&] {
+    if (CheckLoaderVerify(context, kFirstFamilyLayout) == JobStep::kFailed) return JobStep::kFailed;
+    context.frontend.SetProgressPosition(static_cast<int>(done / 256 + 1));
+    if (done + chunk_length >= length) return JobStep::kDone;
+    if (whole_sectors) ++k;
+    done += chunk_length;
+    return JobStep::kGoOn;
+  };
+  const LoaderJobResult result = RunLoaderJob(context, job);
+  return {result.outcome, result.completed, std::nullopt, {}};
 }
 
 // ---------------------------------------------------------------- device code
 
-CommandOutcome Workbench::GetDeviceCode() {
-  log_.Info("Info: start get flash device code...\n");
-  BeginProgress(100);
-  const TargetConfig& c = config();
-  CommandOutcome outcome = CommandOutcome::kFailed;
-  bool have_value = false;
-  std::uint32_t value = 0;
-  {
-    LoaderFile loader;
-    try {
-      if (PrepareLoader(loader, kFirstFamilyLayout) &&
-          WriteLoaderImage(loader, kFirstFamilyLayout)) {
-        LoaderParams params;
-        params.operation = 8;
-        params.cycle_count = BuildCycles(command_set_.read_device_code, WidthBytes(), Chips(),
-                                         c.flash_address, params);
-        params.width_bytes = static_cast<std::uint8_t>(WidthBytes());
-        params.chips = static_cast<std::uint8_t>(Chips());
-        params.auto_verify = static_cast<std::uint8_t>(c.auto_verify);
-        params.flash_start = c.flash_address;
-        DebugRun debug;
-        while (true) {
-          if (StopRequested()) {
-            log_.Info("Info: user stop get flash device code.\n");
-            outcome = CommandOutcome::kStopped;
-            break;
-          }
-          std::uint8_t block[kLoaderParamsSize];
-          PackLoaderParams(block, params, LittleEndian());
-          if (!link_->FillMemory(c.ram_address + kFirstFamilyLayout.params, block,
-                                 kLoaderParamsSize, 4))
-            break;
-          if (settings().debug != 0) {
-            if (!WriteDebugImage(DebugFileName(debug.written), block, kLoaderParamsSize))
-              debug.failed = true;
-            if (++debug.written >= settings().debug_count) {
-              outcome = debug.failed ? CommandOutcome::kFailed : CommandOutcome::kSucceeded;
-              break;
-            }
-            continue;
-          }
-          const RunResult run = RunLoader(kFirstFamilyLayout,
-                                          {"Info: getting device ID, please wait %d s.\n",
-                                           "Info: user stop get flash device code.\n",
-                                           "Error: time out, get device code failed.\n"});
-          if (run == RunResult::kStopped) outcome = CommandOutcome::kStopped;
-          if (run != RunResult::kDone) break;
-          link_->ClearAllBreakpoints();
-          if (!link_->ReadMemory(c.ram_address + kFirstFamilyLayout.params + kDeviceCodeOffset,
-                                 &value, 4)) {
-            log_.Error("Error: read memory failed, get device code failed.\n");
-          } else {
-            have_value = true;
-            frontend_.SetProgressPosition(100);
-          }
-          break;
-        }
-      }
-    } catch (const FileException& exception) {
-      EndProgress();
-      log_.Error(FileExceptionLine(exception, ", get device code failed.\n"));
-      target_test_flag_ = false;
-      return CommandOutcome::kFailed;
+namespace {
+
+// One device-code run of either family; `value` holds what the loader read
+// when the result is completed.
+LoaderJobResult ReadDeviceCode(const CommandContext& context, const LoaderLayout& layout,
+                               const LoaderParams& params, std::uint32_t& value) {
+  const std::uint32_t ram = context.config().ram_address;
+  LoaderJob job;
+  job.start_line = "Info: start get flash device code...\n";
+  job.layout = &layout;
+  job.lines = {"Info: getting device ID, please wait %d s.\n",
+               "Info: user stop get flash device code.\n",
+               "Error: time out, get device code failed.\n"};
+  job.exception_tail = ", get device code failed.\n";
+  job.clear_after_run = true;
+  job.settle = SettlePause::kAlways;
+  job.prepare = [] { return std::optional<int>(100); };
+  job.fill = [&](std::vector<std::uint8_t>& block) {
+    PackBlock(context, params, block);
+    return JobStep::kGoOn;
+  };
+  job.after_run = [&] {
+    if (!context.link.ReadMemory(ram + layout.params + kDeviceCodeOffset, &value, 4)) {
+      context.log.Error("Error: read memory failed, get device code failed.\n");
+      return JobStep::kFailed;
     }
-  }
-  frontend_.StopAnimation();
-  std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  frontend_.SetProgressPosition(0);
-  if (have_value) {
-    const std::uint32_t id = flash_.device_code;
-    if (value == id) {
-      log_.Info(FormatText("Info: device code is 0x%X, target test success.\n", id));
-      outcome = CommandOutcome::kSucceeded;
-    } else if (value == id + id * 0x100) {
-      log_.Info(FormatText("Info: device code is 0x%X, read value is 0x%X, target test success.\n",
-                           id, value));
-      outcome = CommandOutcome::kSucceeded;
-    } else if (value == id + id * 0x10000) {
-      log_.Info(FormatText(
-          "Info: device code is 0x%X, read value is 0x%08X, target test success.\n", id, value));
-      outcome = CommandOutcome::kSucceeded;
-    } else {
-      log_.Info(FormatText("Info: device code is 0x%X, read value is 0x%X, target test failed.\n",
-                           id, value));
-      outcome = CommandOutcome::kFailed;
-    }
-  }
-  target_test_flag_ = false;
-  return outcome;
+    context.frontend.SetProgressPosition(100);
+    return JobStep::kDone;
+  };
+  return RunLoaderJob(context, job);
 }
 
-CommandOutcome Workbench::SoftwareIdExit() {
-  BeginProgress(100);
-  const TargetConfig& c = config();
-  CommandOutcome outcome = CommandOutcome::kFailed;
-  {
-    LoaderFile loader;
-    try {
-      if (PrepareLoader(loader, kFirstFamilyLayout) &&
-          WriteLoaderImage(loader, kFirstFamilyLayout)) {
-        LoaderParams params;
-        params.operation = 8;
-        params.cycle_count =
-            BuildCycles(command_set_.read_mode, WidthBytes(), Chips(), c.flash_address, params);
-        params.width_bytes = static_cast<std::uint8_t>(WidthBytes());
-        params.chips = static_cast<std::uint8_t>(Chips());
-        params.auto_verify = static_cast<std::uint8_t>(c.auto_verify);
-        params.flash_start = c.flash_address;
-        DebugRun debug;
-        while (true) {
-          if (StopRequested()) {
-            log_.Info("Info: user stop software ID exit command sequence.\n");
-            outcome = CommandOutcome::kStopped;
-            break;
-          }
-          std::uint8_t block[kLoaderParamsSize];
-          PackLoaderParams(block, params, LittleEndian());
-          if (!link_->FillMemory(c.ram_address + kFirstFamilyLayout.params, block,
-                                 kLoaderParamsSize, 4))
-            break;
-          if (settings().debug != 0) {
-            if (!WriteDebugImage(DebugFileName(debug.written, "0"), block, kLoaderParamsSize))
-              debug.failed = true;
-            if (++debug.written >= settings().debug_count) {
-              outcome = debug.failed ? CommandOutcome::kFailed : CommandOutcome::kSucceeded;
-              break;
-            }
-            continue;
-          }
-          const RunResult run = RunLoader(kFirstFamilyLayout,
-                                          {"Info: exiting software ID, waiting %d s.\n",
-                                           "Info: user stop software ID exit command.\n",
-                                           "Error: time out, software ID exit command failed.\n"});
-          if (run == RunResult::kDone) {
-            frontend_.SetProgressPosition(100);
-            outcome = CommandOutcome::kSucceeded;
-          } else if (run == RunResult::kStopped) {
-            outcome = CommandOutcome::kStopped;
-          }
-          break;
-        }
-      }
-    } catch (const FileException& exception) {
-      EndProgress();
-      log_.Error(FileExceptionLine(exception, ", get device code failed.\n"));
-      return CommandOutcome::kFailed;
-    }
+CommandResult DeviceCodeVerdict(const CommandContext& context, const LoaderJobResult& run,
+                                std::uint32_t value, bool second_family) {
+  if (!run.completed) return {run.outcome, false, std::nullopt, {}};
+  const FlashDevice& flash = context.flash();
+  const std::uint32_t id =
+      second_family ? static_cast<std::uint32_t>(flash.manufacturer_code) * 256 + flash.device_code
+                    : flash.device_code;
+  if (value == id) {
+    context.log.Info(FormatText("Info: device code is 0x%X, target test success.\n", id));
+  } else if (!second_family && value == id + id * 0x100) {
+    // Two 8-bit chips side by side.
+    context.log.Info(FormatText(
+        "Info: device code is 0x%X, read value is 0x%X, target test success.\n", id, value));
+  } else if (!second_family && value == id + id * 0x10000) {
+    // Two 16-bit chips side by side.
+    context.log.Info(FormatText(
+        "Info: device code is 0x%X, read value is 0x%08X, target test success.\n", id, value));
+  } else {
+    context.log.Info(FormatText(
+        "Info: device code is 0x%X, read value is 0x%X, target test failed.\n", id, value));
+    return {CommandOutcome::kFailed, true, std::nullopt, {}};
   }
-  EndProgress();
-  return outcome;
+  return {CommandOutcome::kSucceeded, true, std::nullopt, {}};
+}
+
+// Leaves the device's software-ID mode with the read sequence.
+LoaderJobResult SoftwareIdExit(const CommandContext& context) {
+  LoaderParams params = BaseLoaderParams(context, LoaderOperation::kDeviceCode);
+  params.cycle_count = BuildCycles(context.command_set().read_mode, context.WidthBytes(),
+                                   context.Chips(), context.config().flash_address, params);
+  LoaderJob job;
+  job.lines = {"Info: exiting software ID, waiting %d s.\n",
+               "Info: user stop software ID exit command.\n",
+               "Error: time out, software ID exit command failed.\n"};
+  job.stop_line = "Info: user stop software ID exit command sequence.\n";
+  job.debug_infix = "0";
+  job.exception_tail = ", get device code failed.\n";
+  job.prepare = [] { return std::optional<int>(100); };
+  job.fill = [&](std::vector<std::uint8_t>& block) {
+    PackBlock(context, params, block);
+    return JobStep::kGoOn;
+  };
+  job.after_run = [&] {
+    context.frontend.SetProgressPosition(100);
+    return JobStep::kDone;
+  };
+  return RunLoaderJob(context, job);
+}
+
+}  // namespace
+
+CommandResult DeviceCodeTestBody(const CommandContext& context) {
+  LoaderParams params = BaseLoaderParams(context, LoaderOperation::kDeviceCode);
+  params.cycle_count = BuildCycles(context.command_set().read_device_code, context.WidthBytes(),
+                                   context.Chips(), context.config().flash_address, params);
+  std::uint32_t value = 0;
+  const LoaderJobResult read = ReadDeviceCode(context, kFirstFamilyLayout, params, value);
+  const CommandResult code = DeviceCodeVerdict(context, read, value, false);
+  // The exit runs whatever the device code gave.
+  const LoaderJobResult exit = SoftwareIdExit(context);
+  if (code.outcome == CommandOutcome::kStopped || exit.outcome == CommandOutcome::kStopped)
+    return {CommandOutcome::kStopped, false, std::nullopt, {}};
+  if (code.outcome != CommandOutcome::kSucceeded) return code;
+  return {exit.outcome, code.completed && exit.completed, std::nullopt, {}};
+}
+
+CommandResult NandDeviceCodeBody(const CommandContext& context) {
+  const LoaderParams params = BaseLoaderParams(context, LoaderOperation::kNandDeviceCode);
+  std::uint32_t value = 0;
+  const LoaderJobResult read = ReadDeviceCode(context, kSecondFamilyLayout, params, value);
+  return DeviceCodeVerdict(context, read, value, true);
 }
 
 }  // namespace romsmith

@@ -15,7 +15,7 @@ void PutWord(std::uint8_t* at, std::uint32_t value, bool little_endian) {
 }  // namespace
 
 void PackLoaderParams(std::uint8_t* destination, const LoaderParams& params, bool little_endian) {
-  destination[0] = params.operation;
+  destination[0] = static_cast<std::uint8_t>(params.operation);
   destination[1] = params.cycle_count;
   destination[2] = params.width_bytes;
   destination[3] = params.chips;

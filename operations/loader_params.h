@@ -32,8 +32,23 @@ inline constexpr std::uint32_t kResultByteOffset = 7;
 inline constexpr std::uint32_t kDeviceCodeOffset = 4;
 inline constexpr std::uint32_t kFirstCycleAddressOffset = 20;
 
+// Byte 0 of the parameter block: what the loader is asked to do.
+enum class LoaderOperation : std::uint8_t {
+  kNone = 0,
+  kErase = 3,
+  kProgram = 4,
+  kProtect = 5,
+  kDeviceCode = 8,  // read the device code, or leave the software-ID mode
+  kNandErase = 13,
+  kNandProgram = 14,
+  kNandCheckBlock = 15,
+  kNandUpload = 16,
+  kNandVerify = 17,
+  kNandDeviceCode = 18,
+};
+
 struct LoaderParams {
-  std::uint8_t operation = 0;      // byte 0: command code
+  LoaderOperation operation = LoaderOperation::kNone;  // byte 0
   std::uint8_t cycle_count = 0;    // byte 1: cycles used, or the first LPC sector
   std::uint8_t width_bytes = 0;    // byte 2: chip width in bytes, or the last LPC sector
   std::uint8_t chips = 0;          // byte 3: chips side by side

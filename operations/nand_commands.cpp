@@ -3,13 +3,9 @@
 // and program, upload and verify in 4096-byte chunks that walk over the
 // blocks marked bad.
 #include <algorithm>
-#include <system_error>
-#include <thread>
-#include <vector>
 
-#include "formats/data_file.h"
-#include "operations/file_checks.h"
-#include "operations/workbench.h"
+#include "operations/command_bodies.h"
+#include "operations/loader_job.h"
 #include "target_data/text.h"
 
 namespace romsmith {
@@ -17,21 +13,15 @@ namespace {
 
 constexpr std::uint32_t kChunk = kSecondFamilyChunk;
 constexpr std::int32_t kGroupBlocks = 32;
-
-std::string FileExceptionLine(const FileException& exception, const char* tail) {
-  return "Error: file exception, " + LowerCase(FileErrorText(exception.cause)) + tail;
-}
-
-
-}  // namespace
+constexpr LoaderLayout kLayout = kSecondFamilyLayout;
 
 // The walk of the chunked commands over the selected blocks: the current
 // block, the bytes done in it, the bytes done in all, and the bytes of the
 // bad blocks passed over.
 class ChunkWalk {
  public:
-  ChunkWalk(const FlashDevice& flash, const std::array<std::uint8_t, kBadBlockTableSize>& bad,
-            std::int32_t first_block, std::uint32_t flash_start)
+  ChunkWalk(const FlashDevice& flash, const BadBlockTable& bad, std::int32_t first_block,
+            std::uint32_t flash_start)
       : flash_(flash), bad_(bad), block_(first_block) {
     std::uint64_t base = 0;
     for (std::int32_t b = 0; b < first_block && b < flash.sector_count(); ++b)
@@ -39,21 +29,26 @@ class ChunkWalk {
     start_ = flash_start + base;
   }
 
-  // Moves to the block of the next chunk and returns the chunk's address.
-  std::uint32_t Next() {
-    if (in_block_ >= BlockSize(block_)) {
-      ++block_;
-      in_block_ = 0;
-    }
-    while (IsBad(block_)) {
-      skipped_ += BlockSize(block_);
-      ++block_;
+  // The address of the current chunk; moves to its block first when the
+  // walk has not placed it yet.
+  std::uint32_t Current() {
+    if (!placed_) {
+      if (in_block_ >= BlockSize(block_)) {
+        ++block_;
+        in_block_ = 0;
+      }
+      while (IsBad(block_)) {
+        skipped_ += BlockSize(block_);
+        ++block_;
+      }
+      placed_ = true;
     }
     return static_cast<std::uint32_t>(start_ + total_ + skipped_);
   }
   void Done() {
     total_ += kChunk;
     in_block_ += kChunk;
+    placed_ = false;
   }
 
   std::int32_t block() const { return block_; }
@@ -70,533 +65,279 @@ class ChunkWalk {
   }
 
   const FlashDevice& flash_;
-  const std::array<std::uint8_t, kBadBlockTableSize>& bad_;
+  const BadBlockTable& bad_;
   std::int32_t block_;
+  bool placed_ = false;
   std::uint64_t start_ = 0;
   std::uint64_t in_block_ = 0;
   std::uint64_t total_ = 0;
   std::uint64_t skipped_ = 0;
 };
 
-std::uint64_t Workbench::NandCapacity() const {
+// Bytes of the selected blocks not marked bad, every chip side by side.
+std::uint64_t Capacity(const CommandContext& context) {
+  const TargetConfig& c = context.config();
   std::uint64_t capacity = 0;
-  for (std::int32_t b = config().start_sector; b <= config().end_sector; ++b) {
-    if (b < 0 || b >= flash_.sector_count()) continue;
+  for (std::int32_t b = c.start_sector; b <= c.end_sector; ++b) {
+    if (b < 0 || b >= context.flash().sector_count()) continue;
     if (b < static_cast<std::int32_t>(kBadBlockTableSize) &&
-        bad_block_table_[static_cast<std::size_t>(b)] == 1)
+        context.job.bad_blocks[static_cast<std::size_t>(b)] == 1)
       continue;
-    capacity += static_cast<std::uint32_t>(flash_.sector_sizes[b]);
+    capacity += static_cast<std::uint32_t>(context.flash().sector_sizes[b]);
   }
-  return capacity * Chips();
+  return capacity * context.Chips();
 }
 
-// The parameter block of one 4096-byte chunk run (program, upload, verify);
-// the caller sets the chunk address per run.
-LoaderParams Workbench::NandChunkParams(std::uint8_t operation) const {
-  const TargetConfig& c = config();
-  LoaderParams params;
-  params.operation = operation;
-  params.width_bytes = static_cast<std::uint8_t>(WidthBytes());
-  params.chips = static_cast<std::uint8_t>(Chips());
-  params.auto_verify = static_cast<std::uint8_t>(c.auto_verify);
-  params.flash_start = c.flash_address;
-  params.length = kChunk;
-  params.cycle_data[0] = flash_.page_size;
-  return params;
+// ---------------------------------------------------------------- block groups
+
+CommandResult RunBlockGroups(const CommandContext& context, bool erase) {
+  const TargetConfig& c = context.config();
+  LoaderParams params =
+      BaseLoaderParams(context, erase ? LoaderOperation::kNandErase : LoaderOperation::kNandCheckBlock);
+  params.address = c.flash_address + context.SectorOffset(c.start_sector);
+  params.cycle_data[0] = context.flash().page_size;
+  params.cycle_data[1] = context.flash().page_count;
+  BadBlockTable table = context.job.bad_blocks;
+  std::int32_t first = c.start_sector;
+  std::int32_t last = std::min(c.end_sector, first + kGroupBlocks - 1);
+
+  LoaderJob job;
+  job.layout = &kLayout;
+  job.clear_after_run = true;
+  if (erase) {
+    job.start_line = "Info: start erase...\n";
+    job.lines = {"Info: erasing, waiting %d s.\n", "Info: user stop erase.\n",
+                 "Error: time out, erase failed.\n"};
+    job.exception_tail = ", erase failed.\n";
+    job.completed_line = "Info: erase completed.\n";
+  } else {
+    job.start_line = "Info: start check block...\n";
+    job.lines = {"Info: block checking, waiting %d s", "Info: user stop block check.\n",
+                 "Error: time out, block check failed.\n"};
+    job.exception_tail = ", protect failed.\n";
+    job.completed_line = "Info: block check completed.\n";
+  }
+  job.prepare = [&] { return std::optional<int>(c.end_sector - c.start_sector + 1); };
+  job.fill = [&](std::vector<std::uint8_t>& block) {
+    if (first > c.end_sector) return JobStep::kDone;
+    params.cycle_address[0] = static_cast<std::uint32_t>(first);
+    params.cycle_address[1] = static_cast<std::uint32_t>(last);
+    PackBlock(context, params, block);
+    return JobStep::kGoOn;
+  };
+  job.after_run = [&] {
+    if (!erase) {
+      std::uint32_t mask = 0;
+      if (!context.link.ReadMemory(c.ram_address + kLayout.params + kFirstCycleAddressOffset,
+                                   &mask, 4)) {
+        // An unread mask would mark every block of the group good.
+        context.log.Error("Error: read memory failed, block check failed.\n");
+        return JobStep::kFailed;
+      }
+      for (std::int32_t b = first; b <= last; ++b) {
+        if (b < 0 || b >= static_cast<std::int32_t>(kBadBlockTableSize)) continue;
+        const std::uint32_t bit = static_cast<std::uint32_t>(b - first);
+        table[static_cast<std::size_t>(b)] =
+            bit < 32 ? static_cast<std::uint8_t>((mask >> bit) & 1u) : 0;
+      }
+    }
+    context.frontend.SetProgressPosition(last - c.start_sector + 1);
+    first = last + 1;
+    last = std::min(c.end_sector, last + kGroupBlocks);
+    return first > c.end_sector ? JobStep::kDone : JobStep::kGoOn;
+  };
+  const LoaderJobResult result = RunLoaderJob(context, job);
+  CommandResult out{result.outcome, result.completed, std::nullopt, {}};
+  // The groups checked before a stop or a failure keep their marks.
+  if (!erase) out.bad_blocks = table;
+  return out;
 }
 
-namespace {
+// ---------------------------------------------------------------- chunk walk
 
-struct DebugCounter {
-  std::uint32_t written = 0;
-  bool failed = false;
+// The parts of a chunked command that differ.
+struct ChunkCommand {
+  LoaderOperation operation;
+  const char* start_line;
+  const char* exception_tail;
+  const char* completed_line;
 };
+
+constexpr RunLines kChunkLines{"Info: programming, waiting %d s", "Info: user stop program.\n",
+                               "Error: time out, program failed.\n"};
+
+// The job over the chunk walk, with what every chunked command shares: the
+// parameter block of the current chunk, the data sent with it (program) and
+// the data read back behind it (upload, verify).
+LoaderJob ChunkJob(const CommandContext& context, const ChunkCommand& command,
+                   LoaderParams& params) {
+  params = BaseLoaderParams(context, command.operation);
+  params.length = kChunk;
+  params.cycle_data[0] = context.flash().page_size;
+  LoaderJob job;
+  job.start_line = command.start_line;
+  job.layout = &kLayout;
+  job.lines = kChunkLines;
+  job.exception_tail = command.exception_tail;
+  job.completed_line = command.completed_line;
+  job.clear_after_run = true;
+  return job;
+}
+
+// Reads the chunk the loader left behind its block.
+bool ReadChunk(const CommandContext& context, std::vector<std::uint8_t>& data) {
+  data.resize(kChunk);
+  if (!context.link.DumpMemory(context.config().ram_address + kLayout.data, data.data(), kChunk,
+                               4)) {
+    context.log.Error("Error: read Flash memory failed.\n");
+    return false;
+  }
+  return true;
+}
 
 }  // namespace
 
-CommandOutcome Workbench::NandBlockCommand(bool erase) {
-  const char* tail = erase ? ", erase failed.\n" : ", protect failed.\n";
-  const RunLines lines = erase ? RunLines{"Info: erasing, waiting %d s.\n", "Info: user stop erase.\n",
-                                          "Error: time out, erase failed.\n"}
-                               : RunLines{"Info: block checking, waiting %d s",
-                                          "Info: user stop block check.\n",
-                                          "Error: time out, block check failed.\n"};
-  log_.Info(erase ? "Info: start erase...\n" : "Info: start check block...\n");
-  const TargetConfig& c = config();
-  const LoaderLayout& layout = kSecondFamilyLayout;
-  CommandOutcome outcome = CommandOutcome::kSucceeded;
-  bool completed = false;
-  {
-    LoaderFile loader;
-    if (!PrepareLoader(loader, layout)) return CommandOutcome::kFailed;
-    try {
-      if (!WriteLoaderImage(loader, layout)) return CommandOutcome::kFailed;
-      BeginProgress(c.end_sector - c.start_sector + 1);
-      LoaderParams params;
-      params.operation = erase ? 13 : 15;
-      params.width_bytes = static_cast<std::uint8_t>(WidthBytes());
-      params.chips = static_cast<std::uint8_t>(Chips());
-      params.auto_verify = static_cast<std::uint8_t>(c.auto_verify);
-      params.flash_start = c.flash_address;
-      params.address = c.flash_address + SectorOffset(c.start_sector);
-      params.cycle_data[0] = flash_.page_size;
-      params.cycle_data[1] = flash_.page_count;
-      DebugCounter debug;
-      std::int32_t first = c.start_sector;
-      std::int32_t last = std::min(c.end_sector, first + kGroupBlocks - 1);
-      while (first <= c.end_sector) {
-        if (StopRequested()) {
-          log_.Info(lines.user_stop);
-          outcome = CommandOutcome::kStopped;
-          break;
-        }
-        params.cycle_address[0] = static_cast<std::uint32_t>(first);
-        params.cycle_address[1] = static_cast<std::uint32_t>(last);
-        std::uint8_t block[kLoaderParamsSize];
-        PackLoaderParams(block, params, LittleEndian());
-        if (!link_->FillMemory(c.ram_address + layout.params, block, kLoaderParamsSize, 4)) {
-          outcome = CommandOutcome::kFailed;
-          break;
-        }
-        if (settings().debug != 0) {
-          if (!WriteDebugImage(DebugFileName(debug.written), block, kLoaderParamsSize))
-            debug.failed = true;
-          if (++debug.written >= settings().debug_count) {
-            outcome = debug.failed ? CommandOutcome::kFailed : CommandOutcome::kSucceeded;
-            break;
-          }
-          continue;
-        }
-        const RunResult run = RunLoader(layout, lines);
-        if (run != RunResult::kDone) {
-          outcome = run == RunResult::kStopped ? CommandOutcome::kStopped : CommandOutcome::kFailed;
-          break;
-        }
-        link_->ClearAllBreakpoints();
-        if (!erase) {
-          std::uint32_t mask = 0;
-          link_->ReadMemory(c.ram_address + layout.params + kFirstCycleAddressOffset, &mask, 4);
-          for (std::int32_t b = first; b <= last; ++b) {
-            if (b < 0 || b >= static_cast<std::int32_t>(kBadBlockTableSize)) continue;
-            const std::uint32_t bit = static_cast<std::uint32_t>(b - first);
-            bad_block_table_[static_cast<std::size_t>(b)] =
-                bit < 32 ? static_cast<std::uint8_t>((mask >> bit) & 1u) : 0;
-          }
-        }
-        frontend_.SetProgressPosition(last - c.start_sector + 1);
-        first = last + 1;
-        last = std::min(c.end_sector, last + kGroupBlocks);
-      }
-      completed = first > c.end_sector && outcome == CommandOutcome::kSucceeded;
-    } catch (const FileException& exception) {
-      EndProgress();
-      log_.Error(FileExceptionLine(exception, tail));
-      return CommandOutcome::kFailed;
-    }
-  }
-  EndProgress();
-  if (completed) {
-    if (erase) {
-      nand_erase_succeeded_ = true;
-      log_.Info("Info: erase completed.\n");
-    } else {
-      log_.Info("Info: block check completed.\n");
-    }
-  }
-  return outcome;
+CommandResult NandEraseBody(const CommandContext& context) {
+  return RunBlockGroups(context, true);
 }
 
-CommandOutcome Workbench::NandProgram() {
-  const TargetConfig& c = config();
+CommandResult NandCheckBlockBody(const CommandContext& context) {
+  return RunBlockGroups(context, false);
+}
+
+CommandResult NandProgramBody(const CommandContext& context) {
+  const TargetConfig& c = context.config();
   if (c.auto_erase != 0) {
-    nand_erase_succeeded_ = false;
-    const CommandOutcome erased = NandBlockCommand(true);
-    if (!nand_erase_succeeded_) return erased;
+    const CommandResult erased = NandEraseBody(context);
+    if (!erased.completed) return {erased.outcome, false, std::nullopt, {}};
   }
-  log_.Info("Info: start program...\n");
-  const LoaderLayout& layout = kSecondFamilyLayout;
-  LoaderFile loader;
-  if (!PrepareLoader(loader, layout)) return CommandOutcome::kFailed;
-  std::string program_name = c.program_file;
-  if (!ResolveProgramFile(program_name)) {
-    RemoveConvertedFile(program_name);
-    log_.Error("Error: convert Intel Hex format file failed, program stop.\n");
-    return CommandOutcome::kFailed;
-  }
-  CommandOutcome outcome = CommandOutcome::kSucceeded;
-  bool completed = false;
-  {
-    BinaryFile program;
-    try {
-      if (!CheckFileName(program_name, log_)) {
-        log_.Error("Error: cannot find program file.\n");
-        outcome = CommandOutcome::kFailed;
-      } else if (!program.OpenForReading(program_name)) {
-        log_.Error("Error: open program file failed.\n");
-        outcome = CommandOutcome::kFailed;
-      } else if (const std::uint64_t length = program.Length(); length > NandCapacity()) {
-        log_.Error("Error: program file too large, program failed.\n");
-        outcome = CommandOutcome::kFailed;
-      } else if (!WriteLoaderImage(loader, layout)) {
-        outcome = CommandOutcome::kFailed;
-      } else {
-        BeginProgress(static_cast<int>(length / 256));
-        LoaderParams params = NandChunkParams(14);
-        ChunkWalk walk(flash_, bad_block_table_, c.start_sector, c.flash_address);
-        DebugCounter debug;
-        std::vector<std::uint8_t> buffer(kLoaderParamsSize + kChunk);
-        bool have_chunk = false;
-        while (true) {
-          if (StopRequested()) {
-            log_.Info("Info: user stop program.\n");
-            outcome = CommandOutcome::kStopped;
-            break;
-          }
-          if (!have_chunk) {
-            params.address = walk.Next();
-            have_chunk = true;
-          }
-          if (walk.block() > c.end_sector) {
-            // Only several chips side by side can outgrow the blocks: the
-            // walk counts one chip's bytes.
-            log_.Error("Error: program file too large, program failed.\n");
-            outcome = CommandOutcome::kFailed;
-            break;
-          }
-          std::fill(buffer.begin(), buffer.end(), 0xFF);
-          PackLoaderParams(buffer.data(), params, LittleEndian());
-          program.Read(buffer.data() + kLoaderParamsSize, kChunk);
-          if (!link_->FillMemory(c.ram_address + layout.params, buffer.data(),
-                                 static_cast<std::uint32_t>(buffer.size()), 4)) {
-            outcome = CommandOutcome::kFailed;
-            break;
-          }
-          if (settings().debug != 0) {
-            if (!WriteDebugImage(DebugFileName(debug.written), buffer.data(), buffer.size()))
-              debug.failed = true;
-            if (++debug.written >= settings().debug_count) {
-              outcome = debug.failed ? CommandOutcome::kFailed : CommandOutcome::kSucceeded;
-              break;
-            }
-            continue;
-          }
-          const RunResult run =
-              RunLoader(layout, {"Info: programming, waiting %d s", "Info: user stop program.\n",
-                                 "Error: time out, program failed.\n"});
-          if (run != RunResult::kDone) {
-            outcome = run == RunResult::kStopped ? CommandOutcome::kStopped : CommandOutcome::kFailed;
-            break;
-          }
-          link_->ClearAllBreakpoints();
-          if (c.auto_verify != 0) {
-            std::uint32_t result = 0;
-            link_->ReadMemory(c.ram_address + layout.params + kResultByteOffset, &result, 1);
-            if (result == 1) {
-              log_.Error("Error: verify error, program failed.\n");
-              outcome = CommandOutcome::kFailed;
-              break;
-            }
-          }
-          frontend_.SetProgressPosition(static_cast<int>(walk.total() / 256 + 1));
-          if (walk.total() + kChunk >= length) {
-            completed = true;
-            break;
-          }
-          walk.Done();
-          have_chunk = false;
-        }
-      }
-      program.Close();
-    } catch (const FileException& exception) {
-      EndProgress();
-      log_.Error(FileExceptionLine(exception, ", program failed.\n"));
-      outcome = CommandOutcome::kFailed;
+  ProgramFile program(c);
+  std::uint64_t length = 0;
+  ChunkWalk walk(context.flash(), context.job.bad_blocks, c.start_sector, c.flash_address);
+  LoaderParams params;
+  LoaderJob job = ChunkJob(context,
+                           {LoaderOperation::kNandProgram, "Info: start program...\n",
+                            ", program failed.\n", ProgramCompletedLine(c)},
+                           params);
+  job.prepare = [&]() -> std::optional<int> {
+    const auto opened = OpenProgramFile(context, program, Capacity(context),
+                                        "Error: program file too large, program failed.\n");
+    if (!opened) return std::nullopt;
+    length = *opened;
+    return static_cast<int>(length / 256);
+  };
+  job.fill = [&](std::vector<std::uint8_t>& block) {
+    params.address = walk.Current();
+    if (walk.block() > c.end_sector) {
+      // Only several chips side by side can outgrow the blocks: the walk
+      // counts one chip's bytes.
+      context.log.Error("Error: program file too large, program failed.\n");
+      return JobStep::kFailed;
     }
-  }
-  RemoveConvertedFile(program_name);
-  EndProgress();
-  if (completed)
-    log_.Info(c.auto_verify != 0 ? "Info: program suceess.\n" : "Info: program completed.\n");
-  return outcome;
+    PackBlock(context, params, block, kChunk);
+    program.file().Read(block.data() + kLoaderParamsSize, kChunk);
+    return JobStep::kGoOn;
+  };
+  job.after_run = [&] {
+    if (CheckLoaderVerify(context, kLayout) == JobStep::kFailed) return JobStep::kFailed;
+    context.frontend.SetProgressPosition(static_cast<int>(walk.total() / 256 + 1));
+    if (walk.total() + kChunk >= length) return JobStep::kDone;
+    walk.Done();
+    return JobStep::kGoOn;
+  };
+  const LoaderJobResult result = RunLoaderJob(context, job);
+  return {result.outcome, result.completed, std::nullopt, {}};
 }
 
-CommandOutcome Workbench::NandUpload() {
-  log_.Info("Info: start upload...\n");
-  const TargetConfig& c = config();
-  const LoaderLayout& layout = kSecondFamilyLayout;
-  LoaderFile loader;
-  if (!PrepareLoader(loader, layout)) return CommandOutcome::kFailed;
+CommandResult NandUploadBody(const CommandContext& context) {
+  const TargetConfig& c = context.config();
   const std::string& name = c.upload_file;
-  if (CheckFileName(name, log_)) {
-    if (frontend_.Ask({"Overwrite " + name + "?", "Romsmith", platform::MessageIcon::Question,
-                       platform::MessageButtons::OkCancel}) != platform::MessageAnswer::Ok)
-      return CommandOutcome::kFailed;
-  }
   BinaryFile file;
-  if (!file.CreateForWriting(name)) {
-    log_.Error("Error: can't create upload file.\n");
-    return CommandOutcome::kFailed;
-  }
-  CommandOutcome outcome = CommandOutcome::kSucceeded;
-  bool completed = false;
-  try {
-    if (!WriteLoaderImage(loader, layout)) return CommandOutcome::kFailed;
-    BeginProgress(c.end_sector - c.start_sector + 1);
-    LoaderParams params = NandChunkParams(16);
-    ChunkWalk walk(flash_, bad_block_table_, c.start_sector, c.flash_address);
-    DebugCounter debug;
-    std::vector<std::uint8_t> data(kChunk);
-    bool have_chunk = false;
-    while (true) {
-      if (StopRequested()) {
-        log_.Info("Info: user stop program.\n");
-        outcome = CommandOutcome::kStopped;
-        break;
-      }
-      if (!have_chunk) {
-        params.address = walk.Next();
-        have_chunk = true;
-      }
-      if (walk.block() > c.end_sector) {
-        completed = true;
-        break;
-      }
-      std::uint8_t block[kLoaderParamsSize];
-      PackLoaderParams(block, params, LittleEndian());
-      if (!link_->FillMemory(c.ram_address + layout.params, block, kLoaderParamsSize, 4)) {
-        outcome = CommandOutcome::kFailed;
-        break;
-      }
-      if (settings().debug != 0) {
-        if (!WriteDebugImage(DebugFileName(debug.written), block, kLoaderParamsSize))
-          debug.failed = true;
-        if (++debug.written >= settings().debug_count) {
-          outcome = debug.failed ? CommandOutcome::kFailed : CommandOutcome::kSucceeded;
-          break;
-        }
-        continue;
-      }
-      const RunResult run =
-          RunLoader(layout, {"Info: programming, waiting %d s", "Info: user stop program.\n",
-                             "Error: time out, program failed.\n"});
-      if (run != RunResult::kDone) {
-        outcome = run == RunResult::kStopped ? CommandOutcome::kStopped : CommandOutcome::kFailed;
-        break;
-      }
-      link_->ClearAllBreakpoints();
-      if (!link_->DumpMemory(c.ram_address + layout.data, data.data(), kChunk, 4)) {
-        log_.Error("Error: read Flash memory failed.\n");
-        outcome = CommandOutcome::kFailed;
-        break;
-      }
-      file.Write(data.data(), kChunk);
-      frontend_.SetProgressPosition(walk.block() - c.start_sector + 1);
-      walk.Done();
-      have_chunk = false;
+  ChunkWalk walk(context.flash(), context.job.bad_blocks, c.start_sector, c.flash_address);
+  LoaderParams params;
+  std::vector<std::uint8_t> data;
+  LoaderJob job = ChunkJob(context,
+                           {LoaderOperation::kNandUpload, "Info: start upload...\n",
+                            ", program failed.\n", "Info: upload success.\n"},
+                           params);
+  job.prepare = [&]() -> std::optional<int> {
+    if (CheckFileName(name, context.log) &&
+        context.Ask("Overwrite " + name + "?", platform::MessageIcon::Question,
+                    platform::MessageButtons::OkCancel) != platform::MessageAnswer::Ok)
+      return std::nullopt;
+    if (!file.CreateForWriting(name)) {
+      context.log.Error("Error: can't create upload file.\n");
+      return std::nullopt;
     }
-    file.Close();
-  } catch (const FileException& exception) {
-    EndProgress();
-    log_.Error(FileExceptionLine(exception, ", program failed.\n"));
-    return CommandOutcome::kFailed;
-  }
-  EndProgress();
-  if (completed) log_.Info("Info: upload success.\n");
-  return outcome;
+    return c.end_sector - c.start_sector + 1;
+  };
+  job.fill = [&](std::vector<std::uint8_t>& block) {
+    params.address = walk.Current();
+    // The walk ends by itself after the last selected good block.
+    if (walk.block() > c.end_sector) return JobStep::kDone;
+    PackBlock(context, params, block);
+    return JobStep::kGoOn;
+  };
+  job.after_run = [&] {
+    if (!ReadChunk(context, data)) return JobStep::kFailed;
+    file.Write(data.data(), kChunk);
+    context.frontend.SetProgressPosition(walk.block() - c.start_sector + 1);
+    walk.Done();
+    return JobStep::kGoOn;
+  };
+  // The file keeps the chunks read so far, also after a stop or a failure.
+  job.finish = [&] {
+    if (file.IsOpen()) file.Close();
+  };
+  const LoaderJobResult result = RunLoaderJob(context, job);
+  return {result.outcome, result.completed, std::nullopt, {}};
 }
 
-CommandOutcome Workbench::NandVerify() {
-  log_.Info("Info: start verify...\n");
-  const TargetConfig& c = config();
-  const LoaderLayout& layout = kSecondFamilyLayout;
-  LoaderFile loader;
-  if (!PrepareLoader(loader, layout)) return CommandOutcome::kFailed;
-  std::string program_name = c.program_file;
-  if (!ResolveProgramFile(program_name)) {
-    RemoveConvertedFile(program_name);
-    log_.Error("Error: convert Intel Hex format file failed, program stop.\n");
-    return CommandOutcome::kFailed;
-  }
-  CommandOutcome outcome = CommandOutcome::kSucceeded;
-  bool completed = false;
-  {
-    BinaryFile program;
-    try {
-      if (!CheckFileName(program_name, log_)) {
-        log_.Error("Error: cannot find program file.\n");
-        outcome = CommandOutcome::kFailed;
-      } else if (!program.OpenForReading(program_name)) {
-        log_.Error("Error: open program file failed.\n");
-        outcome = CommandOutcome::kFailed;
-      } else if (const std::uint64_t length = program.Length(); length > NandCapacity()) {
-        log_.Error("Error: program file too large, verify failed.\n");
-        outcome = CommandOutcome::kFailed;
-      } else if (!WriteLoaderImage(loader, layout)) {
-        outcome = CommandOutcome::kFailed;
-      } else {
-        BeginProgress(static_cast<int>(length / 256));
-        LoaderParams params = NandChunkParams(17);
-        ChunkWalk walk(flash_, bad_block_table_, c.start_sector, c.flash_address);
-        DebugCounter debug;
-        std::vector<std::uint8_t> flash(kChunk);
-        std::vector<std::uint8_t> data(kChunk);
-        bool have_chunk = false;
-        while (true) {
-          if (StopRequested()) {
-            log_.Info("Info: user stop program.\n");
-            outcome = CommandOutcome::kStopped;
-            break;
-          }
-          if (!have_chunk) {
-            params.address = walk.Next();
-            have_chunk = true;
-          }
-          if (walk.block() > c.end_sector) {
-            log_.Error("Error: program file too large, verify failed.\n");
-            outcome = CommandOutcome::kFailed;
-            break;
-          }
-          std::uint8_t block[kLoaderParamsSize];
-          PackLoaderParams(block, params, LittleEndian());
-          if (!link_->FillMemory(c.ram_address + layout.params, block, kLoaderParamsSize, 4)) {
-            outcome = CommandOutcome::kFailed;
-            break;
-          }
-          if (settings().debug != 0) {
-            if (!WriteDebugImage(DebugFileName(debug.written), block, kLoaderParamsSize))
-              debug.failed = true;
-            if (++debug.written >= settings().debug_count) {
-              outcome = debug.failed ? CommandOutcome::kFailed : CommandOutcome::kSucceeded;
-              break;
-            }
-            continue;
-          }
-          const RunResult run =
-              RunLoader(layout, {"Info: programming, waiting %d s", "Info: user stop program.\n",
-                                 "Error: time out, program failed.\n"});
-          if (run != RunResult::kDone) {
-            outcome = run == RunResult::kStopped ? CommandOutcome::kStopped : CommandOutcome::kFailed;
-            break;
-          }
-          link_->ClearAllBreakpoints();
-          if (!link_->DumpMemory(c.ram_address + layout.data, flash.data(), kChunk, 4)) {
-            log_.Error("Error: read Flash memory failed.\n");
-            outcome = CommandOutcome::kFailed;
-            break;
-          }
-          const std::size_t got = program.Read(data.data(), kChunk);
-          bool differs = false;
-          for (std::size_t i = 0; i < got; ++i) {
-            if (flash[i] != data[i]) {
-              log_.Error(FormatText("Error: verify failed, different at address 0x%08x.\n",
-                                    static_cast<std::uint32_t>(walk.total() + i)));
-              differs = true;
-              break;
-            }
-          }
-          if (differs) {
-            outcome = CommandOutcome::kFailed;
-            break;
-          }
-          frontend_.SetProgressPosition(static_cast<int>((walk.total() + kChunk) / 256));
-          if (walk.total() + kChunk >= length) {
-            completed = true;
-            break;
-          }
-          walk.Done();
-          have_chunk = false;
-        }
+CommandResult NandVerifyBody(const CommandContext& context) {
+  const TargetConfig& c = context.config();
+  ProgramFile program(c);
+  std::uint64_t length = 0;
+  ChunkWalk walk(context.flash(), context.job.bad_blocks, c.start_sector, c.flash_address);
+  LoaderParams params;
+  std::vector<std::uint8_t> flash;
+  std::vector<std::uint8_t> data(kChunk);
+  LoaderJob job = ChunkJob(context,
+                           {LoaderOperation::kNandVerify, "Info: start verify...\n",
+                            ", program failed.\n", "Info: verify success.\n"},
+                           params);
+  job.prepare = [&]() -> std::optional<int> {
+    const auto opened = OpenProgramFile(context, program, Capacity(context),
+                                        "Error: program file too large, verify failed.\n");
+    if (!opened) return std::nullopt;
+    length = *opened;
+    return static_cast<int>(length / 256);
+  };
+  job.fill = [&](std::vector<std::uint8_t>& block) {
+    params.address = walk.Current();
+    if (walk.block() > c.end_sector) {
+      context.log.Error("Error: program file too large, verify failed.\n");
+      return JobStep::kFailed;
+    }
+    PackBlock(context, params, block);
+    return JobStep::kGoOn;
+  };
+  job.after_run = [&] {
+    if (!ReadChunk(context, flash)) return JobStep::kFailed;
+    const std::size_t got = program.file().Read(data.data(), kChunk);
+    for (std::size_t i = 0; i < got; ++i) {
+      if (flash[i] != data[i]) {
+        context.log.Error(FormatText("Error: verify failed, different at address 0x%08x.\n",
+                                     static_cast<std::uint32_t>(walk.total() + i)));
+        return JobStep::kFailed;
       }
-      program.Close();
-    } catch (const FileException& exception) {
-      EndProgress();
-      log_.Error(FileExceptionLine(exception, ", program failed.\n"));
-      outcome = CommandOutcome::kFailed;
     }
-  }
-  RemoveConvertedFile(program_name);
-  EndProgress();
-  if (completed) log_.Info("Info: verify success.\n");
-  return outcome;
-}
-
-CommandOutcome Workbench::NandGetDeviceCode() {
-  log_.Info("Info: start get flash device code...\n");
-  BeginProgress(100);
-  const TargetConfig& c = config();
-  const LoaderLayout& layout = kSecondFamilyLayout;
-  CommandOutcome outcome = CommandOutcome::kFailed;
-  bool have_value = false;
-  std::uint32_t value = 0;
-  {
-    LoaderFile loader;
-    try {
-      if (PrepareLoader(loader, layout) && WriteLoaderImage(loader, layout)) {
-        LoaderParams params;
-        params.operation = 18;
-        params.width_bytes = static_cast<std::uint8_t>(WidthBytes());
-        params.chips = static_cast<std::uint8_t>(Chips());
-        params.auto_verify = static_cast<std::uint8_t>(c.auto_verify);
-        params.flash_start = c.flash_address;
-        DebugCounter debug;
-        while (true) {
-          if (StopRequested()) {
-            log_.Info("Info: user stop get flash device code.\n");
-            outcome = CommandOutcome::kStopped;
-            break;
-          }
-          std::uint8_t block[kLoaderParamsSize];
-          PackLoaderParams(block, params, LittleEndian());
-          if (!link_->FillMemory(c.ram_address + layout.params, block, kLoaderParamsSize, 4))
-            break;
-          if (settings().debug != 0) {
-            if (!WriteDebugImage(DebugFileName(debug.written), block, kLoaderParamsSize))
-              debug.failed = true;
-            if (++debug.written >= settings().debug_count) {
-              outcome = debug.failed ? CommandOutcome::kFailed : CommandOutcome::kSucceeded;
-              break;
-            }
-            continue;
-          }
-          const RunResult run = RunLoader(layout, {"Info: getting device ID, please wait %d s.\n",
-                                                   "Info: user stop get flash device code.\n",
-                                                   "Error: time out, get device code failed.\n"});
-          if (run == RunResult::kStopped) outcome = CommandOutcome::kStopped;
-          if (run != RunResult::kDone) break;
-          link_->ClearAllBreakpoints();
-          if (!link_->ReadMemory(c.ram_address + layout.params + kDeviceCodeOffset, &value, 4)) {
-            log_.Error("Error: read memory failed, get device code failed.\n");
-          } else {
-            have_value = true;
-            frontend_.SetProgressPosition(100);
-          }
-          break;
-        }
-      }
-    } catch (const FileException& exception) {
-      EndProgress();
-      log_.Error(FileExceptionLine(exception, ", get device code failed.\n"));
-      target_test_flag_ = false;
-      return CommandOutcome::kFailed;
-    }
-  }
-  frontend_.StopAnimation();
-  std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  frontend_.SetProgressPosition(0);
-  if (have_value) {
-    const std::uint32_t expected =
-        static_cast<std::uint32_t>(flash_.manufacturer_code) * 256 + flash_.device_code;
-    if (value == expected) {
-      log_.Info(FormatText("Info: device code is 0x%X, target test success.\n", expected));
-      outcome = CommandOutcome::kSucceeded;
-    } else {
-      log_.Info(FormatText("Info: device code is 0x%X, read value is 0x%X, target test failed.\n",
-                           expected, value));
-      outcome = CommandOutcome::kFailed;
-    }
-  }
-  target_test_flag_ = false;
-  return outcome;
+    context.frontend.SetProgressPosition(static_cast<int>((walk.total() + kChunk) / 256));
+    if (walk.total() + kChunk >= length) return JobStep::kDone;
+    walk.Done();
+    return JobStep::kGoOn;
+  };
+  const LoaderJobResult result = RunLoaderJob(context, job);
+  return {result.outcome, result.completed, std::nullopt, {}};
 }
 
 }  // namespace romsmith

@@ -1,11 +1,14 @@
 // The Workbench's view of the bound debug driver: binding around a command
 // and the access wrappers the command bodies use. Every wrapper reports its
 // own failure as one line in the message log and returns a plain success
-// flag; single values travel in the target's byte order, blocks of bytes in
-// address order.
+// flag, which the caller must look at; single values travel in the target's
+// byte order, blocks of bytes in address order.
 #pragma once
 
 #include <cstdint>
+
+#include "target_data/program_settings.h"
+#include "target_data/target_config.h"
 
 namespace romsmith {
 
@@ -13,28 +16,35 @@ class TargetLink {
  public:
   virtual ~TargetLink() = default;
 
-  // Called after the settings were read again (before every command).
-  virtual void OnSettingsLoaded() {}
+  // Called on the owner's thread before each command starts, with the
+  // settings and configuration that command works on; both stay unchanged
+  // until the next call.
+  virtual void PrepareCommand(const ProgramSettings& settings, const TargetConfig& target) {
+    static_cast<void>(settings);
+    static_cast<void>(target);
+  }
 
   // Loads, opens and connects the driver module the settings name; false
   // (nothing bound) after the failure was reported.
-  virtual bool BindDriver() = 0;
+  [[nodiscard]] virtual bool BindDriver() = 0;
   // Closes and unloads the bound driver; nothing when none is bound.
   virtual void UnbindDriver() = 0;
 
-  virtual bool WriteMemory(std::uint32_t address, std::uint32_t value, std::uint32_t size) = 0;
-  virtual bool ReadMemory(std::uint32_t address, std::uint32_t* value, std::uint32_t size) = 0;
-  virtual bool FillMemory(std::uint32_t address, const std::uint8_t* bytes, std::uint32_t count,
-                          std::uint32_t width) = 0;
-  virtual bool DumpMemory(std::uint32_t address, std::uint8_t* bytes, std::uint32_t count,
-                          std::uint32_t width) = 0;
-  virtual bool SetPC(std::uint32_t value) = 0;
-  virtual bool RunTarget() = 0;
-  virtual bool StopTarget() = 0;
-  virtual bool ResetTarget() = 0;
-  virtual bool GetTargetStatus(bool* running) = 0;
-  virtual bool SetBreakpoint(std::uint32_t address, std::uint32_t* number) = 0;
-  virtual bool ClearAllBreakpoints() = 0;
+  [[nodiscard]] virtual bool WriteMemory(std::uint32_t address, std::uint32_t value,
+                                         std::uint32_t size) = 0;
+  [[nodiscard]] virtual bool ReadMemory(std::uint32_t address, std::uint32_t* value,
+                                        std::uint32_t size) = 0;
+  [[nodiscard]] virtual bool FillMemory(std::uint32_t address, const std::uint8_t* bytes,
+                                        std::uint32_t count, std::uint32_t width) = 0;
+  [[nodiscard]] virtual bool DumpMemory(std::uint32_t address, std::uint8_t* bytes,
+                                        std::uint32_t count, std::uint32_t width) = 0;
+  [[nodiscard]] virtual bool SetPC(std::uint32_t value) = 0;
+  [[nodiscard]] virtual bool RunTarget() = 0;
+  [[nodiscard]] virtual bool StopTarget() = 0;
+  [[nodiscard]] virtual bool ResetTarget() = 0;
+  [[nodiscard]] virtual bool GetTargetStatus(bool* running) = 0;
+  [[nodiscard]] virtual bool SetBreakpoint(std::uint32_t address, std::uint32_t* number) = 0;
+  [[nodiscard]] virtual bool ClearAllBreakpoints() = 0;
 };
 
 }  // namespace romsmith

@@ -1,72 +1,160 @@
 // The Workbench: the core object that the desktop window and the command line
-// each own. It holds what a command needs (the target pages and their
-// configuration, the settings, the selected CPU record and flash device, the
-// command set, the flags that outlive commands) and runs one command at a
-// time on a worker thread of its own, reporting through the MessageLog and
-// reaching the user only through a Frontend.
+// each own. It holds what the user edits (the target pages and their
+// configuration, the settings) and runs one command at a time on a worker
+// thread of its own: the entry checks, the directory lock, binding the
+// driver, the board initialisation, then the command's body (a plain
+// function, see command_bodies.h) over a snapshot of the configuration
+// taken when the command started. It reports through the MessageLog and
+// reaches the user only through a Frontend.
+//
+// Threads. Everything here is called on the owner's thread (the window's, or
+// the command line's main thread) except where said. While a command runs,
+// the owner may read and change the pages, the document and the settings:
+// the command works on its own copies. The worker calls the Frontend for
+// progress, status lines, controls and questions; every message box that a
+// layer below raises on the worker (platform::ShowMessage) goes through the
+// same Frontend::Ask, never to the process-wide handler directly.
+//
+// Use (a window):
+//
+//   Workbench bench(frontend);
+//   bench.SetCompletionCallback([&](const CommandReport& report) {
+//     // worker thread, the command no longer busy: hand over to the window
+//     // without waiting for it (a queued call), then enable the buttons,
+//     // show a register read, or start the next command from there.
+//   });
+//   if (!bench.Start()) ...;                 // settings, log file, databases
+//   bench.RunCommand(Command::kProgram);     // a button
+//   bench.OnCloseOrStop();                   // the Close/Stop button
+//   if (bench.RequestClose()) close();       // else close on completion
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <chrono>
-#include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <memory>
-#include <string>
+#include <mutex>
 #include <thread>
+#include <vector>
 
-#include "operations/file_checks.h"
-#include "operations/frontend.h"
-#include "operations/loader_params.h"
-#include "operations/message_log.h"
+#include "driver_host/driver_binding.h"
+#include "operations/command_context.h"
 #include "operations/target_link.h"
 #include "platform/event.h"
-#include "target_data/cpu_database.h"
-#include "target_data/flash_database.h"
+#include "reporting/frontend.h"
+#include "reporting/message_log.h"
 #include "target_data/program_settings.h"
-#include "target_data/target_config.h"
 #include "target_data/target_document.h"
 #include "target_data/target_pages.h"
 
 namespace romsmith {
 
-// Which body the worker runs. Codes 9 to 12 have no body.
-enum class CommandCode : std::uint32_t {
-  kNone = 0,
-  kBlankCheck = 1,
-  kChecksum = 2,
-  kErase = 3,
-  kProgram = 4,
-  kProtect = 5,
-  kUpload = 6,
-  kVerify = 7,
-  kTargetTest = 8,
-  kNandErase = 13,
-  kNandProgram = 14,
-  kNandCheckBlock = 15,
-  kNandUpload = 16,
-  kNandVerify = 17,
-  kNandTargetTest = 18,
+// The user's commands, one a button. Erase, Program, Protect, Upload, Verify
+// and the target test take their second-family code when the CPU name holds
+// "(Nand)".
+enum class Command {
+  kBlankCheck,
+  kChecksum,
+  kErase,
+  kProgram,
+  kProtect,
+  kUpload,
+  kVerify,
+  kTargetTest,
+  kRegisterRead,
 };
 
-// How the last command ended. kNone until a command has run.
-enum class CommandOutcome { kNone, kSucceeded, kFailed, kStopped };
-
-inline constexpr std::size_t kBadBlockTableSize = 8192;
+// What Start does besides loading the settings.
+struct StartOptions {
+  enum class LogFile {
+    kCreate,             // "Info.log" made anew, as the desktop program does
+    kCreateWhenLogging,  // only when the "Log" option is on
+    kNone,
+  };
+  LogFile log_file = LogFile::kCreate;
+  // The CPU and flash device databases onto the pages.
+  bool load_databases = true;
+};
 
 class Workbench {
  public:
   using CommandSetLoader = std::function<bool(const FlashDevice& device, CommandSet& set)>;
+  // Called on the worker thread once the command is no longer busy.
+  using CompletionCallback = std::function<void(const CommandReport& report)>;
 
   // Settings from `settings` (the program directory's romsmith.ini and the
   // user profile unless told otherwise).
   explicit Workbench(Frontend& frontend);
   Workbench(Frontend& frontend, SettingsStore settings);
-  // Stops a running command and waits for it.
+  // Stops a running command, answers its questions with their defaults and
+  // waits for it. Not to be destroyed from the completion callback.
   ~Workbench();
   Workbench(const Workbench&) = delete;
   Workbench& operator=(const Workbench&) = delete;
+
+  // --- Start-up. Loads the settings and the profile, sets up the log file
+  // and loads the databases onto the pages. False when the settings could
+  // not be loaded (a message box has said why).
+  bool Start(const StartOptions& options = {});
+  // The driver modules of the settings' driver module directory.
+  std::vector<DriverEntry> Drivers() const;
+
+  // --- Commands. Each takes the pages into the configuration, checks it,
+  // reloads the settings, copies what the command needs and starts the
+  // worker; false when a check failed (it logged why) or a command runs.
+  bool RunCommand(Command command);
+  bool OnBlankCheck() { return RunCommand(Command::kBlankCheck); }
+  bool OnChecksum() { return RunCommand(Command::kChecksum); }
+  bool OnErase() { return RunCommand(Command::kErase); }
+  bool OnProgram() { return RunCommand(Command::kProgram); }
+  bool OnProtect() { return RunCommand(Command::kProtect); }
+  bool OnUpload() { return RunCommand(Command::kUpload); }
+  bool OnVerify() { return RunCommand(Command::kVerify); }
+  // Board initialisation with read-back checks and the RAM test, then the
+  // flash device code.
+  bool StartTargetTest() { return RunCommand(Command::kTargetTest); }
+  // Reads the selected CPU's registers on the worker; stoppable. The values
+  // come in the report; ApplyRegisterRead puts them on the CPU page.
+  bool RegisterRead() { return RunCommand(Command::kRegisterRead); }
+  // The values of a register read's report onto the CPU page (rows whose
+  // address still matches).
+  void ApplyRegisterRead(const CommandReport& report);
+
+  // The Close/Stop button and Escape: while a command runs, signals the stop
+  // event and returns false; otherwise asks about unsaved configuration
+  // changes and returns true when the window may close.
+  bool OnCloseOrStop();
+  // The window's close request: as OnCloseOrStop, and while a command runs
+  // its questions from now on are answered with their defaults, so it ends
+  // without waiting for the user; close when the completion callback comes.
+  bool RequestClose();
+  // The stop request as the command line's Ctrl-C gives it.
+  void RequestStop();
+  // A close was requested while the running command runs: a front end that
+  // hands Ask to its own thread answers with the default when this is set.
+  bool closing() const { return closing_.load(); }
+
+  bool IsBusy() const { return busy_.load(); }
+  // Blocks until the running command (if any) has ended. Never from the
+  // thread that the Frontend's calls wait for while a command runs.
+  void WaitForCommand();
+  // Replaces the completion callback (owner's thread, no command running).
+  void SetCompletionCallback(CompletionCallback callback);
+  CommandOutcome outcome() const { return outcome_.load(); }
+  // The last command's report (kNone code before any).
+  CommandReport last_report() const;
+  CommandCode command_code() const { return last_code_.load(); }
+
+  MessageLog& log() { return log_; }
+  Frontend& frontend() { return frontend_; }
+  TargetPages& pages() { return pages_; }
+  TargetDocument& document() { return document_; }
+  SettingsStore& settings_store() { return settings_; }
+  const ProgramSettings& settings() const { return settings_.values(); }
+  const TargetConfig& config() const { return document_.config(); }
+  // Blocks marked bad by the last check block (all good before one). Read
+  // it while no command runs.
+  const BadBlockTable& bad_block_table() const { return bad_block_table_; }
 
   // The bound driver's access; the Workbench owns it. By default it is a
   // DriverLink: the module that the settings' "Remote" "Device" names.
@@ -77,54 +165,6 @@ class Workbench {
   // program directory unless replaced).
   void SetCommandSetLoader(CommandSetLoader loader) { command_set_loader_ = std::move(loader); }
 
-  // --- Command entries (user-interface thread). Each takes the pages into
-  // the configuration, validates it, reloads the settings and starts the
-  // worker; false when a check failed (it logged why) or a command runs.
-  bool OnBlankCheck();
-  bool OnChecksum();
-  bool OnErase();
-  bool OnProgram();
-  bool OnProtect();
-  bool OnUpload();
-  bool OnVerify();
-  // The target test: board initialisation with read-back checks and the RAM
-  // test, then the flash device code.
-  bool StartTargetTest();
-  // Reads the selected CPU's registers into the CPU page; runs on the
-  // calling thread and cannot be stopped. False when it did not complete.
-  bool RegisterRead();
-
-  // Close button, window close request, Escape: while a command runs,
-  // signals the stop event and returns false; otherwise asks about unsaved
-  // configuration changes and returns true when the window may close.
-  bool OnCloseOrStop();
-  // The stop request as the command line's Ctrl-C gives it.
-  void RequestStop();
-
-  bool IsBusy() const { return busy_.load(); }
-  // Blocks until the running command (if any) has ended.
-  void WaitForCommand();
-  CommandOutcome outcome() const { return outcome_.load(); }
-  CommandCode command_code() const { return command_code_; }
-
-  MessageLog& log() { return log_; }
-  Frontend& frontend() { return frontend_; }
-  TargetPages& pages() { return pages_; }
-  TargetDocument& document() { return document_; }
-  SettingsStore& settings_store() { return settings_; }
-  const ProgramSettings& settings() const { return settings_.values(); }
-  const TargetConfig& config() const { return document_.config(); }
-  const CpuRecord& cpu() const { return cpu_; }
-  const FlashDevice& flash() const { return flash_; }
-  const CommandSet& command_set() const { return command_set_; }
-
-  bool erase_succeeded() const { return erase_succeeded_; }
-  bool nand_erase_succeeded() const { return nand_erase_succeeded_; }
-  const std::array<std::uint8_t, kBadBlockTableSize>& bad_block_table() const {
-    return bad_block_table_;
-  }
-  bool target_test_flag() const { return target_test_flag_; }
-
   // The interval between two status polls of a running loader (100 ms; tests
   // shorten it to keep time-outs quick).
   void set_loader_poll_interval(std::chrono::milliseconds interval) { poll_interval_ = interval; }
@@ -132,110 +172,36 @@ class Workbench {
   void set_directory_lock_timeout(std::chrono::milliseconds timeout) { lock_timeout_ = timeout; }
 
  private:
-  // Lines of one loader run.
-  struct RunLines {
-    const char* waiting;
-    const char* user_stop;
-    const char* time_out;
-  };
-  enum class RunResult { kDone, kStopped, kFailed };
+  class WorkerFrontend;
 
-  // A loader image found, decoded when stored scrambled, and opened; the
-  // decoded copy goes with the object.
-  struct LoaderFile {
-    std::string path;
-    std::string decoded;
-    BinaryFile file;
-    LoaderFile() = default;
-    LoaderFile(const LoaderFile&) = delete;
-    LoaderFile& operator=(const LoaderFile&) = delete;
-    ~LoaderFile();
-  };
-
-  bool EnterCommand(bool load_command_set);
-  bool StartCommand();
-  void Worker();
-  CommandOutcome RunBody();
-  bool StopRequested() const;
-
-  // Progress conventions.
-  void BeginProgress(int high, bool animate = true);
-  void EndProgress();
-
-  // Board initialisation (and, in target-test mode, the checks and RAM test).
-  bool InitializeBoard();
-  bool TestRam();
-
-  // Selected range of the host-read commands.
-  struct SectorRange {
-    std::uint32_t offset = 0;
-    std::uint32_t length = 0;
-  };
-  SectorRange SelectedRange() const;
-  std::uint32_t SectorOffset(std::int32_t sector) const;  // x chips
-  std::uint32_t SectorBytes(std::int32_t sector) const;   // x chips
-  bool LittleEndian() const;
-  std::uint32_t WidthBytes() const;
-  std::uint32_t Chips() const;
-
-  // Host-read bodies.
-  CommandOutcome BlankCheck();
-  CommandOutcome Checksum();
-  CommandOutcome Upload();
-  CommandOutcome Verify();
-
-  // Loader support.
-  bool PrepareLoader(LoaderFile& loader, const LoaderLayout& layout);
-  bool WriteLoaderImage(LoaderFile& loader, const LoaderLayout& layout);
-  RunResult RunLoader(const LoaderLayout& layout, const RunLines& lines);
-  bool WriteDebugImage(const std::string& file_name, const std::uint8_t* bytes,
-                       std::size_t count);
-  std::string DebugFileName(std::uint32_t counter, const char* infix = "") const;
-  bool ResolveProgramFile(std::string& out);
-  bool IsIntelHex() const;
-  void RemoveConvertedFile(const std::string& converted) const;
-
-  // Loader bodies of the first family.
-  CommandOutcome Erase();
-  CommandOutcome Program();
-  CommandOutcome Protect();
-  CommandOutcome SectorCommand(bool erase);
-  CommandOutcome GetDeviceCode();
-  CommandOutcome SoftwareIdExit();
-
-  // The second family.
-  CommandOutcome NandBlockCommand(bool erase);
-  CommandOutcome NandProgram();
-  CommandOutcome NandUpload();
-  CommandOutcome NandVerify();
-  CommandOutcome NandGetDeviceCode();
-  std::uint64_t NandCapacity() const;
-  LoaderParams NandChunkParams(std::uint8_t operation) const;
+  std::shared_ptr<CommandSnapshot> TakeSnapshot(Command command);
+  bool StartWorker(std::shared_ptr<CommandSnapshot> snapshot);
+  void Worker(std::shared_ptr<const CommandSnapshot> snapshot);
+  CommandResult RunOnTarget(const CommandContext& context);
+  void Publish(CommandCode code, const CommandResult& result);
 
   Frontend& frontend_;
+  std::atomic<bool> closing_{false};
+  std::unique_ptr<WorkerFrontend> worker_frontend_;
   MessageLog log_;
   SettingsStore settings_;
   TargetPages pages_;
   TargetDocument document_{pages_};
-  std::unique_ptr<TargetLink> link_;
   CommandSetLoader command_set_loader_;
-
-  // Copies taken at command entry.
-  CpuRecord cpu_;
-  FlashDevice flash_;
-  CommandSet command_set_;
+  // The running (or last) command's copy; the driver link reads it.
+  std::shared_ptr<CommandSnapshot> snapshot_;
+  std::unique_ptr<TargetLink> link_;
 
   // Command state.
   std::thread worker_;
   std::atomic<bool> busy_{false};
   std::shared_ptr<platform::Event> stop_event_;
-  CommandCode command_code_ = CommandCode::kNone;
-  bool target_test_flag_ = false;
   std::atomic<CommandOutcome> outcome_{CommandOutcome::kNone};
-
-  bool erase_succeeded_ = false;
-  bool nand_erase_succeeded_ = false;
-  std::array<std::uint8_t, kBadBlockTableSize> bad_block_table_{};
+  std::atomic<CommandCode> last_code_{CommandCode::kNone};
+  BadBlockTable bad_block_table_{};
+  mutable std::mutex report_mutex_;
+  CommandReport last_report_;
+  CompletionCallback completion_;
 
   std::chrono::milliseconds poll_interval_{100};
   std::chrono::milliseconds lock_timeout_{std::chrono::minutes(10)};

@@ -36,7 +36,7 @@ class DriverTest : public WorkbenchTest {
     Set("TESTDRIVER_STATE_DIR", state_.string());
     Set("TESTDRIVER_NOR", "0x0:8x0x1000");
     bench_->SetTargetLink(
-        std::make_unique<DriverLink>(bench_->log(), bench_->settings(), bench_->config()));
+        std::make_unique<DriverLink>(bench_->log()));
   }
   void Set(const std::string& name, const std::string& value) {
     ::setenv(name.c_str(), value.c_str(), 1);

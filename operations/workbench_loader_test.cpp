@@ -69,7 +69,7 @@ class LoaderTest : public WorkbenchTest {
 
 TEST(LoaderParamsPacking, WordsFollowTheTargetByteOrderLeadingBytesDoNot) {
   LoaderParams params;
-  params.operation = 4;
+  params.operation = LoaderOperation::kProgram;
   params.cycle_count = 3;
   params.width_bytes = 2;
   params.chips = 1;
@@ -138,7 +138,7 @@ TEST_F(LoaderTest, WholeChipEraseIsOneChipModeRun) {
   target_->flash()[100] = 0;
   EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kSucceeded);
   EXPECT_EQ(Lines(), (Texts{"Info: start erase...\n", "Info: erase completed.\n"}));
-  EXPECT_TRUE(bench_->erase_succeeded());
+  EXPECT_TRUE(bench_->last_report().result.completed);
   const auto runs = target_->runs();
   ASSERT_EQ(runs.size(), 1u);
   const auto& p = runs[0].params;
@@ -395,7 +395,7 @@ TEST_F(LoaderTest, AutoEraseFailureEndsBeforeTheProgramStarts) {
   EXPECT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kFailed);
   EXPECT_EQ(Lines(), (Texts{"Info: start erase...\n",
                             "Info: the chip does not support erase function, erase end.\n"}));
-  EXPECT_FALSE(bench_->erase_succeeded());
+  EXPECT_FALSE(bench_->last_report().result.completed);
 
   command_set_.chip_erase = Sequence({{0x555, 0x10}});
   target_->flash()[0] = 0x00;

@@ -220,8 +220,8 @@ TEST_F(NandTest, EraseSetsItsOwnFlagAndProgramWalksOverBadBlocks) {
   SelectSectors(1, 4);
   EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kSucceeded);
   EXPECT_EQ(Lines(), (Texts{"Info: start erase...\n", "Info: erase completed.\n"}));
-  EXPECT_TRUE(bench_->nand_erase_succeeded());
-  EXPECT_FALSE(bench_->erase_succeeded());
+  EXPECT_TRUE(bench_->last_report().result.completed);
+  EXPECT_EQ(bench_->last_report().code, CommandCode::kNandErase);
   EXPECT_EQ(target_->runs()[0].params[0], 13);
 
   target_->MarkBad(1);

@@ -8,6 +8,7 @@ namespace {
 
 std::mutex g_handler_mutex;
 MessageHandler g_handler;
+thread_local const MessageHandler* t_thread_handler = nullptr;
 
 MessageAnswer WriteToStandardError(const MessageRequest& request) {
   std::fprintf(stderr, "%s: %s\n", request.caption.c_str(), request.text.c_str());
@@ -48,9 +49,17 @@ MessageHandler SetMessageHandler(MessageHandler handler) {
   return previous;
 }
 
+ScopedThreadMessageHandler::ScopedThreadMessageHandler(MessageHandler handler)
+    : handler_(std::move(handler)), previous_(t_thread_handler) {
+  t_thread_handler = &handler_;
+}
+
+ScopedThreadMessageHandler::~ScopedThreadMessageHandler() { t_thread_handler = previous_; }
+
 MessageAnswer ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
                           MessageButtons buttons) {
   MessageRequest request{text, caption, icon, buttons};
+  if (t_thread_handler && *t_thread_handler) return (*t_thread_handler)(request);
   MessageHandler handler;
   {
     std::lock_guard lock(g_handler_mutex);

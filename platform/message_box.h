@@ -35,6 +35,22 @@ MessageAnswer DefaultAnswer(MessageButtons buttons);
 // The answer a scripted "no" gives: Cancel where there is one, else No, else Ok.
 MessageAnswer NegativeAnswer(MessageButtons buttons);
 
+// A handler for the calling thread only, consulted before the process-wide
+// one while it is installed. The command worker routes the boxes of every
+// layer it calls through its front end this way, so a front end whose
+// widgets live on another thread is never called from the worker directly.
+class ScopedThreadMessageHandler {
+ public:
+  explicit ScopedThreadMessageHandler(MessageHandler handler);
+  ~ScopedThreadMessageHandler();
+  ScopedThreadMessageHandler(const ScopedThreadMessageHandler&) = delete;
+  ScopedThreadMessageHandler& operator=(const ScopedThreadMessageHandler&) = delete;
+
+ private:
+  MessageHandler handler_;
+  const MessageHandler* previous_;
+};
+
 // RAII: installs a handler for a scope (tests) and puts the old one back.
 class ScopedMessageHandler {
  public:

@@ -201,6 +201,14 @@ std::string Board::Info() const {
     out << "  Sectors=" << SectorText(nor.sectors) << " (" << nor.sectors.size() << " per chip)\n";
     out << "  ProgramTimeUs=" << nor.program_time_us << " SectorEraseTimeMs="
         << nor.sector_erase_time_ms << " ChipEraseTimeMs=" << nor.chip_erase_time_ms << "\n";
+    if (nor.write_buffer_bytes) out << "  WriteBufferBytes=" << nor.write_buffer_bytes << "\n";
+    if (nor.block_bytes) out << "  BlockSize=" << SizeText(nor.block_bytes) << "\n";
+    if (nor.persistent_protection) {
+      out << "  PersistentProtection=1 ProtectionImage="
+          << (nor.protection_image.empty() ? std::string("(none, kept in memory)")
+                                           : nor.protection_image.string())
+          << "\n";
+    }
     out << "  Image=" << (nor.image.empty() ? std::string("(none, kept in memory)") : nor.image.string())
         << "\n";
   }

@@ -169,7 +169,14 @@ const char* RegionKindName(RegionKind kind) {
   return "?";
 }
 
-const char* CommandSetName(CommandSet set) { return set == CommandSet::Intel ? "Intel" : "AMD"; }
+const char* CommandSetName(CommandSet set) {
+  switch (set) {
+    case CommandSet::Intel: return "Intel";
+    case CommandSet::SST: return "SST";
+    case CommandSet::AMD: break;
+  }
+  return "AMD";
+}
 
 std::uint32_t NorDescription::ChipSize() const {
   std::uint64_t total = 0;
@@ -281,10 +288,49 @@ bool ParseSectors(const std::string& text, std::vector<std::uint32_t>& sectors, 
   return true;
 }
 
+// The keys that only one command set knows: each is refused on the others.
+void ReadNorOptions(Reader& r, const std::string& s, const std::filesystem::path& directory,
+                    NorDescription& nor) {
+  auto only = [&](const char* key, CommandSet set) {
+    if (r.Text(s, key, false) && nor.command_set != set && !r.failed()) {
+      r.Fail(s, key, std::string("only ") + CommandSetName(set) + " chips have it");
+    }
+  };
+  auto power_of_two = [&](const char* key, std::uint64_t value) {
+    if (!r.failed() && value != 0 &&
+        ((value & (value - 1)) != 0 || value % (nor.width_bits / 8) != 0)) {
+      r.Fail(s, key, "must be 0 or a power of two of whole " + std::to_string(nor.width_bits) +
+                         "-bit words");
+    }
+  };
+  only("WriteBufferBytes", CommandSet::Intel);
+  only("BlockSize", CommandSet::SST);
+  only("PersistentProtection", CommandSet::AMD);
+  only("ProtectionImage", CommandSet::AMD);
+  if (nor.command_set == CommandSet::Intel) {
+    nor.write_buffer_bytes = static_cast<std::uint32_t>(r.Number(s, "WriteBufferBytes", false, 32, 0, 4096));
+    power_of_two("WriteBufferBytes", nor.write_buffer_bytes);
+  }
+  if (nor.command_set == CommandSet::SST) {
+    nor.block_bytes = static_cast<std::uint32_t>(r.Number(s, "BlockSize", false, 0x10000, 0, 0x1000000, true));
+    power_of_two("BlockSize", nor.block_bytes);
+  }
+  if (nor.command_set == CommandSet::AMD) {
+    nor.persistent_protection = r.Flag(s, "PersistentProtection", false);
+    if (const std::string* image = r.Text(s, "ProtectionImage", false); image && !image->empty()) {
+      if (!nor.persistent_protection && !r.failed()) {
+        r.Fail(s, "ProtectionImage", "needs PersistentProtection=1");
+      }
+      std::filesystem::path path(*image);
+      nor.protection_image = path.is_absolute() ? path : directory / path;
+    }
+  }
+}
+
 void ReadNor(Reader& r, const std::string& s, const std::filesystem::path& directory,
              RegionDescription& region) {
   NorDescription& nor = region.nor;
-  nor.command_set = static_cast<CommandSet>(r.Choice(s, "CommandSet", {"AMD", "Intel"}, 0, true));
+  nor.command_set = static_cast<CommandSet>(r.Choice(s, "CommandSet", {"AMD", "Intel", "SST"}, 0, true));
   nor.manufacturer_id = static_cast<std::uint32_t>(r.Number(s, "ManufacturerId", true, 0, 0, 0xFFFF));
   nor.width_bits = static_cast<unsigned>(r.Number(s, "Width", false, 16, 8, 32));
   if (!r.failed() && nor.width_bits != 8 && nor.width_bits != 16 && nor.width_bits != 32) {
@@ -299,10 +345,12 @@ void ReadNor(Reader& r, const std::string& s, const std::filesystem::path& direc
     r.Fail(s, "Chips", std::to_string(nor.chips) + " chips of " + std::to_string(nor.width_bits) +
                            " bits make a bus wider than 32 bits");
   }
-  nor.byte_mode = r.Flag(s, "ByteMode", nor.width_bits == 8);
+  bool sst = nor.command_set == CommandSet::SST;
+  nor.byte_mode = r.Flag(s, "ByteMode", nor.width_bits == 8 && !sst);
   if (!r.failed() && nor.byte_mode && nor.width_bits != 8) {
     r.Fail(s, "ByteMode", "only an 8-bit chip can be in byte mode");
   }
+  if (!r.failed() && nor.byte_mode && sst) r.Fail(s, "ByteMode", "SST chips have no byte mode");
   if (const std::string* text = r.Text(s, "Sectors", true); text && !r.failed()) {
     std::string what;
     if (!ParseSectors(*text, nor.sectors, what)) {
@@ -350,6 +398,7 @@ void ReadNor(Reader& r, const std::string& s, const std::filesystem::path& direc
       static_cast<std::uint32_t>(r.Number(s, "ChipEraseTimeMs", false, 20, 0, 1000000));
   nor.locked_at_reset = r.Flag(s, "LockedAtReset", false);
   nor.unlock_clears_all = r.Flag(s, "UnlockClearsAll", false);
+  ReadNorOptions(r, s, directory, nor);
 }
 
 void ReadFaults(Reader& r, const IniText& ini, BoardDescription& board) {

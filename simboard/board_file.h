@@ -43,7 +43,7 @@ std::optional<std::uint64_t> ParseBoardNumber(std::string_view text, bool allow_
 enum class CoreKind : std::uint8_t { ARM7TDMI, ARM9TDMI };
 enum class TimingMode : std::uint8_t { Deterministic, RealTime };
 enum class RegionKind : std::uint8_t { RAM, IO, NOR };
-enum class CommandSet : std::uint8_t { AMD, Intel };
+enum class CommandSet : std::uint8_t { AMD, Intel, SST };
 
 const char* CoreKindName(CoreKind kind);
 const char* RegionKindName(RegionKind kind);
@@ -69,6 +69,17 @@ struct NorDescription {
   // command clears every block's lock at once rather than the addressed one.
   bool locked_at_reset = false;
   bool unlock_clears_all = false;
+  // Intel: bytes of one chip's write buffer (0xE8 buffered writes); 0 when
+  // the part has none.
+  std::uint32_t write_buffer_bytes = 0;
+  // SST: bytes of one chip's erase block (0x50 block erase); 0 when the part
+  // has no block erase.
+  std::uint32_t block_bytes = 0;
+  // AMD: the part has persistent protection bits (one per sector, set by
+  // the PPB command set, cleared all at once), kept in `protection_image`
+  // across runs when one is named.
+  bool persistent_protection = false;
+  std::filesystem::path protection_image;
 
   std::uint32_t ChipSize() const;  // sum of the sectors
   unsigned BusBytes() const { return width_bits / 8 * chips; }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <limits>
 
 namespace simboard {
@@ -42,6 +44,8 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> EraseRegions(const std::vec
 
 std::vector<std::uint8_t> BuildCfiTable(const NorDescription& chip) {
   bool amd = chip.command_set == CommandSet::AMD;
+  bool sst = chip.command_set == CommandSet::SST;
+  std::uint32_t buffer = chip.command_set == CommandSet::Intel ? chip.write_buffer_bytes : 0;
   auto runs = EraseRegions(chip.sectors);
   std::uint32_t first = chip.sectors.empty() ? 0 : chip.sectors.front();
   std::uint32_t last = chip.sectors.empty() ? 0 : chip.sectors.back();
@@ -63,8 +67,10 @@ std::vector<std::uint8_t> BuildCfiTable(const NorDescription& chip) {
   t[0x10] = 'Q';
   t[0x11] = 'R';
   t[0x12] = 'Y';
-  put16(0x13, amd ? 0x0002 : 0x0001);  // AMD/Fujitsu standard, Intel/Sharp extended
-  put16(0x15, static_cast<std::uint32_t>(primary));
+  // AMD/Fujitsu standard, SST, Intel/Sharp extended; SST parts have no
+  // extended table.
+  put16(0x13, amd ? 0x0002 : sst ? 0x0701 : 0x0001);
+  put16(0x15, sst ? 0 : static_cast<std::uint32_t>(primary));
   put16(0x17, 0x0000);
   put16(0x19, 0x0000);
   t[0x1B] = 0x27;  // Vcc min 2.7 V (BCD volts)
@@ -74,26 +80,31 @@ std::vector<std::uint8_t> BuildCfiTable(const NorDescription& chip) {
   // Typical times as 2^n, maximum as 2^m times typical: our times are exact,
   // so the maximum is twice the typical value.
   t[0x1F] = Log2Ceiling(std::max<std::uint32_t>(chip.program_time_us, 1));
-  t[0x20] = 0x00;  // no write buffer
+  std::uint32_t buffer_time_us = chip.program_time_us * (1 + buffer / (chip.width_bits / 8) / 8);
+  t[0x20] = buffer ? Log2Ceiling(std::max<std::uint32_t>(buffer_time_us, 1)) : 0x00;
   t[0x21] = Log2Ceiling(std::max<std::uint32_t>(chip.sector_erase_time_ms, 1));
-  t[0x22] = amd ? Log2Ceiling(std::max<std::uint32_t>(chip.chip_erase_time_ms, 1)) : 0x00;
+  t[0x22] = amd || sst ? Log2Ceiling(std::max<std::uint32_t>(chip.chip_erase_time_ms, 1)) : 0x00;
   t[0x23] = 0x01;
-  t[0x24] = 0x00;
+  t[0x24] = buffer ? 0x01 : 0x00;
   t[0x25] = 0x01;
-  t[0x26] = amd ? 0x01 : 0x00;
+  t[0x26] = amd || sst ? 0x01 : 0x00;
   t[0x27] = Log2Ceiling(std::max<std::uint32_t>(chip.ChipSize(), 1));
   // Interface: 0 x8 only, 1 x16 only, 2 x8/x16, 3 x32 only.
   std::uint32_t interface = chip.width_bits == 32 ? 0x0003
                             : chip.width_bits == 16 || chip.byte_mode ? 0x0002
                                                                       : 0x0000;
   put16(0x28, interface);
-  put16(0x2A, 0x0000);
+  put16(0x2A, buffer ? Log2Ceiling(buffer) : 0x0000);
   t[0x2C] = static_cast<std::uint8_t>(runs.size());
   for (std::size_t i = 0; i < runs.size(); ++i) {
     put16(0x2D + 4 * i, runs[i].first - 1);
     put16(0x2F + 4 * i, runs[i].second / 256);
   }
 
+  if (sst) {
+    t.resize(geometry_end);
+    return t;
+  }
   std::size_t p = primary;
   t[p] = 'P';
   t[p + 1] = 'R';
@@ -116,11 +127,12 @@ std::vector<std::uint8_t> BuildCfiTable(const NorDescription& chip) {
   } else {
     // Intel extended query, version 1.0.
     t[p + 4] = '0';
-    // Optional features: bit 3 legacy lock/unlock (all blocks at once),
-    // bit 5 instant individual block locking.
-    put16(p + 5, chip.unlock_clears_all ? 0x0008 : 0x0020);
+    // Optional features: bits 1 and 2 erase and program suspend, bit 3
+    // legacy lock/unlock (all blocks at once), bit 5 instant individual
+    // block locking.
+    put16(p + 5, 0x0006 | (chip.unlock_clears_all ? 0x0008 : 0x0020));
     put16(p + 7, 0x0000);
-    t[p + 9] = 0x00;        // nothing supported after suspend
+    t[p + 9] = 0x01;        // program after erase suspend
     put16(p + 10, chip.unlock_clears_all ? 0x0001 : 0x0003);  // block status: lock, lock-down
     t[p + 12] = 0x33;       // Vcc optimum 3.3 V
     t[p + 13] = 0x00;       // no Vpp
@@ -184,424 +196,20 @@ void NorChip::EraseSector(std::size_t sector) {
 }
 
 // ---------------------------------------------------------------------------
-// AMD/JEDEC command set (Am29LV160D data sheet, command definitions table):
-//   reset            F0 (any address), or XXX-F0 after the unlock cycles
-//   autoselect       555-AA 2AA-55 555-90; X00 manufacturer, X01 device,
-//                    SA+X02 sector protection
-//   program          555-AA 2AA-55 555-A0 PA-PD
-//   unlock bypass    555-AA 2AA-55 555-20; then XXX-A0 PA-PD; exit XXX-90 XXX-00
-//   chip erase       555-AA 2AA-55 555-80 555-AA 2AA-55 555-10
-//   sector erase     555-AA 2AA-55 555-80 555-AA 2AA-55 SA-30 [SA-30 ...]
-//   CFI query        55-98
-// Addresses are command indexes (0xAAA/0x555 on the byte bus of an x8/x16
-// part). While an embedded algorithm runs, reads return the status bits:
-// DQ7 data polling, DQ6 toggle, DQ5 exceeded timing limits, DQ3 sector erase
-// timer, DQ2 toggle in the erasing sectors.
-
-namespace {
-
-class AmdChip : public NorChip {
- public:
-  using NorChip::NorChip;
-
-  std::uint32_t Read(std::uint32_t address) override {
-    Settle();
-    switch (state_) {
-      case State::Busy:
-        return Status(address);
-      case State::Autoselect:
-        return Autoselect(address);
-      case State::Query:
-        return QueryValue(address);
-      default:
-        return cells_.Load(address % cell_count_);
-    }
-  }
-
-  void Write(std::uint32_t address, std::uint32_t data) override {
-    Settle();
-    std::uint32_t index = CommandIndex(address) & 0x7FF;
-    std::uint8_t command = static_cast<std::uint8_t>(data);
-    switch (state_) {
-      case State::Busy:
-        if (operation_ == Operation::SectorErase && Now() < window_end_) {
-          // Within the sector erase time-out more sectors may be added; any
-          // other command abandons the erase.
-          if (command == 0x30) {
-            AddEraseSector(address);
-          } else {
-            state_ = State::Read;
-          }
-        } else if (command == 0xF0 && failed_ && Now() >= done_at_) {
-          // After DQ5 went high only a reset brings the array back.
-          state_ = bypass_ ? State::Bypass : State::Read;
-        }
-        return;
-      case State::ProgramData:
-        StartProgram(address, data);
-        return;
-      case State::Bypass:
-        if (command == 0xA0) {
-          state_ = State::ProgramData;
-        } else if (command == 0x90) {
-          state_ = State::BypassExit;
-        }
-        return;
-      case State::BypassExit:
-        if (command == 0x00) {
-          bypass_ = false;
-          state_ = State::Read;
-        } else {
-          state_ = State::Bypass;
-        }
-        return;
-      case State::Autoselect:
-      case State::Query:
-        if (command == 0xF0) {
-          state_ = state_ == State::Query && query_from_autoselect_ ? State::Autoselect : State::Read;
-        } else if (command == 0x98 && index == 0x55) {
-          query_from_autoselect_ = state_ == State::Autoselect;
-          state_ = State::Query;
-        }
-        return;
-      default:
-        break;
-    }
-    if (command == 0xF0) {
-      state_ = State::Read;
-      return;
-    }
-    switch (state_) {
-      case State::Read:
-        if (command == 0xAA && index == 0x555) {
-          state_ = State::Unlock1;
-        } else if (command == 0x98 && index == 0x55) {
-          query_from_autoselect_ = false;
-          state_ = State::Query;
-        }
-        return;
-      case State::Unlock1:
-        state_ = command == 0x55 && index == 0x2AA ? State::Unlock2 : State::Read;
-        return;
-      case State::Unlock2:
-        state_ = State::Read;
-        if (index != 0x555) return;
-        if (command == 0x90) state_ = State::Autoselect;
-        if (command == 0xA0) state_ = State::ProgramData;
-        if (command == 0x80) state_ = State::EraseSetup;
-        if (command == 0x20) {
-          bypass_ = true;
-          state_ = State::Bypass;
-        }
-        return;
-      case State::EraseSetup:
-        state_ = command == 0xAA && index == 0x555 ? State::EraseUnlock1 : State::Read;
-        return;
-      case State::EraseUnlock1:
-        state_ = command == 0x55 && index == 0x2AA ? State::EraseUnlock2 : State::Read;
-        return;
-      case State::EraseUnlock2:
-        state_ = State::Read;
-        if (command == 0x10 && index == 0x555) StartChipErase();
-        if (command == 0x30) StartSectorErase(address);
-        return;
-      default:
-        state_ = State::Read;
-        return;
-    }
-  }
-
-  void Reset() override {
-    Settle();
-    state_ = State::Read;
-    bypass_ = false;
-  }
-
-  bool ReadsArray() override {
-    Settle();
-    return state_ != State::Busy && state_ != State::Autoselect && state_ != State::Query;
-  }
-
-  void Settle() override {
-    if (state_ != State::Busy) return;
-    std::uint64_t now = Now();
-    if (operation_ == Operation::SectorErase && !erase_started_ && now >= window_end_) {
-      erase_started_ = true;
-      if (!failed_) {
-        for (std::size_t s = 0; s < erasing_.size(); ++s) {
-          if (erasing_[s]) EraseSector(s);
-        }
-      }
-    }
-    if (!failed_ && now >= done_at_ &&
-        (operation_ != Operation::SectorErase || erase_started_)) {
-      state_ = bypass_ ? State::Bypass : State::Read;
-    }
-  }
-
- private:
-  enum class State {
-    Read, Unlock1, Unlock2, Autoselect, Query, ProgramData, EraseSetup, EraseUnlock1,
-    EraseUnlock2, Bypass, BypassExit, Busy,
-  };
-  enum class Operation { Program, SectorErase, ChipErase };
-
-  std::uint32_t Autoselect(std::uint32_t address) const {
-    switch (CommandIndex(address) & 0xFF) {
-      case 0x00: return description_.manufacturer_id & DataMask();
-      case 0x01: return description_.device_id & DataMask();
-      case 0x02: return 0x00;  // sector not protected
-      default: return 0x00;
-    }
-  }
-
-  std::uint32_t Status(std::uint32_t address) {
-    std::uint64_t now = Now();
-    std::uint32_t status = 0;
-    toggle_ = !toggle_;
-    if (toggle_) status |= 0x40;  // DQ6 toggles on every read
-    if (failed_ && now >= done_at_) status |= 0x20;  // DQ5: exceeded timing limits
-    if (operation_ == Operation::Program) {
-      status |= ~program_data_ & 0x80;  // DQ7: complement of the data being programmed
-      status |= 0x04;
-    } else {
-      // DQ7 reads 0 while erasing; DQ3 is 1 once the erase has begun.
-      if (operation_ == Operation::ChipErase || now >= window_end_) status |= 0x08;
-      bool in_erasing = operation_ == Operation::ChipErase || erasing_[SectorOf(address).index];
-      if (in_erasing) {
-        dq2_ = !dq2_;
-        if (dq2_) status |= 0x04;
-      } else {
-        status |= 0x04;
-      }
-    }
-    return status;
-  }
-
-  void StartProgram(std::uint32_t address, std::uint32_t data) {
-    bool changed = false;
-    operation_ = Operation::Program;
-    program_data_ = data;
-    failed_ = !ProgramCell(address, data, changed);
-    done_at_ = Now() + timing_.program_cycles;
-    state_ = State::Busy;
-  }
-
-  void StartChipErase() {
-    operation_ = Operation::ChipErase;
-    failed_ = no_erase_;
-    if (!failed_) {
-      for (std::size_t s = 0; s < SectorCount(); ++s) EraseSector(s);
-    }
-    done_at_ = Now() + timing_.chip_erase_cycles;
-    window_end_ = Now();
-    state_ = State::Busy;
-  }
-
-  void StartSectorErase(std::uint32_t address) {
-    operation_ = Operation::SectorErase;
-    erasing_.assign(SectorCount(), false);
-    sector_count_ = 0;
-    erase_started_ = false;
-    failed_ = no_erase_;
-    state_ = State::Busy;
-    AddEraseSector(address);
-  }
-
-  void AddEraseSector(std::uint32_t address) {
-    std::size_t s = SectorOf(address).index;
-    if (!erasing_[s]) {
-      erasing_[s] = true;
-      ++sector_count_;
-    }
-    window_end_ = Now() + timing_.erase_window_cycles;
-    done_at_ = window_end_ + sector_count_ * timing_.sector_erase_cycles;
-  }
-
-  State state_ = State::Read;
-  Operation operation_ = Operation::Program;
-  bool bypass_ = false;
-  bool query_from_autoselect_ = false;
-  bool failed_ = false;
-  bool toggle_ = false;
-  bool dq2_ = false;
-  bool erase_started_ = false;
-  std::uint32_t program_data_ = 0;
-  std::uint64_t done_at_ = 0;
-  std::uint64_t window_end_ = 0;
-  std::vector<bool> erasing_;
-  std::size_t sector_count_ = 0;
-};
-
-// ---------------------------------------------------------------------------
-// Intel command set (28F128J3 and 28F320C3 data sheets, bus operations and
-// command definitions):
-//   FF read array, 90 read identifier (00 manufacturer, 01 device, BA+02
-//   block lock configuration), 70 read status, 50 clear status, 98 query,
-//   40 or 10 then data: word program, 20 then D0 at the block: block erase,
-//   60 then 01: lock block, 60 then D0: unlock, 60 then 2F: lock down.
-// Program and erase leave the chip reading status. Status register: SR7
-// write state machine ready, SR5 erase error, SR4 program error (both: bad
-// command sequence), SR1 block locked.
-
-class IntelChip : public NorChip {
- public:
-  IntelChip(const NorDescription& description, NorCells& cells, const Clock& clock,
-            const NorTiming& timing, bool no_erase, Counters& counters)
-      : NorChip(description, cells, clock, timing, no_erase, counters) {
-    Reset();
-  }
-
-  std::uint32_t Read(std::uint32_t address) override {
-    if (Busy()) return status_ & 0x7F;
-    switch (mode_) {
-      case Mode::Status:
-        return status_ | 0x80;
-      case Mode::Identifier: {
-        std::uint32_t index = CommandIndex(address);
-        if (index == 0) return description_.manufacturer_id & DataMask();
-        if (index == 1) return description_.device_id & DataMask();
-        Sector sector = SectorOf(address);
-        if (index - CommandIndex(sector.first_cell) == 2) return locks_[sector.index];
-        return 0;
-      }
-      case Mode::Query:
-        return QueryValue(address);
-      case Mode::Array:
-        break;
-    }
-    return cells_.Load(address % cell_count_);
-  }
-
-  void Write(std::uint32_t address, std::uint32_t data) override {
-    std::uint8_t command = static_cast<std::uint8_t>(data);
-    if (Busy()) {
-      // The state machine takes no new work until it is ready; reads show
-      // the status meanwhile.
-      if (command == 0x70) mode_ = Mode::Status;
-      return;
-    }
-    Pending pending = pending_;
-    pending_ = Pending::None;
-    switch (pending) {
-      case Pending::Program:
-        Program(address, data);
-        return;
-      case Pending::Erase:
-        mode_ = Mode::Status;
-        if (command == 0xD0) {
-          Erase(address);
-        } else {
-          status_ |= 0x30;  // command sequence error
-        }
-        return;
-      case Pending::Lock:
-        mode_ = Mode::Status;
-        Lock(address, command);
-        return;
-      case Pending::None:
-        break;
-    }
-    switch (command) {
-      case 0xFF: mode_ = Mode::Array; break;
-      case 0x90: mode_ = Mode::Identifier; break;
-      case 0x70: mode_ = Mode::Status; break;
-      case 0x98: mode_ = Mode::Query; break;
-      case 0x50: status_ &= static_cast<std::uint8_t>(~0x3A); break;
-      case 0x40:
-      case 0x10: pending_ = Pending::Program; mode_ = Mode::Status; break;
-      case 0x20: pending_ = Pending::Erase; mode_ = Mode::Status; break;
-      case 0x60: pending_ = Pending::Lock; mode_ = Mode::Status; break;
-      default: break;
-    }
-  }
-
-  void Reset() override {
-    mode_ = Mode::Array;
-    pending_ = Pending::None;
-    status_ = 0;
-    busy_until_ = 0;
-    locks_.assign(SectorCount(), description_.locked_at_reset ? 0x01 : 0x00);
-  }
-
-  bool ReadsArray() override { return !Busy() && mode_ == Mode::Array; }
-  void Settle() override {}
-
- private:
-  enum class Mode { Array, Identifier, Status, Query };
-  enum class Pending { None, Program, Erase, Lock };
-
-  bool Busy() const { return Now() < busy_until_; }
-
-  void Program(std::uint32_t address, std::uint32_t data) {
-    mode_ = Mode::Status;
-    Sector sector = SectorOf(address);
-    if (locks_[sector.index] & 0x01) {
-      status_ |= 0x12;  // program error: block locked
-      return;
-    }
-    bool changed = false;
-    std::uint32_t old = cells_.Load(address % cell_count_);
-    ProgramCell(address, data, changed);
-    // The chip only reports bits that it was asked to clear and could not.
-    if ((cells_.Load(address % cell_count_) & DataMask()) != (old & data & DataMask())) status_ |= 0x10;
-    busy_until_ = Now() + timing_.program_cycles;
-  }
-
-  void Erase(std::uint32_t address) {
-    Sector sector = SectorOf(address);
-    if (locks_[sector.index] & 0x01) {
-      status_ |= 0x22;  // erase error: block locked
-      return;
-    }
-    if (no_erase_) {
-      busy_until_ = kForever;
-      return;
-    }
-    EraseSector(sector.index);
-    busy_until_ = Now() + timing_.sector_erase_cycles;
-  }
-
-  void Lock(std::uint32_t address, std::uint8_t command) {
-    Sector sector = SectorOf(address);
-    switch (command) {
-      case 0x01:
-        locks_[sector.index] |= 0x01;
-        break;
-      case 0x2F:
-        locks_[sector.index] |= 0x03;
-        break;
-      case 0xD0:
-        if (description_.unlock_clears_all) {
-          for (auto& lock : locks_) {
-            if (!(lock & 0x02)) lock = 0;
-          }
-        } else if (!(locks_[sector.index] & 0x02)) {
-          locks_[sector.index] = 0;
-        }
-        break;
-      default:
-        status_ |= 0x30;  // command sequence error
-        break;
-    }
-  }
-
-  Mode mode_ = Mode::Array;
-  Pending pending_ = Pending::None;
-  std::uint8_t status_ = 0;
-  std::uint64_t busy_until_ = 0;
-  std::vector<std::uint8_t> locks_;  // bit 0 locked, bit 1 locked down
-};
-
-}  // namespace
+// The command sets, each in its own file.
 
 std::unique_ptr<NorChip> MakeNorChip(const NorDescription& description, NorCells& cells,
                                      const Clock& clock, const NorTiming& timing, bool no_erase,
                                      Counters& counters) {
-  if (description.command_set == CommandSet::Intel) {
-    return std::make_unique<IntelChip>(description, cells, clock, timing, no_erase, counters);
+  switch (description.command_set) {
+    case CommandSet::Intel:
+      return MakeIntelChip(description, cells, clock, timing, no_erase, counters);
+    case CommandSet::SST:
+      return MakeSstChip(description, cells, clock, timing, no_erase, counters);
+    case CommandSet::AMD:
+      break;
   }
-  return std::make_unique<AmdChip>(description, cells, clock, timing, no_erase, counters);
+  return MakeAmdChip(description, cells, clock, timing, no_erase, counters);
 }
 
 // ---------------------------------------------------------------------------
@@ -623,8 +231,22 @@ class NorRegion::ChipCells : public NorCells {
 
   void Store(std::uint32_t cell, std::uint32_t value) override {
     for (unsigned b = 0; b < region_.chip_bytes_; ++b) {
-      region_.data_[Offset(cell, b)] = static_cast<std::uint8_t>(value >> (8 * b));
+      std::size_t offset = Offset(cell, b);
+      region_.data_[offset] = static_cast<std::uint8_t>(value >> (8 * b));
+      region_.image_.Touch(offset, 1);
     }
+  }
+
+  bool Protected(std::size_t sector) const override {
+    const auto& bits = region_.protection_[chip_];
+    return sector < bits.size() && bits[sector];
+  }
+
+  void SetProtected(std::size_t sector, bool on) override {
+    auto& bits = region_.protection_[chip_];
+    if (sector >= bits.size() || bits[sector] == on) return;
+    bits[sector] = on;
+    region_.SaveProtection();
   }
 
   std::uint32_t Stuck(std::uint32_t cell) const override {
@@ -678,18 +300,12 @@ std::unique_ptr<NorRegion> NorRegion::Create(const RegionDescription& descriptio
     region->memory_.assign(size, 0xFF);
     region->data_ = region->memory_.data();
   } else {
-    if (!region->file_.Open(image, platform::MappedFile::OpenMode::OpenOrCreate)) {
-      error = "[" + description.section + "] Image: cannot open or create " + image.string();
+    std::string why;
+    if (!region->image_.Open(image, size, 0xFF, why)) {
+      error = "[" + description.section + "] Image: " + why;
       return nullptr;
     }
-    std::uint64_t old_size = region->file_.Size().value_or(0);
-    if (!region->file_.Map(size)) {
-      error = "[" + description.section + "] Image: cannot map " + image.string();
-      return nullptr;
-    }
-    region->data_ = reinterpret_cast<std::uint8_t*>(region->file_.data());
-    // A new or short image starts erased.
-    if (old_size < size) std::memset(region->data_ + old_size, 0xFF, size - old_size);
+    region->data_ = region->image_.data();
   }
   for (const auto& stuck : faults.stuck_bits) {
     if (!region->Contains(stuck.address, 1)) continue;
@@ -705,6 +321,9 @@ std::unique_ptr<NorRegion> NorRegion::Create(const RegionDescription& descriptio
   timing.sector_erase_cycles = description.nor.sector_erase_time_ms * khz;
   timing.chip_erase_cycles = description.nor.chip_erase_time_ms * khz;
   timing.erase_window_cycles = 50 * khz / 1000;  // 50 us sector erase time-out
+  timing.refused_program_cycles = khz / 1000;     // 1 us
+  timing.refused_erase_cycles = 100 * khz / 1000;  // 100 us
+  if (!region->LoadProtection(error)) return nullptr;
   for (unsigned c = 0; c < description.nor.chips; ++c) {
     region->cells_.push_back(std::make_unique<ChipCells>(*region, c));
     region->chips_.push_back(MakeNorChip(region->description_.nor, *region->cells_.back(), clock,
@@ -719,6 +338,7 @@ bool NorRegion::Read(std::uint32_t offset, unsigned count, AccessKind, std::uint
   for (auto& chip : chips_) plain = plain && chip->ReadsArray();
   if (plain) {
     std::memcpy(bytes, data_ + offset, count);
+    image_.Flush();  // an erase that just became due
     return true;
   }
   // Each bus word is one read cycle for every chip; the bytes come from the
@@ -741,6 +361,7 @@ bool NorRegion::Read(std::uint32_t offset, unsigned count, AccessKind, std::uint
     }
     bytes[i] = static_cast<std::uint8_t>(values[chip] >> (8 * (lane % chip_bytes_)));
   }
+  image_.Flush();
   return true;
 }
 
@@ -765,6 +386,7 @@ bool NorRegion::Write(std::uint32_t offset, unsigned count, const std::uint8_t* 
       if (driven[c]) chips_[c]->Write(word, values[c]);
     }
   }
+  image_.Flush();
   return true;
 }
 
@@ -774,6 +396,57 @@ void NorRegion::Peek(std::uint32_t offset, std::uint32_t count, std::uint8_t* by
 
 void NorRegion::Poke(std::uint32_t offset, std::uint32_t count, const std::uint8_t* bytes) {
   std::memcpy(data_ + offset, bytes, count);
+  image_.Touch(offset, count);
+  image_.Flush();
+}
+
+// The protection bits of every chip, one byte per sector in chip order:
+// 0x00 protected (the bit programmed), 0xFF not. A missing file means no
+// sector is protected.
+bool NorRegion::LoadProtection(std::string& error) {
+  const NorDescription& nor = description_.nor;
+  std::size_t sectors = nor.sectors.size();
+  protection_.assign(nor.chips, std::vector<bool>(nor.persistent_protection ? sectors : 0, false));
+  if (nor.protection_image.empty()) return true;
+  std::error_code ec;
+  if (!std::filesystem::exists(nor.protection_image, ec)) return true;
+  std::ifstream in(nor.protection_image, std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in.eof() && in.fail()) {
+    error = "[" + description_.section + "] ProtectionImage: cannot read " + nor.protection_image.string();
+    return false;
+  }
+  if (bytes.size() != sectors * nor.chips) {
+    error = "[" + description_.section + "] ProtectionImage: " + nor.protection_image.string() +
+            " is " + std::to_string(bytes.size()) + " bytes, not the " +
+            std::to_string(sectors * nor.chips) + " of " + std::to_string(nor.chips) +
+            " chip(s) of " + std::to_string(sectors) + " sectors";
+    return false;
+  }
+  for (unsigned c = 0; c < nor.chips; ++c) {
+    for (std::size_t s = 0; s < sectors; ++s) protection_[c][s] = bytes[c * sectors + s] == 0;
+  }
+  return true;
+}
+
+// Written whole on each change (changes are rare): beside the old file, then
+// renamed over it, so a failed write never leaves half a table.
+void NorRegion::SaveProtection() {
+  const auto& path = description_.nor.protection_image;
+  if (path.empty()) return;
+  std::string bytes;
+  for (const auto& chip : protection_) {
+    for (bool on : chip) bytes.push_back(on ? '\0' : '\xFF');
+  }
+  auto temporary = path;
+  temporary += ".new";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out.flush()) return;
+  }
+  std::error_code ec;
+  std::filesystem::rename(temporary, path, ec);
 }
 
 void NorRegion::Reset() {
@@ -782,6 +455,7 @@ void NorRegion::Reset() {
 
 void NorRegion::Settle() {
   for (auto& chip : chips_) chip->Settle();
+  image_.Flush();
 }
 
 }  // namespace simboard

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/mapped_file.h"
 #include "simboard/board_file.h"
+#include "simboard/image_file.h"
 #include "simboard/memory.h"
 
 namespace simboard {
@@ -34,6 +34,9 @@ class NorCells {
   virtual void Store(std::uint32_t cell, std::uint32_t value) = 0;
   // Bits of the cell that never program (fault injection).
   virtual std::uint32_t Stuck(std::uint32_t cell) const = 0;
+  // The sector's non-volatile protection bit (AMD persistent protection).
+  virtual bool Protected(std::size_t sector) const = 0;
+  virtual void SetProtected(std::size_t sector, bool on) = 0;
 };
 
 struct NorTiming {
@@ -41,6 +44,10 @@ struct NorTiming {
   std::uint64_t sector_erase_cycles = 0;  // one sector or block
   std::uint64_t chip_erase_cycles = 0;
   std::uint64_t erase_window_cycles = 0;  // AMD: time to add more sectors to an erase
+  // AMD: how long the status shows a refused program (1 us) or erase
+  // (100 us) of protected sectors before the chip returns to reading.
+  std::uint64_t refused_program_cycles = 0;
+  std::uint64_t refused_erase_cycles = 0;
 };
 
 class NorChip {
@@ -101,10 +108,21 @@ class NorChip {
 std::unique_ptr<NorChip> MakeNorChip(const NorDescription& description, NorCells& cells,
                                      const Clock& clock, const NorTiming& timing, bool no_erase,
                                      Counters& counters);
+// One maker per command set, each in its own source file.
+std::unique_ptr<NorChip> MakeAmdChip(const NorDescription& description, NorCells& cells,
+                                     const Clock& clock, const NorTiming& timing, bool no_erase,
+                                     Counters& counters);
+std::unique_ptr<NorChip> MakeSstChip(const NorDescription& description, NorCells& cells,
+                                     const Clock& clock, const NorTiming& timing, bool no_erase,
+                                     Counters& counters);
+std::unique_ptr<NorChip> MakeIntelChip(const NorDescription& description, NorCells& cells,
+                                       const Clock& clock, const NorTiming& timing, bool no_erase,
+                                       Counters& counters);
 
 // A flash bank: `chips` chips side by side on the data bus, each on its own
 // byte lanes, with the region's bytes held in an image file (byte i of the
-// file is the byte at Base + i) written through as the chips change.
+// file is the byte at Base + i) written through at the end of each bus
+// access that changed them.
 class NorRegion : public Region {
  public:
   // Opens or creates the image; false with `error` set when it cannot.
@@ -130,15 +148,18 @@ class NorRegion : public Region {
   NorRegion(const RegionDescription& description, bool big_endian);
 
   std::size_t LaneOffset(std::uint32_t bus_word, unsigned lane) const;
+  bool LoadProtection(std::string& error);
+  void SaveProtection();
 
   RegionDescription description_;
   bool big_endian_;
   unsigned bus_bytes_;
   unsigned chip_bytes_;
-  platform::MappedFile file_;
+  ImageFile image_;
   std::vector<std::uint8_t> memory_;  // when no image file is named
   std::uint8_t* data_ = nullptr;
   std::map<std::uint32_t, std::uint8_t> stuck_;  // region offset -> bits that never program
+  std::vector<std::vector<bool>> protection_;  // per chip, per sector
   std::vector<std::unique_ptr<ChipCells>> cells_;
   std::vector<std::unique_ptr<NorChip>> chips_;
   Counters* counters_ = nullptr;

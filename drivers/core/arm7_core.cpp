@@ -1,5 +1,6 @@
 #include "drivers/core/arm7_core.h"
 
+#include "drivers/core/arm_instructions.h"
 #include "platform/ticks.h"
 
 namespace drivers {
@@ -7,36 +8,6 @@ namespace {
 
 constexpr int kChain1Bits = 33;
 constexpr int kChain2Bits = 38;
-
-// Instructions fed into the core in debug state.
-constexpr std::uint32_t kSubR0 = 0xE0400000;       // SUB r0,r0,r0
-constexpr std::uint32_t kLdrR0 = 0xE5900000;       // LDR r0,[r0]
-constexpr std::uint32_t kStrR0 = 0xE5800000;       // STR r0,[r0]
-constexpr std::uint32_t kMrsCpsr = 0xE10F0000;     // MRS r0,CPSR
-constexpr std::uint32_t kMsrCpsr = 0xE129F000;     // MSR CPSR_fc,r0
-constexpr std::uint32_t kBicMode = 0xE3C0001F;     // BIC r0,r0,#0x1F
-constexpr std::uint32_t kOrrMode = 0xE3800000;     // ORR r0,r0,#mode
-constexpr std::uint32_t kMrsSpsr = 0xE14F1000;     // MRS r1,SPSR
-constexpr std::uint32_t kStrR1 = 0xE5801000;       // STR r1,[r0]
-constexpr std::uint32_t kSubPc = 0xE04FF000;       // SUB pc,pc,r0
-constexpr std::uint32_t kSubR1 = 0xE0411001;       // SUB r1,r1,r1
-constexpr std::uint32_t kSubR2 = 0xE0422002;       // SUB r2,r2,r2
-constexpr std::uint32_t kLdrR1R2 = 0xE5921000;     // LDR r1,[r2]
-constexpr std::uint32_t kMsrSpsr = 0xE169F001;     // MSR SPSR_fc,r1
-constexpr std::uint32_t kStmAll = 0xE800FFFF;      // STMDA r0,{r0-r15}
-constexpr std::uint32_t kStmThumbHigh = 0xE8007FFE;  // STMDA r0,{r1-r14}
-constexpr std::uint32_t kAddR0Pc1 = 0xE28F0001;    // ADD r0,pc,#1
-constexpr std::uint32_t kBxR0 = 0xE12FFF10;        // BX r0
-constexpr std::uint32_t kLdmR0R1 = 0xE8900003;     // LDMIA r0,{r0,r1}
-constexpr std::uint32_t kLdm8 = 0xE89000FF;        // LDMIA r0,{r0-r7}
-constexpr std::uint32_t kStm8 = 0xE80000FF;        // STMDA r0,{r0-r7}
-constexpr std::uint32_t kLdm13 = 0xE8903FFE;       // LDMIA r0,{r1-r13}
-constexpr std::uint32_t kStm12 = 0xE88D1FFE;       // STMIA r13,{r1-r12}
-// THUMB pairs (the same instruction in both halfwords).
-constexpr std::uint32_t kThumbStrR0 = 0x60006000;  // STR r0,[r0]
-constexpr std::uint32_t kThumbMovR0Pc = 0x46784678;  // MOV r0,pc
-constexpr std::uint32_t kThumbBxPc = 0x47784778;   // BX pc
-constexpr std::uint32_t kThumbLdrR0Pc = 0x48004800;  // LDR r0,[pc,#0]
 
 // Stores here keep the pause after RESTART from being optimised away.
 volatile int pause_sink = 0;
@@ -52,13 +23,22 @@ const char* const kRunningBlockLoad =
     "Debug: Can not execute dump memblock command while CPU is running!\n";
 const char* const kRunningBlockStore =
     "Debug: Can not execute fill memblock command while CPU is running!\n";
-const char* const kStopFailed = "Debug: Unknown error occurred!!\n \tStop command execute failed!!\n";
 
 // Every IR capture of a healthy ARM7 or ARM9 TAP is 0b0001; anything else
 // is a broken connection.
 bool JtagIrOk(Jtag* jtag, std::uint32_t instruction) { return jtag->IrScan(instruction) == 1; }
 
 }  // namespace
+
+namespace {
+constexpr RegisterReadForm kArm7ReadForm = {kStmAll, kStmThumbHigh, -24, -20, -16, -14};
+}  // namespace
+
+Arm7Core::Arm7Core(Jtag* jtag, DriverState* state, Arm7Timing timing)
+    : Arm7Core(jtag, state, timing, kArm7ReadForm) {}
+
+Arm7Core::Arm7Core(Jtag* jtag, DriverState* state, Arm7Timing timing, RegisterReadForm form)
+    : jtag_(jtag), state_(state), timing_(timing), form_(form) {}
 
 // ---- Scan chains and EmbeddedICE ------------------------------------------
 
@@ -151,10 +131,10 @@ bool Arm7Core::ReadRegisters() {
     Feed(kThumbBxPc, true);
     Feed(kThumbNop);
     Feed(kThumbNop, true);
-    FeedRead(kStmThumbHigh, true);
+    FeedRead(form_.store_thumb_high, true);
   } else {
     s.pc_alignment_loss = 0;
-    Chain1(kStmAll, false, true, &breakpt);
+    Chain1(form_.store_all, false, true, &breakpt);
     Count(true);
     s.watchpoint_hit = breakpt;
   }
@@ -170,9 +150,9 @@ bool Arm7Core::ReadRegisters() {
   // than a breakpoint or watchpoint.
   int correction;
   if (thumb) {
-    correction = s.entered_by_debug_request ? -14 : -16;
+    correction = s.entered_by_debug_request ? form_.thumb_request_correction : form_.thumb_correction;
   } else {
-    correction = s.entered_by_debug_request ? -20 : -24;
+    correction = s.entered_by_debug_request ? form_.arm_request_correction : form_.arm_correction;
   }
   s.regs[kPcIndex] += static_cast<std::uint32_t>(correction);
   s.saved_pc = s.regs[kPcIndex];
@@ -345,7 +325,8 @@ bool Arm7Core::Resume() {
 
 // ---- Run control -----------------------------------------------------------
 
-bool Arm7Core::PollHalted(int limit, std::uint32_t* status, int* missed, bool* read_failed) {
+bool Arm7Core::PollHalted(int limit, std::uint32_t* status, int* missed, bool* read_failed,
+                          std::uint32_t until) {
   *missed = 0;
   if (read_failed) *read_failed = false;
   for (int poll = 0; poll < limit; ++poll) {
@@ -357,7 +338,7 @@ bool Arm7Core::PollHalted(int limit, std::uint32_t* status, int* missed, bool* r
       ++*missed;
       continue;
     }
-    if (*status & kDebugAck) return true;
+    if ((*status & until) == until) return true;
     ++*missed;
   }
   return false;
@@ -433,13 +414,36 @@ int Arm7Core::Halt() {
   return kHalted;
 }
 
-bool Arm7Core::SingleStep() {
-  DriverState& s = *state_;
+bool Arm7Core::StepAllowed() {
   std::uint32_t status = 0;
   if (!ReadDebugStatus(&status) || !(status & kDebugAck)) {
-    s.messenger.Report("Debug: Can not execute step command while CPU is running!\n");
+    state_->messenger.Report("Debug: Can not execute step command while CPU is running!\n");
     return false;
   }
+  return true;
+}
+
+bool Arm7Core::FinishStep(bool halted, bool read_failed, int missed) {
+  DriverState& s = *state_;
+  if (read_failed) {
+    s.messenger.Report("Debug: Step command execute Failed!!\n");
+    return false;
+  }
+  if (missed > 0) s.messenger.Report("Debug: Waiting for stop %d times.\n", missed);
+  // A core that did not come back (a step into a wait on the bus) is
+  // stopped as by the stop command.
+  if (!halted) return Halt() != kHaltFailed;
+  std::uint32_t status = 0;
+  WriteIce(kIceDebugControl, kDebugInterruptsOff);
+  if (!ReadDebugStatus(&status)) return false;
+  s.entered_by_debug_request = 0;
+  s.thumb = (status & kDebugThumb) ? 1 : 0;
+  return ReadRegisters();
+}
+
+bool Arm7Core::SingleStep() {
+  DriverState& s = *state_;
+  if (!StepAllowed()) return false;
   std::uint32_t saved[12] = {};
   if (!SaveUnits(0, 2, saved)) return false;
   // Unit 1 matches a fetch from the current PC without halting; unit 0
@@ -460,19 +464,10 @@ bool Arm7Core::SingleStep() {
   }
   int missed = 0;
   bool read_failed = false;
+  std::uint32_t status = 0;
   const bool halted = PollHalted(32, &status, &missed, &read_failed);
   RestoreUnits(0, 2, saved);
-  if (read_failed) {
-    s.messenger.Report("Debug: Step command execute Failed!!\n");
-    return false;
-  }
-  if (missed > 0) s.messenger.Report("Debug: Waiting for stop %d times.\n", missed);
-  if (!halted) return Halt() != kHaltFailed;
-  WriteIce(kIceDebugControl, kDebugInterruptsOff);
-  if (!ReadDebugStatus(&status)) return false;
-  s.entered_by_debug_request = 0;
-  s.thumb = (status & kDebugThumb) ? 1 : 0;
-  return ReadRegisters();
+  return FinishStep(halted, read_failed, missed);
 }
 
 bool Arm7Core::ResetAndCatch() {
@@ -523,6 +518,15 @@ bool Arm7Core::CheckHalted(const char* refusal) {
   return true;
 }
 
+// ARM7: the system-speed flag rides on the last NOP before the access.
+void Arm7Core::SystemSpeedAccess(std::uint32_t instruction) {
+  Feed(kArmNop);
+  Feed(kArmNop, true);
+  FeedFast(kArmNop, true);
+  Feed(instruction);
+  state_->cycle_counter += 4;
+}
+
 bool Arm7Core::RestartForAccess() {
   if (!JtagIrOk(jtag_, kRestart)) return false;
   jtag_->IdleClock();
@@ -540,18 +544,13 @@ bool Arm7Core::Load(std::uint32_t address, int width, std::uint32_t* value, bool
   }
   if (width == 2 && (address & 1)) return false;
   if (check_halted && !CheckHalted(kRunningLoad)) return false;
-  DriverState& s = *state_;
   if (!SelectChain(1) || !Intest()) return false;
   Feed(kSubR0, true);
   Feed(kLdrR0, true);
   Feed(kArmNop, true);
   Feed(kArmNop, true);
-  Feed(address);
-  Feed(kArmNop);
-  Feed(kArmNop, true);
-  FeedFast(kArmNop, true);
-  Feed(instruction);
-  s.cycle_counter += 4;
+  FeedData(address);
+  SystemSpeedAccess(instruction);
   if (!RestartForAccess()) return false;
   if (!SelectChain(1) || !Intest()) return false;
   Feed(kStrR0, true);
@@ -573,18 +572,13 @@ bool Arm7Core::Store(std::uint32_t address, int width, std::uint32_t value, bool
   }
   if (width == 2 && (address & 1)) return false;
   if (check_halted && !CheckHalted(kRunningStore)) return false;
-  DriverState& s = *state_;
   if (!SelectChain(1) || !Intest()) return false;
   Feed(kLdmR0R1, true);
   Feed(kArmNop, true);
   Feed(kArmNop, true);
-  Feed(address);
-  Feed(value);
-  Feed(kArmNop);
-  Feed(kArmNop, true);
-  FeedFast(kArmNop, true);
-  Feed(instruction);
-  s.cycle_counter += 4;
+  FeedData(address);
+  FeedData(value);
+  SystemSpeedAccess(instruction);
   return RestartForAccess();
 }
 
@@ -606,12 +600,8 @@ bool Arm7Core::BlockLoad(std::uint32_t address, std::uint32_t* words, int count,
     Feed(kLdrR0, true);
     Feed(kArmNop, true);
     Feed(kArmNop, true);
-    Feed(address);
-    Feed(kArmNop);
-    Feed(kArmNop, true);
-    FeedFast(kArmNop, true);
-    Feed(kLdm8);
-    s.cycle_counter += 4;
+    FeedData(address);
+    SystemSpeedAccess(kLdm8);
     if (!RestartForAccess()) return false;
     if (!Intest()) return false;
     Feed(kStm8, true);
@@ -627,7 +617,6 @@ bool Arm7Core::BlockStore(std::uint32_t address, const std::uint32_t* words, int
                           bool check_halted) {
   if (count % 12 != 0) return false;
   if (check_halted && !CheckHalted(kRunningBlockStore)) return false;
-  DriverState& s = *state_;
   if (!SelectChain(1)) return false;
   for (int group = 0; group < count / 12; ++group) {
     if (!Intest()) return false;
@@ -635,13 +624,9 @@ bool Arm7Core::BlockStore(std::uint32_t address, const std::uint32_t* words, int
     Feed(kLdm13, true);
     Feed(kArmNop, true);
     Feed(kArmNop, true);
-    for (int k = 0; k < 12; ++k) Feed(words[group * 12 + k]);
-    Feed(address);  // r13: the store's base
-    Feed(kArmNop);
-    Feed(kArmNop, true);
-    FeedFast(kArmNop, true);
-    Feed(kStm12);
-    s.cycle_counter += 4;
+    for (int k = 0; k < 12; ++k) FeedData(words[group * 12 + k]);
+    FeedData(address);  // r13: the store's base
+    SystemSpeedAccess(kStm12);
     if (!RestartForAccess()) return false;
     address += 48;
   }

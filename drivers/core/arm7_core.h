@@ -1,12 +1,15 @@
 // ARM7TDMI debug access: EmbeddedICE over scan chain 2, instructions and
 // data fed into the core's pipeline over the 33-bit scan chain 1, and the
-// branch back that resumes the core where the register file says.
+// branch back that resumes the core where the register file says. The ARM9
+// family (arm9_core.h) keeps these operations and replaces the chain-1 form,
+// the register-store instructions and the run control its pipeline changes.
 #pragma once
 
 #include <cstdint>
 
 #include "drivers/core/core_access.h"
 #include "drivers/core/driver_state.h"
+#include "drivers/core/module_profile.h"
 #include "drivers/transport/jtag.h"
 
 namespace drivers {
@@ -27,12 +30,32 @@ struct Arm7Timing {
   std::uint32_t reset_catch_ms = 250;
   int halt_polls = 255;
   int scan_n_bits = 4;
+  // ARM9 halt: the line when the registers cannot be read afterwards.
+  const char* halt_registers_failed = nullptr;
 };
 
-class Arm7Core final : public CoreAccess {
+inline Arm7Timing TimingOf(const ModuleProfile& profile) {
+  return {profile.timing.reset_pulse_ms, profile.timing.reset_catch_ms, profile.timing.halt_polls,
+          profile.scan_n_bits(), profile.halt_registers_failed};
+}
+
+inline constexpr const char* kStopFailed =
+    "Debug: Unknown error occurred!!\n \tStop command execute failed!!\n";
+
+// How a register read stores the core's registers and undoes the PC's run
+// ahead of the halt address.
+struct RegisterReadForm {
+  std::uint32_t store_all;         // ARM state: R0-R15
+  std::uint32_t store_thumb_high;  // after the THUMB prologue: R1-R14
+  int arm_correction;              // halted by breakpoint or watchpoint
+  int arm_request_correction;      // halted by debug request
+  int thumb_correction;
+  int thumb_request_correction;
+};
+
+class Arm7Core : public CoreAccess {
  public:
-  Arm7Core(Jtag* jtag, DriverState* state, Arm7Timing timing)
-      : jtag_(jtag), state_(state), timing_(timing) {}
+  Arm7Core(Jtag* jtag, DriverState* state, Arm7Timing timing);
 
   void set_jtag(Jtag* jtag) { jtag_ = jtag; }
 
@@ -59,11 +82,19 @@ class Arm7Core final : public CoreAccess {
   bool SelectChain(int chain);
   bool Intest();
 
- private:
-  // One chain-1 access: the system-speed bit, then the word from bit 31
-  // down; returns the data bus as captured (0 without capture). `plus` counts
-  // one pipeline advance.
-  std::uint32_t Chain1(std::uint32_t word, bool fast, bool capture, int* breakpt);
+ protected:
+  Arm7Core(Jtag* jtag, DriverState* state, Arm7Timing timing, RegisterReadForm form);
+
+  // One chain-1 access carrying an instruction (or, on ARM7, any word): the
+  // system-speed bit, then the word from bit 31 down; returns the data bus as
+  // captured (0 without capture).
+  virtual std::uint32_t Chain1(std::uint32_t word, bool fast, bool capture, int* breakpt);
+  // A word the core loads from the data bus.
+  virtual void FeedData(std::uint32_t word) { Feed(word); }
+  // What follows the address and data of a memory access: the access
+  // instruction, with the system-speed flag where the pipeline wants it.
+  virtual void SystemSpeedAccess(std::uint32_t instruction);
+
   void Feed(std::uint32_t word, bool plus = false) { Chain1(word, false, false, nullptr), Count(plus); }
   std::uint32_t FeedRead(std::uint32_t word, bool plus = false) {
     const std::uint32_t value = Chain1(word, false, true, nullptr);
@@ -72,17 +103,24 @@ class Arm7Core final : public CoreAccess {
   }
   void FeedFast(std::uint32_t word, bool plus = false) { Chain1(word, true, false, nullptr), Count(plus); }
   void Count(bool plus) { state_->cycle_counter += plus ? 1 : 0; }
+  // Stepping needs a halted core.
+  bool StepAllowed();
+  // After the core was let go for one step: the messages, the halt when it
+  // did not come back, and the register read when it did.
+  bool FinishStep(bool halted, bool read_failed, int missed);
   // RESTART, the idle clock and the pause for the system-speed access.
   bool RestartForAccess();
   bool CheckHalted(const char* refusal);
   // Polls for DBGACK up to `limit` times; `missed` counts polls without it.
-  bool PollHalted(int limit, std::uint32_t* status, int* missed, bool* read_failed);
+  bool PollHalted(int limit, std::uint32_t* status, int* missed, bool* read_failed,
+                  std::uint32_t until = kDebugAck);
   bool SaveUnits(int first_unit, int units, std::uint32_t saved[12]);
   void RestoreUnits(int first_unit, int units, const std::uint32_t saved[12]);
 
   Jtag* jtag_;
   DriverState* state_;
   Arm7Timing timing_;
+  RegisterReadForm form_;
 };
 
 }  // namespace drivers

@@ -1,5 +1,7 @@
 #include "drivers/core/breakpoints.h"
 
+#include "driver_api/gdi.h"
+
 namespace drivers {
 namespace {
 
@@ -75,7 +77,7 @@ std::uint32_t Breakpoints::SavedHalfword(const BreakpointSlot& whole, std::uint3
 
 int Breakpoints::Set(const BreakpointSpec& request, BreakpointSlot* out) {
   DriverState& s = *state_;
-  if (request.flags & kFlagRejectedMask) return 4;
+  if (request.flags & kFlagRejectedMask) return GDI_NOT_SUPPORTED;
   BreakpointSlot* entry = nullptr;
   std::size_t index = 0;
   for (; index < s.breakpoints.size(); ++index) {
@@ -86,10 +88,10 @@ int Breakpoints::Set(const BreakpointSpec& request, BreakpointSlot* out) {
   }
   if (!entry) {
     s.messenger.Report("%s", kTooMany);
-    return 4;
+    return GDI_NOT_SUPPORTED;
   }
   bool busy[2] = {false, false};
-  if (!UnitBusy(0, &busy[0]) || !UnitBusy(1, &busy[1])) return 5;
+  if (!UnitBusy(0, &busy[0]) || !UnitBusy(1, &busy[1])) return GDI_FAILED;
 
   BreakpointSlot made;
   std::uint32_t kind = request.kind;
@@ -98,38 +100,38 @@ int Breakpoints::Set(const BreakpointSpec& request, BreakpointSlot* out) {
     const int unit = ChooseUnit(busy);
     if (unit < 0) {
       s.messenger.Report("%s", kTooMany);
-      return 4;
+      return GDI_NOT_SUPPORTED;
     }
     const std::uint32_t access = request.flags & kFlagWatchMask;
     int code = 2;  // read or write
     if (access == 0x02) code = 0;
     if (access == 0x04) code = 1;
-    if (request.condition != 0) return 4;
+    if (request.condition != 0) return GDI_NOT_SUPPORTED;
     // Data watchpoint: exact address, any data; control compares the data
     // access bit (and the write bit for reads or writes alone).
     const std::uint32_t control_value = code == 1 ? 0x109 : 0x108;
     const std::uint32_t control_mask = code == 2 ? 0xFFFFFFF7 : 0xFFFFFFF6;
     const std::uint32_t values[6] = {request.address, 0, 0, 0xFFFFFFFF, control_value, control_mask};
     const bool written[6] = {true, true, false, true, true, true};
-    if (!ProgramUnit(unit, values, written)) return 5;
+    if (!ProgramUnit(unit, values, written)) return GDI_FAILED;
     made.unit = unit;
     made.width = code;
   } else if (request.flags & kFlagExecute) {
-    if (request.condition != 0) return 4;
-    if (request.address & 1) return 2;
+    if (request.condition != 0) return GDI_NOT_SUPPORTED;
+    if (request.address & 1) return GDI_BAD_ARGUMENT;
     if (kind == kKindAutomatic) {
-      if (!CoreHalted()) return 5;
+      if (!CoreHalted()) return GDI_FAILED;
       kind = ProbeWritable(request.address) ? kKindSoftware : kKindHardware;
     }
     if (kind == kKindHardware) {
       const int unit = ChooseUnit(busy);
       if (unit < 0) {
         s.messenger.Report("%s", kTooMany);
-        return 4;
+        return GDI_NOT_SUPPORTED;
       }
       const std::uint32_t values[6] = {request.address, 1, 0, 0xFFFFFFFF, 0xFFFFFFF7, 0xFFFFFFF7};
       const bool written[6] = {true, true, false, true, true, true};
-      if (!ProgramUnit(unit, values, written)) return 5;
+      if (!ProgramUnit(unit, values, written)) return GDI_FAILED;
       made.unit = unit;
       made.width = 1;
     } else if (kind == kKindSoftware) {
@@ -138,17 +140,17 @@ int Breakpoints::Set(const BreakpointSpec& request, BreakpointSlot* out) {
         const int unit = ChooseUnit(busy);
         if (unit < 0) {
           s.messenger.Report("%s", kTooMany);
-          return 4;
+          return GDI_NOT_SUPPORTED;
         }
         // The pattern unit: any address, data 0xEFEFEFEF, instruction fetch.
         const std::uint32_t values[6] = {0, 0xFFFFFFFF, kWordPattern, 0, 0xFFFFFFF7, 0xFFFFFFF7};
         const bool written[6] = {false, true, true, true, true, true};
-        if (!ProgramUnit(unit, values, written)) return 5;
+        if (!ProgramUnit(unit, values, written)) return GDI_FAILED;
         made.unit = unit;
         unit_programmed = true;
       } else if (!busy[0] && !busy[1]) {
         s.messenger.Report("Debug: some error occur about breakpoints!\n");
-        return 5;
+        return GDI_FAILED;
       } else {
         for (const BreakpointSlot& other : s.breakpoints) {
           if (IsSoftware(other)) {
@@ -179,7 +181,7 @@ int Breakpoints::Set(const BreakpointSpec& request, BreakpointSlot* out) {
       }
       if (!inserted) {
         if (unit_programmed) UnitOff(made.unit);
-        return 5;
+        return GDI_FAILED;
       }
     }
   }
@@ -192,41 +194,41 @@ int Breakpoints::Set(const BreakpointSpec& request, BreakpointSlot* out) {
   made.kind = kind;
   *entry = made;
   if (out) *out = made;
-  return 0;
+  return GDI_OK;
 }
 
 int Breakpoints::Clear(std::uint32_t number) {
   DriverState& s = *state_;
-  if (number == 0 || number - 1 >= s.breakpoints.size()) return 2;
+  if (number == 0 || number - 1 >= s.breakpoints.size()) return GDI_BAD_ARGUMENT;
   BreakpointSlot& entry = s.breakpoints[number - 1];
-  if (entry.number == 0) return 2;
+  if (entry.number == 0) return GDI_BAD_ARGUMENT;
   if (IsSoftware(entry)) {
-    if (!WriteSaved(entry)) return 5;
+    if (!WriteSaved(entry)) return GDI_FAILED;
     const int unit = entry.unit;
     entry = BreakpointSlot{};
-    if (AnySoftware(nullptr)) return 0;
-    return UnitOff(unit) ? 0 : 5;
+    if (AnySoftware(nullptr)) return GDI_OK;
+    return UnitOff(unit) ? GDI_OK : GDI_FAILED;
   }
   const bool execute = (entry.flags & kFlagExecute) != 0;
   const bool watch = (entry.flags & kFlagWatchMask) != 0;
   if (watch || (execute && entry.kind == kKindHardware)) {
-    if (!UnitOff(entry.unit)) return 5;
+    if (!UnitOff(entry.unit)) return GDI_FAILED;
     entry = BreakpointSlot{};
-    return 0;
+    return GDI_OK;
   }
-  if (execute) return 5;  // a kind this module does not program
+  if (execute) return GDI_FAILED;  // a kind this module does not program
   entry = BreakpointSlot{};
-  return 0;
+  return GDI_OK;
 }
 
 int Breakpoints::ClearAll() {
   DriverState& s = *state_;
-  if (!UnitOff(0) || !UnitOff(1)) return 5;
+  if (!UnitOff(0) || !UnitOff(1)) return GDI_FAILED;
   for (BreakpointSlot& entry : s.breakpoints) {
-    if (IsSoftware(entry) && !WriteSaved(entry)) return 5;
+    if (IsSoftware(entry) && !WriteSaved(entry)) return GDI_FAILED;
     entry = BreakpointSlot{};
   }
-  return 0;
+  return GDI_OK;
 }
 
 void Breakpoints::ReenableUnits() {

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "drivers/core/arm9_core.h"
 #include "platform/ticks.h"
 
 namespace drivers {
@@ -86,6 +87,14 @@ void PutConstant(DriverInfo* info, int offset, std::uint32_t value) {
   for (int k = 0; k < 4; ++k) info->constants[offset - 24 + k] = static_cast<std::uint8_t>(value >> (8 * k));
 }
 
+std::unique_ptr<CoreAccess> MakeCoreAccess(const ModuleProfile& profile, Jtag* jtag,
+                                           DriverState* state) {
+  if (profile.core == CoreFamily::Arm9) {
+    return std::make_unique<Arm9Core>(jtag, state, TimingOf(profile));
+  }
+  return std::make_unique<Arm7Core>(jtag, state, TimingOf(profile));
+}
+
 }  // namespace
 
 PortFactory LibraryPortFactory() {
@@ -97,11 +106,8 @@ PortFactory LibraryPortFactory() {
 Driver::Driver(const ModuleProfile& profile, PortFactory factory)
     : profile_(profile),
       factory_(std::move(factory)),
-      transport_(profile.wiring, &no_port),
-      core_(std::make_unique<Arm7Core>(
-          &transport_, &state_,
-          Arm7Timing{profile.reset_pulse_ms, profile.reset_catch_ms, profile.halt_polls,
-                     profile.scan_n_bits})),
+      transport_(profile.probe.wiring, &no_port),
+      core_(MakeCoreAccess(profile, &transport_, &state_)),
       breakpoints_(&state_, core_.get()) {
   state_.byte_order = 0;
 }
@@ -109,7 +115,7 @@ Driver::Driver(const ModuleProfile& profile, PortFactory factory)
 Driver::Driver(const ModuleProfile& profile, PortFactory factory, std::unique_ptr<CoreAccess> core)
     : profile_(profile),
       factory_(std::move(factory)),
-      transport_(profile.wiring, &no_port),
+      transport_(profile.probe.wiring, &no_port),
       core_(std::move(core)),
       breakpoints_(&state_, core_.get()) {
   state_.byte_order = 0;
@@ -119,23 +125,19 @@ Driver::Driver(const ModuleProfile& profile, PortFactory factory, std::unique_pt
 
 int Driver::Open(const OpenOptions* options) {
   DriverState& s = state_;
-  if (!options) return 7;
+  if (!options) return GDI_OPEN_FAILED;
   s.byte_order = options->byte_order ? *options->byte_order : 2;
-  if (profile_.reads_speed) {
+  const SpeedTable& speeds = *profile_.probe.speeds;
+  if (speeds.setting != SpeedSetting::NotRead) {
     const int index = options->speed ? *options->speed : 0;
     int value = 0;
-    if (index >= 0 && static_cast<std::uint32_t>(index) < profile_.speed_name_count) {
-      value = profile_.speed_values[index];
-    } else if (profile_.speed_warning) {
-      s.messenger.Report("%s", profile_.speed_warning);
+    if (index >= 0 && static_cast<std::uint32_t>(index) < speeds.name_count) {
+      value = speeds.values[index];
+    } else if (profile_.probe.speed_warning) {
+      s.messenger.Report("%s", profile_.probe.speed_warning);
     }
-    if (profile_.speed_codes) {
-      s.speed_code = value;
-      s.delay_factor = 0;
-    } else {
-      s.delay_factor = value;
-      s.speed_code = 0;
-    }
+    s.delay_factor = speeds.setting == SpeedSetting::DelayFactor ? value : 0;
+    s.speed_code = speeds.setting == SpeedSetting::HarrierCode ? value : 0;
   }
   transport_.set_delay_factor(s.delay_factor);
   transport_.set_speed_code(s.speed_code);
@@ -144,32 +146,32 @@ int Driver::Open(const OpenOptions* options) {
   std::string error;
   port_ = factory_(options->parameter ? options->parameter : "", &error);
   if (!port_) {
-    if (profile_.port_library_failed) s.messenger.Report("%s", profile_.port_library_failed);
-    return 7;
+    if (profile_.probe.port_library_failed) s.messenger.Report("%s", profile_.probe.port_library_failed);
+    return GDI_OPEN_FAILED;
   }
   try {
     s.breakpoints.assign(kBreakpointTableSize, BreakpointSlot{});
   } catch (const std::bad_alloc&) {
     port_.reset();
-    return 7;
+    return GDI_OPEN_FAILED;
   }
-  return 0;
+  return GDI_OK;
 }
 
 int Driver::Connect(ConnectRecord* record) {
   DriverState& s = state_;
   const std::uint32_t start = platform::TickCount();
-  if (!record || record->comm_type != GDI_COMM_PARALLEL || !record->port) return 7;
+  if (!record || record->comm_type != GDI_COMM_PARALLEL || !record->port) return GDI_OPEN_FAILED;
   std::uint16_t base = 0;
   if (std::strcmp(record->port, "LPT1") == 0) {
     base = 0x378;
   } else if (std::strcmp(record->port, "LPT2") == 0) {
     base = 0x278;
   } else {
-    return 7;
+    return GDI_OPEN_FAILED;
   }
   SetLowByte(&record->connected, 1);
-  if (!port_) return 7;  // not opened
+  if (!port_) return GDI_OPEN_FAILED;  // not opened
 
   transport_.set_port(port_.get());
   s.port_base = base;
@@ -177,37 +179,37 @@ int Driver::Connect(ConnectRecord* record) {
   s.debug_request_counter = 0;
   s.cycle_counter = 0;
   if (!transport_.StartUp(base, start)) {
-    if (profile_.probe_not_found) s.messenger.Report("%s", profile_.probe_not_found);
-    return 7;
+    if (profile_.probe.probe_not_found) s.messenger.Report("%s", profile_.probe.probe_not_found);
+    return GDI_OPEN_FAILED;
   }
   const std::uint32_t id = core_->ReadIdcode();
   if ((id & 1) == 0) {
     if (profile_.cpu_not_found) s.messenger.Report("%s", profile_.cpu_not_found);
-    return 7;
+    return GDI_OPEN_FAILED;
   }
   s.messenger.Report("Info: target device ID is: 0x%lx.\n", static_cast<unsigned long>(id));
 
   std::uint32_t status = 0;
   if (!core_->ReadDebugStatus(&status)) {
     if (profile_.status_unreadable) s.messenger.Report("%s", profile_.status_unreadable);
-    return 7;
+    return GDI_OPEN_FAILED;
   }
   if (status & kDebugAck) {
     s.messenger.Report(
         "Info: CPU was in debug state before connect, register values may be incorrect.\n");
     // How the core entered debug state is unknown; its state is not.
-    s.thumb = (status & kDebugThumb) ? 1 : 0;
+    s.thumb = (status & kDebugThumb) ? GDI_ALREADY_RUNNING : GDI_OK;
     s.entered_by_debug_request = 0;
     if (!core_->ReadRegisters()) {
       if (profile_.registers_failed) s.messenger.Report("%s", profile_.registers_failed);
-      return 5;
+      return GDI_FAILED;
     }
   }
   if (!transport_.PresenceTest(base)) {
     if (profile_.final_presence_failed) s.messenger.Report("%s", profile_.final_presence_failed);
-    return 7;
+    return GDI_OPEN_FAILED;
   }
-  return 0;
+  return GDI_OK;
 }
 
 int Driver::Close() {
@@ -221,18 +223,18 @@ int Driver::Close() {
   for (RegisterGroup& group : s.groups) group = RegisterGroup{};
   s.breakpoints.clear();
   s.memory_spaces.clear();
-  return 0;
+  return GDI_OK;
 }
 
 // ---- Describe --------------------------------------------------------------
 
 int Driver::GetVersion(std::uint32_t* out) {
   if (out) *out = profile_.version;
-  return 0;
+  return GDI_OK;
 }
 
 int Driver::GetInfo(DriverInfo* info) {
-  if (!info) return 0;
+  if (!info) return GDI_OK;
   info->description = AllocateText(profile_.description_buffer, profile_.description);
   char version[32];
   std::snprintf(version, sizeof version, "%d", static_cast<int>(profile_.version));
@@ -242,13 +244,14 @@ int Driver::GetInfo(DriverInfo* info) {
   // buffers, so nothing is left allocated when the module unloads.
   static char name_texts[kMaxSpeedNames][64];
   static char* names[kMaxSpeedNames];
-  const std::uint32_t name_count = std::min<std::uint32_t>(profile_.speed_name_count, kMaxSpeedNames);
-  for (std::uint32_t i = 0; profile_.speed_names && i < name_count; ++i) {
-    std::strncpy(name_texts[i], profile_.speed_names[i], sizeof name_texts[i] - 1);
+  const SpeedTable& speeds = *profile_.probe.speeds;
+  const std::uint32_t name_count = std::min<std::uint32_t>(speeds.name_count, kMaxSpeedNames);
+  for (std::uint32_t i = 0; speeds.names && i < name_count; ++i) {
+    std::strncpy(name_texts[i], speeds.names[i], sizeof name_texts[i] - 1);
     names[i] = name_texts[i];
   }
-  info->speed_names = profile_.speed_names ? names : nullptr;
-  info->speed_count = profile_.speed_count;
+  info->speed_names = speeds.names ? names : nullptr;
+  info->speed_count = speeds.reported_count;
   info->comm_types = GDI_COMM_PARALLEL;
   info->constants[0] = 0;  // 24
   info->constants[1] = 0;  // 25
@@ -277,22 +280,22 @@ int Driver::GetInfo(DriverInfo* info) {
   info->constant_136 = 2;
   info->constant_140 = 0;
   info->constant_144 = 0;
-  return 0;
+  return GDI_OK;
 }
 
 int Driver::Free(void* pointer) {
   std::free(pointer);
-  return 0;
+  return GDI_OK;
 }
 
 int Driver::SetCallback(std::int32_t kind, MessageCallback callback) {
   if (kind == GDI_MESSAGE_KIND) state_.messenger.set_sink(callback);
-  return 0;
+  return GDI_OK;
 }
 
 int Driver::GetCpuState(char* buffer) {
   if (buffer) std::strcpy(buffer, state_.thumb ? "THUMB" : "ARM");
-  return 0;
+  return GDI_OK;
 }
 
 // ---- Run control -----------------------------------------------------------
@@ -334,39 +337,39 @@ bool Driver::StepOverBreakpoint(bool always) {
 int Driver::Run() {
   DriverState& s = state_;
   std::uint32_t status = 0;
-  if (!core_->ReadDebugStatus(&status)) return 5;
+  if (!core_->ReadDebugStatus(&status)) return GDI_FAILED;
   if (!(status & kDebugAck)) {
     s.messenger.Report("Debug: CPU is already in running state!\n");
-    return 1;
+    return GDI_ALREADY_RUNNING;
   }
-  if (!StepOverBreakpoint(false)) return 5;
-  if (!core_->WriteIce(kIceDebugControl, kDebugRun)) return 5;
-  if (!core_->Resume()) return 5;
+  if (!StepOverBreakpoint(false)) return GDI_FAILED;
+  if (!core_->WriteIce(kIceDebugControl, kDebugRun)) return GDI_FAILED;
+  if (!core_->Resume()) return GDI_FAILED;
   s.stop_cause = kRunIssued;
-  return 0;
+  return GDI_OK;
 }
 
 int Driver::Step() {
   DriverState& s = state_;
   std::uint32_t status = 0;
-  if (!core_->ReadDebugStatus(&status)) return 5;
+  if (!core_->ReadDebugStatus(&status)) return GDI_FAILED;
   if (!(status & kDebugAck)) {
     s.messenger.Report("%s", kStepRunning);
-    return 5;
+    return GDI_FAILED;
   }
-  if (!StepOverBreakpoint(true)) return 5;
+  if (!StepOverBreakpoint(true)) return GDI_FAILED;
   s.stop_cause = kHaltedStep;
-  return 0;
+  return GDI_OK;
 }
 
 int Driver::Stop() {
   const int result = core_->Halt();
-  if (result == kHaltFailed) return 5;
+  if (result == kHaltFailed) return GDI_FAILED;
   if (result == kHalted) state_.stop_cause = kHaltedStop;
-  return 0;
+  return GDI_OK;
 }
 
-int Driver::Reset() { return core_->ResetAndCatch() ? 0 : 5; }
+int Driver::Reset() { return core_->ResetAndCatch() ? GDI_OK : GDI_FAILED; }
 
 int Driver::GetStatus(TargetStatus* out) {
   DriverState& s = state_;
@@ -384,12 +387,12 @@ int Driver::GetStatus(TargetStatus* out) {
     result.state = state;
     result.breakpoint = number;
     if (out) *out = result;
-    return 0;
+    return GDI_OK;
   };
 
-  if (!read_status()) return 5;
+  if (!read_status()) return GDI_FAILED;
   if (!(status & kDebugAck)) return finish(kRunning, 0);
-  if (!read_status()) return 5;
+  if (!read_status()) return GDI_FAILED;
   if (!(status & kDebugAck)) {
     s.messenger.Report("Debug: Pseudo debug state been found!\n");
     return finish(kRunning, 0);
@@ -400,8 +403,8 @@ int Driver::GetStatus(TargetStatus* out) {
   }
   if (cause == kRunIssued) {
     core_->WriteIce(kIceDebugControl, kDebugInterruptsOff);
-    s.thumb = (status & kDebugThumb) ? 1 : 0;
-    if (!core_->ReadRegisters()) return 5;
+    s.thumb = (status & kDebugThumb) ? GDI_ALREADY_RUNNING : GDI_OK;
+    if (!core_->ReadRegisters()) return GDI_FAILED;
   }
   if (s.watchpoint_hit) {
     s.stop_cause = kHaltedWatchpoint;
@@ -423,8 +426,8 @@ int Driver::GetStatus(TargetStatus* out) {
     if (other->width == 0) {
       // The core fetched the pattern of the other halfword's breakpoint:
       // give this halfword its instruction back and let it run on.
-      if (!breakpoints_.Split(*other)) return 5;
-      if (!core_->WriteIce(kIceDebugControl, kDebugRun) || !core_->Resume()) return 5;
+      if (!breakpoints_.Split(*other)) return GDI_FAILED;
+      if (!core_->WriteIce(kIceDebugControl, kDebugRun) || !core_->Resume()) return GDI_FAILED;
       return finish(kRunning, 0);
     }
   }
@@ -434,7 +437,7 @@ int Driver::GetStatus(TargetStatus* out) {
 // ---- Breakpoints -----------------------------------------------------------
 
 int Driver::SetBreakpoint(BreakpointEntry* out, const BreakpointRequest& request) {
-  if (state_.breakpoints.empty()) return 5;  // not opened
+  if (state_.breakpoints.empty()) return GDI_FAILED;  // not opened
   BreakpointSpec wanted{request.flags, request.arg2, request.address, request.cond, request.kind};
   BreakpointSlot made;
   const int result = breakpoints_.Set(wanted, &made);
@@ -450,7 +453,7 @@ int Driver::SetBreakpoint(BreakpointEntry* out, const BreakpointRequest& request
 }
 
 int Driver::ClearBreakpoint(std::uint32_t number) {
-  if (state_.breakpoints.empty()) return 2;
+  if (state_.breakpoints.empty()) return GDI_BAD_ARGUMENT;
   return breakpoints_.Clear(number);
 }
 
@@ -492,25 +495,25 @@ static bool RangeWraps(std::uint32_t address, std::uint32_t count) {
 
 int Driver::WriteMemory(std::uint32_t address, MemoryCell* cells, std::uint32_t count,
                         std::int32_t width) {
-  if (width != 1 && width != 2 && width != 4) return 2;
-  if (count == 0) return 0;
-  if (!cells || RangeWraps(address, count)) return 2;
+  if (width != 1 && width != 2 && width != 4) return GDI_BAD_ARGUMENT;
+  if (count == 0) return GDI_OK;
+  if (!cells || RangeWraps(address, count)) return GDI_BAD_ARGUMENT;
   try {
     return WriteMemoryCells(address, cells, count, width);
   } catch (const std::bad_alloc&) {
-    return 5;
+    return GDI_FAILED;
   }
 }
 
 int Driver::ReadMemory(std::uint32_t address, MemoryCell* cells, std::uint32_t count,
                        std::int32_t width) {
-  if (width != 1 && width != 2 && width != 4) return 2;
-  if (count == 0) return 0;
-  if (!cells || RangeWraps(address, count)) return 2;
+  if (width != 1 && width != 2 && width != 4) return GDI_BAD_ARGUMENT;
+  if (count == 0) return GDI_OK;
+  if (!cells || RangeWraps(address, count)) return GDI_BAD_ARGUMENT;
   try {
     return ReadMemoryCells(address, cells, count, width);
   } catch (const std::bad_alloc&) {
-    return 5;
+    return GDI_FAILED;
   }
 }
 
@@ -531,17 +534,17 @@ int Driver::WriteMemoryCells(std::uint32_t address, MemoryCell* cells, std::uint
   } else if (w == 4 && units >= 12) {
     refusal = kRunningBlockStore;
   }
-  if (!MemoryHalted(refusal)) return 5;
+  if (!MemoryHalted(refusal)) return GDI_FAILED;
 
   std::vector<std::uint8_t> image(static_cast<std::size_t>(units) * w);
   if (head_edge) {
     std::uint32_t value = 0;
-    if (!core_->Load(start, width, &value, false)) return 5;
+    if (!core_->Load(start, width, &value, false)) return GDI_FAILED;
     BytesOf(value, width, image.data());
   }
   if (tail_edge) {
     std::uint32_t value = 0;
-    if (!core_->Load(last, width, &value, false)) return 5;
+    if (!core_->Load(last, width, &value, false)) return GDI_FAILED;
     BytesOf(value, width, image.data() + (last - start));
   }
   std::vector<std::uint8_t> data(count);
@@ -554,14 +557,14 @@ int Driver::WriteMemoryCells(std::uint32_t address, MemoryCell* cells, std::uint
     const std::uint32_t block = units - units % 12;
     std::vector<std::uint32_t> words(block);
     for (std::uint32_t k = 0; k < block; ++k) words[k] = ValueOf(&image[k * 4], 4);
-    if (!core_->BlockStore(start, words.data(), static_cast<int>(block), false)) return 5;
+    if (!core_->BlockStore(start, words.data(), static_cast<int>(block), false)) return GDI_FAILED;
     unit = block;
   }
   for (; unit < units; ++unit) {
     const std::uint32_t value = ValueOf(&image[unit * w], width);
-    if (!core_->Store(start + unit * w, width, value, false)) return 5;
+    if (!core_->Store(start + unit * w, width, value, false)) return GDI_FAILED;
   }
-  return 0;
+  return GDI_OK;
 }
 
 int Driver::ReadMemoryCells(std::uint32_t address, MemoryCell* cells, std::uint32_t count,
@@ -571,27 +574,27 @@ int Driver::ReadMemoryCells(std::uint32_t address, MemoryCell* cells, std::uint3
   const std::uint32_t end = address + count;
   const std::uint32_t last = (end - 1) & ~(w - 1);
   std::uint32_t units = (last - start) / w + 1;
-  if (!MemoryHalted(w == 4 ? kRunningBlockLoad : kRunningLoad)) return 5;
+  if (!MemoryHalted(w == 4 ? kRunningBlockLoad : kRunningLoad)) return GDI_FAILED;
 
   std::vector<std::uint8_t> image;
   if (w == 4) {
     units = (units + 7) / 8 * 8;  // whole 32-byte blocks
     std::vector<std::uint32_t> words(units);
-    if (!core_->BlockLoad(start, words.data(), static_cast<int>(units), false)) return 5;
+    if (!core_->BlockLoad(start, words.data(), static_cast<int>(units), false)) return GDI_FAILED;
     image.resize(static_cast<std::size_t>(units) * 4);
     for (std::uint32_t k = 0; k < units; ++k) BytesOf(words[k], 4, &image[k * 4]);
   } else {
     image.resize(static_cast<std::size_t>(units) * w);
     for (std::uint32_t k = 0; k < units; ++k) {
       std::uint32_t value = 0;
-      if (!core_->Load(start + k * w, width, &value, false)) return 5;
+      if (!core_->Load(start + k * w, width, &value, false)) return GDI_FAILED;
       BytesOf(value, width, &image[k * w]);
     }
   }
   std::uint8_t* bytes = image.data() + (address - start);
   breakpoints_.ShadowRead(address, bytes, count);
   for (std::uint32_t i = 0; i < count; ++i) cells[i].value = bytes[i];
-  return 0;
+  return GDI_OK;
 }
 
 // ---- Registers -------------------------------------------------------------
@@ -636,23 +639,23 @@ const RegisterName* Driver::FindKey(std::int32_t key) const {
 
 int Driver::WriteRegister(std::int32_t key, std::uint32_t value, std::int32_t flag) {
   const RegisterName* item = FindKey(key);
-  if (!item || !item->supported || flag != 0) return 4;
+  if (!item || !item->supported || flag != 0) return GDI_NOT_SUPPORTED;
   const int index = ResolveRegister(item->name);
-  if (index < 0) return 5;
+  if (index < 0) return GDI_FAILED;
   state_.regs[index] = value;
-  return 0;
+  return GDI_OK;
 }
 
 int Driver::ReadRegister(std::int32_t key, RegisterValue* out) {
   const RegisterName* item = FindKey(key);
-  if (!item || !item->supported) return 4;
+  if (!item || !item->supported) return GDI_NOT_SUPPORTED;
   const int index = ResolveRegister(item->name);
   if (index < 0) {
     if (out) *out = RegisterValue{0, GDI_REGISTER_FAILED};
-    return 5;
+    return GDI_FAILED;
   }
   if (out) *out = RegisterValue{state_.regs[index], GDI_REGISTER_READ};
-  return 0;
+  return GDI_OK;
 }
 
 int Driver::SetRegisterList(std::uint32_t count, RegisterListItem* items) {
@@ -666,9 +669,9 @@ int Driver::SetRegisterList(std::uint32_t count, RegisterListItem* items) {
     }
     state_.registers = std::move(copy);
   } catch (const std::bad_alloc&) {
-    return 5;
+    return GDI_FAILED;
   }
-  return 0;
+  return GDI_OK;
 }
 
 int Driver::SetMemorySpaceList(std::uint32_t count, MemorySpaceItem* items) {
@@ -684,9 +687,9 @@ int Driver::SetMemorySpaceList(std::uint32_t count, MemorySpaceItem* items) {
     }
     state_.memory_spaces = std::move(copy);
   } catch (const std::bad_alloc&) {
-    return 5;
+    return GDI_FAILED;
   }
-  return 0;
+  return GDI_OK;
 }
 
 int Driver::CreateRegisterGroup(std::int32_t* id, const std::int32_t* keys, std::uint32_t count) {
@@ -696,26 +699,26 @@ int Driver::CreateRegisterGroup(std::int32_t* id, const std::int32_t* keys, std:
     try {
       group.keys.assign(keys, keys + count);
     } catch (const std::bad_alloc&) {
-      return 5;
+      return GDI_FAILED;
     }
     group.used = true;
     if (id) *id = g;
-    return 0;
+    return GDI_OK;
   }
-  return 5;
+  return GDI_FAILED;
 }
 
 int Driver::DeleteRegisterGroup(std::int32_t id) {
   if (id < 1 || id >= kRegisterGroupCount || !state_.groups[static_cast<std::size_t>(id)].used) {
-    return 5;
+    return GDI_FAILED;
   }
   state_.groups[static_cast<std::size_t>(id)] = RegisterGroup{};
-  return 0;
+  return GDI_OK;
 }
 
 int Driver::WriteRegisterGroup(std::int32_t id, const RegisterWriteItem* items) {
   if (id < 1 || id >= kRegisterGroupCount || !state_.groups[static_cast<std::size_t>(id)].used) {
-    return 5;
+    return GDI_FAILED;
   }
   int result = 0;
   const std::vector<std::int32_t>& keys = state_.groups[static_cast<std::size_t>(id)].keys;
@@ -727,11 +730,11 @@ int Driver::WriteRegisterGroup(std::int32_t id, const RegisterWriteItem* items) 
 
 int Driver::ReadRegisterGroup(std::int32_t id, RegisterValue* out) {
   if (id < 1 || id >= kRegisterGroupCount || !state_.groups[static_cast<std::size_t>(id)].used) {
-    return 5;
+    return GDI_FAILED;
   }
   const std::vector<std::int32_t>& keys = state_.groups[static_cast<std::size_t>(id)].keys;
   for (std::size_t i = 0; i < keys.size(); ++i) ReadRegister(keys[i], &out[i]);
-  return 0;
+  return GDI_OK;
 }
 
 }  // namespace drivers

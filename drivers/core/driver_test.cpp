@@ -35,14 +35,12 @@ class ProbePort : public Port {
   bool present = true;
 };
 
-const char* const kSpeeds[] = {"High Speed", "Medium Speed", "Low Speed"};
-const int kFactors[] = {0, 1, 4};
 const ModuleProfile kProfile = {
-    "Tevrin JTAG emulator for ARM7", 64, 0x112045, Wiring::Emulator, kSpeeds, 3, 3, kFactors,
-    false, true, "Warning: JTAG speed config error, Tevrin Emulator running at full speed.\n",
-    50, 250, 255, 4, "Error: device driver error!\n",
-    "Error: emulator not found, please check power and hardware connection.\n",
-    "Error: target CPU not found. \n", "Debug: emulator initialize failed. \n", nullptr, nullptr};
+    .probe = kTevrinEmulator,
+    .core = CoreFamily::Arm7,
+    .description = "Tevrin JTAG emulator for ARM7",
+    .version = 0x112045,
+};
 
 class DriverTest : public ::testing::Test {
  protected:

@@ -60,6 +60,9 @@ std::uint8_t JtagTransport::ReadRegister(int offset) {
 
 void JtagTransport::WriteRegister(int offset, std::uint8_t value) {
   ++counters_.port_writes;
+  // The Harrier acts on a data byte whose toggle bit differs from the last
+  // one written, whoever wrote it (the presence test too).
+  if (offset == kData && wiring_ == Wiring::Harrier) toggle_ = (value >> 6) & 1;
   port_->Write(static_cast<std::uint16_t>(base_ + offset), value);
 }
 
@@ -91,9 +94,8 @@ int JtagTransport::Clock(int tdi, int tms, bool capture) {
   tdi &= 1;
   tms &= 1;
   if (wiring_ == Wiring::Harrier) {
-    toggle_ ^= 1;
     WaitReady();
-    WriteRegister(kData, static_cast<std::uint8_t>(tdi | (tms << 1) | (toggle_ << 6)));
+    WriteRegister(kData, static_cast<std::uint8_t>(tdi | (tms << 1) | ((toggle_ ^ 1) << 6)));
     ++counters_.tck_cycles;
     if (!capture) return -1;
     WaitReady();
@@ -115,14 +117,13 @@ int JtagTransport::Clock(int tdi, int tms, bool capture) {
 }
 
 void JtagTransport::TripleClock(const int tdi[3], const int tms[3]) {
-  toggle_ ^= 1;
   WaitReady();
   std::uint8_t command = 0x80;
   for (int i = 0; i < 3; ++i) {
     command = static_cast<std::uint8_t>(command | ((tdi[i] & 1) << (2 * i)) |
                                         ((tms[i] & 1) << (2 * i + 1)));
   }
-  WriteRegister(kData, static_cast<std::uint8_t>(command | (toggle_ << 6)));
+  WriteRegister(kData, static_cast<std::uint8_t>(command | ((toggle_ ^ 1) << 6)));
   counters_.tck_cycles += 3;
 }
 

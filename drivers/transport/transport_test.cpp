@@ -280,6 +280,25 @@ TEST(TransportHarrier, CommandBytesToggleAndPackClocksByThree) {
   EXPECT_EQ(jtag.counters().tck_cycles, 9u + 9u);
 }
 
+// The probe acts only on a byte whose toggle bit differs from the last byte
+// written; the presence test's bytes count too, so the next command must
+// toggle against them, or the probe drops it.
+TEST(TransportHarrier, EveryCommandTogglesAgainstTheLastByteWrittenWhoeverWroteIt) {
+  RecordingPort port;
+  JtagTransport jtag(Wiring::Harrier, &port);
+  jtag.Clock(1, 0, false);  // toggle 1
+  jtag.PresenceTest(0x378);  // 0x30, 0x40, 0x00: ends with toggle 0
+  jtag.Clock(1, 0, false);
+  jtag.TapReset();
+  const auto writes = port.DataWrites();
+  ASSERT_GE(writes.size(), 6u);
+  for (std::size_t k = 1; k < writes.size(); ++k) {
+    const bool is_presence = k >= 1 && k <= 3;
+    if (is_presence) continue;
+    EXPECT_NE(writes[k] & 0x40, writes[k - 1] & 0x40) << "write " << k;
+  }
+}
+
 TEST(TransportHarrier, WaitsForReadyWithASpeedCodeAndGivesUpOnADeadProbe) {
   RecordingPort port;
   JtagTransport jtag(Wiring::Harrier, &port);

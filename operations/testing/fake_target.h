@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "operations/message_log.h"
+#include "reporting/message_log.h"
 #include "operations/target_link.h"
 
 namespace romsmith::testing {

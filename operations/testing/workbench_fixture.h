@@ -15,8 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "operations/loader_params.h"
 #include "operations/testing/fake_target.h"
-#include "operations/testing/recording_frontend.h"
+#include "reporting/testing/recording_frontend.h"
 #include "operations/workbench.h"
 #include "platform/paths.h"
 

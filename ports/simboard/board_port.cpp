@@ -1,5 +1,8 @@
 #include "ports/simboard/board_port.h"
 
+#include <fstream>
+#include <utility>
+
 #include "simboard/board_jtag.h"
 
 namespace simboard {
@@ -10,7 +13,9 @@ std::filesystem::path PortBoardFile(const char* environment,
   return library_directory / "board.ini";
 }
 
-BoardPort::BoardPort(const std::filesystem::path& board_file, const Reporter& report) {
+BoardPort::BoardPort(const std::filesystem::path& board_file, const Reporter& report,
+                     std::filesystem::path counters_file)
+    : report_(report), counters_file_(std::move(counters_file)) {
   std::string error;
   board_ = JtagBoard::Open(board_file, error);
   if (board_) return;
@@ -25,17 +30,28 @@ BoardPort::BoardPort(const std::filesystem::path& board_file, const Reporter& re
   if (report) report("virtual board port: " + error + " (the port reads as disconnected)\n");
 }
 
-BoardPort::~BoardPort() = default;
+// The board closes first, so that the report counts everything up to the
+// last access and the flash images are complete before anyone reads the
+// report and acts on it.
+BoardPort::~BoardPort() {
+  if (!board_ || counters_file_.empty()) return;
+  std::string report = board_->CounterReport();
+  board_.reset();
+  std::ofstream out(counters_file_, std::ios::binary | std::ios::trunc);
+  out << report;
+  out.flush();
+  if (!out && report_) {
+    report_("virtual board port: cannot write the counter report to " + counters_file_.string() + "\n");
+  }
+}
 
 std::uint8_t BoardPort::Read(std::uint32_t port) {
-  std::lock_guard<std::mutex> lock(mutex_);
   if (!board_) return 0xFF;
-  return board_->port().Read(port);
+  return gate_.Pass([&] { return board_->port().Read(port); });
 }
 
 void BoardPort::Write(std::uint32_t port, std::uint8_t value) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (board_) board_->port().Write(port, value);
+  if (board_) gate_.Pass([&] { board_->port().Write(port, value); });
 }
 
 }  // namespace simboard

@@ -9,8 +9,9 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
+
+#include "ports/simboard/client_gate.h"
 
 namespace simboard {
 
@@ -27,13 +28,18 @@ class BoardPort {
   using Reporter = std::function<void(const std::string& line)>;
 
   // Opens the board now; when it cannot, `report` hears one line naming the
-  // file and the key at fault, and the port stays disconnected.
-  BoardPort(const std::filesystem::path& board_file, const Reporter& report);
+  // file and the key at fault, and the port stays disconnected. When
+  // `counters_file` is not empty, the board's counter report (one
+  // "name=value" line per counter: port reads and writes, TCK cycles, scans,
+  // core instructions, flash cycles) is written there when the port closes.
+  BoardPort(const std::filesystem::path& board_file, const Reporter& report,
+            std::filesystem::path counters_file = {});
   ~BoardPort();
   BoardPort(const BoardPort&) = delete;
   BoardPort& operator=(const BoardPort&) = delete;
 
-  // Thread-safe: a module may reach the port from its worker thread.
+  // Thread-safe: a module may reach the port from its worker thread. One
+  // thread at a time passes without locking (see ClientGate).
   std::uint8_t Read(std::uint32_t port);
   void Write(std::uint32_t port, std::uint8_t value);
 
@@ -42,8 +48,10 @@ class BoardPort {
   JtagBoard* board() { return board_.get(); }
 
  private:
-  std::mutex mutex_;
+  ClientGate gate_;
   std::unique_ptr<JtagBoard> board_;
+  Reporter report_;
+  std::filesystem::path counters_file_;
 };
 
 }  // namespace simboard

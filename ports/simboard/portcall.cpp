@@ -1,7 +1,9 @@
 // portcall.so for the virtual board: port_readb and port_writeb reach the
 // parallel port of one board, opened at the first access from the board file
 // that ROMSMITH_BOARD names, else board.ini beside this library. The board is
-// closed (its flash images brought up to date) when the library unloads.
+// closed (its flash images brought up to date) when the library unloads; if
+// ROMSMITH_BOARD_COUNTERS names a file, the board's counter report is written
+// there then.
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -24,7 +26,11 @@ std::filesystem::path LibraryDirectory() {
 simboard::BoardPort& Port() {
   static simboard::BoardPort port(
       simboard::PortBoardFile(std::getenv("ROMSMITH_BOARD"), LibraryDirectory()),
-      [](const std::string& line) { std::fputs(line.c_str(), stderr); });
+      [](const std::string& line) { std::fputs(line.c_str(), stderr); },
+      [] {
+        const char* file = std::getenv("ROMSMITH_BOARD_COUNTERS");
+        return file != nullptr ? std::filesystem::path(file) : std::filesystem::path();
+      }());
   return port;
 }
 

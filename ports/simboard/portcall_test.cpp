@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -271,6 +272,37 @@ TEST_P(PortcallTest, FlashWrittenInOneProcessIsSeenByTheNext) {
   EXPECT_EQ(value, 0xA55Au);
   ASSERT_TRUE(debugger.Read(0x4000, value));
   EXPECT_EQ(value, 0xFFFFu);
+}
+
+// ROMSMITH_BOARD_COUNTERS names the file that gets the board's counters
+// when the library unloads; they count the accesses the module made.
+TEST_P(PortcallTest, CounterReportIsWrittenWhenTheLibraryUnloads) {
+  const fs::path report = dir_ / "counters.txt";
+  setenv("ROMSMITH_BOARD_COUNTERS", report.c_str(), 1);
+  std::uint64_t accesses = 0;
+  {
+    PortLibrary port(dir_);
+    ASSERT_TRUE(port.Loaded()) << port.Error();
+    PortDebugger debugger(port);
+    ASSERT_TRUE(debugger.Halt());
+    std::uint32_t value = 0;
+    ASSERT_TRUE(debugger.Read(0x0C000000, value, 32));
+    accesses = port.accesses;
+    EXPECT_FALSE(fs::exists(report));
+  }
+  unsetenv("ROMSMITH_BOARD_COUNTERS");
+  std::istringstream lines(ReadText(report));
+  std::map<std::string, std::uint64_t> counters;
+  for (std::string line; std::getline(lines, line);) {
+    auto equals = line.find('=');
+    ASSERT_NE(equals, std::string::npos) << line;
+    counters[line.substr(0, equals)] = std::stoull(line.substr(equals + 1));
+  }
+  EXPECT_EQ(counters["port_reads"] + counters["port_writes"], accesses);
+  EXPECT_GT(counters["tck_cycles"], 0u);
+  EXPECT_GT(counters["system_speed_accesses"], 0u);
+  EXPECT_EQ(counters.count("instructions"), 1u);
+  EXPECT_EQ(counters.count("flash_cycles"), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(ByteOrders, PortcallTest, ::testing::Values(false, true),

@@ -15,9 +15,11 @@
 namespace drivers::testing {
 
 struct Chain1Access {
-  std::uint32_t word;
+  std::uint32_t word;  // ARM9: the instruction
   bool fast;
   bool capture;
+  bool with_data = false;  // ARM9: the 67-bit form
+  std::uint32_t data = 0;  // ARM9: the data field of the 67-bit form
 };
 
 class FakeJtag : public Jtag {
@@ -70,6 +72,10 @@ class FakeJtag : public Jtag {
       pending = address;
       return;
     }
+    if (chain == 1 && (bits == 35 || bits == 67)) {
+      Arm9Chain1(in, out, bits, capture, to_idle);
+      return;
+    }
     if (chain == 1 && bits == 33) {
       EXPECT_TRUE(to_idle) << "chain-1 accesses end in Run-Test/Idle";
       Chain1Access access{0, in[0] != 0, capture};
@@ -81,6 +87,26 @@ class FakeJtag : public Jtag {
         out[0] = static_cast<std::uint8_t>(breakpt);
         for (int k = 0; k < 32; ++k) out[1 + k] = (value >> (31 - k)) & 1;
       }
+    }
+  }
+
+  // ARM9: positions 0-31 data (bit 0 first), 32 a 0, 33 a 1, 34 system
+  // speed, 35-66 the instruction (bit 31 first); the 35-bit form shifts only
+  // positions 32-66 in.
+  void Arm9Chain1(const std::uint8_t* in, std::uint8_t* out, int bits, bool capture, bool to_idle) {
+    EXPECT_TRUE(to_idle) << "chain-1 accesses end in Run-Test/Idle";
+    const int base = bits - 35;
+    EXPECT_EQ(in[base], 0);
+    EXPECT_EQ(in[base + 1], 1);
+    Chain1Access access{0, in[base + 2] != 0, capture, bits == 67, 0};
+    for (int k = 0; k < 32; ++k) access.word |= static_cast<std::uint32_t>(in[base + 3 + k] & 1) << (31 - k);
+    for (int k = 0; k < base; ++k) access.data |= static_cast<std::uint32_t>(in[k] & 1) << k;
+    chain1.push_back(access);
+    if (capture) {
+      const std::uint32_t value = bus.empty() ? 0 : bus.front();
+      if (!bus.empty()) bus.pop_front();
+      for (int k = 0; k < 32; ++k) out[k] = (value >> k) & 1;
+      out[34] = static_cast<std::uint8_t>(breakpt);
     }
   }
 

@@ -1,8 +1,8 @@
-#include "operations/message_log.h"
+#include "reporting/message_log.h"
 
 #include <cctype>
 
-#include "operations/frontend.h"
+#include "reporting/frontend.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 

@@ -35,11 +35,8 @@ class CountingPort : public Port {
   std::unique_ptr<Port> inner_;
 };
 
-const char* const kSpeeds[] = {"High Speed", "Medium Speed", "Low Speed"};
-const int kFactors[] = {0, 1, 4};
-const ModuleProfile kProfile = {"bench", 64, 0x112045, Wiring::Emulator, kSpeeds, 3, 3, kFactors,
-                                false, true, nullptr, 50, 250, 255, 4, nullptr, nullptr, nullptr,
-                                nullptr, nullptr, nullptr};
+const ModuleProfile kProfile = {.probe = kTevrinEmulator, .core = CoreFamily::Arm7,
+                                .description = "bench", .version = 0x112045};
 
 // What the sequences cost on the emulator wiring: a clock is two data writes,
 // a sampled clock one write and one status read more.

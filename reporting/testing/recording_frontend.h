@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "operations/frontend.h"
+#include "reporting/frontend.h"
 
 namespace romsmith::testing {
 

@@ -1,4 +1,4 @@
-#include "operations/message_log.h"
+#include "reporting/message_log.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "operations/testing/recording_frontend.h"
+#include "reporting/testing/recording_frontend.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 

@@ -1,5 +1,6 @@
-// osprey7 against the virtual board, slot by slot, through the staged module
-// and the board's port library: what a host sees of a real ARM7TDMI board.
+// Every driver module against a virtual board with its probe wiring, slot by
+// slot, through the staged module and the board's port library: what a host
+// sees of a real board.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,14 +10,17 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "driver_api/gdi.h"
+#include "modules_under_test.h"
 #include "platform/shared_library.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using modules_test::ModuleFacts;
 
 constexpr std::uint32_t kRam = 0x0C000000;
 constexpr std::uint32_t kFlashBytes = 0x200000;
@@ -38,16 +42,19 @@ std::uint8_t FlashByte(std::uint32_t address) {
 // A board file and its flash image in a directory of their own.
 class BoardFiles {
  public:
-  BoardFiles(bool big, const std::string& faults) {
+  BoardFiles(const ModuleFacts& module, bool big, const std::string& faults,
+             const char* port_base = "$378") {
     dir_ = fs::temp_directory_path() /
-           ("osprey7_board_" + std::to_string(::getpid()) + "_" + std::to_string(counter_++));
+           ("module_board_" + std::to_string(::getpid()) + "_" + std::to_string(counter_++));
     fs::create_directories(dir_);
     std::vector<char> image(kFlashBytes);
     for (std::uint32_t a = 0; a < kFlashBytes; ++a) image[a] = static_cast<char>(FlashByte(a));
     std::ofstream(dir_ / "flash.bin", std::ios::binary).write(image.data(), kFlashBytes);
     std::ofstream(dir_ / "board.ini")
-        << "[Board]\nCore=ARM7TDMI\nEndian=" << (big ? "Big" : "Little")
-        << "\nIdCode=$3F0F0F0F\nProbe=emulator\nPortBase=$378\nTiming=Deterministic\n"
+        << "[Board]\nCore=" << (module.arm9 ? "ARM920T" : "ARM7TDMI")
+        << "\nEndian=" << (big ? "Big" : "Little") << "\nIdCode="
+        << (module.arm9 ? "$0032409D" : "$3F0F0F0F") << "\nProbe=" << module.probe
+        << "\nPortBase=" << port_base << "\nTiming=Deterministic\n"
            "RunBudget=" << (faults.empty() ? "20000" : "500") << "\n"
            "[Region1]\nKind=RAM\nBase=$0C000000\nSize=$00100000\n"
            "[Region2]\nKind=NOR\nBase=$00000000\nCommandSet=AMD\nManufacturerId=$01\n"
@@ -83,8 +90,10 @@ enum Key { R0 = 1, R1, R8, SP, LR, PC, CPSR, SPSR, SP_irq, LR_irq, SPSR_irq, SP_
 // One bind of the module, as the host makes it.
 class Session {
  public:
-  bool Bind(bool big, int expected_connect = 0) {
-    if (!module_.Open(ROMSMITH_STAGE_DIR "/drivers/osprey7.so")) return false;
+  bool Bind(const ModuleFacts& module, bool big, int expected_connect = 0, uint8_t speed = 0) {
+    const std::string path = std::string(ROMSMITH_STAGE_DIR "/drivers/") + module.name + ".so";
+    if (!module_.Open(path)) return false;
+    speed_ = speed;
     t = module_.Get<GdiGetFunction>(GDI_GET_EXPORT_NAME)();
     t->gdi_set_callback(GDI_MESSAGE_KIND, Collect);
     order_ = big ? 1 : 2;
@@ -167,20 +176,46 @@ class Session {
   std::vector<RegisterListItem> items_;
 };
 
-class Osprey7Board : public ::testing::TestWithParam<bool> {
+std::string IdLine(const ModuleFacts& module) {
+  return module.arm9 ? "Info: target device ID is: 0x32409d.\n"
+                     : "Info: target device ID is: 0x3f0f0f0f.\n";
+}
+
+int HaltPolls(const ModuleFacts& module) {
+  return std::string(module.probe) == "harrier" ? 1024 : 255;
+}
+
+using ModuleAndOrder = std::tuple<ModuleFacts, bool>;
+
+std::string CaseName(const ::testing::TestParamInfo<ModuleAndOrder>& info) {
+  return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "_Big" : "_Little");
+}
+
+// A module bound to a board with its wiring. The Harrier runs big-endian
+// cases at "High Speed", so that its ready handshake is in the loop.
+class ModuleBoard : public ::testing::TestWithParam<ModuleAndOrder> {
  protected:
   void SetUp() override {
     messages.clear();
-    ASSERT_TRUE(session.Bind(big)) << (messages.empty() ? "" : messages.back());
+    const uint8_t speed = (std::string(module.probe) == "harrier" && big) ? 1 : 0;
+    ASSERT_TRUE(session.Bind(module, big, 0, speed)) << (messages.empty() ? "" : messages.back());
     ASSERT_EQ(session.t->gdi_stop(), 0);
   }
-  bool big = GetParam();
-  BoardFiles files{GetParam(), ""};
+  const ModuleFacts& module = std::get<0>(GetParam());
+  bool big = std::get<1>(GetParam());
+  BoardFiles files{module, big, ""};
   Session session;
 };
 
-TEST_P(Osprey7Board, ConnectNamesTheTargetAndStopHaltsIt) {
-  EXPECT_TRUE(Has("Info: target device ID is: 0x3f0f0f0f.\n"));
+// One module, little-endian, on boards the case describes.
+class ModuleConnect : public ::testing::TestWithParam<ModuleFacts> {
+ protected:
+  void SetUp() override { messages.clear(); }
+  const ModuleFacts& module = GetParam();
+};
+
+TEST_P(ModuleBoard, ConnectNamesTheTargetAndStopHaltsIt) {
+  EXPECT_TRUE(Has(IdLine(module)));
   EXPECT_FALSE(Has("Info: CPU was in debug state before connect, register values may be incorrect.\n"));
   TargetStatus status{};
   ASSERT_EQ(session.t->gdi_get_status(&status), 0);
@@ -190,7 +225,7 @@ TEST_P(Osprey7Board, ConnectNamesTheTargetAndStopHaltsIt) {
   EXPECT_EQ(messages, (std::vector<std::string>{"Debug: CPU is already stoped!\n"}));
 }
 
-TEST_P(Osprey7Board, FlashReadsBackAsTheImageHoldsItInEveryWidthAndAlignment) {
+TEST_P(ModuleBoard, FlashReadsBackAsTheImageHoldsItInEveryWidthAndAlignment) {
   for (int width : {1, 2, 4}) {
     for (uint32_t start : {0x100u, 0x101u, 0x102u, 0x103u}) {
       for (uint32_t count : {1u, 3u, 4u, 7u, 12u, 20u, 44u, 48u, 100u, 13u}) {
@@ -207,7 +242,7 @@ TEST_P(Osprey7Board, FlashReadsBackAsTheImageHoldsItInEveryWidthAndAlignment) {
   EXPECT_EQ(cell.value, 0x1234u);
 }
 
-TEST_P(Osprey7Board, RamWritesOfEveryWidthKeepTheirNeighbours) {
+TEST_P(ModuleBoard, RamWritesOfEveryWidthKeepTheirNeighbours) {
   std::vector<uint8_t> data(100);
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(0xA0 + i * 3);
   for (int width : {1, 2, 4}) {
@@ -235,7 +270,7 @@ TEST_P(Osprey7Board, RamWritesOfEveryWidthKeepTheirNeighbours) {
   EXPECT_EQ(bytes[3], big ? 0x44 : 0x11);
 }
 
-TEST_P(Osprey7Board, RunStepAndBreakpointsInArmState) {
+TEST_P(ModuleBoard, RunStepAndBreakpointsInArmState) {
   // MOV r0,#5; ADD r0,r0,#1 (x3); B .
   session.Program(kRam, {0xE3A00005, 0xE2800001, 0xE2800001, 0xE2800001, 0xEAFFFFFE});
   session.SetReg(PC, kRam);
@@ -270,7 +305,7 @@ TEST_P(Osprey7Board, RunStepAndBreakpointsInArmState) {
   EXPECT_EQ(status.state, 512u);
 }
 
-TEST_P(Osprey7Board, SoftwareBreakpointsAreHiddenAndThumbStepsByHalfwords) {
+TEST_P(ModuleBoard, SoftwareBreakpointsAreHiddenAndThumbStepsByHalfwords) {
   // ADD r1,pc,#1; BX r1; then THUMB: MOVS r0,#5; ADDS r0,#1 (x4); B .
   session.Program(kRam + 0x100, {0xE28F1001, 0xE12FFF11});
   session.ProgramThumb(kRam + 0x108, {0x2005, 0x3001, 0x3001, 0x3001, 0x3001, 0xE7FE});
@@ -311,7 +346,7 @@ TEST_P(Osprey7Board, SoftwareBreakpointsAreHiddenAndThumbStepsByHalfwords) {
   EXPECT_EQ(session.Reg(R0), 5u + 1 + 1 + 2 + 1);
 }
 
-TEST_P(Osprey7Board, BreakpointKindsAndUnits) {
+TEST_P(ModuleBoard, BreakpointKindsAndUnits) {
   uint32_t kind = 9;
   session.Breakpoint(0x100, GDI_BP_AUTOMATIC, GDI_BP_EXECUTE, 0, &kind);
   EXPECT_EQ(kind, 0u) << "flash takes a hardware breakpoint";
@@ -325,7 +360,7 @@ TEST_P(Osprey7Board, BreakpointKindsAndUnits) {
   session.Breakpoint(0x301, GDI_BP_HARDWARE, GDI_BP_EXECUTE, 2);
 }
 
-TEST_P(Osprey7Board, WatchpointsStopOnTheirAccess) {
+TEST_P(ModuleBoard, WatchpointsStopOnTheirAccess) {
   // MOV r1,#0x77; STR r1,[r0]; B .
   session.Program(kRam, {0xE3A01077, 0xE5801000, 0xEAFFFFFE});
   session.SetReg(PC, kRam);
@@ -336,7 +371,7 @@ TEST_P(Osprey7Board, WatchpointsStopOnTheirAccess) {
   EXPECT_EQ(session.Read(kRam + 0x800, 4, 4)[big ? 3 : 0], 0x77);
 }
 
-TEST_P(Osprey7Board, RegistersOfEveryModeByName) {
+TEST_P(ModuleBoard, RegistersOfEveryModeByName) {
   // From supervisor mode: into IRQ mode, set SP, LR, SPSR; into FIQ mode,
   // store SP and R8 there; back to supervisor; B .
   session.Program(kRam, {
@@ -376,51 +411,61 @@ TEST_P(Osprey7Board, RegistersOfEveryModeByName) {
   EXPECT_EQ(word(1), 0x88u);
 }
 
-TEST_P(Osprey7Board, ResetCatchesTheCoreAtTheResetVector) {
+TEST_P(ModuleBoard, ResetCatchesTheCoreAtTheResetVector) {
   session.SetReg(PC, kRam);
   ASSERT_EQ(session.t->gdi_reset(), 0);
   EXPECT_EQ(session.Reg(PC), 0u);
   EXPECT_EQ(session.Reg(CPSR) & 0x3F, 0x13u);
 }
 
-INSTANTIATE_TEST_SUITE_P(ByteOrders, Osprey7Board, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Big" : "Little"; });
+INSTANTIATE_TEST_SUITE_P(Arm7, ModuleBoard,
+                         ::testing::Combine(::testing::ValuesIn(modules_test::ModulesOn(false)),
+                                            ::testing::Bool()),
+                         CaseName);
 
-TEST(Osprey7BoardState, AHaltedCoreAtConnectIsReportedAndStaysNeverRun) {
-  BoardFiles files(false, "");
+TEST_P(ModuleConnect, AHaltedCoreAtConnectIsReportedAndStaysNeverRun) {
+  BoardFiles files(module, false, "");
   messages.clear();
   // The test keeps the board alive between the two binds.
   platform::SharedLibrary keep;
   ASSERT_TRUE(keep.Open(ROMSMITH_STAGE_DIR "/ports/simboard/portcall.so"));
   {
     Session first;
-    ASSERT_TRUE(first.Bind(false));
+    ASSERT_TRUE(first.Bind(module, false));
     ASSERT_EQ(first.t->gdi_stop(), 0);
   }
   messages.clear();
   Session second;
-  ASSERT_TRUE(second.Bind(false));
+  ASSERT_TRUE(second.Bind(module, false));
   EXPECT_TRUE(Has("Info: CPU was in debug state before connect, register values may be incorrect.\n"));
   TargetStatus status{};
   ASSERT_EQ(second.t->gdi_get_status(&status), 0);
   EXPECT_EQ(status.state, 1024u);
 }
 
-TEST(Osprey7BoardFaults, APulledCableLeavesNoTargetToFind) {
-  BoardFiles files(false, "TdoStuck=1");
-  messages.clear();
+TEST_P(ModuleConnect, APulledCableLeavesNoTargetToFind) {
+  BoardFiles files(module, false, "TdoStuck=1");
   Session session;
-  EXPECT_FALSE(session.Bind(false, 7));
-  EXPECT_EQ(messages, (std::vector<std::string>{"Error: target CPU not found. \n"}));
+  EXPECT_FALSE(session.Bind(module, false, 7));
+  EXPECT_EQ(messages, (std::vector<std::string>{module.cpu_not_found}));
 }
 
-TEST(Osprey7BoardFaults, ACoreThatNeverHaltsFailsTheStop) {
-  BoardFiles files(false, "NeverHalt=1");
-  messages.clear();
+// Nothing at the port the host names: the board's probe sits on LPT2. The
+// cable cannot tell; it finds no target instead.
+TEST_P(ModuleConnect, NoProbeAtThePortFailsWithTheModulesOwnLine) {
+  BoardFiles files(module, false, "", "$278");
   Session session;
-  ASSERT_TRUE(session.Bind(false));
+  EXPECT_FALSE(session.Bind(module, false, 7));
+  EXPECT_EQ(messages, (std::vector<std::string>{module.probe_not_found ? module.probe_not_found
+                                                                        : module.cpu_not_found}));
+}
+
+TEST_P(ModuleConnect, ACoreThatNeverHaltsFailsTheStop) {
+  BoardFiles files(module, false, "NeverHalt=1");
+  Session session;
+  ASSERT_TRUE(session.Bind(module, false));
   EXPECT_EQ(session.t->gdi_stop(), 5);
-  EXPECT_TRUE(Has("Debug: Waiting for stop 255 times.\n"));
+  EXPECT_TRUE(Has("Debug: Waiting for stop " + std::to_string(HaltPolls(module)) + " times.\n"));
   EXPECT_TRUE(Has("Debug: Debug request failed!!\n"));
 }
 
@@ -428,14 +473,14 @@ TEST(Osprey7BoardFaults, ACoreThatNeverHaltsFailsTheStop) {
 
 namespace {
 
-TEST(Osprey7BoardState, AThumbCoreThatHaltedOnItsOwnIsReadInThumbStateAtConnect) {
-  BoardFiles files(false, "");
+TEST_P(ModuleConnect, AThumbCoreThatHaltedOnItsOwnIsReadInThumbStateAtConnect) {
+  BoardFiles files(module, false, "");
   messages.clear();
   platform::SharedLibrary keep;
   ASSERT_TRUE(keep.Open(ROMSMITH_STAGE_DIR "/ports/simboard/portcall.so"));
   {
     Session first;
-    ASSERT_TRUE(first.Bind(false));
+    ASSERT_TRUE(first.Bind(module, false));
     ASSERT_EQ(first.t->gdi_stop(), 0);
     // ADD r1,pc,#1; BX r1; THUMB: MOVS r0,#9; B .
     first.Program(kRam, {0xE28F1001, 0xE12FFF11});
@@ -446,7 +491,7 @@ TEST(Osprey7BoardState, AThumbCoreThatHaltedOnItsOwnIsReadInThumbStateAtConnect)
     ASSERT_EQ(first.t->gdi_run(), 0);
   }
   Session second;
-  ASSERT_TRUE(second.Bind(false));
+  ASSERT_TRUE(second.Bind(module, false));
   EXPECT_TRUE(Has("Info: CPU was in debug state before connect, register values may be incorrect.\n"));
   EXPECT_EQ(second.Reg(PC), kRam + 10);
   EXPECT_EQ(second.Reg(R0), 9u);
@@ -454,5 +499,8 @@ TEST(Osprey7BoardState, AThumbCoreThatHaltedOnItsOwnIsReadInThumbStateAtConnect)
   second.t->gdi_get_cpu_state(state);
   EXPECT_STREQ(state, "THUMB");
 }
+
+INSTANTIATE_TEST_SUITE_P(Arm7, ModuleConnect, ::testing::ValuesIn(modules_test::ModulesOn(false)),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,0 +1,143 @@
+// The board before any flash command: halt, resets, the CPU's register and
+// memory rows; in the target test also their read-back and a RAM test. And
+// the register read, which reads the selected CPU's registers back.
+#include <algorithm>
+#include <functional>
+
+#include "operations/command_bodies.h"
+#include "target_data/text.h"
+
+namespace romsmith {
+namespace {
+
+bool StartsWith(const std::string& text, const char* prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
+
+// Writes one set-up row. A failed write has logged its line and the
+// initialisation goes on: a board often refuses a row (a register that
+// does not exist on this variant) and still works. With `check`, a value
+// that does not read back asks the user whether to go on; a failed read
+// compares whatever it left, and the user decides.
+bool WriteRow(const CommandContext& context, bool check, std::uint32_t address,
+              std::uint32_t value, std::uint32_t size,
+              const std::function<std::string(std::uint32_t read)>& mismatch_text) {
+  static_cast<void>(context.link.WriteMemory(address, value, size));
+  if (!check) return true;
+  std::uint32_t read = 0;
+  static_cast<void>(context.link.ReadMemory(address, &read, size));
+  if (read == value) return true;
+  return context.Ask(mismatch_text(read), platform::MessageIcon::Question,
+                     platform::MessageButtons::YesNo) == platform::MessageAnswer::Yes;
+}
+
+bool TestRam(const CommandContext& context) {
+  TargetLink& link = context.link;
+  const std::uint32_t size =
+      static_cast<std::uint32_t>(std::max(context.settings().test_ram_bytes, 0));
+  const std::uint32_t ram = context.config().ram_address;
+  const auto pattern = [](std::uint32_t offset) {
+    return (offset % 8 == 0) ? 0x55AA55AAu : 0xAA55AA55u;
+  };
+  context.log.Info("Info: start test RAM...\n");
+  context.BeginProgress(static_cast<int>(size));
+  for (std::uint32_t offset = 0; offset + 4 <= size; offset += 4) {
+    // A word that did not take its pattern fails the read pass.
+    static_cast<void>(link.WriteMemory(ram + offset, pattern(offset), 4));
+    context.frontend.SetProgressPosition(static_cast<int>(offset / 2));
+    if (context.StopRequested()) {
+      context.EndProgress();
+      return false;
+    }
+  }
+  for (std::uint32_t offset = 0; offset + 4 <= size; offset += 4) {
+    std::uint32_t read = 0;
+    const bool read_done = link.ReadMemory(ram + offset, &read, 4);
+    if (!read_done || read != pattern(offset)) {
+      context.EndProgress();
+      context.Ask(FormatText("Write %08x to memory 0x%08X, but read value is 0x%08X, target test "
+                             "failed!",
+                             pattern(offset), ram + offset, read),
+                  platform::MessageIcon::Warning, platform::MessageButtons::Ok);
+      return false;
+    }
+    context.frontend.SetProgressPosition(static_cast<int>(size / 2 + offset / 2));
+    if (context.StopRequested()) {
+      context.EndProgress();
+      return false;
+    }
+  }
+  context.EndProgress();
+  context.log.Info("Info: RAM test success.\n");
+  return true;
+}
+
+}  // namespace
+
+bool InitializeBoard(const CommandContext& context) {
+  TargetLink& link = context.link;
+  bool running = false;
+  if (!link.GetTargetStatus(&running)) return false;
+  // The halt after the resets is the one that must succeed.
+  if (running) static_cast<void>(link.StopTarget());
+  if (!StartsWith(context.config().cpu_chip, "LPC")) {
+    for (std::int32_t i = 0; i < context.settings().reset_count; ++i)
+      if (!link.ResetTarget()) return false;
+  }
+  if (!link.StopTarget()) return false;
+
+  const bool check = context.job.target_test && context.settings().register_check_prompt == 1;
+  const TargetConfig& c = context.config();
+  for (std::uint32_t i = 0; i < c.register_count && i < kMaxConfigRows; ++i) {
+    const ConfigRegisterRow& row = c.registers[i];
+    if (!WriteRow(context, check, row.address, row.value, row.size / 8,
+                  [&](std::uint32_t read) {
+                    return FormatText("Write 0x%08x to register %s, but read value is 0x%08x, "
+                                      "select YES to continue test!",
+                                      row.value, row.name.c_str(), read);
+                  }))
+      return false;
+  }
+  for (std::uint32_t i = 0; i < c.memory_count && i < kMaxConfigRows; ++i) {
+    const ConfigMemoryRow& row = c.memory[i];
+    if (!WriteRow(context, check, row.address, row.value, row.size / 8,
+                  [&](std::uint32_t read) {
+                    return FormatText("Write 0x%08X to memory 0x%08X, but read value is 0x%08X, "
+                                      "select YES to continue test!",
+                                      row.value, row.address, read);
+                  }))
+      return false;
+  }
+  if (!context.job.target_test) return true;
+  return TestRam(context);
+}
+
+CommandResult RegisterReadBody(const CommandContext& context) {
+  CommandResult result;
+  result.registers = context.job.cpu.registers;
+  bool all_read = true;
+  for (CpuRegister& row : result.registers) {
+    if (context.StopRequested()) {
+      context.log.Info("Info: user stop register read.\n");
+      return {CommandOutcome::kStopped, false, std::nullopt, {}};
+    }
+    std::uint32_t read = 0;
+    // A row that could not be read keeps the value it had; the wrapper has
+    // logged the failure.
+    if (context.link.ReadMemory(row.address, &read, row.size / 8))
+      row.value = read;
+    else
+      all_read = false;
+  }
+  if (!all_read) {
+    context.log.Error("Error: register read failed.\n");
+    result.outcome = CommandOutcome::kFailed;
+    return result;
+  }
+  context.log.Info("Info: register read completed.\n");
+  result.outcome = CommandOutcome::kSucceeded;
+  result.completed = true;
+  return result;
+}
+
+}  // namespace romsmith

@@ -1,0 +1,119 @@
+// One loop for every loader-driven command: the loader image found, decoded
+// and written to target RAM, then run after run the parameter block (and the
+// data behind it) written, the loader run to its breakpoint and polled, its
+// results taken; or, in debug mode, the RAM image written to debug files
+// instead. A LoaderJob describes what differs between the commands.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "operations/command_context.h"
+#include "operations/file_checks.h"
+#include "operations/loader_params.h"
+
+namespace romsmith {
+
+// Lines of one loader run.
+struct RunLines {
+  const char* waiting;    // with the seconds waited so far
+  const char* user_stop;  // logged plainly
+  const char* time_out;   // logged as an error
+};
+
+// What a step of the job asks for next.
+enum class JobStep {
+  kGoOn,   // fill: run this block; after_run: next block
+  kDone,   // the command has completed
+  kFailed  // the step has logged why
+};
+
+// Whether the job waits 2 ms before it resets the bar.
+enum class SettlePause { kNever, kWhenCompleted, kAlways };
+
+struct LoaderJob {
+  const char* start_line = nullptr;  // logged plainly first, when set
+  const LoaderLayout* layout = &kFirstFamilyLayout;
+  RunLines lines{};
+  // Logged at the stop check before a run (as a rule lines.user_stop).
+  const char* stop_line = nullptr;
+  // Between the debug file prefix and its counter.
+  const char* debug_infix = "";
+  // The tail of the file-exception line, naming the command.
+  const char* exception_tail = ", failed.\n";
+  // Logged plainly when the job completes.
+  const char* completed_line = nullptr;
+  // Clears the breakpoints once more after each run before its results are
+  // read (the second family and the device code).
+  bool clear_after_run = false;
+  SettlePause settle = SettlePause::kNever;
+
+  // The body's own checks once the loader file is open; gives the progress
+  // range, or nothing when the command cannot go on (it has logged why).
+  std::function<std::optional<int>()> prepare;
+  // Builds the parameter block, and the data behind it, for the current run
+  // into `block`. Called again for the same run after a debug image, so it
+  // moves on only when after_run says so.
+  std::function<JobStep(std::vector<std::uint8_t>& block)> fill;
+  // After a finished run: read its results, show progress, move on.
+  std::function<JobStep()> after_run;
+  // After the loop on every path but a file exception (closing files whose
+  // close may fail).
+  std::function<void()> finish;
+};
+
+struct LoaderJobResult {
+  CommandOutcome outcome = CommandOutcome::kFailed;
+  bool completed = false;
+};
+
+LoaderJobResult RunLoaderJob(const CommandContext& context, const LoaderJob& job);
+
+// The fields every block carries: operation, chip width and count, auto
+// verify, flash start.
+LoaderParams BaseLoaderParams(const CommandContext& context, LoaderOperation operation);
+// `block` := the packed parameter block and `data_length` bytes of 0xFF
+// behind it.
+void PackBlock(const CommandContext& context, const LoaderParams& params,
+               std::vector<std::uint8_t>& block, std::size_t data_length = 0);
+
+// The program file a command reads: the user's flat binary, or an Intel HEX
+// file converted to a flat binary copy that goes with this object.
+class ProgramFile {
+ public:
+  explicit ProgramFile(const TargetConfig& config);
+  ~ProgramFile();
+  ProgramFile(const ProgramFile&) = delete;
+  ProgramFile& operator=(const ProgramFile&) = delete;
+
+  // Converts an Intel HEX file; false when the conversion failed.
+  bool Resolve();
+  // Checks and opens the resolved file, logging the program-file lines.
+  bool Open(MessageLog& log);
+  const std::string& name() const { return name_; }
+  BinaryFile& file() { return file_; }
+
+ private:
+  const TargetConfig& config_;
+  std::string name_;
+  std::string converted_;
+  BinaryFile file_;
+};
+
+// The ProgramFile steps shared by the bodies that read one: resolve (with the
+// conversion failure line), open, and refuse a file longer than `capacity`
+// with `too_large_line`. The file's length, or nothing when the command
+// cannot go on (it has logged why).
+std::optional<std::uint64_t> OpenProgramFile(const CommandContext& context, ProgramFile& program,
+                                             std::uint64_t capacity, const char* too_large_line);
+
+// After a program run with auto verify: the loader's result byte. kFailed
+// (logged) when it reports a verify error or cannot be read.
+JobStep CheckLoaderVerify(const CommandContext& context, const LoaderLayout& layout);
+
+// The last line of a program that completed.
+const char* ProgramCompletedLine(const TargetConfig& config);
+
+}  // namespace romsmith

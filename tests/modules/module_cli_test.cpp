@@ -1,0 +1,225 @@
+// romsmith-cli end to end with every driver module on a virtual board with
+// the module's wiring: the connect lines, and the host-read commands and the
+// target test in both byte orders, checked against the flash image the test
+// writes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <tuple>
+#include <unistd.h>
+#include <vector>
+
+#include "modules_under_test.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using modules_test::ModuleFacts;
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  bool Has(const std::string& line) const { return out.find(line + "\n") != std::string::npos; }
+};
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Replaces the value of the first "KEY=" line of an INI text.
+void SetKey(std::string& text, const std::string& key, const std::string& value) {
+  const std::size_t at = text.find("\n" + key + "=");
+  ASSERT_NE(at, std::string::npos) << key;
+  const std::size_t start = at + key.size() + 2;
+  text.replace(start, text.find('\n', start) - start, value);
+}
+
+// A program directory, a board file for the module's wiring and the board's
+// flash image, in a directory of the case's own.
+class CliBench {
+ public:
+  CliBench(const ModuleFacts& module, bool big, const std::string& port_base = "$378")
+      : module_(module), big_(big) {
+    root_ = fs::temp_directory_path() /
+            ("module_cli_" + std::to_string(::getpid()) + "_" + std::to_string(counter_++));
+    fs::remove_all(root_);
+    fs::create_directories(root_ / "program");
+    for (const char* name : {"romsmith.ini", "proc.xdl", "rom.xdl"}) {
+      fs::copy_file(fs::path(ROMSMITH_STAGE_DIR) / name, root_ / "program" / name);
+    }
+    // The shipped board of this byte order, behind the module's probe.
+    std::string board = ReadText(fs::path(ROMSMITH_STAGE_DIR) / "ports/simboard" /
+                                 (big ? "board-big.ini" : "board.ini"));
+    SetKey(board, "Probe", module.probe);
+    SetKey(board, "PortBase", port_base);
+    SetKey(board, "Image", "flash0.bin");
+    std::ofstream(root_ / "board.ini") << board;
+    // 2 MB of flash: the first 24 KiB a pattern, the rest erased.
+    image_.assign(0x200000, 0xFF);
+    for (std::size_t i = 0; i < 0x6000; ++i) {
+      image_[i] = static_cast<unsigned char>((i * 131 + (i >> 7) * 17 + 5) & 0xFF);
+    }
+    std::ofstream(root_ / "flash0.bin", std::ios::binary)
+        .write(reinterpret_cast<const char*>(image_.data()), static_cast<std::streamsize>(image_.size()));
+  }
+  ~CliBench() {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+
+  CliRun Cli(const std::string& arguments, const std::string& settings = "") const {
+    const char* config = big_ ? "s3c44b0x-am29lv160db-big.cfg" : "s3c44b0x-am29lv160db.cfg";
+    const std::string command =
+        std::string("'") + ROMSMITH_CLI + "' --program-dir '" + (root_ / "program").string() +
+        "' --board '" + (root_ / "board.ini").string() + "' --set 'Directory.Device=" +
+        ROMSMITH_STAGE_DIR + "/drivers/' --set 'Directory.Driver=" + ROMSMITH_STAGE_DIR +
+        "/ports/simboard/' --set 'Remote.Device=" + module_.name + ".so' " + settings + " -y -c '" +
+        ROMSMITH_SOURCE_DIR + "/data/examples/" + config + "' " + arguments + " 2>/dev/null";
+    CliRun run;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+    const int status = ::pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+  }
+
+  const fs::path& root() const { return root_; }
+  const std::vector<unsigned char>& image() const { return image_; }
+
+ private:
+  static inline int counter_ = 0;
+  const ModuleFacts& module_;
+  bool big_;
+  fs::path root_;
+  std::vector<unsigned char> image_;
+};
+
+std::string IdLine(const ModuleFacts& module) {
+  return module.arm9 ? "Info: target device ID is: 0x32409d." : "Info: target device ID is: 0x3f0f0f0f.";
+}
+
+using ModuleAndOrder = std::tuple<ModuleFacts, bool>;
+
+class ModuleCli : public ::testing::TestWithParam<ModuleAndOrder> {
+ protected:
+  const ModuleFacts& module = std::get<0>(GetParam());
+  bool big = std::get<1>(GetParam());
+  CliBench bench{module, big};
+};
+
+// Every host-read command in one case: checksum, blank check (written and
+// erased sectors), upload, verify (same and changed), and the target test up
+// to its loader step.
+TEST_P(ModuleCli, HostReadCommandsAndTheTargetTest) {
+  const auto& image = bench.image();
+  unsigned sum = 0;
+  for (std::size_t i = 0; i < 0x6000; ++i) sum += image[i];
+  char line[96];
+  std::snprintf(line, sizeof line, "Info: checksum completed, it is 0x%04X.", sum & 0xFFFF);
+  const CliRun checksum = bench.Cli("-s 1-2 checksum");
+  EXPECT_EQ(checksum.status, 0) << checksum.out;
+  EXPECT_TRUE(checksum.Has(IdLine(module))) << checksum.out;
+  EXPECT_TRUE(checksum.Has(line)) << checksum.out;
+
+  const CliRun written = bench.Cli("-s 2-3 blank-check");
+  EXPECT_EQ(written.status, 1);
+  std::snprintf(line, sizeof line, "Error: blank check failed, address 0x00004000 contain data 0x%02X.",
+                image[0x4000]);
+  EXPECT_TRUE(written.Has(line)) << written.out;
+  const CliRun erased = bench.Cli("-s 4-4 blank-check");
+  EXPECT_EQ(erased.status, 0) << erased.out;
+  EXPECT_TRUE(erased.Has("Info: blank check success.")) << erased.out;
+
+  const fs::path upload = bench.root() / "upload.bin";
+  // Sector 2: 8 KiB at 0x4000.
+  const CliRun up = bench.Cli("-s 2-2 -f '" + upload.string() + "' upload");
+  EXPECT_EQ(up.status, 0) << up.out;
+  EXPECT_TRUE(up.Has("Info: upload completed.")) << up.out;
+  std::ifstream in(upload, std::ios::binary);
+  std::vector<unsigned char> back((std::istreambuf_iterator<char>(in)), {});
+  ASSERT_EQ(back.size(), 0x2000u);
+  EXPECT_TRUE(std::equal(back.begin(), back.end(), image.begin() + 0x4000));
+
+  const CliRun same = bench.Cli("-s 2-2 -f '" + upload.string() + "' verify");
+  EXPECT_EQ(same.status, 0) << same.out;
+  EXPECT_TRUE(same.Has("Info: verify success.")) << same.out;
+  back[0x321] ^= 0x10;
+  std::ofstream(upload, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(back.data()), static_cast<std::streamsize>(back.size()));
+  const CliRun differs = bench.Cli("-s 2-2 -f '" + upload.string() + "' verify");
+  EXPECT_EQ(differs.status, 1);
+  EXPECT_TRUE(differs.Has("Error: verify failed, different at address 0x00004321.")) << differs.out;
+
+  const CliRun test = bench.Cli("target-test");
+  EXPECT_TRUE(test.Has("Info: start target test...")) << test.out;
+  EXPECT_TRUE(test.Has("Info: RAM test success.")) << test.out;
+  EXPECT_TRUE(test.Has("Info: start get flash device code...")) << test.out;
+}
+
+std::string CaseName(const ::testing::TestParamInfo<ModuleAndOrder>& info) {
+  return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "_Big" : "_Little");
+}
+
+// Every module little-endian; the byte order itself lives in the shared core,
+// so one big-endian board per probe family with its own clocking suffices
+// here (the slot-level board tests run every module in both orders).
+INSTANTIATE_TEST_SUITE_P(Arm7Little, ModuleCli,
+                         ::testing::Combine(::testing::ValuesIn(modules_test::ModulesOn(false)),
+                                            ::testing::Values(false)),
+                         CaseName);
+INSTANTIATE_TEST_SUITE_P(Arm7Big, ModuleCli,
+                         ::testing::Combine(::testing::Values(modules_test::kAllModules[0],
+                                                              modules_test::kAllModules[4]),
+                                            ::testing::Values(true)),
+                         CaseName);
+
+class ModuleCliConnect : public ::testing::TestWithParam<ModuleFacts> {
+ protected:
+  const ModuleFacts& module = GetParam();
+};
+
+// No probe at the port the host names (the board's probe sits on LPT2): the
+// module's own line, and the command fails.
+TEST_P(ModuleCliConnect, NoProbeAnsweringGivesTheModulesNotFoundLine) {
+  CliBench bench(module, false, "$278");
+  const CliRun run = bench.Cli("-s 1-1 checksum");
+  EXPECT_EQ(run.status, 1) << run.out;
+  std::string line = module.probe_not_found ? module.probe_not_found : module.cpu_not_found;
+  line.pop_back();  // the newline
+  EXPECT_TRUE(run.Has(line)) << run.out;
+  EXPECT_EQ(run.out.find("Info: checksum completed"), std::string::npos) << run.out;
+}
+
+// A speed index past the module's names: its warning, then the command runs
+// at full speed.
+TEST_P(ModuleCliConnect, AnOutOfRangeSpeedWarnsAndRunsAtFullSpeed) {
+  CliBench bench(module, false);
+  const CliRun run = bench.Cli("-s 1-1 checksum", "--set Remote.Speed=7");
+  EXPECT_EQ(run.status, 0) << run.out;
+  if (module.speed_warning) {
+    std::string line = module.speed_warning;
+    line.pop_back();
+    EXPECT_TRUE(run.Has(line)) << run.out;
+  } else {
+    EXPECT_EQ(run.out.find("Warning: JTAG speed"), std::string::npos) << run.out;
+  }
+  EXPECT_NE(run.out.find("Info: checksum completed"), std::string::npos) << run.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Arm7, ModuleCliConnect, ::testing::ValuesIn(modules_test::ModulesOn(false)),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
