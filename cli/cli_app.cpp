@@ -1,5 +1,8 @@
 #include "cli/cli_app.h"
 
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -77,10 +80,23 @@ class Run {
     return kExitSucceeded;
   }
 
+  // The conversion writes beside OUT and replaces it only when it is
+  // complete, so a failed one leaves an existing OUT as it was.
   int Convert(bool (*convert)(const std::string&, const std::string&)) {
     const std::string& in = options_.files[0];
     const std::string& out = options_.files[1];
-    if (!convert(in, out)) {
+    std::error_code error;
+    const bool beside = !std::filesystem::exists(out, error) || std::filesystem::is_regular_file(out, error);
+    const bool same = std::filesystem::equivalent(in, out, error);
+    std::string part = out;
+    if (beside && !same) part += "." + std::to_string(::getpid()) + ".part";
+    bool converted = convert(in, part);
+    if (part != out) {
+      if (converted) std::filesystem::rename(part, out, error);
+      converted = converted && !error;
+      std::filesystem::remove(part, error);
+    }
+    if (!converted) {
       Line("Error: " + options_.command_name + " " + in + " " + out + " failed.\n", true);
       return kExitFailed;
     }
@@ -165,6 +181,7 @@ class Run {
   int RunTargetCommand() {
     Workbench workbench(frontend_, Settings());
     workbench.log().SetLineTap([this](const std::string& text, bool error, bool label) {
+      if (error || text.rfind("Error: ", 0) == 0) ++error_lines_;
       frontend_.PrintLine(text, error, label);
     });
 
@@ -196,7 +213,9 @@ class Run {
     workbench.WaitForCommand();
     switch (workbench.outcome()) {
       case CommandOutcome::kSucceeded:
-        return kExitSucceeded;
+        // A command that reported an error did not succeed, whatever its
+        // last line says.
+        return error_lines_.load() == 0 ? kExitSucceeded : kExitFailed;
       case CommandOutcome::kStopped:
         return kExitStopped;
       default:
@@ -227,6 +246,8 @@ class Run {
 
   const CliOptions& options_;
   const TerminalStreams streams_;
+  // Error lines logged by the running command (from its worker thread).
+  std::atomic<int> error_lines_{0};
   TerminalFrontend frontend_;
   platform::ScopedMessageHandler boxes_;
 };

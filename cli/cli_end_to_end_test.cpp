@@ -412,6 +412,10 @@ TEST_F(CliRun, ConversionRoundTrips) {
   const Result bad = Cli({"hex2bin", (root_ / "bad.hex").string(), flat.string()});
   EXPECT_EQ(bad.status, 1);
   EXPECT_NE(bad.out.find("Error: hex2bin "), std::string::npos);
+  // The earlier output stays whole, and nothing is left beside it.
+  EXPECT_EQ(ReadFile(flat), ReadFile(Demo("demo.bin")));
+  for (const auto& entry : fs::directory_iterator(root_))
+    EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
   const Result missing = Cli({"decode", (root_ / "none.xdl").string(), plain.string()});
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.out.find("Error: can't open input file"), std::string::npos);
