@@ -99,6 +99,13 @@ IniDocument::IniDocument(const std::string& path) { Load(path); }
 
 IniDocument::~IniDocument() { lines_.clear(); }
 
+namespace {
+
+// The largest file Load reads; settings and configurations are a few KiB.
+constexpr std::uintmax_t kMaxFileBytes = 16u << 20;
+
+}  // namespace
+
 bool IniDocument::Load(const std::string& path) {
   file_name_ = path;
   lines_.clear();

@@ -40,12 +40,8 @@ class IniDocument {
   IniDocument(const IniDocument&) = default;
   IniDocument& operator=(const IniDocument&) = default;
 
-  // The largest file Load reads; settings and configurations are a few KiB.
-  static constexpr std::uintmax_t kMaxFileBytes = 16u << 20;
-
   // Replaces the lines with those of the file. The file name is set to the
   // path first, whether or not the file opens, so a later Save creates it.
-  // Anything but a regular file of at most kMaxFileBytes fails to open.
   // Lines end at LF; a CR directly before the LF is dropped with it; a line
   // break at the very end gives no extra empty line.
   bool Load(const std::string& path);

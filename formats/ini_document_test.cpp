@@ -378,9 +378,10 @@ TEST(IniDocumentLoad, OnlyRegularFilesOfBoundedSizeAreRead) {
   // exhaust memory. Both fail at once, as a missing file does.
   ASSERT_EQ(::mkfifo((dir / "fifo.cfg").c_str(), 0600), 0);
   WriteFile(dir / "huge.cfg", "[SETUP]\r\n");
-  std::filesystem::resize_file(dir / "huge.cfg", IniDocument::kMaxFileBytes + 1);  // sparse
+  // Load reads at most 16 MiB.
+  std::filesystem::resize_file(dir / "huge.cfg", (16u << 20) + 1);  // sparse
   WriteFile(dir / "fits.cfg", "[SETUP]\r\nFlashWidth=16\r\n");
-  std::filesystem::resize_file(dir / "fits.cfg", IniDocument::kMaxFileBytes);
+  std::filesystem::resize_file(dir / "fits.cfg", 16u << 20);
   struct Case {
     const char* name;
     bool loads;

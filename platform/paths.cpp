@@ -22,7 +22,8 @@ std::filesystem::path ExecutableDirectory() {
 }
 
 // The executable's directory, or for an installed program the user's own
-// program directory, brought up to date with the installed one. When that
+// program directory (see user_program_directory.h), brought up to date with
+// the installed one. When that
 // cannot be made the installed directory stays in use and the commands
 // report what they cannot write.
 std::filesystem::path StartDirectory() {

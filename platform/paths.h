@@ -11,8 +11,7 @@ namespace platform {
 // The separator that directory texts end in.
 inline constexpr char kPathSeparator = '/';
 
-// The directory of the running executable (for an installed program the
-// user's own copy of it, see user_program_directory.h), or the one set with
+// The directory of the running executable, or the one set with
 // SetProgramDirectory (the command line's --program-dir, tests).
 std::filesystem::path ProgramDirectory();
 void SetProgramDirectory(const std::filesystem::path& directory);
