@@ -155,34 +155,74 @@ CommandResult RunBlockGroups(const CommandContext& context, bool erase) {
 
 // ---------------------------------------------------------------- chunk walk
 
-// The parts of a chunked command that differ.
-struct ChunkCommand {
-  LoaderOperation operation;
-  const char* start_line;
-  const char* exception_tail;
-  const char* completed_line;
+// A chunked command (program, upload, verify): the walk, the parameter block
+// of the current chunk, the program file, and the job steps they share.
+class ChunkRun {
+ public:
+  ChunkRun(const CommandContext& context, LoaderOperation operation)
+      : context_(context),
+        walk_(context.flash(), context.job.bad_blocks, context.config().start_sector,
+              context.config().flash_address),
+        program_(context.config()) {
+    params_ = BaseLoaderParams(context, operation);
+    params_.length = kChunk;
+    params_.cycle_data[0] = context.flash().page_size;
+  }
+
+  // A job with the chunk lines; the caller adds its own steps.
+  LoaderJob Job(const char* start_line, const char* completed_line) const {
+    LoaderJob job;
+    job.start_line = start_line;
+    job.layout = &kLayout;
+    job.lines = {"Info: programming, waiting %d s", "Info: user stop program.\n",
+                 "Error: time out, program failed.\n"};
+    job.exception_tail = ", program failed.\n";
+    job.completed_line = completed_line;
+    job.clear_after_run = true;
+    return job;
+  }
+
+  // Opens the program file, refused when longer than the good blocks hold.
+  std::optional<int> OpenProgram(const char* too_large_line) {
+    const auto opened = OpenProgramFile(context_, program_, Capacity(context_), too_large_line);
+    if (!opened) return std::nullopt;
+    length_ = *opened;
+    return static_cast<int>(length_ / 256);
+  }
+
+  // The block of the current chunk, with the next part of the program file
+  // behind it when `send_data`. Past the last selected block: done when
+  // `past_end_line` is null, else that line and a failure (only several
+  // chips side by side outgrow the blocks: the walk counts one chip's bytes).
+  JobStep Fill(std::vector<std::uint8_t>& block, const char* past_end_line, bool send_data) {
+    params_.address = walk_.Current();
+    if (walk_.block() > context_.config().end_sector) {
+      if (!past_end_line) return JobStep::kDone;
+      context_.log.Error(past_end_line);
+      return JobStep::kFailed;
+    }
+    PackBlock(context_, params_, block, send_data ? kChunk : 0);
+    if (send_data) program_.file().Read(block.data() + kLoaderParamsSize, kChunk);
+    return JobStep::kGoOn;
+  }
+
+  // After a chunk: done when the file is covered, else on to the next.
+  JobStep Next() {
+    if (walk_.total() + kChunk >= length_) return JobStep::kDone;
+    walk_.Done();
+    return JobStep::kGoOn;
+  }
+
+  ChunkWalk& walk() { return walk_; }
+  BinaryFile& program_file() { return program_.file(); }
+
+ private:
+  const CommandContext& context_;
+  ChunkWalk walk_;
+  LoaderParams params_;
+  ProgramFile program_;
+  std::uint64_t length_ = 0;
 };
-
-constexpr RunLines kChunkLines{"Info: programming, waiting %d s", "Info: user stop program.\n",
-                               "Error: time out, program failed.\n"};
-
-// The job over the chunk walk, with what every chunked command shares: the
-// parameter block of the current chunk, the data sent with it (program) and
-// the data read back behind it (upload, verify).
-LoaderJob ChunkJob(const CommandContext& context, const ChunkCommand& command,
-                   LoaderParams& params) {
-  params = BaseLoaderParams(context, command.operation);
-  params.length = kChunk;
-  params.cycle_data[0] = context.flash().page_size;
-  LoaderJob job;
-  job.start_line = command.start_line;
-  job.layout = &kLayout;
-  job.lines = kChunkLines;
-  job.exception_tail = command.exception_tail;
-  job.completed_line = command.completed_line;
-  job.clear_after_run = true;
-  return job;
-}
 
 // Reads the chunk the loader left behind its block.
 bool ReadChunk(const CommandContext& context, std::vector<std::uint8_t>& data) {
@@ -211,39 +251,16 @@ CommandResult NandProgramBody(const CommandContext& context) {
     const CommandResult erased = NandEraseBody(context);
     if (!erased.completed) return {erased.outcome, false, std::nullopt, {}};
   }
-  ProgramFile program(c);
-  std::uint64_t length = 0;
-  ChunkWalk walk(context.flash(), context.job.bad_blocks, c.start_sector, c.flash_address);
-  LoaderParams params;
-  LoaderJob job = ChunkJob(context,
-                           {LoaderOperation::kNandProgram, "Info: start program...\n",
-                            ", program failed.\n", ProgramCompletedLine(c)},
-                           params);
-  job.prepare = [&]() -> std::optional<int> {
-    const auto opened = OpenProgramFile(context, program, Capacity(context),
-                                        "Error: program file too large, program failed.\n");
-    if (!opened) return std::nullopt;
-    length = *opened;
-    return static_cast<int>(length / 256);
-  };
+  ChunkRun run(context, LoaderOperation::kNandProgram);
+  LoaderJob job = run.Job("Info: start program...\n", ProgramCompletedLine(c));
+  job.prepare = [&] { return run.OpenProgram("Error: program file too large, program failed.\n"); };
   job.fill = [&](std::vector<std::uint8_t>& block) {
-    params.address = walk.Current();
-    if (walk.block() > c.end_sector) {
-      // Only several chips side by side can outgrow the blocks: the walk
-      // counts one chip's bytes.
-      context.log.Error("Error: program file too large, program failed.\n");
-      return JobStep::kFailed;
-    }
-    PackBlock(context, params, block, kChunk);
-    program.file().Read(block.data() + kLoaderParamsSize, kChunk);
-    return JobStep::kGoOn;
+    return run.Fill(block, "Error: program file too large, program failed.\n", true);
   };
   job.after_run = [&] {
     if (CheckLoaderVerify(context, kLayout) == JobStep::kFailed) return JobStep::kFailed;
-    context.frontend.SetProgressPosition(static_cast<int>(walk.total() / 256 + 1));
-    if (walk.total() + kChunk >= length) return JobStep::kDone;
-    walk.Done();
-    return JobStep::kGoOn;
+    context.frontend.SetProgressPosition(static_cast<int>(run.walk().total() / 256 + 1));
+    return run.Next();
   };
   const LoaderJobResult result = RunLoaderJob(context, job);
   return {result.outcome, result.completed, std::nullopt, {}};
@@ -253,13 +270,9 @@ CommandResult NandUploadBody(const CommandContext& context) {
   const TargetConfig& c = context.config();
   const std::string& name = c.upload_file;
   BinaryFile file;
-  ChunkWalk walk(context.flash(), context.job.bad_blocks, c.start_sector, c.flash_address);
-  LoaderParams params;
   std::vector<std::uint8_t> data;
-  LoaderJob job = ChunkJob(context,
-                           {LoaderOperation::kNandUpload, "Info: start upload...\n",
-                            ", program failed.\n", "Info: upload success.\n"},
-                           params);
+  ChunkRun run(context, LoaderOperation::kNandUpload);
+  LoaderJob job = run.Job("Info: start upload...\n", "Info: upload success.\n");
   job.prepare = [&]() -> std::optional<int> {
     if (CheckFileName(name, context.log) &&
         context.Ask("Overwrite " + name + "?", platform::MessageIcon::Question,
@@ -271,18 +284,13 @@ CommandResult NandUploadBody(const CommandContext& context) {
     }
     return c.end_sector - c.start_sector + 1;
   };
-  job.fill = [&](std::vector<std::uint8_t>& block) {
-    params.address = walk.Current();
-    // The walk ends by itself after the last selected good block.
-    if (walk.block() > c.end_sector) return JobStep::kDone;
-    PackBlock(context, params, block);
-    return JobStep::kGoOn;
-  };
+  // The walk ends by itself after the last selected good block.
+  job.fill = [&](std::vector<std::uint8_t>& block) { return run.Fill(block, nullptr, false); };
   job.after_run = [&] {
     if (!ReadChunk(context, data)) return JobStep::kFailed;
     file.Write(data.data(), kChunk);
-    context.frontend.SetProgressPosition(walk.block() - c.start_sector + 1);
-    walk.Done();
+    context.frontend.SetProgressPosition(run.walk().block() - c.start_sector + 1);
+    run.walk().Done();
     return JobStep::kGoOn;
   };
   // The file keeps the chunks read so far, also after a stop or a failure.
@@ -294,47 +302,28 @@ CommandResult NandUploadBody(const CommandContext& context) {
 }
 
 CommandResult NandVerifyBody(const CommandContext& context) {
-  const TargetConfig& c = context.config();
-  ProgramFile program(c);
-  std::uint64_t length = 0;
-  ChunkWalk walk(context.flash(), context.job.bad_blocks, c.start_sector, c.flash_address);
-  LoaderParams params;
   std::vector<std::uint8_t> flash;
   std::vector<std::uint8_t> data(kChunk);
-  LoaderJob job = ChunkJob(context,
-                           {LoaderOperation::kNandVerify, "Info: start verify...\n",
-                            ", program failed.\n", "Info: verify success.\n"},
-                           params);
-  job.prepare = [&]() -> std::optional<int> {
-    const auto opened = OpenProgramFile(context, program, Capacity(context),
-                                        "Error: program file too large, verify failed.\n");
-    if (!opened) return std::nullopt;
-    length = *opened;
-    return static_cast<int>(length / 256);
-  };
+  ChunkRun run(context, LoaderOperation::kNandVerify);
+  LoaderJob job = run.Job("Info: start verify...\n", "Info: verify success.\n");
+  job.prepare = [&] { return run.OpenProgram("Error: program file too large, verify failed.\n"); };
   job.fill = [&](std::vector<std::uint8_t>& block) {
-    params.address = walk.Current();
-    if (walk.block() > c.end_sector) {
-      context.log.Error("Error: program file too large, verify failed.\n");
-      return JobStep::kFailed;
-    }
-    PackBlock(context, params, block);
-    return JobStep::kGoOn;
+    return run.Fill(block, "Error: program file too large, verify failed.\n", false);
   };
   job.after_run = [&] {
     if (!ReadChunk(context, flash)) return JobStep::kFailed;
-    const std::size_t got = program.file().Read(data.data(), kChunk);
+    const std::uint64_t total = run.walk().total();
+    const std::size_t got = run.program_file().Read(data.data(), kChunk);
     for (std::size_t i = 0; i < got; ++i) {
       if (flash[i] != data[i]) {
+        // The offset in the file.
         context.log.Error(FormatText("Error: verify failed, different at address 0x%08x.\n",
-                                     static_cast<std::uint32_t>(walk.total() + i)));
+                                     static_cast<std::uint32_t>(total + i)));
         return JobStep::kFailed;
       }
     }
-    context.frontend.SetProgressPosition(static_cast<int>((walk.total() + kChunk) / 256));
-    if (walk.total() + kChunk >= length) return JobStep::kDone;
-    walk.Done();
-    return JobStep::kGoOn;
+    context.frontend.SetProgressPosition(static_cast<int>((total + kChunk) / 256));
+    return run.Next();
   };
   const LoaderJobResult result = RunLoaderJob(context, job);
   return {result.outcome, result.completed, std::nullopt, {}};

@@ -52,6 +52,16 @@ class DriverTest : public WorkbenchTest {
   std::vector<std::string> set_;
 };
 
+TEST_F(DriverTest, DriverListingComesThroughTheWorkbench) {
+  ASSERT_TRUE(bench_->Start({StartOptions::LogFile::kNone, false}));
+  const std::vector<DriverEntry> drivers = bench_->Drivers();
+  const auto found = std::find_if(drivers.begin(), drivers.end(), [](const DriverEntry& entry) {
+    return entry.file_name == "test_driver.so";
+  });
+  ASSERT_NE(found, drivers.end());
+  EXPECT_EQ(found->title, "test_driver");
+}
+
 TEST_F(DriverTest, ProgramVerifyUploadAndEraseOnTheFlash) {
   const std::string image = Pattern(10000);
   UseProgram(image);

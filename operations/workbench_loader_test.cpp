@@ -476,3 +476,86 @@ TEST_F(LoaderTest, ProtectGoesSectorBySectorWithItsOwnLines) {
 
 }  // namespace
 }  // namespace romsmith::testing
+
+namespace romsmith::testing {
+namespace {
+
+// ---------------------------------------------------------------- results checked
+
+// A target call that fails where nothing used to look ends the command with
+// a line of its own and never with a success line.
+TEST_F(LoaderTest, FailedTargetCallsEndTheCommandWithoutASuccessLine) {
+  struct Case {
+    const char* name;
+    const char* call;  // the FakeTarget switch
+    int after;         // calls that still succeed
+    bool auto_verify;
+    Texts last_lines;
+    std::size_t runs;
+  };
+  const Case cases[] = {
+      // The loader image never reached RAM: nothing may run.
+      {"image write", "fill", 0, false, {"Info: start program...\n", "Error: fill memory failed.\n"},
+       0},
+      // A breakpoint that could not be cleared after the first chunk.
+      {"breakpoint clear", "clear", 0, false, {"Error: clear all breakpoints failed.\n"}, 1},
+      // The loader's verify byte could not be read.
+      {"verify byte", "read", 0, true,
+       {"Error: read memory failed.", "Error: read verify result failed, program failed.\n"}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Build(BenchOptions());
+    UseProgram(Pattern(3000));
+    bench_->pages().program.auto_verify = c.auto_verify;
+    target_->FailAfter(c.call, c.after);
+    EXPECT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kFailed);
+    const Texts lines = Lines();
+    ASSERT_GE(lines.size(), c.last_lines.size());
+    EXPECT_EQ(Texts(lines.end() - static_cast<std::ptrdiff_t>(c.last_lines.size()), lines.end()),
+              c.last_lines);
+    for (const std::string& line : lines) EXPECT_EQ(line.find("success"), std::string::npos);
+    EXPECT_EQ(LinesFrom("Info: program completed.\n"), Texts{});
+    EXPECT_EQ(target_->runs().size(), c.runs);
+    EXPECT_FALSE(bench_->last_report().result.completed);
+  }
+}
+
+TEST_F(LoaderTest, ChipEraseWhoseBreakpointStaysIsNotCompleted) {
+  target_->FailAfter("clear", 0);
+  EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kFailed);
+  EXPECT_EQ(Lines(), (Texts{"Info: start erase...\n", "Error: clear all breakpoints failed.\n"}));
+}
+
+// ---------------------------------------------------------------- verify
+
+TEST_F(LoaderTest, VerifyComparesAnIntelHexFileAsTheBinaryItStandsFor) {
+  const std::string image = Pattern(1500, 5);
+  WriteFileBytes(dir_ / "image.hex", ToHex(image));
+  keep_.insert("image.hex");
+  bench_->pages().program.program_file = (dir_ / "image.hex").string();
+  bench_->pages().program.format = "Intel Hex";
+  ASSERT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kSucceeded);
+
+  EXPECT_EQ(Run(&Workbench::OnVerify), CommandOutcome::kSucceeded);
+  EXPECT_EQ(LinesFrom("Info: start verify...\n"),
+            (Texts{"Info: start verify...\n", "Info: verify success.\n"}));
+  EXPECT_TRUE(StrayFiles().empty());
+
+  // A difference is found at its flash address, and the copy still goes.
+  target_->flash()[1200] ^= 0x01;
+  EXPECT_EQ(Run(&Workbench::OnVerify), CommandOutcome::kFailed);
+  EXPECT_EQ(LastLine(), "Error: verify failed, different at address 0x000004b0.\n");
+  EXPECT_TRUE(StrayFiles().empty());
+
+  // A HEX file that does not convert is not compared at all.
+  WriteFileBytes(dir_ / "image.hex", "not a hex file\n");
+  const int dumps = target_->calls("dump");
+  EXPECT_EQ(Run(&Workbench::OnVerify), CommandOutcome::kFailed);
+  EXPECT_EQ(LastLine(), "Error: convert Intel Hex format file failed, program stop.\n");
+  EXPECT_EQ(target_->calls("dump"), dumps);
+  EXPECT_TRUE(StrayFiles().empty());
+}
+
+}  // namespace
+}  // namespace romsmith::testing

@@ -245,6 +245,25 @@ TEST_F(NandTest, CheckBlockGoesInGroupsOfThirtyTwoAndFillsTheTable) {
   EXPECT_EQ(target_->ReadRamWord(0x0C000000 + 3000), 0xFFFFFFFFu);
 }
 
+TEST_F(NandTest, UnreadBadBlockMaskFailsTheCheckAndKeepsTheEarlierMarks) {
+  target_->MarkBad(1);
+  target_->MarkBad(35);
+  SelectSectors(1, 41);
+  ASSERT_EQ(Run(&Workbench::OnProtect), CommandOutcome::kSucceeded);
+  // The second group's mask cannot be read: its blocks keep what the last
+  // check found instead of all counting as good.
+  target_->MarkBad(3);
+  target_->FailAfter("read", 1);
+  EXPECT_EQ(Run(&Workbench::OnProtect), CommandOutcome::kFailed);
+  EXPECT_EQ(LinesFrom("Info: start check block...\n"),
+            (Texts{"Info: start check block...\n", "Error: read memory failed.",
+                   "Error: read memory failed, block check failed.\n"}));
+  const auto& table = bench_->bad_block_table();
+  EXPECT_EQ(table[1], 1);
+  EXPECT_EQ(table[3], 1);   // the first group was read
+  EXPECT_EQ(table[35], 1);  // the second kept its mark
+}
+
 TEST_F(NandTest, EraseSetsItsOwnFlagAndProgramWalksOverBadBlocks) {
   SelectSectors(1, 4);
   EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kSucceeded);

@@ -74,6 +74,19 @@ TEST(MessageBox, HandlerSeesRequestAndAnswers) {
   EXPECT_EQ(NegativeAnswer(MessageButtons::YesNo), MessageAnswer::No);
 }
 
+TEST(MessageBox, ThreadHandlerServesOnlyItsThreadAndNests) {
+  ScopedMessageHandler process([](const MessageRequest&) { return MessageAnswer::Ok; });
+  ScopedThreadMessageHandler outer([](const MessageRequest&) { return MessageAnswer::No; });
+  {
+    ScopedThreadMessageHandler inner([](const MessageRequest&) { return MessageAnswer::Cancel; });
+    EXPECT_EQ(ShowMessage("q"), MessageAnswer::Cancel);
+  }
+  EXPECT_EQ(ShowMessage("q"), MessageAnswer::No);
+  MessageAnswer other = MessageAnswer::Yes;
+  std::thread([&] { other = ShowMessage("q"); }).join();
+  EXPECT_EQ(other, MessageAnswer::Ok);
+}
+
 TEST(MappedFile, MappingLengthensAndTruncateRestores) {
   auto dir = FreshDirectory("mapped");
   auto path = dir / "text.ini";

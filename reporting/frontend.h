@@ -31,7 +31,10 @@ class Frontend {
   // Stop (while a stoppable command runs) or is disabled.
   virtual void SetCommandControls(bool enable, bool stoppable) = 0;
 
-  // A question or notice box.
+  // A question or notice box. Called on the command worker too; a front end
+  // that hands it to its own thread answers with the default button at once
+  // when the Workbench is closing (Workbench::closing), so that a window
+  // closing while a question waits never waits on itself.
   virtual platform::MessageAnswer Ask(const platform::MessageRequest& request) = 0;
 };
 

@@ -6,6 +6,10 @@ namespace drivers {
 namespace {
 
 constexpr int kInstructionBits = 35;  // positions 32-66
+// NOPs after MRS (two execute cycles) and MSR to the CPSR (three): enough
+// for the pipeline to take the next instruction again.
+constexpr int kMrsDrain = 3;
+constexpr int kMsrDrain = 4;
 constexpr int kChain1Bits = 67;
 constexpr int kIndicatorPosition = 34;
 
@@ -66,6 +70,39 @@ void Arm9Core::SystemSpeedAccess(std::uint32_t instruction) {
   FeedFast(kArmNop);
 }
 
+// Switches to the mode of `record`, stores its bank (and SPSR) and switches
+// back. MRS and MSR hold the pipeline (two and three execute cycles), so each
+// is followed by NOPs that the held fetch stage may drop.
+bool Arm9Core::LoadBank(int index) {
+  DriverState& s = *state_;
+  ModeRecord& record = s.modes[static_cast<std::size_t>(index)];
+  if (!SelectChain(1) || !Intest()) return false;
+  Feed(kMrsCpsr);
+  Nops(kMrsDrain);
+  Feed(kBicMode);
+  Feed(record.set_mode);
+  Feed(kMsrCpsr);
+  Nops(kMsrDrain);
+  // The bank leaves on the data bus from the third access after the store.
+  Feed(record.store_bank);
+  Nops(2);
+  for (int j = 0; j < record.count; ++j) s.regs[record.first + j] = FeedRead(kArmNop);
+  Nops(kMrsDrain);
+  if (record.spsr >= 0) {
+    Feed(kMrsSpsr);
+    Nops(kMrsDrain);
+    Feed(kStrR1);
+    Nops(2);
+    s.regs[record.spsr] = FeedRead(kArmNop);
+  }
+  Feed(kBicMode);
+  Feed(kOrrMode | (s.regs[kCpsrIndex] & 0x1F));
+  Feed(kMsrCpsr);
+  Nops(kMsrDrain);
+  record.loaded = true;
+  return true;
+}
+
 // Restores the loaded banks, the current mode's registers and the PC, then
 // branches back so that the first instruction fetched at system speed is the
 // one at the register file's PC. MSR to the CPSR holds the pipeline: four
@@ -78,13 +115,14 @@ bool Arm9Core::Resume() {
   }
   Feed(kSubR1);
   Feed(kMrsCpsr);
+  Nops(kMrsDrain);
   for (const ModeRecord& record : s.modes) {
     if (!record.loaded) continue;
     Feed(kBicMode);
     Feed(record.set_mode);
     Feed(kMsrCpsr);
     Feed(record.load_bank);
-    Nops(4);
+    Nops(kMsrDrain);
     for (int j = 0; j < record.count; ++j) FeedData(s.regs[record.first + j]);
     Feed(kArmNop);
     if (record.spsr >= 0) {
@@ -94,7 +132,7 @@ bool Arm9Core::Resume() {
       FeedData(s.regs[record.spsr]);
       Feed(kArmNop);
       Feed(kMsrSpsr);
-      Nops(4);
+      Nops(kMsrDrain);
     }
   }
 
@@ -111,7 +149,7 @@ bool Arm9Core::Resume() {
   Feed(kOrrMode | (s.regs[kCpsrIndex] & 0x1F));
   Feed(kMsrCpsr);
   Feed(current->load_shared);
-  Nops(4);
+  Nops(kMsrDrain);
   for (int r = 0; r <= 14 - current->count; ++r) FeedData(s.regs[r]);
   Nops(2);
 
@@ -183,14 +221,32 @@ int Arm9Core::Halt() {
   return kHalted;
 }
 
+// The units stay as they are, but switched off for the step: a breakpoint
+// on the instruction being stepped would otherwise stop the core before it
+// ever executes it.
 bool Arm9Core::SingleStep() {
   if (!StepAllowed()) return false;
-  if (!WriteIce(kIceDebugControl, kDebugSingleStep)) return false;
-  if (!Resume()) return false;
+  std::uint32_t control[2] = {};
+  for (int unit = 0; unit < 2; ++unit) {
+    if (!ReadIce(IceUnitBase(unit) + kIceControlValue, &control[unit])) return false;
+  }
+  const auto restore = [&] {
+    for (int unit = 0; unit < 2; ++unit) WriteIce(IceUnitBase(unit) + kIceControlValue, control[unit]);
+  };
+  for (int unit = 0; unit < 2; ++unit) {
+    if (control[unit] & kControlEnable) {
+      WriteIce(IceUnitBase(unit) + kIceControlValue, control[unit] & ~kControlEnable);
+    }
+  }
+  if (!WriteIce(kIceDebugControl, kDebugSingleStep) || !Resume()) {
+    restore();
+    return false;
+  }
   int missed = 0;
   bool read_failed = false;
   std::uint32_t status = 0;
   const bool halted = PollHalted(255, &status, &missed, &read_failed);
+  restore();
   return FinishStep(halted, read_failed, missed);
 }
 

@@ -16,6 +16,7 @@ class Arm9Core final : public Arm7Core {
  public:
   Arm9Core(Jtag* jtag, DriverState* state, Arm7Timing timing);
 
+  bool LoadBank(int index) override;
   bool Resume() override;
   // No watchpoint unit: a debug request, then polls until the core is in
   // debug state with its last system-speed access complete.

@@ -156,11 +156,29 @@ TEST_F(Arm9CoreTest, HaltNamesAFailedRegisterReadWhenTheModuleHasALineForIt) {
   EXPECT_EQ(messages.back(), "Debug: image reg failed!!\n");
 }
 
-TEST_F(Arm9CoreTest, StepUsesTheCoresSingleStepBitAndNoWatchpointUnit) {
+// The step is the core's own; a breakpoint unit matching the instruction
+// being stepped would stop it before it executes, so enabled units are
+// switched off for the step and given back their control values after it.
+TEST_F(Arm9CoreTest, StepUsesTheCoresSingleStepBitWithTheUnitsQuiet) {
   state.regs[kCpsrIndex] = 0xD3;
+  jtag.ice[kIceUnit0 + kIceControlValue] = 0x100;  // an execution breakpoint
+  jtag.ice[kIceUnit1 + kIceControlValue] = 0x008;  // switched off already
+  std::uint32_t at_restart[2] = {};
+  jtag.on_restart = [&] {
+    at_restart[0] = jtag.ice[kIceUnit0 + kIceControlValue];
+    at_restart[1] = jtag.ice[kIceUnit1 + kIceControlValue];
+  };
   jtag.status_script = {kDebugAck, 0, kDebugAck};
   ASSERT_TRUE(core.SingleStep());
-  EXPECT_EQ(ControlWrites(), (std::vector<int>{12, 4}));
+  EXPECT_EQ(at_restart[0], 0u);
+  EXPECT_EQ(at_restart[1], 0x008u);
+  EXPECT_EQ(jtag.ice[kIceUnit0 + kIceControlValue], 0x100u);
+  EXPECT_EQ(jtag.ice[kIceUnit1 + kIceControlValue], 0x008u);
+  std::vector<std::uint32_t> control;
+  for (const auto& [address, value] : jtag.ice_writes) {
+    if (address == kIceDebugControl) control.push_back(value);
+  }
+  EXPECT_EQ(control, (std::vector<std::uint32_t>{12, 4}));
   EXPECT_EQ(messages, (std::vector<std::string>{"Debug: Waiting for stop 1 times.\n"}));
   EXPECT_EQ(state.entered_by_debug_request, 0);
 

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,15 +51,25 @@ class RecordingFrontend : public Frontend {
     lines.push_back({text, error, blink});
   }
   void SetCommandControls(bool enable, bool stoppable) override {
-    std::lock_guard lock(mutex_);
-    controls_enabled = enable;
-    controls_stoppable = stoppable;
-    events.push_back(std::string("controls ") + (enable ? "on" : "off") +
-                     (stoppable ? " stoppable" : ""));
+    {
+      std::lock_guard lock(mutex_);
+      controls_enabled = enable;
+      controls_stoppable = stoppable;
+      events.push_back(std::string("controls ") + (enable ? "on" : "off") +
+                       (stoppable ? " stoppable" : ""));
+    }
+    if (on_controls) on_controls(enable);
   }
   platform::MessageAnswer Ask(const platform::MessageRequest& request) override {
+    {
+      std::lock_guard lock(mutex_);
+      questions.push_back(request);
+    }
+    // Outside the lock: the hook may wait, as a window's own thread would.
+    if (on_ask) {
+      if (auto answer = on_ask(request)) return *answer;
+    }
     std::lock_guard lock(mutex_);
-    questions.push_back(request);
     if (answers.empty()) return platform::DefaultAnswer(request.buttons);
     auto answer = answers.front();
     answers.pop_front();
@@ -70,6 +82,11 @@ class RecordingFrontend : public Frontend {
     for (const auto& line : lines) texts.push_back(line.text);
     return texts;
   }
+
+  // Test hooks, called on the caller's thread: an answer of the hook's own
+  // (nothing: the scripted one), and the controls as they change.
+  std::function<std::optional<platform::MessageAnswer>(const platform::MessageRequest&)> on_ask;
+  std::function<void(bool enable)> on_controls;
 
   std::vector<StatusLine> lines;
   std::vector<std::string> events;

@@ -418,6 +418,12 @@ TEST_P(ModuleBoard, ResetCatchesTheCoreAtTheResetVector) {
   EXPECT_EQ(session.Reg(CPSR) & 0x3F, 0x13u);
 }
 
+#if ROMSMITH_BOARD_HAS_ARM9
+INSTANTIATE_TEST_SUITE_P(Arm9, ModuleBoard,
+                         ::testing::Combine(::testing::ValuesIn(modules_test::ModulesOn(true)),
+                                            ::testing::Bool()),
+                         CaseName);
+#endif
 INSTANTIATE_TEST_SUITE_P(Arm7, ModuleBoard,
                          ::testing::Combine(::testing::ValuesIn(modules_test::ModulesOn(false)),
                                             ::testing::Bool()),
@@ -502,5 +508,9 @@ TEST_P(ModuleConnect, AThumbCoreThatHaltedOnItsOwnIsReadInThumbStateAtConnect) {
 
 INSTANTIATE_TEST_SUITE_P(Arm7, ModuleConnect, ::testing::ValuesIn(modules_test::ModulesOn(false)),
                          [](const auto& info) { return std::string(info.param.name); });
+#if ROMSMITH_BOARD_HAS_ARM9
+INSTANTIATE_TEST_SUITE_P(Arm9, ModuleConnect, ::testing::ValuesIn(modules_test::ModulesOn(true)),
+                         [](const auto& info) { return std::string(info.param.name); });
+#endif
 
 }  // namespace

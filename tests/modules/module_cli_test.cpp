@@ -36,6 +36,25 @@ std::string ReadText(const fs::path& path) {
   return text.str();
 }
 
+// An S3C2410 board: SDRAM on bank 6, the system registers the set-up rows
+// write, and a 2 MB Am29LV160DB (16-bit) on bank 0.
+const char* const kS3c2410Board =
+    "[Board]\nCore=ARM920T\nEndian=Little\nIdCode=$0032409D\nProbe=emulator\nPortBase=$378\n"
+    "Timing=Deterministic\nClockKHz=200000\nRunBudget=4000000\n"
+    "[Region1]\nKind=RAM\nBase=$30000000\nSize=8M\n"
+    "[Region2]\nKind=IO\nBase=$48000000\nSize=$0C000000\n"
+    "[Region3]\nKind=NOR\nBase=$00000000\nCommandSet=AMD\nManufacturerId=$01\nDeviceId=$2249\n"
+    "Width=16\nChips=1\nSectors=16K,8K,8K,32K,31*64K\nImage=flash0.bin\nProgramTimeUs=10\n"
+    "SectorEraseTimeMs=2\nChipEraseTimeMs=20\n";
+
+// Its target configuration: the CPU database's set-up rows, the NOR chip on
+// bank 0, sectors counted from 0 as the file stores them.
+const char* const kS3c2410Config =
+    "[SETUP]\nCpuVendor=Samsung\nCpuChip=S3C2410\nFlashVendor=AMD\nFlashChip=Am29LV160DB\n"
+    "RamAddress=$30000000\nRamSupport=1\nFlashAddress=$00000000\nFlashWidth=16\n"
+    "FlashChipsPerSector=1\nLittleEndian=1\nSectStart=0\nSectEnd=34\nAutoErase=1\nAutoVerify=1\n"
+    "CpuEndian=LITTLE\nSimCount=0\nMemoryCount=0\nProgramFile=\nUploadFile=\nFormat=Flat Bin\n";
+
 // Replaces the value of the first "KEY=" line of an INI text.
 void SetKey(std::string& text, const std::string& key, const std::string& value) {
   const std::size_t at = text.find("\n" + key + "=");
@@ -57,13 +76,21 @@ class CliBench {
     for (const char* name : {"romsmith.ini", "proc.xdl", "rom.xdl"}) {
       fs::copy_file(fs::path(ROMSMITH_STAGE_DIR) / name, root_ / "program" / name);
     }
-    // The shipped board of this byte order, behind the module's probe.
-    std::string board = ReadText(fs::path(ROMSMITH_STAGE_DIR) / "ports/simboard" /
-                                 (big ? "board-big.ini" : "board.ini"));
+    for (const fs::directory_entry& entry : fs::directory_iterator(ROMSMITH_STAGE_DIR)) {
+      if (entry.path().extension() == ".mdl") {
+        fs::copy_file(entry.path(), root_ / "program" / entry.path().filename());
+      }
+    }
+    // The shipped board of this byte order behind the module's probe; for
+    // the ARM9 family an S3C2410 (ARM920T) with the same NOR chip on bank 0.
+    std::string board = module.arm9 ? kS3c2410Board
+                                    : ReadText(fs::path(ROMSMITH_STAGE_DIR) / "ports/simboard" /
+                                               (big ? "board-big.ini" : "board.ini"));
     SetKey(board, "Probe", module.probe);
     SetKey(board, "PortBase", port_base);
     SetKey(board, "Image", "flash0.bin");
     std::ofstream(root_ / "board.ini") << board;
+    if (module.arm9) std::ofstream(root_ / "s3c2410-am29lv160db.cfg") << kS3c2410Config;
     // 2 MB of flash: the first 24 KiB a pattern, the rest erased.
     image_.assign(0x200000, 0xFF);
     for (std::size_t i = 0; i < 0x6000; ++i) {
@@ -78,13 +105,16 @@ class CliBench {
   }
 
   CliRun Cli(const std::string& arguments, const std::string& settings = "") const {
-    const char* config = big_ ? "s3c44b0x-am29lv160db-big.cfg" : "s3c44b0x-am29lv160db.cfg";
+    const std::string config =
+        module_.arm9 ? (root_ / "s3c2410-am29lv160db.cfg").string()
+                     : std::string(ROMSMITH_SOURCE_DIR) + "/data/examples/" +
+                           (big_ ? "s3c44b0x-am29lv160db-big.cfg" : "s3c44b0x-am29lv160db.cfg");
     const std::string command =
         std::string("'") + ROMSMITH_CLI + "' --program-dir '" + (root_ / "program").string() +
         "' --board '" + (root_ / "board.ini").string() + "' --set 'Directory.Device=" +
         ROMSMITH_STAGE_DIR + "/drivers/' --set 'Directory.Driver=" + ROMSMITH_STAGE_DIR +
         "/ports/simboard/' --set 'Remote.Device=" + module_.name + ".so' " + settings + " -y -c '" +
-        ROMSMITH_SOURCE_DIR + "/data/examples/" + config + "' " + arguments + " 2>/dev/null";
+        config + "' " + arguments + " 2>/dev/null";
     CliRun run;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return run;
@@ -96,6 +126,10 @@ class CliBench {
     return run;
   }
 
+  std::vector<unsigned char> Flash() const {
+    std::ifstream in(root_ / "flash0.bin", std::ios::binary);
+    return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), {});
+  }
   const fs::path& root() const { return root_; }
   const std::vector<unsigned char>& image() const { return image_; }
 
@@ -169,6 +203,42 @@ TEST_P(ModuleCli, HostReadCommandsAndTheTargetTest) {
   EXPECT_TRUE(test.Has("Info: start get flash device code...")) << test.out;
 }
 
+// The loader commands through the module: erase, program with auto erase
+// and auto verify, the whole target test with the device code, and protect
+// on a chip that has no software protection. Sectors outside the range are
+// never touched.
+TEST_P(ModuleCli, LoaderCommandsEraseProgramAndTestTheTarget) {
+  const CliRun erase = bench.Cli("-s 2-2 erase");
+  EXPECT_EQ(erase.status, 0) << erase.out;
+  EXPECT_TRUE(erase.Has("Info: erase completed.")) << erase.out;
+  std::vector<unsigned char> flash = bench.Flash();
+  ASSERT_EQ(flash.size(), bench.image().size());
+  EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 0x4000, bench.image().begin()));
+  EXPECT_TRUE(std::all_of(flash.begin() + 0x4000, flash.begin() + 0x6000, [](unsigned char b) { return b == 0xFF; }));
+
+  // 12 KiB into sectors 4 and 5 (0x8000 on), with its own pattern.
+  std::vector<unsigned char> program(0x3000);
+  for (std::size_t i = 0; i < program.size(); ++i) program[i] = static_cast<unsigned char>(i * 7 + (i >> 9));
+  const fs::path file = bench.root() / "program.bin";
+  std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(program.data()),
+                                              static_cast<std::streamsize>(program.size()));
+  const CliRun run = bench.Cli("-s 4-5 -f '" + file.string() + "' --auto-erase --auto-verify program");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(run.Has("Info: program suceess.")) << run.out;
+  flash = bench.Flash();
+  EXPECT_TRUE(std::equal(program.begin(), program.end(), flash.begin() + 0x8000));
+  EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 0x4000, bench.image().begin()));
+
+  const CliRun test = bench.Cli("target-test");
+  EXPECT_EQ(test.status, 0) << test.out;
+  EXPECT_TRUE(test.Has("Info: device code is 0x2249, target test success.")) << test.out;
+
+  const CliRun protect = bench.Cli("-s 1-2 protect");
+  EXPECT_EQ(protect.status, 1) << protect.out;
+  EXPECT_TRUE(protect.Has("Info: the chip does not support sector protect function, protect end."))
+      << protect.out;
+}
+
 std::string CaseName(const ::testing::TestParamInfo<ModuleAndOrder>& info) {
   return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "_Big" : "_Little");
 }
@@ -221,5 +291,16 @@ TEST_P(ModuleCliConnect, AnOutOfRangeSpeedWarnsAndRunsAtFullSpeed) {
 
 INSTANTIATE_TEST_SUITE_P(Arm7, ModuleCliConnect, ::testing::ValuesIn(modules_test::ModulesOn(false)),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The database's ARM9 processors are all little-endian; the ARM9 modules'
+// big-endian transfers are covered slot by slot.
+#if ROMSMITH_BOARD_HAS_ARM9
+INSTANTIATE_TEST_SUITE_P(Arm9Little, ModuleCli,
+                         ::testing::Combine(::testing::ValuesIn(modules_test::ModulesOn(true)),
+                                            ::testing::Values(false)),
+                         CaseName);
+INSTANTIATE_TEST_SUITE_P(Arm9, ModuleCliConnect, ::testing::ValuesIn(modules_test::ModulesOn(true)),
+                         [](const auto& info) { return std::string(info.param.name); });
+#endif
 
 }  // namespace
