@@ -1,7 +1,5 @@
 #include "cli/cli_app.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -15,6 +13,7 @@
 #include "driver_host/driver_tables.h"
 #include "formats/data_file.h"
 #include "formats/intel_hex.h"
+#include "operations/file_checks.h"
 #include "operations/workbench.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
@@ -88,13 +87,12 @@ class Run {
     std::error_code error;
     const bool beside = !std::filesystem::exists(out, error) || std::filesystem::is_regular_file(out, error);
     const bool same = std::filesystem::equivalent(in, out, error);
-    std::string part = out;
-    if (beside && !same) part += "." + std::to_string(::getpid()) + ".part";
+    const std::string part = beside && !same ? SiblingPartPath(out).string() : out;
     bool converted = convert(in, part);
     if (part != out) {
       if (converted) std::filesystem::rename(part, out, error);
       converted = converted && !error;
-      std::filesystem::remove(part, error);
+      RemovePart(part);
     }
     if (!converted) {
       Line("Error: " + options_.command_name + " " + in + " " + out + " failed.\n", true);
