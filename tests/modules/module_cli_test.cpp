@@ -36,25 +36,6 @@ std::string ReadText(const fs::path& path) {
   return text.str();
 }
 
-// An S3C2410 board: SDRAM on bank 6, the system registers the set-up rows
-// write, and a 2 MB Am29LV160DB (16-bit) on bank 0.
-const char* const kS3c2410Board =
-    "[Board]\nCore=ARM920T\nEndian=Little\nIdCode=$0032409D\nProbe=emulator\nPortBase=$378\n"
-    "Timing=Deterministic\nClockKHz=60000\nRunBudget=4000000\n"
-    "[Region1]\nKind=RAM\nBase=$30000000\nSize=8M\n"
-    "[Region2]\nKind=IO\nBase=$48000000\nSize=$0C000000\n"
-    "[Region3]\nKind=NOR\nBase=$00000000\nCommandSet=AMD\nManufacturerId=$01\nDeviceId=$2249\n"
-    "Width=16\nChips=1\nSectors=16K,8K,8K,32K,31*64K\nImage=flash0.bin\nProgramTimeUs=10\n"
-    "SectorEraseTimeMs=2\nChipEraseTimeMs=20\n";
-
-// Its target configuration: the CPU database's set-up rows, the NOR chip on
-// bank 0, sectors counted from 0 as the file stores them.
-const char* const kS3c2410Config =
-    "[SETUP]\nCpuVendor=Samsung\nCpuChip=S3C2410\nFlashVendor=AMD\nFlashChip=Am29LV160DB\n"
-    "RamAddress=$30000000\nRamSupport=1\nFlashAddress=$00000000\nFlashWidth=16\n"
-    "FlashChipsPerSector=1\nLittleEndian=1\nSectStart=0\nSectEnd=34\nAutoErase=1\nAutoVerify=1\n"
-    "CpuEndian=LITTLE\nSimCount=0\nMemoryCount=0\nProgramFile=\nUploadFile=\nFormat=Flat Bin\n";
-
 // Replaces the value of the first "KEY=" line of an INI text.
 void SetKey(std::string& text, const std::string& key, const std::string& value) {
   const std::size_t at = text.find("\n" + key + "=");
@@ -84,17 +65,26 @@ class CliBench {
         fs::copy_file(entry.path(), root_ / "program" / entry.path().filename());
       }
     }
-    // The shipped board of this byte order behind the module's probe; for
-    // the ARM9 family an S3C2410 (ARM920T) with the same NOR chip on bank 0.
-    std::string board = module.arm9 ? kS3c2410Board
-                                    : ReadText(fs::path(ROMSMITH_STAGE_DIR) / "ports/simboard" /
-                                               (big ? "board-big.ini" : "board.ini"));
+    // The shipped board of the module's core family and this byte order
+    // (the S3C44B0X, or the S3C2410 for the ARM9 family, each with an
+    // Am29LV160DB on bank 0) behind the module's probe, at one clock rate.
+    const char* shipped = module.arm9 ? (big ? "board-arm9-big.ini" : "board-arm9.ini")
+                                      : (big ? "board-big.ini" : "board.ini");
+    std::string board = ReadText(fs::path(ROMSMITH_STAGE_DIR) / "ports/simboard" / shipped);
     SetKey(board, "Probe", module.probe);
     SetKey(board, "PortBase", port_base);
     SetKey(board, "Image", "flash0.bin");
     SetKey(board, "RunBudget", run_budget);
+    SetKey(board, "ClockKHz", "60000");
     std::ofstream(root_ / "board.ini") << board;
-    if (module.arm9) std::ofstream(root_ / "s3c2410-am29lv160db.cfg") << kS3c2410Config;
+    if (module.arm9 && big) {
+      // The S3C2410 configuration turned big-endian: enough for the
+      // host-read commands (the database has no big-endian ARM9 loader).
+      std::string config = ReadText(fs::path(ROMSMITH_SOURCE_DIR) / "data/examples/s3c2410-am29lv160db.cfg");
+      SetKey(config, "LittleEndian", "0");
+      SetKey(config, "CpuEndian", "BIG");
+      std::ofstream(root_ / "s3c2410-big.cfg") << config;
+    }
     // 2 MB of flash: the first 24 KiB a pattern, the rest erased.
     image_.assign(0x200000, 0xFF);
     for (std::size_t i = 0; i < 0x6000; ++i) {
@@ -109,10 +99,11 @@ class CliBench {
   }
 
   CliRun Cli(const std::string& arguments, const std::string& settings = "") const {
+    const std::string examples = std::string(ROMSMITH_SOURCE_DIR) + "/data/examples/";
     const std::string config =
-        module_.arm9 ? (root_ / "s3c2410-am29lv160db.cfg").string()
-                     : std::string(ROMSMITH_SOURCE_DIR) + "/data/examples/" +
-                           (big_ ? "s3c44b0x-am29lv160db-big.cfg" : "s3c44b0x-am29lv160db.cfg");
+        !module_.arm9 ? examples + (big_ ? "s3c44b0x-am29lv160db-big.cfg" : "s3c44b0x-am29lv160db.cfg")
+        : big_        ? (root_ / "s3c2410-big.cfg").string()
+                      : examples + "s3c2410-am29lv160db.cfg";
     const std::string command =
         std::string("'") + ROMSMITH_CLI + "' --program-dir '" + (root_ / "program").string() +
         "' --board '" + (root_ / "board.ini").string() + "' --set 'Directory.Device=" +
@@ -309,13 +300,18 @@ TEST_P(ModuleCliConnect, AnOutOfRangeSpeedWarnsAndRunsAtFullSpeed) {
 INSTANTIATE_TEST_SUITE_P(Arm7, ModuleCliConnect, ::testing::ValuesIn(modules_test::ModulesOn(false)),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The database's ARM9 processors are all little-endian; the ARM9 modules'
-// big-endian transfers are covered slot by slot.
+// The database's ARM9 processors have no big-endian loader: the big-endian
+// ARM9 board runs the host-read commands only.
 #if ROMSMITH_BOARD_HAS_ARM9
 auto Arm9Little() {
   return ::testing::Combine(::testing::ValuesIn(modules_test::ModulesOn(true)), ::testing::Values(false));
 }
 INSTANTIATE_TEST_SUITE_P(Arm9Little, ModuleCliHostRead, Arm9Little(), CaseName);
+INSTANTIATE_TEST_SUITE_P(Arm9Big, ModuleCliHostRead,
+                         ::testing::Combine(::testing::Values(modules_test::kAllModules[1],
+                                                              modules_test::kAllModules[5]),
+                                            ::testing::Values(true)),
+                         CaseName);
 INSTANTIATE_TEST_SUITE_P(Arm9Little, ModuleCliLoader, Arm9Little(), CaseName);
 INSTANTIATE_TEST_SUITE_P(Arm9, ModuleCliConnect, ::testing::ValuesIn(modules_test::ModulesOn(true)),
                          [](const auto& info) { return std::string(info.param.name); });
