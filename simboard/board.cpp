@@ -134,6 +134,7 @@ RunResult Board::Run(std::uint64_t max_instructions, unsigned stop_on_exceptions
 void Board::SetRunning(bool running) {
   CatchUp();  // time up to now belongs to the old state
   running_ = running;
+  if (!running) Settle();  // a halted core: the flash images catch up
 }
 
 RunResult Board::CatchUp() {

@@ -71,7 +71,11 @@ class Board {
   // A value in the board's byte order (Peek of 1, 2 or 4 bytes).
   bool PeekValue(std::uint32_t address, AccessSize size, std::uint32_t& value) const;
 
-  // Brings time-driven flash work that is due into the images.
+  // Brings time-driven flash work that is due into the images, and the
+  // images' pending changes into their files (which otherwise lag by up to
+  // 1 ms of board time while the core runs). The board settles when the
+  // core halts and when it closes; an in-process reader of an image file
+  // settles first.
   void Settle();
 
   // The regions and chips as the board file describes them, one item a line.

@@ -1,7 +1,7 @@
 // The file behind one non-volatile memory of the board. The board keeps the
-// contents in its own memory and writes each change through to the file, so
-// that the file always shows the memory, while no other process can pull the
-// memory out from under the board: a file that is truncated or rewritten
+// contents in its own memory and writes changes through to the file (when
+// its owner flushes them), so that the file shows the memory, while no other
+// process can pull the memory out from under the board: a file that is truncated or rewritten
 // while the board runs (an upload saved onto the board's own image) changes
 // nothing the board reads, and when the board closes it puts its contents
 // back under the file's name if the file there is no longer its own whole
@@ -33,18 +33,26 @@ class ImageFile {
   const std::uint8_t* data() const { return bytes_.data(); }
   std::size_t size() const { return bytes_.size(); }
 
-  // Bytes changed through data(); Flush writes them to the file.
+  // Bytes changed through data(); Flush writes them to the file. Changes
+  // gather into one range, written out first when a change lands far from
+  // it, so that scattered changes never make one huge write.
   void Touch(std::size_t offset, std::size_t count) {
     if (count == 0) return;
+    if (dirty() && (offset + count > dirty_begin_ + kMaxRange || offset + kMaxRange < dirty_end_)) {
+      WriteDirty();
+    }
     if (dirty_begin_ > offset) dirty_begin_ = offset;
     if (dirty_end_ < offset + count) dirty_end_ = offset + count;
   }
+  std::size_t dirty_bytes() const { return dirty() ? dirty_end_ - dirty_begin_ : 0; }
   bool dirty() const { return dirty_begin_ < dirty_end_; }
   void Flush() {
     if (dirty()) WriteDirty();
   }
 
  private:
+  static constexpr std::size_t kMaxRange = 64 * 1024;
+
   void WriteDirty();
   void Close();
 

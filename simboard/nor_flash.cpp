@@ -115,9 +115,11 @@ std::vector<std::uint8_t> BuildCfiTable(const NorDescription& chip) {
     t[p + 4] = '1';
     t[p + 5] = 0x00;   // unlock cycles required (address-sensitive unlock)
     t[p + 6] = 0x00;   // erase suspend not supported
-    t[p + 7] = 0x00;   // no sector protection
+    // Sector protection: one sector a group, by the persistent protection
+    // bits (advanced sector protection, scheme 8), when the part has them.
+    t[p + 7] = chip.persistent_protection ? 0x01 : 0x00;
     t[p + 8] = 0x00;   // no temporary sector unprotect
-    t[p + 9] = 0x00;   // no protection scheme
+    t[p + 9] = chip.persistent_protection ? 0x08 : 0x00;
     t[p + 10] = 0x00;  // no simultaneous operation
     t[p + 11] = 0x00;  // no burst mode
     t[p + 12] = 0x00;  // no page mode
@@ -294,6 +296,8 @@ std::unique_ptr<NorRegion> NorRegion::Create(const RegionDescription& descriptio
                                              std::string& error) {
   std::unique_ptr<NorRegion> region(new NorRegion(description, big_endian));
   region->counters_ = &counters;
+  region->clock_ = &clock;
+  region->flush_cycles_ = std::uint64_t{clock_khz};
   std::size_t size = static_cast<std::size_t>(description.size);
   const auto& image = description.nor.image;
   if (image.empty()) {
@@ -338,7 +342,7 @@ bool NorRegion::Read(std::uint32_t offset, unsigned count, AccessKind, std::uint
   for (auto& chip : chips_) plain = plain && chip->ReadsArray();
   if (plain) {
     std::memcpy(bytes, data_ + offset, count);
-    image_.Flush();  // an erase that just became due
+    WriteThrough();  // an erase may just have become due
     return true;
   }
   // Each bus word is one read cycle for every chip; the bytes come from the
@@ -361,7 +365,7 @@ bool NorRegion::Read(std::uint32_t offset, unsigned count, AccessKind, std::uint
     }
     bytes[i] = static_cast<std::uint8_t>(values[chip] >> (8 * (lane % chip_bytes_)));
   }
-  image_.Flush();
+  WriteThrough();
   return true;
 }
 
@@ -386,8 +390,24 @@ bool NorRegion::Write(std::uint32_t offset, unsigned count, const std::uint8_t* 
       if (driven[c]) chips_[c]->Write(word, values[c]);
     }
   }
-  image_.Flush();
+  WriteThrough();
   return true;
+}
+
+void NorRegion::WriteThrough() {
+  if (!image_.dirty()) {
+    changes_pending_ = false;
+    return;
+  }
+  std::uint64_t now = clock_->cycles;
+  if (!changes_pending_) {
+    changes_pending_ = true;
+    changed_since_ = now;
+  }
+  if (now - changed_since_ >= flush_cycles_) {
+    image_.Flush();
+    changes_pending_ = false;
+  }
 }
 
 void NorRegion::Peek(std::uint32_t offset, std::uint32_t count, std::uint8_t* bytes) const {
@@ -456,6 +476,7 @@ void NorRegion::Reset() {
 void NorRegion::Settle() {
   for (auto& chip : chips_) chip->Settle();
   image_.Flush();
+  changes_pending_ = false;
 }
 
 }  // namespace simboard

@@ -121,8 +121,9 @@ std::unique_ptr<NorChip> MakeIntelChip(const NorDescription& description, NorCel
 
 // A flash bank: `chips` chips side by side on the data bus, each on its own
 // byte lanes, with the region's bytes held in an image file (byte i of the
-// file is the byte at Base + i) written through at the end of each bus
-// access that changed them.
+// file is the byte at Base + i). Changes reach the file within 1 ms of board
+// time (a write per programmed word would cost more than the programming),
+// at once on Settle and Poke, and all of them when the bank closes.
 class NorRegion : public Region {
  public:
   // Opens or creates the image; false with `error` set when it cannot.
@@ -149,6 +150,8 @@ class NorRegion : public Region {
 
   std::size_t LaneOffset(std::uint32_t bus_word, unsigned lane) const;
   bool LoadProtection(std::string& error);
+  // After a bus access: writes the changes out once they are old enough.
+  void WriteThrough();
   void SaveProtection();
 
   RegionDescription description_;
@@ -163,6 +166,10 @@ class NorRegion : public Region {
   std::vector<std::unique_ptr<ChipCells>> cells_;
   std::vector<std::unique_ptr<NorChip>> chips_;
   Counters* counters_ = nullptr;
+  const Clock* clock_ = nullptr;
+  std::uint64_t flush_cycles_ = 0;    // 1 ms at the board clock
+  std::uint64_t changed_since_ = 0;   // board time of the oldest unwritten change
+  bool changes_pending_ = false;
 };
 
 }  // namespace simboard

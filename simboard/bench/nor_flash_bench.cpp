@@ -1,5 +1,7 @@
 // Flash bank throughput as a loader sees it: bus cycles of the AMD program
 // sequence with data polling, and plain array reads, on a 16-bit bank.
+#include <unistd.h>
+
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -10,18 +12,25 @@
 
 namespace {
 
-std::unique_ptr<simboard::Board> MakeBoard(bool big_endian) {
+// Arg 2: little-endian with the bank written through to an image file.
+std::unique_ptr<simboard::Board> MakeBoard(int variant) {
   std::string error;
+  std::string image;
+  if (variant == 2) {
+    auto path = std::filesystem::temp_directory_path() / ("flash-bench-" + std::to_string(getpid()) + ".bin");
+    std::filesystem::remove(path);
+    image = "Image=" + path.string() + "\n";
+  }
   auto description = simboard::ParseBoardText(
-      std::string("[Board]\nEndian=") + (big_endian ? "Big" : "Little") +
+      std::string("[Board]\nEndian=") + (variant == 1 ? "Big" : "Little") +
           "\nClockKHz=20000\n[Region1]\nKind=NOR\nBase=0\nCommandSet=AMD\nManufacturerId=1\n"
-          "DeviceId=$2249\nWidth=16\nSectors=16K,8K,8K,32K,31*64K\nProgramTimeUs=10\n",
+          "DeviceId=$2249\nWidth=16\nSectors=16K,8K,8K,32K,31*64K\nProgramTimeUs=10\n" + image,
       "bench.ini", error);
   return simboard::Board::Create(std::move(*description), error);
 }
 
 void BM_AmdProgramWord(benchmark::State& state) {
-  auto board = MakeBoard(state.range(0) != 0);
+  auto board = MakeBoard(static_cast<int>(state.range(0)));
   simboard::MemoryBus& bus = board->bus();
   std::uint32_t address = 0;
   std::uint64_t polls = 0;
@@ -42,10 +51,10 @@ void BM_AmdProgramWord(benchmark::State& state) {
   state.counters["polls_per_word"] = static_cast<double>(polls) / static_cast<double>(state.iterations());
   state.counters["flash_cycles"] = static_cast<double>(board->counters().FlashCycles());
 }
-BENCHMARK(BM_AmdProgramWord)->Arg(0)->Arg(1);
+BENCHMARK(BM_AmdProgramWord)->Arg(0)->Arg(1)->Arg(2);
 
 void BM_ArrayRead(benchmark::State& state) {
-  auto board = MakeBoard(false);
+  auto board = MakeBoard(0);
   simboard::MemoryBus& bus = board->bus();
   std::uint32_t address = 0;
   std::uint32_t sum = 0;

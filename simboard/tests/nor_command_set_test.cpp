@@ -240,6 +240,12 @@ TEST(AmdFlash, ProtectionBitsRefuseWorkAndSurviveTheBoard) {
     chip.Cmd(0, 0x90);
     chip.Cmd(0, 0x00);
     EXPECT_EQ(chip.Get(0x10000), 0xFFFFu);
+    // The query table names the protection scheme.
+    chip.Cmd(0x55, 0x98);
+    std::uint32_t primary = chip.Get(0x15);
+    EXPECT_EQ(chip.Get(primary + 7), 0x01u);
+    EXPECT_EQ(chip.Get(primary + 9), 0x08u);
+    chip.Cmd(0, 0xF0);
   }
   TestBoard tb(FlashBoardText(kS29Gl), dir);
   ASSERT_TRUE(tb);

@@ -441,6 +441,7 @@ TEST(FlashBank, FourByteChipsOnABigEndianBus) {
   tb.Wait(10);
   EXPECT_EQ(tb.Read(0x100, AccessSize::Word), 0x11223344u);
   // Byte i of the image is the byte at Base + i: big-endian order.
+  tb.board().Settle();
   std::ifstream image(dir / "flash.bin", std::ios::binary);
   std::vector<char> bytes((std::istreambuf_iterator<char>(image)), std::istreambuf_iterator<char>());
   ASSERT_EQ(bytes.size(), 0x200000u);
@@ -504,7 +505,9 @@ TEST(FlashImage, WrittenThroughAndSeenByASecondBoard) {
   bank.Cmd(0x555, 0xA0);
   bank.Cmd(0x800, 0xBEEF);
   first.Wait(10);
-  // A second board on the same image sees the data while the first lives.
+  // Once settled, a second board on the same image sees the data while the
+  // first lives.
+  first.board().Settle();
   TestBoard second(text, dir);
   ASSERT_TRUE(second);
   EXPECT_EQ(second.Read(0x1000), 0xBEEFu);
