@@ -12,9 +12,12 @@ namespace simboard {
 
 namespace {
 
-bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count, off_t offset) {
+// Moves all `count` bytes with pread or pwrite, resuming after short
+// transfers and signals.
+template <typename Byte, typename Transfer>
+bool MoveAll(int fd, Byte* bytes, std::size_t count, off_t offset, Transfer transfer) {
   while (count > 0) {
-    ssize_t done = ::pwrite(fd, bytes, count, offset);
+    ssize_t done = transfer(fd, bytes, count, offset);
     if (done < 0 && errno == EINTR) continue;
     if (done <= 0) return false;
     bytes += done;
@@ -24,17 +27,14 @@ bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count, off_t offset
   return true;
 }
 
+bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count, off_t offset) {
+  return MoveAll(fd, bytes, count, offset,
+                 [](int f, const std::uint8_t* b, std::size_t n, off_t o) { return ::pwrite(f, b, n, o); });
+}
+
 bool ReadAll(int fd, std::uint8_t* bytes, std::size_t count) {
-  off_t offset = 0;
-  while (count > 0) {
-    ssize_t done = ::pread(fd, bytes, count, offset);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    bytes += done;
-    count -= static_cast<std::size_t>(done);
-    offset += done;
-  }
-  return true;
+  return MoveAll(fd, bytes, count, 0,
+                 [](int f, std::uint8_t* b, std::size_t n, off_t o) { return ::pread(f, b, n, o); });
 }
 
 }  // namespace

@@ -12,14 +12,18 @@
 
 namespace {
 
-// Arg 2: little-endian with the bank written through to an image file.
+std::filesystem::path BenchImage() {
+  return std::filesystem::temp_directory_path() / ("flash-bench-" + std::to_string(getpid()) + ".bin");
+}
+
+// Arg 2: little-endian with the bank written through to an image file
+// (BenchImage, removed by the caller).
 std::unique_ptr<simboard::Board> MakeBoard(int variant) {
   std::string error;
   std::string image;
   if (variant == 2) {
-    auto path = std::filesystem::temp_directory_path() / ("flash-bench-" + std::to_string(getpid()) + ".bin");
-    std::filesystem::remove(path);
-    image = "Image=" + path.string() + "\n";
+    std::filesystem::remove(BenchImage());
+    image = "Image=" + BenchImage().string() + "\n";
   }
   auto description = simboard::ParseBoardText(
       std::string("[Board]\nEndian=") + (variant == 1 ? "Big" : "Little") +
@@ -50,6 +54,9 @@ void BM_AmdProgramWord(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
   state.counters["polls_per_word"] = static_cast<double>(polls) / static_cast<double>(state.iterations());
   state.counters["flash_cycles"] = static_cast<double>(board->counters().FlashCycles());
+  board.reset();
+  std::error_code ignored;
+  std::filesystem::remove(BenchImage(), ignored);
 }
 BENCHMARK(BM_AmdProgramWord)->Arg(0)->Arg(1)->Arg(2);
 

@@ -32,6 +32,13 @@ struct Chip {
     Cmd(0x2AAA, 0x55);
     Cmd(0x5555, command);
   }
+  // The six-cycle erases: 0x30 sector, 0x50 block (at `at`), 0x10 chip.
+  void SstErase(std::uint32_t at, std::uint8_t command) {
+    Sst(0x80);
+    Cmd(0x5555, 0xAA);
+    Cmd(0x2AAA, 0x55);
+    Cmd(at, command);
+  }
   void Amd(std::uint8_t command) {
     Cmd(0x555, 0xAA);
     Cmd(0x2AA, 0x55);
@@ -54,19 +61,13 @@ TEST(SstFlash, SectorAndBlockEraseCoverFourAndSixtyFourKilobytes) {
     chip.Cmd(at, 0x0000);
     tb.Wait(14);
   }
-  chip.Sst(0x80);
-  chip.Cmd(0x5555, 0xAA);
-  chip.Cmd(0x2AAA, 0x55);
-  chip.Cmd(0x800, 0x30);  // the 4 KiB sector at 4 KiB
+  chip.SstErase(0x800, 0x30);  // the 4 KiB sector at 4 KiB
   EXPECT_EQ(chip.Get(0x800) & 0x80, 0u);  // DQ7 0 while erasing
   tb.Wait(18000);
   EXPECT_EQ(chip.Get(0), 0u);
   EXPECT_EQ(chip.Get(0x800), 0xFFFFu);
   EXPECT_EQ(chip.Get(0x7800), 0u);
-  chip.Sst(0x80);
-  chip.Cmd(0x5555, 0xAA);
-  chip.Cmd(0x2AAA, 0x55);
-  chip.Cmd(0x1234, 0x50);  // the 64 KiB block holding word 0x1234
+  chip.SstErase(0x1234, 0x50);  // the 64 KiB block holding word 0x1234
   tb.Wait(18000);
   EXPECT_EQ(chip.Get(0), 0xFFFFu);
   EXPECT_EQ(chip.Get(0x7800), 0xFFFFu);
@@ -88,10 +89,7 @@ TEST(SstFlash, StatusHasDataPollingAndToggleButNoTimeOutBit) {
   // The program ends anyway, with the stuck bit left 1: no DQ5 to say so.
   EXPECT_EQ(chip.Get(0x8), 0x0001u);
   // An erase that cannot finish toggles for ever without DQ5.
-  chip.Sst(0x80);
-  chip.Cmd(0x5555, 0xAA);
-  chip.Cmd(0x2AAA, 0x55);
-  chip.Cmd(0, 0x30);
+  chip.SstErase(0, 0x30);
   tb.Wait(10000000);
   for (int i = 0; i < 4; ++i) {
     std::uint32_t a = chip.Get(0);
