@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main job on the default virtual board: program the demo image through
-# the staged command line with the example S3C44B0X + Am29LV160DB target,
-# verify it and take its checksum. When a piece of the program directory is
-# not built yet, show what is there and say which piece is missing.
+# the staged command line with the example S3C44B0X + Am29LV160DB target
+# (auto erase, auto verify), verify it once more and take its checksum. When
+# a piece of the program directory is missing, show what is there, say which
+# piece is missing and exit 1: the main job did not run.
 set -euo pipefail
 build=${1:-build}
 stage="$build/romsmith"
@@ -47,4 +48,4 @@ for piece in "${missing[@]}"; do
   echo "  missing: $piece"
 done
 echo "which is not staged yet."
-exit 0
+exit 1
