@@ -90,7 +90,7 @@ std::unique_ptr<Board> Board::Create(BoardDescription description, std::string& 
     }
   }
   board->core_ = std::make_unique<ArmCore>(
-      board->bus_, d.core == CoreKind::ARM9TDMI ? CoreModel::ARM9TDMI : CoreModel::ARM7TDMI,
+      board->bus_, d.core == CoreKind::ARM7TDMI ? CoreModel::ARM7TDMI : CoreModel::ARM9TDMI,
       d.big_endian ? ByteOrder::Big : ByteOrder::Little);
   // RAM is plain host memory: the core reads and writes it directly.
   for (const auto& region : d.regions) {

@@ -157,7 +157,11 @@ std::optional<std::uint64_t> ParseBoardNumber(std::string_view text, bool allow_
 }
 
 const char* CoreKindName(CoreKind kind) {
-  return kind == CoreKind::ARM9TDMI ? "ARM9TDMI" : "ARM7TDMI";
+  switch (kind) {
+    case CoreKind::ARM9TDMI: return "ARM9TDMI";
+    case CoreKind::ARM920T: return "ARM920T";
+    default: return "ARM7TDMI";
+  }
 }
 
 const char* RegionKindName(RegionKind kind) {
@@ -467,7 +471,7 @@ std::optional<BoardDescription> ParseBoardText(std::string_view text,
 
   const std::string b = "Board";
   if (!ini.HasSection(b)) r.Fail(b, "Core", "the file has no [Board] section");
-  board.core = static_cast<CoreKind>(r.Choice(b, "Core", {"ARM7TDMI", "ARM9TDMI"}, 0, false));
+  board.core = static_cast<CoreKind>(r.Choice(b, "Core", {"ARM7TDMI", "ARM9TDMI", "ARM920T"}, 0, false));
   board.big_endian = r.Choice(b, "Endian", {"Little", "Big"}, 0, false) == 1;
   board.id_code = static_cast<std::uint32_t>(r.Number(b, "IdCode", false, 0x3F0F0F0F, 0, 0xFFFFFFFF));
   static const std::vector<std::string> kProbes = {"emulator", "cable", "kestrel", "harrier"};

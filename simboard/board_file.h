@@ -40,7 +40,8 @@ class IniText {
 // fit in 64 bits.
 std::optional<std::uint64_t> ParseBoardNumber(std::string_view text, bool allow_suffix);
 
-enum class CoreKind : std::uint8_t { ARM7TDMI, ARM9TDMI };
+// ARM920T: an ARM9TDMI core with the ARM920T's CP15.
+enum class CoreKind : std::uint8_t { ARM7TDMI, ARM9TDMI, ARM920T };
 enum class TimingMode : std::uint8_t { Deterministic, RealTime };
 enum class RegionKind : std::uint8_t { RAM, IO, NOR };
 enum class CommandSet : std::uint8_t { AMD, Intel, SST };

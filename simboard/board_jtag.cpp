@@ -30,6 +30,11 @@ bool NumberKey(const BoardDescription& board, const char* section, const char* k
 
 std::optional<JtagSettings> JtagSettingsFor(const BoardDescription& board, std::string& error) {
   JtagSettings settings;
+  switch (board.core) {
+    case CoreKind::ARM9TDMI: settings.core = DebugCore::ARM9TDMI; break;
+    case CoreKind::ARM920T: settings.core = DebugCore::ARM920T; break;
+    default: settings.core = DebugCore::ARM7TDMI; break;
+  }
   settings.id_code = board.id_code;
   settings.port_base = board.port_base;
   auto probe = ParseProbeKind(board.probe);
@@ -76,11 +81,6 @@ std::unique_ptr<JtagBoard> JtagBoard::Open(const std::filesystem::path& board_fi
 }
 
 std::unique_ptr<JtagBoard> JtagBoard::Create(std::unique_ptr<Board> board, std::string& error) {
-  if (board->description().core != CoreKind::ARM7TDMI) {
-    error = board->description().file.string() +
-            ": [Board] Core: the JTAG side models the ARM7TDMI debug logic only";
-    return nullptr;
-  }
   auto settings = JtagSettingsFor(board->description(), error);
   if (!settings) return nullptr;
   std::unique_ptr<JtagBoard> result(new JtagBoard());

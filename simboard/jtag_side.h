@@ -1,6 +1,7 @@
 // What a debugger reaches of the virtual board: the parallel port with its
-// probe, the JTAG connector, the TAP and the ARM7TDMI debug logic on the
-// board's core, with the JTAG-side faults and the counters.
+// probe, the JTAG connector, the TAP and the debug logic of the board's core
+// (ARM7TDMI, ARM9TDMI, or ARM920T: an ARM9TDMI with its CP15 on scan chain
+// 15), with the JTAG-side faults and the counters.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "simboard/arm7_debug.h"
+#include "simboard/arm_debug.h"
 #include "simboard/arm_core.h"
 #include "simboard/bus.h"
 #include "simboard/jtag_tap.h"
@@ -16,7 +17,10 @@
 
 namespace simboard {
 
+enum class DebugCore : std::uint8_t { ARM7TDMI, ARM9TDMI, ARM920T };
+
 struct JtagSettings {
+  DebugCore core = DebugCore::ARM7TDMI;
   std::uint32_t id_code = 0x3F0F0F0F;
   ProbeKind probe = ProbeKind::Emulator;
   std::uint32_t port_base = 0x378;
@@ -36,7 +40,7 @@ class JtagSide : public JtagConnector {
 
   ParallelPort& Port() { return *port_; }
   TapController& Tap() { return tap_; }
-  Arm7DebugLogic& Debug() { return debug_; }
+  ArmDebugLogic& Debug() { return *debug_; }
   const JtagSettings& Settings() const { return settings_; }
 
   // JtagConnector
@@ -51,7 +55,7 @@ class JtagSide : public JtagConnector {
 
  private:
   JtagSettings settings_;
-  Arm7DebugLogic debug_;
+  std::unique_ptr<ArmDebugLogic> debug_;
   TapController tap_;
   std::unique_ptr<ParallelPort> port_;
   std::function<void(bool)> on_system_reset_;

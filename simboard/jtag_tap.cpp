@@ -39,8 +39,10 @@ TapState NextTapState(TapState state, bool tms) {
 
 const char* TapStateName(TapState state) { return kTransitions[static_cast<unsigned>(state)].name; }
 
-TapController::TapController(std::uint32_t id_code, ScanChains* chains)
-    : id_code_(id_code), chains_(chains) {}
+TapController::TapController(std::uint32_t id_code, ScanChains* chains,
+                             ScanSelectFormat scan_select)
+    : id_code_(id_code), chains_(chains), scan_select_format_(scan_select),
+      scan_select_(scan_select.reset_chain) {}
 
 void TapController::SetPins(bool tck, bool tms, bool tdi) {
   if (tck == tck_) return;
@@ -69,7 +71,7 @@ void TapController::SetTestReset(bool asserted) {
 
 void TapController::Reset() {
   ir_ = tap_instruction::kIdCode;
-  scan_select_ = kScanSelectResetChain;
+  scan_select_ = scan_select_format_.reset_chain;
   if (chains_) chains_->TestLogicReset();
 }
 
@@ -94,8 +96,8 @@ void TapController::CaptureDataRegister() {
       dr_shift_ = id_code_;
       break;
     case Path::ScanSelect:
-      dr_length_ = 4;
-      dr_shift_ = kScanSelectCapture;
+      dr_length_ = scan_select_format_.length;
+      dr_shift_ = scan_select_format_.capture;
       break;
     case Path::Chain: {
       unsigned length = chains_ ? chains_->ChainLength(scan_select_) : 0;
@@ -105,7 +107,7 @@ void TapController::CaptureDataRegister() {
       } else {
         dr_length_ = length;
         dr_shift_ = chains_->Capture(scan_select_, ir_ == tap_instruction::kIntest);
-        if (length < 64) dr_shift_ &= (std::uint64_t{1} << length) - 1;
+        if (length < kMaxChainLength) dr_shift_ &= (ScanBits{1} << length) - 1;
       }
       break;
     }
@@ -120,10 +122,10 @@ void TapController::UpdateDataRegister() {
       break;
     case Path::ScanSelect:
       ++counters_.other_dr_scans;
-      scan_select_ = static_cast<unsigned>(dr_shift_ & 0xF);
+      scan_select_ = static_cast<unsigned>(dr_shift_ & ((1u << scan_select_format_.length) - 1));
       break;
     case Path::Chain:
-      ++counters_.dr_scans[scan_select_ & 0xF];
+      ++counters_.dr_scans[scan_select_ & 0x1F];
       if (chains_ && chains_->ChainLength(scan_select_) != 0)
         chains_->Update(scan_select_, ir_ == tap_instruction::kIntest, dr_shift_);
       break;
@@ -136,7 +138,7 @@ void TapController::RisingEdge(bool tms, bool tdi) {
   // The register of a shift state moves one bit towards TDO on this edge.
   if (state_ == TapState::ShiftDr) {
     dr_shift_ >>= 1;
-    if (tdi) dr_shift_ |= std::uint64_t{1} << (dr_length_ - 1);
+    if (tdi) dr_shift_ |= ScanBits{1} << (dr_length_ - 1);
   } else if (state_ == TapState::ShiftIr) {
     ir_shift_ >>= 1;
     if (tdi) ir_shift_ |= 1u << (kIrLength - 1);

@@ -1,6 +1,7 @@
-// The JTAG test access port of an ARM7TDMI-class core, seen from its pins:
-// the 16-state TAP controller (IEEE 1149.1), the 4-bit instruction register,
-// the bypass and IDCODE registers and the scan chain select register. The
+// The JTAG test access port of an ARM7TDMI- or ARM9TDMI-class core, seen
+// from its pins: the 16-state TAP controller (IEEE 1149.1), the 4-bit
+// instruction register, the bypass and IDCODE registers and the scan chain
+// select register (4 bits on the ARM7TDMI, 5 on the ARM9TDMI). The
 // scan chains behind INTEST and EXTEST belong to the core's debug logic and
 // are reached through the ScanChains interface.
 //
@@ -22,7 +23,7 @@ enum class TapState : std::uint8_t {
 TapState NextTapState(TapState state, bool tms);
 const char* TapStateName(TapState state);
 
-// ARM7TDMI TAP instructions (technical reference manual, "Public JTAG
+// TAP instructions of both cores (technical reference manuals, "Public JTAG
 // instructions"). Codes not listed select the bypass register.
 namespace tap_instruction {
 inline constexpr unsigned kExtest = 0x0;
@@ -42,17 +43,32 @@ inline constexpr std::uint32_t kIrCaptureValue = 0b0001;      // loaded at Captu
 inline constexpr std::uint32_t kScanSelectCapture = 0b1000;  // loaded at Capture-DR under SCAN_N
 inline constexpr unsigned kScanSelectResetChain = 3;          // selected after test-logic reset
 
+// The scan chain select register: its length, what Capture-DR loads into it
+// and the chain test-logic reset selects.
+struct ScanSelectFormat {
+  unsigned length;
+  std::uint32_t capture;
+  unsigned reset_chain;
+};
+inline constexpr ScanSelectFormat kArm7ScanSelect{4, 0b1000, 3};
+inline constexpr ScanSelectFormat kArm9ScanSelect{5, 0b10000, 3};
+
+// A data register's contents, bit 0 nearest TDO; wide enough for the
+// ARM9TDMI's 67-bit scan chain 1.
+__extension__ typedef unsigned __int128 ScanBits;
+inline constexpr unsigned kMaxChainLength = 128;
+
 // The scan chains that INTEST and EXTEST connect between TDI and TDO, and
 // the debug logic's view of the TAP's states. Values are bit 0 = the bit
 // nearest TDO (shifted out first).
 class ScanChains {
  public:
   virtual ~ScanChains() = default;
-  // Length in bits of `chain` (1..64); 0 for a chain that does not exist,
-  // which then behaves as a one-bit register capturing 0.
+  // Length in bits of `chain` (1..kMaxChainLength); 0 for a chain that does
+  // not exist, which then behaves as a one-bit register capturing 0.
   virtual unsigned ChainLength(unsigned chain) const = 0;
-  virtual std::uint64_t Capture(unsigned chain, bool intest) = 0;
-  virtual void Update(unsigned chain, bool intest, std::uint64_t value) = 0;
+  virtual ScanBits Capture(unsigned chain, bool intest) = 0;
+  virtual void Update(unsigned chain, bool intest, ScanBits value) = 0;
   // The TAP entered Run-Test/Idle from another state with `instruction` in
   // the IR and `chain` selected (RESTART acts here, and the debug clock of a
   // core in debug state); further clocks in Run-Test/Idle do not call it.
@@ -64,13 +80,14 @@ class ScanChains {
 struct TapCounters {
   std::uint64_t tck_cycles = 0;      // rising edges of TCK
   std::uint64_t ir_scans = 0;        // passes through Update-IR
-  std::uint64_t dr_scans[16] = {};   // passes through Update-DR under INTEST/EXTEST, per chain
+  std::uint64_t dr_scans[32] = {};   // passes through Update-DR under INTEST/EXTEST, per chain
   std::uint64_t other_dr_scans = 0;  // passes through Update-DR under the other instructions
 };
 
 class TapController {
  public:
-  TapController(std::uint32_t id_code, ScanChains* chains);
+  TapController(std::uint32_t id_code, ScanChains* chains,
+                ScanSelectFormat scan_select = kArm7ScanSelect);
 
   // The probe drives the pins; edges of TCK act as on silicon.
   void SetPins(bool tck, bool tms, bool tdi);
@@ -100,14 +117,15 @@ class TapController {
 
   std::uint32_t id_code_;
   ScanChains* chains_;
+  ScanSelectFormat scan_select_format_;
   TapState state_ = TapState::TestLogicReset;
   bool tck_ = false;
   bool tdo_ = true;  // not driven: pulled up
   bool trst_ = false;
   unsigned ir_ = tap_instruction::kIdCode;
   std::uint32_t ir_shift_ = 0;
-  unsigned scan_select_ = kScanSelectResetChain;
-  std::uint64_t dr_shift_ = 0;
+  unsigned scan_select_;
+  ScanBits dr_shift_ = 0;
   unsigned dr_length_ = 1;
   TapCounters counters_;
 };

@@ -1,6 +1,9 @@
 // Throughput of the board's JTAG side: port accesses per second for a long
-// DR scan through the parallel port and its probe, and TCK cycles per second
-// through the remote_bitbang protocol (in process and over a socket).
+// DR scan through the parallel port and its probe, TCK cycles per second
+// through the remote_bitbang protocol (in process and over a socket), and a
+// debugger's block memory read through scan chain 1 on the ARM7TDMI (33-bit
+// chain) and the ARM9TDMI (67-bit chain): TCK cycles per KiB and KiB per
+// second of host time.
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
@@ -12,9 +15,12 @@
 #include <string>
 #include <thread>
 
+#include "simboard/arm7_debug.h"
+#include "simboard/arm9_debug.h"
 #include "simboard/jtag_side.h"
 #include "simboard/remote_bitbang.h"
 #include "simboard/tests/arm_test_support.h"
+#include "simboard/tests/jtag_test_support.h"
 
 namespace simboard {
 namespace {
@@ -123,6 +129,106 @@ void BM_RemoteBitbangSocket(benchmark::State& state) {
       static_cast<double>(b.side.Tap().Counters().tck_cycles), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_RemoteBitbangSocket)->UseRealTime();
+
+// Eight words a round, as a debugger reads a block: the address into r0 at
+// debug speed, LDMIA r0, {r0-r7} at system speed, then a store multiple
+// whose words come out on chain 1.
+class BlockReader {
+ public:
+  explicit BlockReader(DebugCore core)
+      : arm9_(core != DebugCore::ARM7TDMI),
+        bus_(0, 0x10000, ByteOrder::Little),
+        core_(bus_, arm9_ ? CoreModel::ARM9TDMI : CoreModel::ARM7TDMI),
+        side_(core_, bus_, Settings(core)),
+        jtag_(side_) {
+    bus_.Poke(0, AccessSize::Word, 0xEAFFFFFE);  // B .
+    side_.SetSystemReset(true);
+    side_.SetSystemReset(false);
+    jtag_.Reset();
+    jtag_.SelectChain(2, Select());
+    jtag_.IceWrite(0, 6);  // DBGRQ, INTDIS
+    jtag_.IceWrite(0, 4);
+  }
+  bool Halted() { return side_.Debug().InDebugState(); }
+  std::uint32_t Read8(std::uint32_t address) {
+    std::uint32_t sum = 0;
+    jtag_.SelectChain(1, Select());
+    if (arm9_) {
+      Arm9(0xE0400000);
+      Arm9(0xE5900000);
+      Arm9(kNop);
+      Arm9(kNop);
+      Arm9(kNop, address);
+      Arm9(0xE89000FF);
+      Arm9(kNop, 0, true);
+      jtag_.Restart();
+      jtag_.SelectChain(1, Select());
+      Arm9(0xE88000FF);
+      Arm9(kNop);
+      Arm9(kNop);
+      for (int i = 0; i < 8; ++i) sum += Arm9(kNop);
+    } else {
+      jtag_.Chain1(0xE0400000);
+      jtag_.Chain1(0xE5900000);
+      jtag_.Chain1(kNop);
+      jtag_.Chain1(kNop);
+      jtag_.Chain1(address);
+      jtag_.Chain1(kNop);
+      jtag_.Chain1(kNop);
+      jtag_.Chain1(kNop, true);
+      jtag_.Chain1(0xE89000FF);
+      jtag_.Restart();
+      jtag_.SelectChain(1, Select());
+      jtag_.Chain1(0xE80000FF);
+      jtag_.Chain1(kNop);
+      jtag_.Chain1(kNop);
+      for (int i = 0; i < 8; ++i) sum += jtag_.Chain1(kNop);
+    }
+    return sum;
+  }
+  std::uint64_t TckCycles() const { return jtag_.clocks; }
+
+ private:
+  static constexpr std::uint32_t kNop = 0xE1A00000;
+  static JtagSettings Settings(DebugCore core) {
+    JtagSettings settings;
+    settings.core = core;
+    settings.debug.run_budget = 1000;
+    return settings;
+  }
+  unsigned Select() const { return arm9_ ? 5 : 4; }
+  std::uint32_t Arm9(std::uint32_t instruction, std::uint32_t data = 0, bool sysspeed = false) {
+    return arm9_chain1::Data(jtag_.Arm9Chain1(instruction, data, sysspeed));
+  }
+
+  bool arm9_;
+  testing::RamBus bus_;
+  ArmCore core_;
+  JtagSide side_;
+  testing::JtagMaster jtag_;
+};
+
+void BM_BlockRead(benchmark::State& state) {
+  BlockReader reader(state.range(0) == 0 ? DebugCore::ARM7TDMI : DebugCore::ARM920T);
+  if (!reader.Halted()) {
+    state.SkipWithError("the core did not halt");
+    return;
+  }
+  std::uint64_t bytes = 0;
+  std::uint32_t address = 0;
+  const std::uint64_t start = reader.TckCycles();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(reader.Read8(address));
+    address = (address + 32) & 0xFFFF;
+    bytes += 32;
+  }
+  state.SetLabel(state.range(0) == 0 ? "ARM7TDMI" : "ARM920T");
+  state.counters["tck_per_kib"] =
+      static_cast<double>(reader.TckCycles() - start) * 1024.0 / static_cast<double>(bytes);
+  state.counters["kib_per_s"] =
+      benchmark::Counter(static_cast<double>(bytes) / 1024.0, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_BlockRead)->Arg(0)->Arg(1);
 
 }  // namespace
 }  // namespace simboard

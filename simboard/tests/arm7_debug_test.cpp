@@ -46,7 +46,7 @@ class DebugBench : public ::testing::TestWithParam<ByteOrder> {
     side_->SetSystemReset(true);
     side_->SetSystemReset(false);
   }
-  Arm7DebugLogic& Debug() { return side_->Debug(); }
+  ArmDebugLogic& Debug() { return side_->Debug(); }
   std::uint32_t Status() {
     EXPECT_TRUE(jtag_->SelectChain(2));
     return jtag_->IceRead(static_cast<unsigned>(IceRegister::DebugStatus));

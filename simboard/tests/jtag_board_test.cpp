@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "simboard/arm920t_cp15.h"
 #include "simboard/board_jtag.h"
 #include "simboard/remote_bitbang.h"
 #include "simboard/tests/arm_test_support.h"
@@ -219,16 +220,54 @@ TEST(JtagBoardFile, WholeBoardAnswersThroughItsPort) {
   EXPECT_EQ(jtag_board->jtag().Port().Counters().writes, 83u);  // control, then two a clock
 }
 
-TEST(JtagBoardFile, RefusesACoreWithoutThisDebugLogic) {
-  std::string error;
-  std::string text = kBoardText;
-  text.replace(text.find("ARM7TDMI"), 8, "ARM9TDMI");
-  auto description = Describe(text, error);
-  ASSERT_TRUE(description) << error;
-  auto board = Board::Create(*description, error);
-  ASSERT_TRUE(board) << error;
-  EXPECT_FALSE(JtagBoard::Create(std::move(board), error));
-  EXPECT_NE(error.find("[Board] Core"), std::string::npos) << error;
+TEST(JtagBoardFile, EachCoreGetsItsOwnDebugLogic) {
+  struct Case {
+    const char* core;
+    unsigned select_bits;
+    unsigned chain1_length;
+  };
+  for (Case c : {Case{"ARM7TDMI", 4, 33}, Case{"ARM9TDMI", 5, 67}, Case{"ARM920T", 5, 67}}) {
+    std::string error;
+    std::string text = kBoardText;
+    text.replace(text.find("ARM7TDMI"), 8, c.core);
+    auto description = Describe(text, error);
+    ASSERT_TRUE(description) << error;
+    auto board = Board::Create(*description, error);
+    ASSERT_TRUE(board) << error;
+    auto jtag_board = JtagBoard::Create(std::move(board), error);
+    ASSERT_TRUE(jtag_board) << c.core << ": " << error;
+    testing::JtagMaster jtag(jtag_board->jtag());
+    jtag.Reset();
+    ASSERT_EQ(jtag.IrScan(tap_instruction::kScanN), kIrCaptureValue);
+    EXPECT_EQ(jtag.MeasureDr(), c.select_bits) << c.core;
+    ASSERT_TRUE(jtag.SelectChain(1, c.select_bits));
+    EXPECT_EQ(jtag.MeasureDr(), c.chain1_length) << c.core;
+  }
+}
+
+// The ARM9 board files shipped in the program directory: each opens, serves
+// its IDCODE and the ARM920T's CP15 ID through scan chain 15.
+TEST(JtagBoardFile, ShippedBoardsServeTheirCores) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / ("simjtag-shipped-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  for (const char* file : {"board-arm9.ini", "board-arm9-big.ini"}) {
+    fs::copy_file(fs::path(ROMSMITH_SOURCE_DIR) / "ports/simboard" / file, dir / file,
+                  fs::copy_options::overwrite_existing);
+    std::string error;
+    auto jtag_board = JtagBoard::Open(dir / file, error);
+    ASSERT_TRUE(jtag_board) << file << ": " << error;
+    testing::JtagMaster jtag(jtag_board->jtag());
+    jtag.Reset();
+    ASSERT_EQ(jtag.IrScan(tap_instruction::kIdCode), kIrCaptureValue);
+    EXPECT_EQ(jtag.DrScan(0, 32), 0x0032409Du) << file;
+    ASSERT_TRUE(jtag.SelectChain(15, 5));
+    ScanBits read_id = arm920t::Chain15Word(true, 0, arm920t::kPhysId, false);
+    jtag.DrScanWide(read_id, kArm920tChain15Length);
+    EXPECT_EQ(arm920t::Chain15Data(jtag.DrScanWide(read_id, kArm920tChain15Length)), 0x41129200u)
+        << file;
+  }
+  fs::remove_all(dir);
 }
 
 TEST(RemoteBitbangOption, TakesOnePortAndNoOtherVerb) {

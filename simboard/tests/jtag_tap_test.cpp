@@ -17,11 +17,13 @@ using testing::JtagMaster;
 class FakeChains : public ScanChains {
  public:
   unsigned ChainLength(unsigned chain) const override { return chain == 5 ? 7 : 0; }
-  std::uint64_t Capture(unsigned, bool intest) override {
+  ScanBits Capture(unsigned, bool intest) override {
     captured_intest = intest;
     return 0x55;
   }
-  void Update(unsigned, bool, std::uint64_t value) override { updates.push_back(value); }
+  void Update(unsigned, bool, ScanBits value) override {
+    updates.push_back(static_cast<std::uint64_t>(value));
+  }
   void EnterRunTestIdle(unsigned instruction, unsigned) override { idle_entries.push_back(instruction); }
   void TestLogicReset() override { ++resets; }
 

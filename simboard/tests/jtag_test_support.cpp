@@ -1,6 +1,7 @@
 #include "simboard/tests/jtag_test_support.h"
 
 #include "simboard/arm7_debug.h"
+#include "simboard/arm9_debug.h"
 #include "simboard/jtag_tap.h"
 
 namespace simboard::testing {
@@ -46,6 +47,20 @@ std::uint64_t JtagMaster::DrScan(std::uint64_t bits, unsigned length) {
   return captured;
 }
 
+ScanBits JtagMaster::DrScanWide(ScanBits bits, unsigned length) {
+  Clock(true, false);   // Select-DR-Scan
+  Clock(false, false);  // Capture-DR
+  Clock(false, false);  // Shift-DR
+  ScanBits captured = 0;
+  for (unsigned k = 0; k < length; ++k) {
+    bool last = k + 1 == length;
+    if (Clock(last, ((bits >> k) & 1) != 0)) captured |= ScanBits{1} << k;
+  }
+  Clock(true, false);   // Update-DR
+  Clock(false, false);  // Run-Test/Idle
+  return captured;
+}
+
 unsigned JtagMaster::MeasureDr() {
   // Fill with zeros, then shift ones until the first one comes out.
   Clock(true, false);
@@ -61,9 +76,9 @@ unsigned JtagMaster::MeasureDr() {
   return length;
 }
 
-bool JtagMaster::SelectChain(unsigned chain) {
+bool JtagMaster::SelectChain(unsigned chain, unsigned select_bits) {
   if (IrScan(tap_instruction::kScanN) != kIrCaptureValue) return false;
-  DrScan(chain, 4);
+  DrScan(chain, select_bits);
   return IrScan(tap_instruction::kIntest) == kIrCaptureValue;
 }
 
@@ -80,6 +95,10 @@ std::uint32_t JtagMaster::Chain1(std::uint32_t word, bool breakpt, bool* capture
   std::uint64_t out = DrScan(Chain1Word(word, breakpt), kChain1Length);
   if (captured_breakpt) *captured_breakpt = (out & 1) != 0;
   return Chain1Data(out);
+}
+
+ScanBits JtagMaster::Arm9Chain1(std::uint32_t instruction, std::uint32_t data, bool sysspeed) {
+  return DrScanWide(arm9_chain1::Word(data, instruction, sysspeed), kArm9Chain1Length);
 }
 
 void JtagMaster::Restart() {

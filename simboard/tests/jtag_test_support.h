@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "simboard/jtag_tap.h"
 #include "simboard/probe.h"
 
 namespace simboard::testing {
@@ -24,16 +25,23 @@ class JtagMaster {
   // From Run-Test/Idle or an Update state through Update-DR to Run-Test/Idle
   // (the debug clock of a core in debug state); bit 0 first.
   std::uint64_t DrScan(std::uint64_t bits, unsigned length);
+  ScanBits DrScanWide(ScanBits bits, unsigned length);
   // Length of the data register the current instruction selects (up to 200).
   unsigned MeasureDr();
 
   // ARM7TDMI helpers.
-  bool SelectChain(unsigned chain);  // SCAN_N, chain number, INTEST; false on a bad IR capture
+  // SCAN_N, chain number (4 bits on the ARM7TDMI, 5 on the ARM9TDMI),
+  // INTEST; false on a bad IR capture.
+  bool SelectChain(unsigned chain, unsigned select_bits = 4);
   std::uint32_t IceRead(unsigned address);
   void IceWrite(unsigned address, std::uint32_t value);
   // One chain-1 scan under INTEST: the captured data bus word.
   std::uint32_t Chain1(std::uint32_t word, bool breakpt = false, bool* captured_breakpt = nullptr);
   void Restart();  // RESTART, then Run-Test/Idle
+
+  // ARM9TDMI: one 67-bit chain-1 scan under INTEST with the data word, the
+  // instruction and SYSSPEED; the captured chain.
+  ScanBits Arm9Chain1(std::uint32_t instruction, std::uint32_t data = 0, bool sysspeed = false);
 
   std::uint64_t clocks = 0;
 
