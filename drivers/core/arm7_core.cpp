@@ -189,9 +189,7 @@ bool Arm7Core::LoadBank(int index) {
   if (!SelectChain(1) || !Intest()) return false;
   // Switch to the mode, store its bank (and SPSR), switch back.
   Feed(kMrsCpsr, true);
-  Feed(kBicMode, true);
-  Feed(record.set_mode, true);
-  Feed(kMsrCpsr, true);
+  FeedModeSwitch(record.set_mode, true);
   Feed(record.store_bank, true);
   if (record.spsr >= 0) {
     Feed(kMrsSpsr);
@@ -208,9 +206,7 @@ bool Arm7Core::LoadBank(int index) {
     Feed(kArmNop, true);
     s.regs[record.spsr] = FeedRead(kArmNop);
   }
-  Feed(kBicMode, true);
-  Feed(kOrrMode | (s.regs[kCpsrIndex] & 0x1F), true);
-  Feed(kMsrCpsr, true);
+  FeedModeSwitch(kOrrMode | (s.regs[kCpsrIndex] & 0x1F), true);
   Feed(kArmNop, true);
   Feed(kArmNop, true);
   record.loaded = true;
@@ -219,10 +215,7 @@ bool Arm7Core::LoadBank(int index) {
 
 bool Arm7Core::Resume() {
   DriverState& s = *state_;
-  if (!SelectChain(1) || !Intest()) {
-    s.messenger.Report("Debug: Failed to run INTEST instruction!!\n");
-    return false;
-  }
+  if (!SelectForResume()) return false;
   // Move the core's PC to the register file's PC: r0 := the distance, then
   // SUB pc,pc,r0.
   Feed(kSubR0, true);
@@ -244,9 +237,7 @@ bool Arm7Core::Resume() {
 
   for (const ModeRecord& record : s.modes) {
     if (!record.loaded) continue;
-    Feed(kBicMode, true);
-    Feed(record.set_mode, true);
-    Feed(kMsrCpsr, true);
+    FeedModeSwitch(record.set_mode, true);
     Feed(record.load_bank, true);
     Feed(kArmNop, true);
     Feed(kArmNop);
@@ -267,9 +258,7 @@ bool Arm7Core::Resume() {
   }
 
   // Back to the halted mode; only its mode bits are applied.
-  Feed(kBicMode, true);
-  Feed(kOrrMode | (s.regs[kCpsrIndex] & 0x1F), true);
-  Feed(kMsrCpsr, true);
+  FeedModeSwitch(kOrrMode | (s.regs[kCpsrIndex] & 0x1F), true);
 
   const std::uint32_t mode = BankMode(s.regs[kCpsrIndex]);
   const ModeRecord* current = nullptr;
@@ -383,35 +372,44 @@ int Arm7Core::Halt() {
     s.entered_by_debug_request = 0;
   } else {
     // No fetch came (the core waits on the bus or sleeps): request debug.
-    if (!WriteIce(kIceDebugControl, kDebugRequest)) {
-      s.messenger.Report("%s", kStopFailed);
-      RestoreUnits(0, 1, saved);
-      return kHaltFailed;
-    }
-    jtag_->IdleClock();
-    halted = PollHalted(timing_.halt_polls, &status, &missed, nullptr);
-    if (missed > 0) s.messenger.Report("Debug: Waiting for stop %d times.\n", missed);
-    if (!halted) {
-      s.messenger.Report("Debug: Debug request failed!!\n");
+    if (!RequestDebug(kDebugAck, &status)) {
       RestoreUnits(0, 1, saved);
       return kHaltFailed;
     }
     s.entered_by_debug_request = 1;
     ++s.debug_request_counter;
   }
+  const bool taken = TakeHalted(status, "Debug: Failed to get registers' value!!\n");
+  RestoreUnits(0, 1, saved);
+  return taken ? kHalted : kHaltFailed;
+}
+
+bool Arm7Core::RequestDebug(std::uint32_t until, std::uint32_t* status) {
+  DriverState& s = *state_;
+  if (!WriteIce(kIceDebugControl, kDebugRequest)) {
+    s.messenger.Report("%s", kStopFailed);
+    return false;
+  }
+  jtag_->IdleClock();
+  int missed = 0;
+  const bool halted = PollHalted(timing_.halt_polls, status, &missed, nullptr, until);
+  if (missed > 0) s.messenger.Report("Debug: Waiting for stop %d times.\n", missed);
+  if (!halted) s.messenger.Report("Debug: Debug request failed!!\n");
+  return halted;
+}
+
+bool Arm7Core::TakeHalted(std::uint32_t status, const char* registers_failed) {
+  DriverState& s = *state_;
   s.thumb = (status & kDebugThumb) ? 1 : 0;
   if (!WriteIce(kIceDebugControl, kDebugInterruptsOff)) {
     s.messenger.Report("%s", kStopFailed);
-    RestoreUnits(0, 1, saved);
-    return kHaltFailed;
+    return false;
   }
   if (!ReadRegisters()) {
-    s.messenger.Report("Debug: Failed to get registers' value!!\n");
-    RestoreUnits(0, 1, saved);
-    return kHaltFailed;
+    if (registers_failed) s.messenger.Report("%s", registers_failed);
+    return false;
   }
-  RestoreUnits(0, 1, saved);
-  return kHalted;
+  return true;
 }
 
 bool Arm7Core::StepAllowed() {
@@ -516,6 +514,18 @@ bool Arm7Core::CheckHalted(const char* refusal) {
     return false;
   }
   return true;
+}
+
+bool Arm7Core::SelectForResume() {
+  if (SelectChain(1) && Intest()) return true;
+  state_->messenger.Report("Debug: Failed to run INTEST instruction!!\n");
+  return false;
+}
+
+void Arm7Core::FeedModeSwitch(std::uint32_t set_mode, bool plus) {
+  Feed(kBicMode, plus);
+  Feed(set_mode, plus);
+  Feed(kMsrCpsr, plus);
 }
 
 // ARM7: the system-speed flag rides on the last NOP before the access.

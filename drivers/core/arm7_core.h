@@ -103,6 +103,17 @@ class Arm7Core : public CoreAccess {
   }
   void FeedFast(std::uint32_t word, bool plus = false) { Chain1(word, true, false, nullptr), Count(plus); }
   void Count(bool plus) { state_->cycle_counter += plus ? 1 : 0; }
+  // Chain 1 and INTEST for a resume, with its line when they fail.
+  bool SelectForResume();
+  // r0 := CPSR with the mode bits `set_mode` ORs in, written to the CPSR
+  // (r0 holds the CPSR already).
+  void FeedModeSwitch(std::uint32_t set_mode, bool plus);
+  // DBGRQ and INTDIS, an idle clock, then polls until the status has the
+  // bits of `until`; the halt's lines on the way.
+  bool RequestDebug(std::uint32_t until, std::uint32_t* status);
+  // A halted core: THUMB flag from `status`, interrupts kept off, registers
+  // read (`registers_failed`: the line when they cannot be).
+  bool TakeHalted(std::uint32_t status, const char* registers_failed);
   // Stepping needs a halted core.
   bool StepAllowed();
   // After the core was let go for one step: the messages, the halt when it

@@ -79,9 +79,7 @@ bool Arm9Core::LoadBank(int index) {
   if (!SelectChain(1) || !Intest()) return false;
   Feed(kMrsCpsr);
   Nops(kMrsDrain);
-  Feed(kBicMode);
-  Feed(record.set_mode);
-  Feed(kMsrCpsr);
+  FeedModeSwitch(record.set_mode, false);
   Nops(kMsrDrain);
   // The bank leaves on the data bus from the third access after the store.
   Feed(record.store_bank);
@@ -95,9 +93,7 @@ bool Arm9Core::LoadBank(int index) {
     Nops(2);
     s.regs[record.spsr] = FeedRead(kArmNop);
   }
-  Feed(kBicMode);
-  Feed(kOrrMode | (s.regs[kCpsrIndex] & 0x1F));
-  Feed(kMsrCpsr);
+  FeedModeSwitch(kOrrMode | (s.regs[kCpsrIndex] & 0x1F), false);
   Nops(kMsrDrain);
   record.loaded = true;
   return true;
@@ -109,18 +105,13 @@ bool Arm9Core::LoadBank(int index) {
 // NOPs follow each mode change before the load's data.
 bool Arm9Core::Resume() {
   DriverState& s = *state_;
-  if (!SelectChain(1) || !Intest()) {
-    s.messenger.Report("Debug: Failed to run INTEST instruction!!\n");
-    return false;
-  }
+  if (!SelectForResume()) return false;
   Feed(kSubR1);
   Feed(kMrsCpsr);
   Nops(kMrsDrain);
   for (const ModeRecord& record : s.modes) {
     if (!record.loaded) continue;
-    Feed(kBicMode);
-    Feed(record.set_mode);
-    Feed(kMsrCpsr);
+    FeedModeSwitch(record.set_mode, false);
     Feed(record.load_bank);
     Nops(kMsrDrain);
     for (int j = 0; j < record.count; ++j) FeedData(s.regs[record.first + j]);
@@ -145,9 +136,7 @@ bool Arm9Core::Resume() {
   }
   if (!current) return false;
   Nops(2);
-  Feed(kBicMode);
-  Feed(kOrrMode | (s.regs[kCpsrIndex] & 0x1F));
-  Feed(kMsrCpsr);
+  FeedModeSwitch(kOrrMode | (s.regs[kCpsrIndex] & 0x1F), false);
   Feed(current->load_shared);
   Nops(kMsrDrain);
   for (int r = 0; r <= 14 - current->count; ++r) FeedData(s.regs[r]);
@@ -195,30 +184,10 @@ int Arm9Core::Halt() {
     s.messenger.Report("Debug: CPU is already stoped!\n");
     return kWasHalted;
   }
-  if (!WriteIce(kIceDebugControl, kDebugRequest)) {
-    s.messenger.Report("%s", kStopFailed);
-    return kHaltFailed;
-  }
-  jtag_->IdleClock();
-  int missed = 0;
-  const bool halted = PollHalted(timing_.halt_polls, &status, &missed, nullptr, kStopped);
-  if (missed > 0) s.messenger.Report("Debug: Waiting for stop %d times.\n", missed);
-  if (!halted) {
-    s.messenger.Report("Debug: Debug request failed!!\n");
-    return kHaltFailed;
-  }
+  if (!RequestDebug(kStopped, &status)) return kHaltFailed;
   s.entered_by_debug_request = 1;
   ++s.debug_request_counter;
-  s.thumb = (status & kDebugThumb) ? 1 : 0;
-  if (!WriteIce(kIceDebugControl, kDebugInterruptsOff)) {
-    s.messenger.Report("%s", kStopFailed);
-    return kHaltFailed;
-  }
-  if (!ReadRegisters()) {
-    if (timing_.halt_registers_failed) s.messenger.Report("%s", timing_.halt_registers_failed);
-    return kHaltFailed;
-  }
-  return kHalted;
+  return TakeHalted(status, timing_.halt_registers_failed) ? kHalted : kHaltFailed;
 }
 
 // The units stay as they are, but switched off for the step: a breakpoint

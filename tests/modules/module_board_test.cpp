@@ -456,6 +456,27 @@ TEST_P(ModuleConnect, APulledCableLeavesNoTargetToFind) {
   EXPECT_EQ(messages, (std::vector<std::string>{module.cpu_not_found}));
 }
 
+// The example board the program directory ships for the module's wiring
+// and core family answers the module as it stands (its flash image made in a
+// directory of the case's own).
+TEST_P(ModuleConnect, TheShippedExampleBoardForItsWiringAnswers) {
+  const std::string probe = module.probe;
+  const std::string name = std::string(module.arm9 ? "board-arm9" : "board") +
+                           (probe == "emulator" ? "" : "-" + probe) + ".ini";
+  const fs::path dir = fs::temp_directory_path() / ("module_example_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  fs::copy_file(fs::path(ROMSMITH_STAGE_DIR) / "ports/simboard" / name, dir / "board.ini",
+                fs::copy_options::overwrite_existing);
+  ::setenv("ROMSMITH_BOARD", (dir / "board.ini").c_str(), 1);
+  {
+    Session session;
+    EXPECT_TRUE(session.Bind(module, false)) << name;
+    EXPECT_TRUE(Has(IdLine(module))) << name;
+  }
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+}
+
 // Nothing at the port the host names: the board's probe sits on LPT2. The
 // cable cannot tell; it finds no target instead.
 TEST_P(ModuleConnect, NoProbeAtThePortFailsWithTheModulesOwnLine) {
