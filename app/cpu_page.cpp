@@ -1,0 +1,224 @@
+#include "app/cpu_page.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QToolTip>
+#include <QVBoxLayout>
+
+#include "formats/numbers.h"
+
+namespace romsmith::gui {
+namespace {
+
+QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+QTableWidgetItem* Cell(const QString& text, bool editable) {
+  auto* item = new QTableWidgetItem(text);
+  Qt::ItemFlags flags = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+  if (editable) flags |= Qt::ItemIsEditable;
+  item->setFlags(flags);
+  return item;
+}
+
+}  // namespace
+
+void SetUpEditableList(QTableWidget* list, const QStringList& columns) {
+  list->setColumnCount(columns.size());
+  list->setHorizontalHeaderLabels(columns);
+  list->setShowGrid(true);
+  list->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list->setSelectionMode(QAbstractItemView::SingleSelection);
+  list->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
+  list->verticalHeader()->setVisible(false);
+  list->verticalHeader()->setDefaultSectionSize(list->fontMetrics().height() + 6);
+  list->horizontalHeader()->setStretchLastSection(true);
+  list->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+}
+
+CpuPageWidget::CpuPageWidget(CpuPage& model, QWidget* parent) : QWidget(parent), model_(model) {
+  setObjectName("cpuPage");
+
+  tree_ = new QTreeWidget(this);
+  tree_->setObjectName("cpuTree");
+  tree_->setHeaderHidden(true);
+
+  registers_ = new QTableWidget(this);
+  registers_->setObjectName("registerList");
+  SetUpEditableList(registers_, {tr("Register"), tr("Default"), tr("Value")});
+  memory_ = new QTableWidget(this);
+  memory_->setObjectName("memoryList");
+  SetUpEditableList(memory_, {tr("Address"), tr("Value"), tr("Size")});
+
+  auto* endian = new QGroupBox(tr("Endian"), this);
+  endian->setObjectName("endianGroup");
+  little_ = new QRadioButton(tr("Little"), endian);
+  little_->setObjectName("littleEndianRadio");
+  big_ = new QRadioButton(tr("Big"), endian);
+  big_->setObjectName("bigEndianRadio");
+  little_->setChecked(true);
+  auto* endian_layout = new QHBoxLayout(endian);
+  endian_layout->addWidget(little_);
+  endian_layout->addWidget(big_);
+
+  target_test_ = new QPushButton(tr("&Target Test"), this);
+  target_test_->setObjectName("targetTestButton");
+  register_read_ = new QPushButton(tr("&Register Read"), this);
+  register_read_->setObjectName("registerReadButton");
+
+  auto* register_label = new QLabel(tr("Write Registers:"), this);
+  register_label->setBuddy(registers_);
+  auto* memory_label = new QLabel(tr("Write Memory:"), this);
+  memory_label->setBuddy(memory_);
+
+  auto* right = new QGridLayout;
+  right->addWidget(register_label, 0, 0);
+  right->addWidget(registers_, 1, 0);
+  right->addWidget(memory_label, 0, 1);
+  right->addWidget(memory_, 1, 1);
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(endian);
+  bottom->addStretch();
+  bottom->addWidget(target_test_);
+  bottom->addWidget(register_read_);
+  right->addLayout(bottom, 2, 0, 1, 2);
+  right->setColumnStretch(0, 3);
+  right->setColumnStretch(1, 2);
+
+  auto* layout = new QHBoxLayout(this);
+  layout->addWidget(tree_, 2);
+  layout->addLayout(right, 5);
+
+  connect(tree_, &QTreeWidget::currentItemChanged, this,
+          [this](QTreeWidgetItem* current, QTreeWidgetItem*) { OnTreeSelection(current); });
+  connect(registers_, &QTableWidget::itemChanged, this, &CpuPageWidget::OnRegisterEdited);
+  connect(registers_, &QTableWidget::cellClicked, this, &CpuPageWidget::OnRegisterClicked);
+  connect(target_test_, &QPushButton::clicked, this, &CpuPageWidget::targetTestRequested);
+  connect(register_read_, &QPushButton::clicked, this, &CpuPageWidget::registerReadRequested);
+
+  setTabOrder(tree_, registers_);
+  setTabOrder(registers_, memory_);
+  setTabOrder(memory_, little_);
+  setTabOrder(little_, big_);
+  setTabOrder(big_, target_test_);
+  setTabOrder(target_test_, register_read_);
+  FillMemoryList();
+}
+
+void CpuPageWidget::FillTree() {
+  filling_ = true;
+  tree_->clear();
+  for (const std::string& vendor : model_.database.vendors) {
+    auto* root = new QTreeWidgetItem(tree_, {Text(vendor)});
+    for (const CpuRecord& cpu : model_.database.cpus) {
+      if (cpu.vendor == vendor) new QTreeWidgetItem(root, {Text(cpu.name)});
+    }
+  }
+  filling_ = false;
+}
+
+void CpuPageWidget::Load() {
+  filling_ = true;
+  tree_->setCurrentItem(nullptr);
+  for (int v = 0; v < tree_->topLevelItemCount(); ++v) {
+    QTreeWidgetItem* vendor = tree_->topLevelItem(v);
+    for (int c = 0; c < vendor->childCount(); ++c) {
+      if (vendor->child(c)->text(0) == Text(model_.chip)) {
+        tree_->setCurrentItem(vendor->child(c));
+        tree_->scrollToItem(vendor->child(c));
+        break;
+      }
+    }
+    if (tree_->currentItem()) break;
+  }
+  filling_ = false;
+  little_->setChecked(model_.little_endian);
+  big_->setChecked(!model_.little_endian);
+  FillRegisterList();
+  FillMemoryList();
+}
+
+void CpuPageWidget::Store() {
+  model_.little_endian = little_->isChecked();
+  model_.memory_rows.resize(std::max<std::size_t>(model_.memory_rows.size(), memory_->rowCount()));
+  for (int row = 0; row < memory_->rowCount(); ++row) {
+    MemoryListRow& target = model_.memory_rows[row];
+    target.address = memory_->item(row, 0)->text().toStdString();
+    target.value = memory_->item(row, 1)->text().toStdString();
+    target.size = memory_->item(row, 2)->text().toStdString();
+  }
+}
+
+void CpuPageWidget::FillRegisterList() {
+  filling_ = true;
+  const std::vector<RegisterListRow> rows = model_.RegisterRows();
+  registers_->clearContents();
+  registers_->setRowCount(static_cast<int>(rows.size()));
+  for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
+    registers_->setItem(i, kName, Cell(Text(rows[i].name), false));
+    registers_->setItem(i, kDefault, Cell(Text(rows[i].default_text), false));
+    QTableWidgetItem* value = Cell(Text(rows[i].value_text), true);
+    registers_->setItem(i, kValue, value);
+    MarkChanged(value, rows[i].changed);
+  }
+  registers_->resizeColumnToContents(kName);
+  filling_ = false;
+}
+
+void CpuPageWidget::FillMemoryList() {
+  filling_ = true;
+  const int rows = static_cast<int>(std::max(model_.memory_rows.size(), kMemoryListRows));
+  memory_->clearContents();
+  memory_->setRowCount(rows);
+  for (int i = 0; i < rows; ++i) {
+    const bool known = i < static_cast<int>(model_.memory_rows.size());
+    const MemoryListRow row = known ? model_.memory_rows[i] : MemoryListRow{};
+    memory_->setItem(i, 0, Cell(Text(row.address), true));
+    memory_->setItem(i, 1, Cell(Text(row.value), true));
+    memory_->setItem(i, 2, Cell(Text(row.size), true));
+  }
+  filling_ = false;
+}
+
+void CpuPageWidget::OnTreeSelection(QTreeWidgetItem* current) {
+  // Vendor rows and programmatic selections choose nothing.
+  if (filling_ || current == nullptr || current->parent() == nullptr) return;
+  if (!model_.SelectCpu(current->text(0).toStdString())) return;
+  FillRegisterList();
+  emit cpuSelected(model_.current.IsNand());
+}
+
+void CpuPageWidget::OnRegisterEdited(QTableWidgetItem* item) {
+  if (filling_ || item->column() != kValue) return;
+  const bool changed = model_.SetRegisterValueText(static_cast<std::size_t>(item->row()),
+                                                   item->text().toStdString());
+  filling_ = true;
+  MarkChanged(item, changed);
+  filling_ = false;
+}
+
+void CpuPageWidget::OnRegisterClicked(int row, int column) {
+  if (column == kValue) return;
+  const std::vector<RegisterListRow> rows = model_.RegisterRows();
+  if (row < 0 || row >= static_cast<int>(rows.size())) return;
+  registers_->setToolTip(Text(rows[row].tooltip));
+}
+
+void CpuPageWidget::MarkChanged(QTableWidgetItem* item, bool changed) {
+  // Changed values stand out in the desktop's own highlight colours.
+  item->setData(Qt::UserRole, changed);
+  QFont font = registers_->font();
+  font.setBold(changed);
+  item->setFont(font);
+  if (changed) {
+    item->setBackground(palette().brush(QPalette::Highlight));
+    item->setForeground(palette().brush(QPalette::HighlightedText));
+  } else {
+    item->setData(Qt::BackgroundRole, QVariant());
+    item->setData(Qt::ForegroundRole, QVariant());
+  }
+}
+
+}  // namespace romsmith::gui

@@ -1,0 +1,136 @@
+// romsmith-screenshots: opens the desktop program's window on the program
+// directory it is given, walks through the pages and dialogs as a user
+// would, and saves a picture of each, plus one of a Program run in progress
+// on the virtual board. tools/screenshots.sh runs it under Xvfb.
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <cstdio>
+#include <functional>
+
+#include "app/about_dialogs.h"
+#include "app/configuration_dialog.h"
+#include "app/file_chooser.h"
+#include "app/main_window.h"
+#include "app/message_boxes.h"
+#include "app/option_dialog.h"
+#include "platform/paths.h"
+
+namespace {
+
+using namespace romsmith::gui;
+
+// Answers the File menu's dialog with one path.
+class OnePath : public FileChooser {
+ public:
+  explicit OnePath(QString path) : path_(std::move(path)) {}
+  QString OpenFile(QWidget*, const QString&, const QString&) override { return path_; }
+  QString SaveFile(QWidget*, const QString&, const QString&) override { return path_; }
+
+ private:
+  QString path_;
+};
+
+void Settle(int ms = 150) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+bool Save(QWidget* widget, const QDir& out, const QString& name) {
+  Settle();
+  const QString path = out.filePath(name + ".png");
+  const bool saved = widget->grab().save(path);
+  std::printf("%s %s\n", saved ? "saved" : "FAILED", qPrintable(path));
+  return saved;
+}
+
+template <typename T>
+T* Child(QWidget* root, const char* name) {
+  return root->findChild<T*>(QString::fromLatin1(name));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Romsmith");
+  QApplication::setApplicationVersion(ROMSMITH_VERSION);
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: romsmith-screenshots PROGRAM_DIR OUTPUT_DIR\n");
+    return 2;
+  }
+  platform::SetProgramDirectory(std::filesystem::absolute(argv[1]));
+  const QDir program(QString::fromLocal8Bit(argv[1]));
+  QDir out(QString::fromLocal8Bit(argv[2]));
+  out.mkpath(".");
+  bool ok = true;
+
+  MainWindow window;
+  QtMessageBoxes boxes(&window);
+  window.SetFileChooser(
+      std::make_unique<OnePath>(program.filePath("examples/s3c44b0x-am29lv160db.cfg")));
+  window.Start();
+  window.resize(900, 580);
+  window.show();
+  ok &= Save(&window, out, "01-main-window-empty");
+
+  Child<QAction>(&window, "openAction")->trigger();
+  auto* tabs = Child<QTabWidget>(&window, "pageTabs");
+  Child<QLineEdit>(&window, "programFileEdit")->setText(program.filePath("examples/demo.bin"));
+  Child<QLineEdit>(&window, "uploadFileEdit")->setText(QDir::temp().filePath("romsmith-upload.bin"));
+  tabs->setCurrentIndex(1);
+  ok &= Save(&window, out, "03-cpu-page");
+  tabs->setCurrentIndex(2);
+  Child<QLineEdit>(Child<QWidget>(&window, "flashPage"), "sectorFromEdit")->setText("1");
+  Child<QLineEdit>(Child<QWidget>(&window, "flashPage"), "sectorToEdit")->setText("4");
+  ok &= Save(&window, out, "04-flash-page");
+  tabs->setCurrentIndex(0);
+  ok &= Save(&window, out, "02-program-page");
+
+  {
+    ConfigurationDialog dialog(window.workbench().Drivers(),
+                               ChoiceFromSettings(window.workbench().settings().remote), &window);
+    dialog.show();
+    ok &= Save(&dialog, out, "05-configuration-dialog");
+  }
+  {
+    OptionDialog dialog(OptionsFromSettings(window.workbench().settings()), &window);
+    dialog.show();
+    ok &= Save(&dialog, out, "06-option-dialog");
+  }
+  {
+    AboutDialog dialog(&window);
+    dialog.show();
+    ok &= Save(&dialog, out, "07-about-box");
+  }
+
+  // Program, pictured while it runs.
+  auto* progress = Child<QProgressBar>(&window, "progressBar");
+  bool pictured = false;
+  QObject::connect(progress, &QProgressBar::valueChanged, [&](int value) {
+    if (pictured || progress->maximum() <= 0 || value * 3 < progress->maximum()) return;
+    pictured = true;
+    ok &= Save(&window, out, "08-program-running");
+  });
+  bool finished = false;
+  QObject::connect(&window, &MainWindow::commandFinished, [&] { finished = true; });
+  Child<QPushButton>(&window, "programButton")->click();
+  QElapsedTimer waited;
+  waited.start();
+  while (!finished && waited.elapsed() < 120000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  if (!pictured) {
+    std::fprintf(stderr, "the Program run ended before it could be pictured\n");
+    ok = false;
+  }
+  ok &= Save(&window, out, "09-program-finished");
+  return ok ? 0 : 1;
+}

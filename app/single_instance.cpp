@@ -1,0 +1,66 @@
+#include "app/single_instance.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QLocalSocket>
+#include <QStandardPaths>
+
+namespace romsmith::gui {
+namespace {
+
+constexpr char kActivate[] = "activate\n";
+
+QString LockDirectory() {
+  const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  return runtime.isEmpty() ? QDir::tempPath() : runtime;
+}
+
+}  // namespace
+
+SingleInstance::SingleInstance(const QString& key, QObject* parent)
+    : QObject(parent), key_(key) {}
+
+SingleInstance::~SingleInstance() {
+  if (server_) server_->close();
+}
+
+QString SingleInstance::KeyFor(const QString& profile_path) {
+  const QByteArray digest =
+      QCryptographicHash::hash(profile_path.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
+  return "romsmith-" + QString::fromLatin1(digest);
+}
+
+bool SingleInstance::BecomePrimary() {
+  lock_ = std::make_unique<QLockFile>(QDir(LockDirectory()).filePath(key_ + ".lock"));
+  // A lock left by a copy that died is taken over (QLockFile checks its pid).
+  if (!lock_->tryLock(100)) {
+    lock_.reset();
+    return false;
+  }
+  server_ = std::make_unique<QLocalServer>();
+  server_->setSocketOptions(QLocalServer::UserAccessOption);
+  QLocalServer::removeServer(key_);  // a socket file left by a copy that died
+  server_->listen(key_);
+  connect(server_.get(), &QLocalServer::newConnection, this, [this] {
+    while (QLocalSocket* socket = server_->nextPendingConnection()) {
+      connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+        if (socket->readAll().contains("activate")) emit activationRequested();
+        socket->disconnectFromServer();
+      });
+      connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    }
+  });
+  return true;
+}
+
+bool SingleInstance::ActivatePrimary(int timeout_ms) {
+  QLocalSocket socket;
+  socket.connectToServer(key_);
+  if (!socket.waitForConnected(timeout_ms)) return false;
+  socket.write(kActivate);
+  const bool written = socket.waitForBytesWritten(timeout_ms);
+  socket.waitForDisconnected(timeout_ms);
+  return written;
+}
+
+}  // namespace romsmith::gui

@@ -1,0 +1,193 @@
+// Commands through the window's buttons on the virtual board with the
+// osprey7 module: what the user sees (controls, progress, status line) and
+// what lands in the files and on the board's flash. Each case runs in its
+// own process (the board lives in the port library).
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+
+#include <memory>
+
+#include "app/busy_indicator.h"
+#include "app/main_window.h"
+#include "app/status_line.h"
+#include "app/tests/gui_test_support.h"
+
+using namespace romsmith;
+using namespace romsmith::gui;
+using namespace romsmith::gui::testing;
+
+namespace {
+
+constexpr int kFlashBytes = 0x200000;
+constexpr int kPatternBytes = 0x6000;  // sectors 1 and 2
+
+QByteArray FlashPattern() {
+  QByteArray image(kFlashBytes, '\xFF');
+  for (int i = 0; i < kPatternBytes; ++i) image[i] = static_cast<char>((i * 131 + (i >> 7) * 17 + 5) & 0xFF);
+  return image;
+}
+
+const char* const kCommandButtons[] = {"blankCheckButton", "eraseButton",    "programButton",
+                                       "verifyButton",     "checksumButton", "protectButton",
+                                       "uploadButton",     "targetTestButton", "registerReadButton"};
+
+}  // namespace
+
+class BoardTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<ProgramFolder> folder_;
+  std::unique_ptr<ScriptedBoxes> boxes_;
+  std::unique_ptr<MainWindow> window_;
+  QStringList files_;
+  // What the user saw while the command ran.
+  bool controls_went_off_ = false;
+  bool progress_reached_end_ = false;
+  bool animation_ran_ = false;
+  int progress_steps_ = 0;
+
+  template <typename T>
+  T* W(const char* name) {
+    return Find<T>(window_.get(), name);
+  }
+
+  void OpenWithExample() {
+    boxes_ = std::make_unique<ScriptedBoxes>();
+    window_ = std::make_unique<MainWindow>();
+    window_->SetFileChooser(std::make_unique<ScriptedFiles>(&files_));
+    window_->Start();
+    window_->show();
+    files_ << folder_->Example("s3c44b0x-am29lv160db.cfg");
+    W<QAction>("openAction")->trigger();
+    QCOMPARE(W<QLineEdit>("cpuTypeEdit")->text(), QString("S3C44B0X"));
+    auto* progress = W<QProgressBar>("progressBar");
+    connect(progress, &QProgressBar::valueChanged, this, [this, progress](int value) {
+      if (value > 0) ++progress_steps_;
+      if (value > 0 && value == progress->maximum()) progress_reached_end_ = true;
+      if (W<BusyIndicator>("busyAnimation")->running()) animation_ran_ = true;
+    });
+  }
+
+  void SetSectors(int from, int to) {
+    W<QTabWidget>("pageTabs")->setCurrentIndex(2);
+    auto* page = W<QWidget>("flashPage");
+    Find<QLineEdit>(page, "sectorFromEdit")->setText(QString::number(from));
+    Find<QLineEdit>(page, "sectorToEdit")->setText(QString::number(to));
+    W<QTabWidget>("pageTabs")->setCurrentIndex(0);
+  }
+
+  // Clicks a command button and waits for the command's end; the outcome.
+  CommandOutcome Run(const char* button, int timeout_ms = 20000) {
+    QSignalSpy finished(window_.get(), &MainWindow::commandFinished);
+    W<QPushButton>(button)->click();
+    controls_went_off_ = true;
+    for (const char* name : kCommandButtons) controls_went_off_ &= !W<QPushButton>(name)->isEnabled();
+    if (!finished.wait(timeout_ms)) return CommandOutcome::kNone;
+    return finished.first().first().value<CommandOutcome>();
+  }
+
+  void ExpectControlsBack() {
+    for (const char* name : kCommandButtons) QVERIFY2(W<QPushButton>(name)->isEnabled(), name);
+    QCOMPARE(W<QPushButton>("closeButton")->text(), QString("Cl&ose"));
+    QVERIFY(!W<BusyIndicator>("busyAnimation")->running());
+    QCOMPARE(W<QProgressBar>("progressBar")->value(), 0);
+  }
+
+  QString Status() { return W<StatusLine>("statusLine")->text(); }
+
+ private slots:
+  void init() {
+    folder_ = std::make_unique<ProgramFolder>();
+    WriteText(folder_->RootPath("flash0.bin"), FlashPattern());
+    progress_reached_end_ = animation_ran_ = controls_went_off_ = false;
+    progress_steps_ = 0;
+  }
+  void cleanup() {
+    window_.reset();
+    boxes_.reset();
+    folder_.reset();
+    files_.clear();
+  }
+
+  void checksumThroughTheButton() {
+    OpenWithExample();
+    SetSectors(1, 2);
+    QCOMPARE(Run("checksumButton"), CommandOutcome::kSucceeded);
+    unsigned sum = 0;
+    const QByteArray image = FlashPattern();
+    for (int i = 0; i < kPatternBytes; ++i) sum += static_cast<unsigned char>(image[i]);
+    QCOMPARE(Status(), QString::asprintf("Info: checksum completed, it is 0x%04X.", sum & 0xFFFF));
+    QCOMPARE(W<StatusLine>("statusLine")->shown_text_color(), QColor(0, 0, 255));
+    QVERIFY(controls_went_off_);
+    QVERIFY(progress_reached_end_);
+    QVERIFY(animation_ran_);
+    ExpectControlsBack();
+    // A second command right after the first starts normally.
+    QCOMPARE(Run("blankCheckButton"), CommandOutcome::kFailed);
+    QVERIFY(Status().startsWith("Error: blank check failed, address 0x00000000"));
+    QCOMPARE(W<StatusLine>("statusLine")->shown_text_color(), QColor(255, 0, 0));
+  }
+
+  void uploadThroughTheButtonWritesTheSectors() {
+    OpenWithExample();
+    SetSectors(1, 2);
+    const QString upload = folder_->RootPath("upload.bin");
+    W<QLineEdit>("uploadFileEdit")->setText(upload);
+    QCOMPARE(Run("uploadButton"), CommandOutcome::kSucceeded);
+    QCOMPARE(Status(), QString("Info: upload completed."));
+    QCOMPARE(ReadBytes(upload), FlashPattern().left(kPatternBytes));
+    QVERIFY(controls_went_off_ && progress_reached_end_);
+    ExpectControlsBack();
+    // Again: the existing file is asked about; No keeps it.
+    boxes_->Answer(platform::MessageAnswer::No);
+    Run("uploadButton");
+    QCOMPARE(boxes_->texts().size(), 1);
+    QVERIFY(boxes_->texts()[0].startsWith("Overwrite "));
+  }
+
+  void programThroughTheButtonWritesTheFlash() {
+    if (!QFile::exists(folder_->Path("parl.mdl")))
+      QSKIP("the flash loader for this CPU (parl.mdl) is not staged");
+    OpenWithExample();
+    SetSectors(1, 4);
+    const QString image = SourceDir() + "/data/examples/demo.bin";
+    W<QLineEdit>("programFileEdit")->setText(image);
+    QCOMPARE(Run("programButton", 60000), CommandOutcome::kSucceeded);
+    QVERIFY(controls_went_off_ && progress_reached_end_);
+    ExpectControlsBack();
+    const QByteArray demo = ReadBytes(image);
+    QCOMPARE(ReadBytes(folder_->RootPath("flash0.bin")).left(demo.size()), demo);
+  }
+
+  void stopDuringARealTimeRunEndsTheCommandAndKeepsTheWindow() {
+    // Real time at 1 MHz: the run takes as long as the reads on the probe.
+    folder_->EditBoard("Timing=Deterministic", "Timing=RealTime");
+    folder_->EditBoard("ClockKHz=60000", "ClockKHz=1000");
+    OpenWithExample();
+    SetSectors(1, 35);
+    W<QLineEdit>("uploadFileEdit")->setText(folder_->RootPath("all.bin"));
+    QSignalSpy finished(window_.get(), &MainWindow::commandFinished);
+    W<QPushButton>("uploadButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(progress_steps_ > 2, 10000);
+    auto* close = W<QPushButton>("closeButton");
+    QCOMPARE(close->text(), QString("&Stop"));
+    QVERIFY(close->isEnabled());
+    close->click();
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(finished.first().first().value<CommandOutcome>(), CommandOutcome::kStopped);
+    QCOMPARE(Status(), QString("Info: user stop upload."));
+    QVERIFY(window_->isVisible());
+    ExpectControlsBack();
+    // Once idle, Close closes.
+    close->click();
+    QVERIFY(!window_->isVisible());
+  }
+};
+
+QTEST_MAIN(BoardTest)
+#include "board_test.moc"

@@ -1,0 +1,184 @@
+// The window's parts on their own: the status line's colours and blinking,
+// the help language, the configuration dialog's lists and panels with
+// described driver modules, and what the two dialogs store.
+#include <QComboBox>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "app/configuration_dialog.h"
+#include "app/help_files.h"
+#include "app/option_dialog.h"
+#include "app/status_line.h"
+
+using namespace romsmith;
+using namespace romsmith::gui;
+
+namespace {
+
+DriverEntry Driver(const char* title, std::uint32_t types, std::vector<std::string> speeds) {
+  DriverEntry entry;
+  entry.title = title;
+  entry.file_name = std::string(title) + ".so";
+  entry.description = std::string("The ") + title + " probe";
+  entry.version = "1.2";
+  entry.comm_types = types;
+  entry.speed_count = static_cast<std::uint32_t>(speeds.size());
+  entry.speed_names = std::move(speeds);
+  return entry;
+}
+
+QStringList Items(QComboBox* combo) {
+  QStringList items;
+  for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
+  return items;
+}
+
+}  // namespace
+
+class PartsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void blinkRatesAndLineColours() {
+    QCOMPARE(StatusLine::BlinkIntervalMs(0), 2000);
+    QCOMPARE(StatusLine::BlinkIntervalMs(1), 1000);
+    QCOMPARE(StatusLine::BlinkIntervalMs(2), 500);
+    QCOMPARE(StatusLine::BlinkIntervalMs(250), 250);
+
+    StatusLine line;
+    line.ShowLine("Error: verify failed.\n", true, true);
+    QCOMPARE(line.text(), QString("Error: verify failed."));
+    QCOMPARE(line.shown_text_color(), QColor(255, 0, 0));
+    QVERIFY(line.text_blinking());
+    QCOMPARE(line.blink_interval_ms(), 1000);
+    line.ShowLine("Info: upload completed.\n", false, false);
+    QCOMPARE(line.shown_text_color(), QColor(0, 0, 255));
+    QVERIFY(!line.text_blinking());
+
+    // Blinking alternates with black and tells its owner at each second state.
+    line.SetTextBlink(true, Qt::black, 20);
+    QSignalSpy steps(&line, &StatusLine::blinkStep);
+    QTRY_VERIFY(line.in_second_state());
+    QCOMPARE(line.shown_text_color(), QColor(Qt::black));
+    QTRY_VERIFY(steps.count() >= 2);
+    line.SetTextBlink(false);
+    QCOMPARE(line.shown_text_color(), QColor(0, 0, 255));
+  }
+
+  void helpLanguageFollowsTheLocale_data() {
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("page");
+    QTest::newRow("simplified Chinese") << "zh_CN" << "/p/help/zh/index.html";
+    QTest::newRow("traditional Chinese") << "zh_TW" << "/p/help/zh/index.html";
+    QTest::newRow("English") << "en_US" << "/p/help/en/index.html";
+    QTest::newRow("German") << "de_DE" << "/p/help/en/index.html";
+  }
+  void helpLanguageFollowsTheLocale() {
+    QFETCH(QString, locale);
+    QFETCH(QString, page);
+    QCOMPARE(HelpStartPage("/p/", QLocale(locale)), page);
+  }
+
+  void configurationChoiceFromAndToTheSettings_data() {
+    QTest::addColumn<QString>("comm_type");
+    QTest::addColumn<uint>("type");
+    QTest::addColumn<QString>("port");
+    QTest::newRow("parallel") << "parallel" << uint(kTypeParallel) << "LPT3";
+    QTest::newRow("tcp/ip") << "TCPIP" << uint(kTypeTcpIp) << "10.0.0.7";
+    QTest::newRow("usb") << "Usb" << uint(kTypeUsb) << "";
+    QTest::newRow("other") << "RS232" << uint(kTypeNone) << "";
+  }
+  void configurationChoiceFromAndToTheSettings() {
+    QFETCH(QString, comm_type);
+    QFETCH(uint, type);
+    QFETCH(QString, port);
+    RemoteSettings remote{"wren7.so", comm_type.toStdString(), "LPT3", "10.0.0.7", 2};
+    const ConfigurationChoice choice = ChoiceFromSettings(remote);
+    QCOMPARE(choice.type, type);
+    QCOMPARE(QString::fromStdString(choice.port), port);
+    QCOMPARE(choice.speed, 2);
+  }
+
+  void applyingTheConfigurationStoresByType() {
+    RemoteSettings remote{"wren7.so", "TCPIP", "LPT1", "10.0.0.7", 0};
+    ApplyConfiguration({"osprey7.so", 1, kTypeParallel, "LPT2"}, remote);
+    QCOMPARE(remote, (RemoteSettings{"osprey7.so", "Parallel", "LPT2", "10.0.0.7", 1}));
+    ApplyConfiguration({"osprey7.so", 1, kTypeTcpIp, "192.168.1.9"}, remote);
+    QCOMPARE(remote, (RemoteSettings{"osprey7.so", "TCPIP", "LPT2", "192.168.1.9", 1}));
+    ApplyConfiguration({"osprey7.so", 1, kTypeSerial, "COM2"}, remote);
+    QCOMPARE(remote.comm_type, std::string("TCPIP"));  // other types leave it
+    ApplyConfiguration({"osprey7.so", 0, kTypeNone, ""}, remote);
+    QCOMPARE(remote, (RemoteSettings{"osprey7.so", "", "", "192.168.1.9", 0}));
+  }
+
+  void configurationDialogListsWhatTheModuleOffers() {
+    const std::vector<DriverEntry> drivers = {
+        Driver("harrier7", kTypeParallel, {"Fast", "Slow"}),
+        Driver("netprobe", kTypeSerial | kTypeTcpIp | kTypeUsb, {}),
+    };
+    ConfigurationDialog dialog(drivers, {"harrier7.so", 1, kTypeParallel, "LPT3"});
+    dialog.show();
+    auto* device = dialog.findChild<QComboBox*>("remoteDeviceCombo");
+    auto* speed = dialog.findChild<QComboBox*>("debugSpeedCombo");
+    auto* type = dialog.findChild<QComboBox*>("commTypeCombo");
+    QCOMPARE(Items(device), (QStringList{"harrier7", "netprobe"}));
+    QCOMPARE(dialog.findChild<QLabel*>("driverDescriptionLabel")->text(),
+             QString("The harrier7 probe\nVer: 1.2"));
+    QCOMPARE(Items(speed), (QStringList{"Fast", "Slow"}));
+    QCOMPARE(speed->currentIndex(), 1);
+    QCOMPARE(Items(type), QStringList{"PARALLEL"});
+    QVERIFY(dialog.findChild<QWidget*>("parallelPanel")->isVisible());
+    QCOMPARE(dialog.findChild<QComboBox*>("parallelPortCombo")->currentText(), QString("LPT3"));
+
+    // Another module: no speeds (the list is off), its types in bit order,
+    // and the panel of the type picked.
+    device->setCurrentIndex(1);
+    QVERIFY(!speed->isEnabled());
+    QCOMPARE(Items(type), (QStringList{"RS232", "TCPIP", "USB"}));
+    QVERIFY(dialog.findChild<QWidget*>("serialPanel")->isVisible());
+    QVERIFY(!dialog.findChild<QWidget*>("parallelPanel")->isVisible());
+    type->setCurrentIndex(1);
+    QVERIFY(dialog.findChild<QWidget*>("ipPanel")->isVisible());
+    dialog.findChild<QLineEdit*>("ipAddressEdit")->setText("10.1.2.3");
+    type->setCurrentIndex(2);
+    QVERIFY(!dialog.findChild<QWidget*>("ipPanel")->isVisible());
+    type->setCurrentIndex(1);
+    dialog.accept();
+    QCOMPARE(dialog.choice().device_file, std::string("netprobe.so"));
+    QCOMPARE(dialog.choice().type, kTypeTcpIp);
+    QCOMPARE(dialog.choice().port, std::string("10.1.2.3"));
+  }
+
+  void configurationDialogWithAModuleThatIsGone() {
+    ConfigurationDialog dialog({Driver("wren7", kTypeParallel, {"1 MHz"})},
+                               {"kestrel7.so", 0, kTypeParallel, "LPT1"});
+    dialog.show();
+    QCOMPARE(dialog.findChild<QComboBox*>("remoteDeviceCombo")->currentIndex(), -1);
+    QVERIFY(dialog.findChild<QLabel*>("driverDescriptionLabel")->text().isEmpty());
+    QCOMPARE(dialog.findChild<QComboBox*>("debugSpeedCombo")->count(), 0);
+    QCOMPARE(dialog.findChild<QComboBox*>("commTypeCombo")->count(), 0);
+    for (const char* panel : {"parallelPanel", "serialPanel", "ipPanel"})
+      QVERIFY(!dialog.findChild<QWidget*>(panel)->isVisible());
+  }
+
+  void optionUnitsBetweenDialogAndSettings() {
+    ProgramSettings settings;
+    settings.time_out_polls = 120;
+    settings.test_ram_bytes = 4096;
+    settings.lpc_frequency = -1;
+    OptionValues values = OptionsFromSettings(settings);
+    QCOMPARE(values.time_out_seconds, 12);
+    QCOMPARE(values.test_ram_kib, 4);
+    QCOMPARE(values.lpc_frequency_khz, 4294967295LL);
+    values.time_out_seconds = 5;
+    values.test_ram_kib = 16;
+    ApplyOptions(values, settings);
+    QCOMPARE(settings.time_out_polls, 50);
+    QCOMPARE(settings.test_ram_bytes, 16384);
+    QCOMPARE(settings.lpc_frequency, -1);
+  }
+};
+
+QTEST_MAIN(PartsTest)
+#include "parts_test.moc"
