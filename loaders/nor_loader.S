@@ -352,7 +352,7 @@ select_cycle_wait:
 @ Waits for the end of an embedded operation at r0 by the command set:
 @ JEDEC data polling against r3, Intel status, SST toggle followed by one
 @ read against r3 (SST chips have no failure bit: the array tells).
-@ Out: r1 = 0 done, nonzero failed. Uses r2, r5.
+@ Out: r1 = 0 done, nonzero failed. Uses r2, r5-r7.
 wait_done:
         cmp     r8, #MODE_INTEL
         beq     wait_ready
@@ -368,20 +368,39 @@ wait_done:
 
 @ DQ7 data polling at r0 for the value r3, lane by lane. DQ5 on a lane
 @ whose DQ7 is still wrong means the chip exceeded its time: read once
-@ more, and if DQ7 is still wrong the operation failed.
-@ Out: r1 = 0 done, nonzero failed. Uses r2.
-wait_data:
-1:      BUS_READ r1, r0
+@ more, and if DQ7 is still wrong the operation failed. Between two polls
+@ four long multiplies back off for 24 cycles (0.4 us at 60 MHz, against a
+@ word's 10 us or so): fewer flash reads and instructions while a word
+@ programs. Out: r1 = 0 done, nonzero failed. Uses r2, r5-r7.
+        .macro  DATA_POLL load
+1:      \load   r1, [r0]
         eor     r2, r1, r3
         ands    r2, r2, r10, lsl #7     @ lanes still busy
         moveq   r1, #0
         bxeq    lr
         tst     r1, r2, lsr #2          @ their DQ5
-        beq     1b
-        BUS_READ r1, r0
+        bne     2f
+        mla     r5, r6, r12, r7         @ back-off: r12 has high bits set,
+        mla     r5, r6, r12, r7         @ so each takes its longest
+        mla     r5, r6, r12, r7
+        mla     r5, r6, r12, r7
+        b       1b
+2:
+        \load   r1, [r0]
         eor     r2, r1, r3
         ands    r1, r2, r10, lsl #7
         bx      lr
+        .endm
+
+wait_data:
+        cmp     r11, #2
+        blo     wait_data_8
+        beq     wait_data_16
+        DATA_POLL ldr
+wait_data_8:
+        DATA_POLL ldrb
+wait_data_16:
+        DATA_POLL ldrh
 
 @ Toggle-bit polling at r0: done when two reads agree on DQ6 in every lane.
 @ JEDEC chips also report a time-out on DQ5 (two more reads decide); SST

@@ -8,36 +8,6 @@ namespace simboard {
 
 namespace {
 
-// The data bus as an instruction executed in debug state sees it: loads
-// take the words the debugger scanned in, stores leave their words for the
-// debugger to capture.
-class DebugDataBus : public Bus {
- public:
-  DebugDataBus(const std::uint32_t* reads, unsigned read_count, std::uint32_t* writes,
-               unsigned& write_count, ByteOrder order)
-      : reads_(reads), read_count_(read_count), writes_(writes), write_count_(write_count),
-        order_(order) {}
-
-  bool Read(std::uint32_t address, AccessSize size, AccessKind, std::uint32_t& value) override {
-    std::uint32_t word = next_read_ < read_count_ ? reads_[next_read_] : 0;
-    ++next_read_;
-    value = DataBusLane(word, address, size, order_);
-    return true;
-  }
-  bool Write(std::uint32_t, AccessSize size, std::uint32_t value) override {
-    if (write_count_ < 16) writes_[write_count_++] = ReplicateOnLanes(value, size);
-    return true;
-  }
-
- private:
-  const std::uint32_t* reads_;
-  unsigned read_count_;
-  unsigned next_read_ = 0;
-  std::uint32_t* writes_;
-  unsigned& write_count_;
-  ByteOrder order_;
-};
-
 // The EmbeddedICE version the comms control register shows.
 constexpr std::uint32_t kEmbeddedIceVersion = 1;
 
@@ -227,10 +197,11 @@ void Arm7DebugLogic::ExecuteNow(Bus* bus) {
   bool thumb = core_.Thumb();
   PrivilegeForMsr(opcode, thumb);
   core_.SetPc(exec_.insn.address);
-  exec_.write_count = 0;
-  DebugDataBus data_bus(exec_.reads.data(), exec_.read_count, exec_.writes.data(),
-                        exec_.write_count, core_.Order());
+  DebugDataBus data_bus(exec_.reads.data(), exec_.read_count, core_.Order());
   StepResult result = core_.ExecuteInstruction(opcode, thumb, bus ? *bus : data_bus);
+  exec_.write_count = 0;
+  for (std::uint32_t word : data_bus.Writes())
+    if (exec_.write_count < exec_.writes.size()) exec_.writes[exec_.write_count++] = word;
   ++counters_.debug_instructions;
   Trace("debug %08X: %0*X reads %u first %08X writes %u first %08X%s", exec_.insn.address,
         thumb ? 4 : 8, opcode, exec_.read_count, exec_.reads[0], exec_.write_count,

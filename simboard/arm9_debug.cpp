@@ -10,32 +10,6 @@ namespace simboard {
 
 namespace {
 
-// The data bus of an instruction executed in debug state: loads take the
-// words the debugger scanned in, stores leave theirs for the debugger.
-class DebugDataBus : public Bus {
- public:
-  DebugDataBus(const std::uint32_t* reads, unsigned read_count, ByteOrder order)
-      : reads_(reads), read_count_(read_count), order_(order) {}
-
-  bool Read(std::uint32_t address, AccessSize size, AccessKind, std::uint32_t& value) override {
-    std::uint32_t word = next_read_ < read_count_ ? reads_[next_read_] : 0;
-    ++next_read_;
-    value = DataBusLane(word, address, size, order_);
-    return true;
-  }
-  bool Write(std::uint32_t, AccessSize size, std::uint32_t value) override {
-    writes.push_back(ReplicateOnLanes(value, size));
-    return true;
-  }
-  std::vector<std::uint32_t> writes;
-
- private:
-  const std::uint32_t* reads_;
-  unsigned read_count_;
-  unsigned next_read_ = 0;
-  ByteOrder order_;
-};
-
 constexpr unsigned kScanChainCp15 = 15;
 // The EmbeddedICE version the ARM9TDMI's comms control register shows.
 constexpr std::uint32_t kEmbeddedIceVersion = 2;
@@ -251,11 +225,11 @@ bool Arm9DebugLogic::ExecuteDebug(const Fetched& f, const std::uint32_t* reads,
   DebugDataBus data_bus(reads, read_count, core_.Order());
   StepResult result = core_.ExecuteInstruction(opcode, thumb, data_bus);
   ++counters_.debug_instructions;
-  for (std::size_t i = 0; i < data_bus.writes.size(); ++i)
-    stores_.emplace_back(now_ + 1 + i, data_bus.writes[i]);
+  const std::vector<std::uint32_t>& writes = data_bus.Writes();
+  for (std::size_t i = 0; i < writes.size(); ++i) stores_.emplace_back(now_ + 1 + i, writes[i]);
   Trace("debug %08X: %0*X reads %u first %08X writes %zu first %08X%s", f.address, thumb ? 4 : 8,
-        opcode, read_count, read_count ? reads[0] : 0, data_bus.writes.size(),
-        data_bus.writes.empty() ? 0 : data_bus.writes[0], result.pc_written ? " pc written" : "");
+        opcode, read_count, read_count ? reads[0] : 0, writes.size(),
+        writes.empty() ? 0 : writes[0], result.pc_written ? " pc written" : "");
   return result.pc_written;
 }
 

@@ -10,51 +10,36 @@ namespace simboard {
 
 namespace {
 
-constexpr IceRegisterInfo kArm7IceRegisters[] = {
-    {IceRegister::DebugControl, "debug control", 6, true},
-    {IceRegister::DebugStatus, "debug status", 5, false},
-    {IceRegister::CommsControl, "debug comms control", 32, false},
-    {IceRegister::CommsData, "debug comms data", 32, true},
-    {IceRegister::Wp0AddressValue, "watchpoint 0 address value", 32, true},
-    {IceRegister::Wp0AddressMask, "watchpoint 0 address mask", 32, true},
-    {IceRegister::Wp0DataValue, "watchpoint 0 data value", 32, true},
-    {IceRegister::Wp0DataMask, "watchpoint 0 data mask", 32, true},
-    {IceRegister::Wp0ControlValue, "watchpoint 0 control value", 9, true},
-    {IceRegister::Wp0ControlMask, "watchpoint 0 control mask", 8, true},
-    {IceRegister::Wp1AddressValue, "watchpoint 1 address value", 32, true},
-    {IceRegister::Wp1AddressMask, "watchpoint 1 address mask", 32, true},
-    {IceRegister::Wp1DataValue, "watchpoint 1 data value", 32, true},
-    {IceRegister::Wp1DataMask, "watchpoint 1 data mask", 32, true},
-    {IceRegister::Wp1ControlValue, "watchpoint 1 control value", 9, true},
-    {IceRegister::Wp1ControlMask, "watchpoint 1 control mask", 8, true},
+// The EmbeddedICE registers; the ARM9TDMI adds the vector catch register
+// (and its debug control register has the single-step bit).
+struct IceRegisterRow {
+  IceRegisterInfo info;
+  bool arm9_only;
+};
+constexpr IceRegisterRow kIceRegisters[] = {
+    {{IceRegister::DebugControl, "debug control", 6, true}, false},
+    {{IceRegister::DebugStatus, "debug status", 5, false}, false},
+    {{IceRegister::VectorCatch, "vector catch", 8, true}, true},
+    {{IceRegister::CommsControl, "debug comms control", 32, false}, false},
+    {{IceRegister::CommsData, "debug comms data", 32, true}, false},
+    {{IceRegister::Wp0AddressValue, "watchpoint 0 address value", 32, true}, false},
+    {{IceRegister::Wp0AddressMask, "watchpoint 0 address mask", 32, true}, false},
+    {{IceRegister::Wp0DataValue, "watchpoint 0 data value", 32, true}, false},
+    {{IceRegister::Wp0DataMask, "watchpoint 0 data mask", 32, true}, false},
+    {{IceRegister::Wp0ControlValue, "watchpoint 0 control value", 9, true}, false},
+    {{IceRegister::Wp0ControlMask, "watchpoint 0 control mask", 8, true}, false},
+    {{IceRegister::Wp1AddressValue, "watchpoint 1 address value", 32, true}, false},
+    {{IceRegister::Wp1AddressMask, "watchpoint 1 address mask", 32, true}, false},
+    {{IceRegister::Wp1DataValue, "watchpoint 1 data value", 32, true}, false},
+    {{IceRegister::Wp1DataMask, "watchpoint 1 data mask", 32, true}, false},
+    {{IceRegister::Wp1ControlValue, "watchpoint 1 control value", 9, true}, false},
+    {{IceRegister::Wp1ControlMask, "watchpoint 1 control mask", 8, true}, false},
 };
 
-// The ARM9TDMI adds the vector catch register; its debug control register
-// has the single-step bit.
-constexpr IceRegisterInfo kArm9IceRegisters[] = {
-    {IceRegister::DebugControl, "debug control", 6, true},
-    {IceRegister::DebugStatus, "debug status", 5, false},
-    {IceRegister::VectorCatch, "vector catch", 8, true},
-    {IceRegister::CommsControl, "debug comms control", 32, false},
-    {IceRegister::CommsData, "debug comms data", 32, true},
-    {IceRegister::Wp0AddressValue, "watchpoint 0 address value", 32, true},
-    {IceRegister::Wp0AddressMask, "watchpoint 0 address mask", 32, true},
-    {IceRegister::Wp0DataValue, "watchpoint 0 data value", 32, true},
-    {IceRegister::Wp0DataMask, "watchpoint 0 data mask", 32, true},
-    {IceRegister::Wp0ControlValue, "watchpoint 0 control value", 9, true},
-    {IceRegister::Wp0ControlMask, "watchpoint 0 control mask", 8, true},
-    {IceRegister::Wp1AddressValue, "watchpoint 1 address value", 32, true},
-    {IceRegister::Wp1AddressMask, "watchpoint 1 address mask", 32, true},
-    {IceRegister::Wp1DataValue, "watchpoint 1 data value", 32, true},
-    {IceRegister::Wp1DataMask, "watchpoint 1 data mask", 32, true},
-    {IceRegister::Wp1ControlValue, "watchpoint 1 control value", 9, true},
-    {IceRegister::Wp1ControlMask, "watchpoint 1 control mask", 8, true},
-};
-
-template <std::size_t N>
-const IceRegisterInfo* FindIn(const IceRegisterInfo (&table)[N], unsigned address) {
-  for (const IceRegisterInfo& info : table)
-    if (static_cast<unsigned>(info.reg) == address) return &info;
+const IceRegisterInfo* FindIn(unsigned address, bool arm9) {
+  for (const IceRegisterRow& row : kIceRegisters)
+    if (static_cast<unsigned>(row.info.reg) == address && (arm9 || !row.arm9_only))
+      return &row.info;
   return nullptr;
 }
 
@@ -70,10 +55,8 @@ std::uint32_t WidthMask(unsigned width) {
 
 }  // namespace
 
-const IceRegisterInfo* FindIceRegister(unsigned address) { return FindIn(kArm7IceRegisters, address); }
-const IceRegisterInfo* FindArm9IceRegister(unsigned address) {
-  return FindIn(kArm9IceRegisters, address);
-}
+const IceRegisterInfo* FindIceRegister(unsigned address) { return FindIn(address, false); }
+const IceRegisterInfo* FindArm9IceRegister(unsigned address) { return FindIn(address, true); }
 
 std::uint32_t ReplicateOnLanes(std::uint32_t value, AccessSize size) {
   switch (size) {
@@ -101,6 +84,19 @@ std::uint32_t ReverseBits32(std::uint32_t v) {
   v = ((v >> 4) & 0x0F0F0F0Fu) | ((v & 0x0F0F0F0Fu) << 4);
   v = ((v >> 8) & 0x00FF00FFu) | ((v & 0x00FF00FFu) << 8);
   return (v >> 16) | (v << 16);
+}
+
+bool DebugDataBus::Read(std::uint32_t address, AccessSize size, AccessKind,
+                        std::uint32_t& value) {
+  std::uint32_t word = next_read_ < read_count_ ? reads_[next_read_] : 0;
+  ++next_read_;
+  value = DataBusLane(word, address, size, order_);
+  return true;
+}
+
+bool DebugDataBus::Write(std::uint32_t, AccessSize size, std::uint32_t value) {
+  writes_.push_back(ReplicateOnLanes(value, size));
+  return true;
 }
 
 // The bare core: host milliseconds turn into instructions in real-time timing.

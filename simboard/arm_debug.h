@@ -11,6 +11,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "simboard/arm_core.h"
 #include "simboard/bus.h"
@@ -126,6 +127,26 @@ std::uint32_t DataBusLane(std::uint32_t word, std::uint32_t address, AccessSize 
                           ByteOrder order);
 std::uint32_t ReplicateOnLanes(std::uint32_t value, AccessSize size);
 std::uint32_t ReverseBits32(std::uint32_t value);
+
+// The data bus of an instruction executed in debug state: loads take the
+// words the debugger scanned in (zero when it gave none), stores leave their
+// words for the debugger to capture.
+class DebugDataBus : public Bus {
+ public:
+  DebugDataBus(const std::uint32_t* reads, unsigned read_count, ByteOrder order)
+      : reads_(reads), read_count_(read_count), order_(order) {}
+  bool Read(std::uint32_t address, AccessSize size, AccessKind kind,
+            std::uint32_t& value) override;
+  bool Write(std::uint32_t address, AccessSize size, std::uint32_t value) override;
+  const std::vector<std::uint32_t>& Writes() const { return writes_; }
+
+ private:
+  const std::uint32_t* reads_;
+  unsigned read_count_;
+  unsigned next_read_ = 0;
+  ByteOrder order_;
+  std::vector<std::uint32_t> writes_;
+};
 
 class ArmDebugLogic : public ScanChains, public DebugObserver {
  public:
