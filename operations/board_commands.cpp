@@ -113,6 +113,10 @@ bool InitializeBoard(const CommandContext& context) {
 }
 
 CommandResult RegisterReadBody(const CommandContext& context) {
+  // A running target is halted first; the wrappers log their failures.
+  bool running = false;
+  if (!context.link.GetTargetStatus(&running) || (running && !context.link.StopTarget()))
+    return {};
   CommandResult result;
   result.registers = context.job.cpu.registers;
   bool all_read = true;
