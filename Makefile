@@ -1,10 +1,15 @@
 # Entry points: `make test` and `make demo` set up a fresh Debian machine,
-# build everything and run the tests, respectively the main job.
+# build everything and run the tests, respectively the main job. `make fuzz`
+# runs every libFuzzer target for FUZZ_S seconds in a clang build of its own.
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?=
+ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_S ?= 60
 
-.PHONY: deps configure build test demo bench clean
+.PHONY: deps configure build test asan tsan demo bench fuzz clean
 
 deps:
 	@bash tools/install-deps.sh
@@ -18,11 +23,29 @@ build: configure
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
+# The whole suite under AddressSanitizer and UBSan, in a build of its own.
+asan: deps
+	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DROMSMITH_SANITIZE=ON > $(ASAN_BUILD).configure.log 2>&1 || { cat $(ASAN_BUILD).configure.log; exit 1; }
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# The threaded parts under ThreadSanitizer.
+tsan: deps
+	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DROMSMITH_SANITIZE=thread > $(TSAN_BUILD).configure.log 2>&1 || { cat $(TSAN_BUILD).configure.log; exit 1; }
+	@bash tools/run-tsan.sh $(TSAN_BUILD)
+
 demo: build
 	@bash tools/demo.sh $(BUILD)
 
 bench: build
 	@for b in $(BUILD)/bench/*; do [ -x "$$b" ] && "$$b"; done; true
 
+fuzz: deps
+	@cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DROMSMITH_FUZZ=ON -DROMSMITH_WERROR=OFF > $(FUZZ_BUILD).configure.log 2>&1 || { cat $(FUZZ_BUILD).configure.log; exit 1; }
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
+	@bash tools/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_S) $(FUZZERS)
+
 clean:
-	rm -rf $(BUILD) $(BUILD).configure.log
+	rm -rf $(BUILD) $(BUILD).configure.log $(ASAN_BUILD) $(ASAN_BUILD).configure.log \
+	  $(TSAN_BUILD) $(TSAN_BUILD).configure.log $(FUZZ_BUILD) $(FUZZ_BUILD).configure.log

@@ -51,6 +51,8 @@ CpuPageWidget::CpuPageWidget(CpuPage& model, QWidget* parent) : QWidget(parent),
   memory_ = new QTableWidget(this);
   memory_->setObjectName("memoryList");
   SetUpEditableList(memory_, {tr("Address"), tr("Value"), tr("Size")});
+  memory_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+  memory_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
   auto* endian = new QGroupBox(tr("Endian"), this);
   endian->setObjectName("endianGroup");

@@ -2,6 +2,7 @@
 
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 
 #include "app/cpu_page.h"
@@ -40,6 +41,7 @@ FlashPageWidget::FlashPageWidget(FlashPage& model, QWidget* parent)
   sectors_->setObjectName("sectorList");
   SetUpEditableList(sectors_, {tr("Sector"), tr("Size"), tr("Starts")});
   sectors_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  sectors_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
 
   auto* width_label = new QLabel(tr("Width:"), this);
   width_label->setBuddy(width_);

@@ -121,7 +121,7 @@ MainWindow::~MainWindow() {
   // The worker may be waiting for this thread to show a line: serve it until
   // the command has ended, then nothing reaches the widgets any more.
   workbench_->SetCompletionCallback({});
-  workbench_->RequestClose();
+  if (workbench_->IsBusy()) workbench_->RequestClose();
   while (workbench_->IsBusy()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   frontend_.Attach({});
   workbench_.reset();

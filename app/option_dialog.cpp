@@ -64,8 +64,14 @@ OptionDialog::OptionDialog(const OptionValues& values, QWidget* parent)
   lpc_frequency_ = NumberEdit(this, "lpcFrequencyEdit", values.lpc_frequency_khz);
 
   auto* form = new QFormLayout;
-  form->addRow(tr("Time Out:"), time_out_);
-  form->addRow(tr("Test Ram Size:"), test_ram_);
+  const auto with_unit = [this](QLineEdit* edit, const QString& unit) {
+    auto* row = new QHBoxLayout;
+    row->addWidget(edit);
+    row->addWidget(new QLabel(unit, this));
+    return row;
+  };
+  form->addRow(tr("Time Out:"), with_unit(time_out_, tr("Sec.")));
+  form->addRow(tr("Test Ram Size:"), with_unit(test_ram_, tr("KB")));
   form->addRow(tr("Reset Count Before Flash command:"), reset_count_);
   auto* frequency = new QHBoxLayout;
   frequency->addWidget(lpc_frequency_);

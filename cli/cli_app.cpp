@@ -1,5 +1,6 @@
 #include "cli/cli_app.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "driver_host/driver_tables.h"
 #include "formats/data_file.h"
 #include "formats/intel_hex.h"
+#include "operations/file_checks.h"
 #include "operations/workbench.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
@@ -77,10 +79,22 @@ class Run {
     return kExitSucceeded;
   }
 
+  // The conversion writes beside OUT and replaces it only when it is
+  // complete, so a failed one leaves an existing OUT as it was.
   int Convert(bool (*convert)(const std::string&, const std::string&)) {
     const std::string& in = options_.files[0];
     const std::string& out = options_.files[1];
-    if (!convert(in, out)) {
+    std::error_code error;
+    const bool beside = !std::filesystem::exists(out, error) || std::filesystem::is_regular_file(out, error);
+    const bool same = std::filesystem::equivalent(in, out, error);
+    const std::string part = beside && !same ? SiblingPartPath(out).string() : out;
+    bool converted = convert(in, part);
+    if (part != out) {
+      if (converted) std::filesystem::rename(part, out, error);
+      converted = converted && !error;
+      RemovePart(part);
+    }
+    if (!converted) {
       Line("Error: " + options_.command_name + " " + in + " " + out + " failed.\n", true);
       return kExitFailed;
     }
@@ -166,6 +180,7 @@ class Run {
   int RunTargetCommand() {
     Workbench workbench(frontend_, Settings());
     workbench.log().SetLineTap([this](const std::string& text, bool error, bool label) {
+      if (error || text.rfind("Error: ", 0) == 0) ++error_lines_;
       frontend_.PrintLine(text, error, label);
     });
 
@@ -199,7 +214,9 @@ class Run {
     workbench.WaitForCommand();
     switch (workbench.outcome()) {
       case CommandOutcome::kSucceeded:
-        return kExitSucceeded;
+        // A command that reported an error did not succeed, whatever its
+        // last line says.
+        return error_lines_.load() == 0 ? kExitSucceeded : kExitFailed;
       case CommandOutcome::kStopped:
         return kExitStopped;
       default:
@@ -230,6 +247,8 @@ class Run {
 
   const CliOptions& options_;
   const TerminalStreams streams_;
+  // Error lines logged by the running command (from its worker thread).
+  std::atomic<int> error_lines_{0};
   TerminalFrontend frontend_;
   platform::ScopedMessageHandler boxes_;
 };

@@ -264,6 +264,12 @@ TEST_F(CliRun, FailedCommandsAndSetUpErrors) {
   // A driver slot that fails: the command fails (1).
   environment_["TESTDRIVER_FAIL"] = "17";  // connect
   EXPECT_EQ(Cli(With({"-c", Cfg(), "checksum"})).status, 1);
+  // Board set-up writes that fail while the checksum itself completes: an
+  // error line fails the command whatever its last line says (1).
+  environment_["TESTDRIVER_FAIL"] = "36";  // write memory
+  const Result setup = Cli(With({"-c", Cfg(), "-s", "1-1", "checksum"}));
+  EXPECT_EQ(setup.status, 1) << setup.out;
+  EXPECT_NE(setup.out.find("Error: write memory failed."), std::string::npos) << setup.out;
   environment_.erase("TESTDRIVER_FAIL");
 
   // Validation: a sector beyond the device's 35 (2, nothing started).
@@ -412,6 +418,10 @@ TEST_F(CliRun, ConversionRoundTrips) {
   const Result bad = Cli({"hex2bin", (root_ / "bad.hex").string(), flat.string()});
   EXPECT_EQ(bad.status, 1);
   EXPECT_NE(bad.out.find("Error: hex2bin "), std::string::npos);
+  // The earlier output stays whole, and nothing is left beside it.
+  EXPECT_EQ(ReadFile(flat), ReadFile(Demo("demo.bin")));
+  for (const auto& entry : fs::directory_iterator(root_))
+    EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
   const Result missing = Cli({"decode", (root_ / "none.xdl").string(), plain.string()});
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.out.find("Error: can't open input file"), std::string::npos);

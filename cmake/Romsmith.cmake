@@ -66,3 +66,24 @@ function(romsmith_module target)
     LIBRARY_OUTPUT_DIRECTORY ${ROMSMITH_STAGE_DIR}/${ARG_SUBDIR})
   target_link_options(${target} PRIVATE -Wl,--no-undefined)
 endfunction()
+
+# romsmith_fuzzer(NAME SOURCES... [LIBS ...]): a libFuzzer target NAME_fuzz,
+# built only in a fuzzing build (ROMSMITH_FUZZ) and run by `make fuzz`, never
+# by ctest. Its seed corpus is the directory's fuzz/corpus/NAME, where
+# tools/run-fuzzers.sh looks for it.
+function(romsmith_fuzzer name)
+  if(NOT ROMSMITH_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name}_fuzz ${ARG_SOURCES})
+  target_include_directories(${name}_fuzz PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name}_fuzz PRIVATE ${ARG_LIBS})
+  target_link_options(${name}_fuzz PRIVATE -fsanitize=fuzzer)
+  target_compile_definitions(${name}_fuzz PRIVATE ROMSMITH_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  set_target_properties(${name}_fuzz PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+  if(NOT TARGET fuzzers)
+    add_custom_target(fuzzers)
+  endif()
+  add_dependencies(fuzzers ${name}_fuzz)
+endfunction()

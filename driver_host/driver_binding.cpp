@@ -132,7 +132,10 @@ bool DriverBinding::BindDriver() {
   }
   auto get = module_.Get<GdiGetFunction>(GDI_GET_EXPORT_NAME);
   const DriverTable* table = get ? get() : nullptr;
-  if (!table) {
+  // A module without the export, or whose table lacks a slot the program
+  // calls, is no driver module: calling through it would crash.
+  if (!table || !HasEverySlotTheProgramCalls(*table)) {
+    log_.Error("Error: unable to load emulator module.\n");
     module_.Close();
     return false;
   }
@@ -148,7 +151,10 @@ bool DriverBinding::BindDriver() {
   }
   std::uint8_t speed = static_cast<std::uint8_t>(settings_.remote.speed & 0xFF);
   OpenOptions options{&byte_order, parameter.data(), &speed};
-  if (table->gdi_open(-1, 0, 3, &options, 0) != GDI_OK) {
+  if (const std::int32_t result = table->gdi_open(-1, 0, 3, &options, 0); result != GDI_OK) {
+    // The driver may have said why; this line says which step failed.
+    log_.Error("Error: the driver module " + settings_.remote.device + " did not open (result " +
+               std::to_string(result) + ").\n");
     module_.Close();  // a driver that did not open is not closed
     return false;
   }
@@ -156,7 +162,10 @@ bool DriverBinding::BindDriver() {
   std::array<char, GDI_PORT_TEXT_SIZE> port{};
   CopyText(port, port_copy_);
   ConnectRecord record{comm_code_, 1, comm_code_ == kCommParallel ? port.data() : nullptr};
-  if (table->gdi_connect(&record) != GDI_OK) {
+  if (const std::int32_t result = table->gdi_connect(&record); result != GDI_OK) {
+    log_.Error("Error: no connection to the probe on " +
+               (port_copy_.empty() ? settings_.remote.comm_type : port_copy_) + " (result " +
+               std::to_string(result) + ").\n");
     table->gdi_close(1);
     module_.Close();
     return false;

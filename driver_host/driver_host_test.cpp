@@ -268,7 +268,9 @@ TEST_F(DriverHostTest, BindPassesByteOrderSpeedAndAddressForOtherConnections) {
   settings_.remote.comm_type = "USB";
   EXPECT_FALSE(Bind());
   EXPECT_TRUE(JournalHas("parameter=\"\""));
-  EXPECT_TRUE(TakeLines().empty());
+  // A refused connect says which connection it was.
+  EXPECT_EQ(TakeLines(), (std::vector{AsError("Error: no connection to the probe on tcpip (result 7).\n"),
+                                      AsError("Error: no connection to the probe on USB (result 7).\n")}));
 }
 
 TEST_F(DriverHostTest, BindFailuresLeaveNothingBound) {
@@ -280,29 +282,48 @@ TEST_F(DriverHostTest, BindFailuresLeaveNothingBound) {
   EXPECT_FALSE(Bind());
   EXPECT_EQ(TakeLines(), std::vector{AsError("Error: unable to load emulator module.\n")});
 
-  // A module without gdi_get: refused without a line.
+  // A module without gdi_get, or whose table lacks a slot the program calls
+  // (a null slot would crash at its first call): the missing-module line.
   settings_.remote.device = "plain.so";
   EXPECT_FALSE(Bind());
   EXPECT_FALSE(binding_.bound());
-  EXPECT_TRUE(TakeLines().empty());
-
-  // Open fails: the driver's own message is the explanation; no close.
+  EXPECT_EQ(TakeLines(), std::vector{AsError("Error: unable to load emulator module.\n")});
   settings_.remote.device = "alpha.so";
+  for (int slot : {GDI_SLOT_OPEN, GDI_SLOT_SET_CALLBACK, GDI_SLOT_READ_MEMORY, GDI_SLOT_GET_STATUS}) {
+    Set("TESTDRIVER_NULL_SLOT", std::to_string(slot));
+    EXPECT_FALSE(Bind()) << slot;
+    EXPECT_FALSE(binding_.bound());
+    EXPECT_EQ(TakeLines(), std::vector{AsError("Error: unable to load emulator module.\n")});
+  }
+  // The free slot may be null, and so may the ones the program never calls.
+  for (int slot : {int{GDI_SLOT_FREE}, int{GDI_SLOT_GET_CPU_STATE}, 5}) {
+    Set("TESTDRIVER_NULL_SLOT", std::to_string(slot));
+    EXPECT_TRUE(Bind()) << slot;
+    binding_.UnbindDriver();
+  }
+  Set("TESTDRIVER_NULL_SLOT", "");
+  TakeLines();
+
+  // Open fails: the driver's own message, then the step that failed; no
+  // close.
+  ClearJournal();
   Set("TESTDRIVER_FAIL", "12");
   Set("TESTDRIVER_SAY", "12:Error: cannot reach the port driver.");
   EXPECT_FALSE(Bind());
   EXPECT_FALSE(binding_.bound());
-  EXPECT_EQ(TakeLines(), std::vector{AsError("Error: cannot reach the port driver.\n")});
+  EXPECT_EQ(TakeLines(), (std::vector{AsError("Error: cannot reach the port driver.\n"),
+                                      AsError("Error: the driver module alpha.so did not open (result 7).\n")}));
   EXPECT_TRUE(JournalHas("=> 7"));
   EXPECT_FALSE(JournalHas("close"));
 
-  // Connect fails: closed, then unloaded.
+  // Connect fails: closed, then unloaded; the port is named.
   ClearJournal();
   Set("TESTDRIVER_FAIL", "17");
   Set("TESTDRIVER_SAY", "17:Info: probe not found");
   EXPECT_FALSE(Bind());
   EXPECT_FALSE(binding_.bound());
-  EXPECT_EQ(TakeLines(), std::vector{Plain("Info: probe not found\n")});
+  EXPECT_EQ(TakeLines(), (std::vector{Plain("Info: probe not found\n"),
+                                      AsError("Error: no connection to the probe on LPT1 (result 7).\n")}));
   EXPECT_TRUE(JournalHas("close 1 => 0"));
   EXPECT_FALSE(JournalHas("set_register_list"));
 

@@ -35,4 +35,13 @@ int RegisterKey(std::string_view name) {
   return key;
 }
 
+bool HasEverySlotTheProgramCalls(const DriverTable& table) {
+  // The table is 58 function pointers of one size in slot order (gdi.h
+  // checks the layout), so a slot is found by its number.
+  const auto* slots = reinterpret_cast<const GdiNoArgumentSlot*>(&table);
+  for (int slot : kSlotsTheProgramCalls)
+    if (slots[slot] == nullptr) return false;
+  return true;
+}
+
 }  // namespace romsmith

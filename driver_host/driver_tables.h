@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "driver_api/gdi.h"
+
 namespace romsmith {
 
 struct CommTypeNameRow {
@@ -59,5 +61,19 @@ inline constexpr std::array<RegisterNameRow, 21> kRegisterNameTable = {{
 // The key of the last row whose name equals `name` ignoring case; -1 when
 // none does.
 int RegisterKey(std::string_view name);
+
+// The slots the program calls through a bound table (discovery, binding,
+// the wrappers); every other slot may be null.
+inline constexpr std::array<int, 18> kSlotsTheProgramCalls = {
+    GDI_SLOT_SET_BREAKPOINT, GDI_SLOT_CLEAR_BREAKPOINT, GDI_SLOT_CLEAR_ALL_BREAKPOINTS,
+    GDI_SLOT_RESET,          GDI_SLOT_STEP,             GDI_SLOT_RUN,
+    GDI_SLOT_GET_STATUS,     GDI_SLOT_STOP,             GDI_SLOT_OPEN,
+    GDI_SLOT_CLOSE,          GDI_SLOT_GET_INFO,         GDI_SLOT_CONNECT,
+    GDI_SLOT_SET_REGISTER_LIST, GDI_SLOT_SET_CALLBACK,  GDI_SLOT_WRITE_MEMORY,
+    GDI_SLOT_READ_MEMORY,    GDI_SLOT_WRITE_REGISTER,   GDI_SLOT_READ_REGISTER,
+};
+
+// False when one of kSlotsTheProgramCalls is null.
+bool HasEverySlotTheProgramCalls(const DriverTable& table);
 
 }  // namespace romsmith

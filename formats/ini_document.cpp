@@ -99,12 +99,27 @@ IniDocument::IniDocument(const std::string& path) { Load(path); }
 
 IniDocument::~IniDocument() { lines_.clear(); }
 
+namespace {
+
+// The largest file Load reads; settings and configurations are a few KiB.
+constexpr std::uintmax_t kMaxFileBytes = 16u << 20;
+
+}  // namespace
+
 bool IniDocument::Load(const std::string& path) {
   file_name_ = path;
   lines_.clear();
-  std::ifstream in(path, std::ios::binary);
+  // Only a regular file of a sane size is read: a FIFO or a device would
+  // block the open or never end, and a huge file would exhaust memory.
   std::error_code error;
-  if (!in || std::filesystem::is_directory(path, error)) {
+  const bool regular = std::filesystem::is_regular_file(path, error);
+  const std::uintmax_t size = regular ? std::filesystem::file_size(path, error) : 0;
+  if (!regular || error || size > kMaxFileBytes) {
+    DebugTrace("can not to open ini file: " + path + "\n");
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
     DebugTrace("can not to open ini file: " + path + "\n");
     return false;
   }

@@ -368,3 +368,31 @@ TEST(IniDocumentAccessors, LooseReadingOfFurtherPairs) {
 
 }  // namespace
 }  // namespace romsmith
+
+namespace romsmith {
+namespace {
+
+TEST(IniDocumentLoad, OnlyRegularFilesOfBoundedSizeAreRead) {
+  auto dir = ScratchDirectory();
+  // A FIFO would block the open until a writer comes; a huge file would
+  // exhaust memory. Both fail at once, as a missing file does.
+  ASSERT_EQ(::mkfifo((dir / "fifo.cfg").c_str(), 0600), 0);
+  WriteFile(dir / "huge.cfg", "[SETUP]\r\n");
+  // Load reads at most 16 MiB.
+  std::filesystem::resize_file(dir / "huge.cfg", (16u << 20) + 1);  // sparse
+  WriteFile(dir / "fits.cfg", "[SETUP]\r\nFlashWidth=16\r\n");
+  std::filesystem::resize_file(dir / "fits.cfg", 16u << 20);
+  struct Case {
+    const char* name;
+    bool loads;
+  };
+  for (const Case& c : {Case{"fifo.cfg", false}, Case{"huge.cfg", false}, Case{"fits.cfg", true}}) {
+    IniDocument document;
+    EXPECT_EQ(document.Load((dir / c.name).string()), c.loads) << c.name;
+    EXPECT_EQ(document.file_name(), (dir / c.name).string());
+    EXPECT_EQ(document.lines().empty(), !c.loads) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace romsmith

@@ -59,14 +59,19 @@ void Warn(const char* text) {
   platform::ShowMessage(text, "Romsmith", platform::MessageIcon::Warning, platform::MessageButtons::Ok);
 }
 
-// One line without its LF (and a CR right before it); false at the end of
-// the file or on a read error.
+// The longest record line: ':', count, address, type, 255 data bytes and
+// the checksum take 521 characters; the parser never looks further.
+constexpr std::size_t kLongestLine = 1 + 2 + 4 + 2 + 2 * 255 + 2;
+
+// One line without its LF (and a CR right before it), cut after
+// kLongestLine characters so a file without line breaks cannot exhaust
+// memory; false at the end of the file or on a read error.
 bool ReadLine(std::FILE* file, std::string& line) {
   line.clear();
   int c;
   while ((c = std::fgetc(file)) != EOF) {
     if (c == '\n') break;
-    line.push_back(static_cast<char>(c));
+    if (line.size() <= kLongestLine) line.push_back(static_cast<char>(c));
   }
   if (c == EOF && line.empty()) return false;
   if (c == '\n' && !line.empty() && line.back() == '\r') line.pop_back();
@@ -90,7 +95,8 @@ bool ParseHexRecord(std::string_view line, HexRecord& record) {
 bool HexToBinary(const std::string& hex_path, const std::string& binary_path) {
   std::error_code error;
   File in;
-  if (!std::filesystem::is_directory(hex_path, error)) in.reset(std::fopen(hex_path.c_str(), "rb"));
+  // A FIFO or a device would block or never end: only regular files.
+  if (std::filesystem::is_regular_file(hex_path, error)) in.reset(std::fopen(hex_path.c_str(), "rb"));
   if (!in) {
     Warn("Error: can't open hex file!");
     return false;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <vector>
 
@@ -189,6 +190,19 @@ TEST(HexConversion, FileErrorsShowTheirBoxes) {
   ::signal(SIGXFSZ, old_handler);
   EXPECT_FALSE(ok);
   EXPECT_EQ(messages.texts.back(), "Error: file exception, convert hex file to binary failed!");
+}
+
+TEST(HexConversion, OverlongLinesAndFilesThatAreNoFilesAreBounded) {
+  auto dir = ScratchDirectory();
+  MessageRecorder messages;
+  bool ok = false;
+  // Whatever follows a record on its line is never looked at, however long.
+  EXPECT_EQ(Convert(dir, ":020000000102FB" + std::string(200000, 'z') + "\n:00000001FF\n", ok), Bytes({1, 2}));
+  EXPECT_TRUE(ok);
+  // A FIFO would block until a writer comes: refused as unopenable.
+  ASSERT_EQ(::mkfifo((dir / "fifo.hex").c_str(), 0600), 0);
+  EXPECT_FALSE(HexToBinary((dir / "fifo.hex").string(), (dir / "fifo.bin").string()));
+  EXPECT_EQ(messages.texts, std::vector<std::string>{"Error: can't open hex file!"});
 }
 
 }  // namespace

@@ -31,11 +31,21 @@ bool WriteRow(const CommandContext& context, bool check, std::uint32_t address,
                      platform::MessageButtons::YesNo) == platform::MessageAnswer::Yes;
 }
 
+// The largest RAM a target test writes and reads back: 256 MiB.
+constexpr std::int32_t kLargestRamTest = 256 << 20;
+
 bool TestRam(const CommandContext& context) {
   TargetLink& link = context.link;
-  const std::uint32_t size =
-      static_cast<std::uint32_t>(std::max(context.settings().test_ram_bytes, 0));
+  const std::int32_t bytes = context.settings().test_ram_bytes;
   const std::uint32_t ram = context.config().ram_address;
+  // A size that is negative, beyond what a RAM test covers or past the end
+  // of the address space would test nothing or run for hours.
+  if (bytes < 0 || bytes > kLargestRamTest || std::uint64_t{ram} + static_cast<std::uint64_t>(bytes) > 0x100000000u) {
+    context.log.Error(FormatText("Error: test RAM size %d KiB at 0x%08X is not a RAM range to test (at most %d KiB).\n",
+                                 bytes / 1024, ram, kLargestRamTest / 1024));
+    return false;
+  }
+  const std::uint32_t size = static_cast<std::uint32_t>(bytes);
   const auto pattern = [](std::uint32_t offset) {
     return (offset % 8 == 0) ? 0x55AA55AAu : 0xAA55AA55u;
   };
@@ -113,6 +123,10 @@ bool InitializeBoard(const CommandContext& context) {
 }
 
 CommandResult RegisterReadBody(const CommandContext& context) {
+  // A running target is halted first; the wrappers log their failures.
+  bool running = false;
+  if (!context.link.GetTargetStatus(&running) || (running && !context.link.StopTarget()))
+    return {};
   CommandResult result;
   result.registers = context.job.cpu.registers;
   bool all_read = true;

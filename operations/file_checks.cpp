@@ -1,6 +1,7 @@
 #include "operations/file_checks.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cctype>
@@ -42,6 +43,17 @@ bool CheckFileName(const std::string& path, MessageLog& log) {
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0) return false;
   return !S_ISDIR(status.st_mode);
+}
+
+std::filesystem::path SiblingPartPath(const std::filesystem::path& path) {
+  std::filesystem::path part = path;
+  part += "." + std::to_string(::getpid()) + ".part";
+  return part;
+}
+
+void RemovePart(const std::filesystem::path& part) {
+  std::error_code ignored;
+  std::filesystem::remove(part, ignored);
 }
 
 std::string FileErrorText(int cause) {

@@ -21,6 +21,12 @@ inline constexpr std::size_t kMaxPathLength = 260;
 // error and gives false.
 bool CheckFileName(const std::string& path, MessageLog& log);
 
+// Where a file is written before it replaces `path`: beside it, so the
+// rename stays on one file system, under a name of this process.
+std::filesystem::path SiblingPartPath(const std::filesystem::path& path);
+// Removes such a file, quietly.
+void RemovePart(const std::filesystem::path& part);
+
 // Causes of a file exception, 0 to 14.
 enum class FileCause : int {
   kNone = 0,

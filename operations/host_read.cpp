@@ -2,6 +2,7 @@
 // of 1024 bytes: blank check, checksum, upload and verify. One loop reads
 // the blocks; each command gives what it does with a block.
 #include <array>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -107,20 +108,37 @@ CommandResult UploadBody(const CommandContext& context) {
   context.log.Info("Info: start upload...\n");
   const std::uint32_t blocks = SelectedBlocks(context);
   const std::string& name = context.config().upload_file;
+  // A name the check refuses ("Error: file name error.") is no file to
+  // write to.
+  if (name.size() >= kMaxPathLength) {
+    CheckFileName(name, context.log);
+    return {};
+  }
   if (CheckFileName(name, context.log) &&
       context.Ask("Overwrite " + name + "?", platform::MessageIcon::Question,
-                  platform::MessageButtons::OkCancel) != platform::MessageAnswer::Ok)
+                  platform::MessageButtons::OkCancel) != platform::MessageAnswer::Ok) {
+    context.log.Error("Error: upload cancelled, " + name + " is kept.\n");
     return {};
+  }
+  // The blocks go to a file beside the upload file, which replaces it once
+  // something was read: a command that fails before reading keeps the old
+  // file. A device or a pipe is written as it is.
+  std::error_code kind_error;
+  const bool beside = !std::filesystem::exists(name, kind_error) ||
+                      std::filesystem::is_regular_file(name, kind_error);
+  const std::filesystem::path part = beside ? SiblingPartPath(name) : std::filesystem::path(name);
   BinaryFile file;
-  if (!file.CreateForWriting(name)) {
+  if (!file.CreateForWriting(part)) {
     context.log.Error("Error: can't create upload file.\n");
     return {};
   }
   CommandOutcome outcome = CommandOutcome::kFailed;
+  std::uint64_t written = 0;
   try {
     outcome = ReadBlocks(context, {"Info: user stop upload.\n", blocks, static_cast<int>(blocks),
                                    true, [&](std::uint32_t, const std::uint8_t* bytes) {
                                      file.Write(bytes, kBlock);
+                                     ++written;
                                      return true;
                                    }});
     // The file keeps the blocks read so far, also after a stop or a failed
@@ -128,8 +146,18 @@ CommandResult UploadBody(const CommandContext& context) {
     file.Close();
   } catch (const FileException& exception) {
     context.EndProgress();
+    if (beside) RemovePart(part);
     context.log.Error("Error: file exception, " + LowerCase(FileErrorText(exception.cause)) +
                       ", upload failed.\n");
+    return {};
+  }
+  if (!beside) {
+    // Written in place.
+  } else if (written == 0 && outcome != CommandOutcome::kSucceeded) {
+    RemovePart(part);
+  } else if (std::error_code error; std::filesystem::rename(part, name, error), error) {
+    RemovePart(part);
+    context.log.Error("Error: can't create upload file.\n");
     return {};
   }
   return Finish(context, outcome, "Info: upload completed.\n");
@@ -148,6 +176,11 @@ CommandResult VerifyBody(const CommandContext& context) {
                         "Error: verify failed, file length is beyond flash memory.\n");
     if (!opened) return {};
     const std::uint64_t length = *opened;
+    // Nothing compared is nothing verified.
+    if (length == 0) {
+      context.log.Error("Error: verify failed, the program file is empty.\n");
+      return {};
+    }
     BinaryFile& file = program.file();
     std::array<std::uint8_t, kBlock> data{};
     const TargetConfig& c = context.config();

@@ -143,7 +143,7 @@ TEST_F(DriverTest, DriverThatCannotConnectEndsTheCommandUnbound) {
   Set("TESTDRIVER_FAIL", "17");
   Set("TESTDRIVER_SAY", "17:Error: no probe found.");
   EXPECT_EQ(Run(&Workbench::OnChecksum), CommandOutcome::kFailed);
-  EXPECT_EQ(Lines(), Texts{"Error: no probe found.\n"});
+  EXPECT_EQ(Lines(), (Texts{"Error: no probe found.\n", "Error: no connection to the probe on LPT1 (result 7).\n"}));
   EXPECT_TRUE(frontend_->events.empty());
 
   driver_module_ = "missing.so";

@@ -330,3 +330,29 @@ TEST(FileChecks, WritingToAFullDeviceThrowsDiskFull) {
 
 }  // namespace
 }  // namespace romsmith::testing
+
+namespace romsmith::testing {
+namespace {
+
+TEST_F(WorkbenchTest, RamTestSizesNoRamHasAreRefusedWithALine) {
+  // The fake's RAM sits at 0x0C000000 (the example configuration).
+  struct Case {
+    const char* kib;
+    const char* line;
+  };
+  for (const Case& c :
+       {Case{"-4", "Error: test RAM size -4 KiB at 0x0C000000 is not a RAM range to test (at most 262144 KiB).\n"},
+        Case{"262145", "Error: test RAM size 262145 KiB at 0x0C000000 is not a RAM range to test (at most 262144 KiB).\n"},
+        // 3,000,000 KiB does not fit 32 bits as bytes: it must not wrap.
+        Case{"3000000",
+             "Error: test RAM size 2097151 KiB at 0x0C000000 is not a RAM range to test (at most 262144 KiB).\n"}}) {
+    profile_extra_ = std::string("TestRamSize=") + c.kib + "\n";
+    EXPECT_EQ(Run(&Workbench::StartTargetTest), CommandOutcome::kFailed) << c.kib;
+    EXPECT_EQ(LastLine(), "Error: target board test failed.\n") << c.kib;
+    const std::vector<std::string> lines = Lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), c.line), lines.end()) << c.kib;
+  }
+}
+
+}  // namespace
+}  // namespace romsmith::testing

@@ -104,13 +104,42 @@ TEST_F(ReadTest, UploadWritesTheRangeAndAsksBeforeOverwriting) {
   ASSERT_EQ(frontend_->questions.size(), 1u);
   EXPECT_EQ(frontend_->questions[0].text, "Overwrite " + path + "?");
   EXPECT_EQ(frontend_->questions[0].buttons, platform::MessageButtons::OkCancel);
-  EXPECT_EQ(LastLine(), "Info: start upload...\n");
+  EXPECT_EQ(LastLine(), "Error: upload cancelled, " + path + " is kept.\n");
   EXPECT_EQ(target_->calls("dump"), dumps);
   EXPECT_EQ(ReadFileText(path), image);
 
   bench_->pages().program.upload_file = (dir_ / "no-such-dir" / "u.bin").string();
   EXPECT_EQ(Run(&Workbench::OnUpload), CommandOutcome::kFailed);
   EXPECT_EQ(LastLine(), "Error: can't create upload file.\n");
+}
+
+TEST_F(ReadTest, UploadThatReadsNothingOrCannotNameItsFileKeepsTheOldFile) {
+  const std::string path = UploadPath();
+  WriteFileBytes(path, "old contents");
+  frontend_->answers = {platform::MessageAnswer::Ok};
+  target_->FailAfter("dump", 0);
+  EXPECT_EQ(Run(&Workbench::OnUpload), CommandOutcome::kFailed);
+  EXPECT_EQ(LastLine(), "Error: read Flash memory failed.\n");
+  EXPECT_EQ(ReadFileText(path), "old contents");
+
+  // A name of 260 characters or more, in a directory that exists: refused,
+  // nothing written or asked.
+  const std::filesystem::path deep = dir_ / std::string(200, 'd');
+  std::filesystem::create_directory(deep);
+  keep_.insert(deep.filename().string());
+  const std::filesystem::path long_name = deep / (std::string(60, 'u') + ".bin");
+  bench_->pages().program.upload_file = long_name.string();
+  frontend_->questions.clear();
+  EXPECT_EQ(Run(&Workbench::OnUpload), CommandOutcome::kFailed);
+  EXPECT_EQ(LastLine(), "Error: file name error.\n");
+  EXPECT_TRUE(frontend_->questions.empty());
+  EXPECT_TRUE(std::filesystem::is_empty(deep));
+}
+
+TEST_F(ReadTest, VerifyOfAnEmptyFileIsNoSuccess) {
+  UseProgram("");
+  EXPECT_EQ(Run(&Workbench::OnVerify), CommandOutcome::kFailed);
+  EXPECT_EQ(LastLine(), "Error: verify failed, the program file is empty.\n");
 }
 
 TEST_F(ReadTest, StoppedUploadKeepsTheWholeBlocksRead) {

@@ -1,9 +1,12 @@
 #include "platform/paths.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <system_error>
 #include <unistd.h>
+
+#include "platform/user_program_directory.h"
 
 namespace platform {
 namespace {
@@ -18,11 +21,27 @@ std::filesystem::path ExecutableDirectory() {
   return exe.parent_path();
 }
 
+// The executable's directory, or for an installed program the user's own
+// program directory (see user_program_directory.h), brought up to date with
+// the installed one. When that
+// cannot be made the installed directory stays in use and the commands
+// report what they cannot write.
+std::filesystem::path StartDirectory() {
+  const std::filesystem::path installed = ExecutableDirectory();
+  if (!NeedsUserProgramDirectory(installed)) return installed;
+  const std::filesystem::path user = UserProgramDirectoryPath();
+  std::string error;
+  if (SeedUserProgramDirectory(installed, user, error)) return user;
+  std::fprintf(stderr, "Warning: no program directory of your own (%s); using %s\n", error.c_str(),
+               installed.c_str());
+  return installed;
+}
+
 }  // namespace
 
 std::filesystem::path ProgramDirectory() {
   std::lock_guard lock(g_program_directory_mutex);
-  if (g_program_directory.empty()) g_program_directory = ExecutableDirectory();
+  if (g_program_directory.empty()) g_program_directory = StartDirectory();
   return g_program_directory;
 }
 

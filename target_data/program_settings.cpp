@@ -1,5 +1,8 @@
 #include "target_data/program_settings.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include <system_error>
 #include <utility>
 
@@ -8,6 +11,11 @@
 
 namespace romsmith {
 namespace {
+
+std::int32_t SaturatedProduct(std::int32_t value, std::int32_t factor) {
+  const std::int64_t product = static_cast<std::int64_t>(value) * factor;
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(product, INT32_MIN, INT32_MAX));
+}
 
 constexpr char kDirectorySection[] = "Directory";
 constexpr char kRemoteSection[] = "Remote";
@@ -75,8 +83,10 @@ bool SettingsStore::Load() {
   v.load_sector_data = profile.GetInt(kOptionSection, "LoadSectData", 0);
   v.check_id = profile.GetInt(kOptionSection, "CheckID", 1);
   v.reset_count = profile.GetInt(kOptionSection, "ResetCount", 1);
-  v.time_out_polls = profile.GetInt(kOptionSection, "TimeOut", 12) * 10;
-  v.test_ram_bytes = profile.GetInt(kOptionSection, "TestRamSize", 4) * 1024;
+  // Scaled without overflow: a huge value stays huge and is refused where
+  // it is used, instead of wrapping into a small or negative one.
+  v.time_out_polls = SaturatedProduct(profile.GetInt(kOptionSection, "TimeOut", 12), 10);
+  v.test_ram_bytes = SaturatedProduct(profile.GetInt(kOptionSection, "TestRamSize", 4), 1024);
   v.lpc_frequency = profile.GetInt(kOptionSection, "LpcFreq", 11059);
   v.lpc_vector_checksum = profile.GetInt(kOptionSection, "LpcVectorChecksum", 1);
 

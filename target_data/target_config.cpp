@@ -140,6 +140,7 @@ bool SameTargetSettings(const TargetConfig& a, const TargetConfig& b) {
 
 bool ValidateTargetConfig(const TargetConfig& c, std::int32_t selected_sector_count,
                           const std::function<void(const std::string&)>& log_error) {
+  std::string failure_text;
   const char* failure = nullptr;
   if (c.flash_vendor.empty() || c.flash_chip.empty())
     failure = "Error: you must select flash chip.\n";
@@ -155,6 +156,17 @@ bool ValidateTargetConfig(const TargetConfig& c, std::int32_t selected_sector_co
     failure = "Error: you must select CPU.\n";
   else if (c.ram_address == c.flash_address)
     failure = "Error: RAM address equal flash address.\n";
+  // A width or chip count the bus cannot have would make the commands
+  // address nothing (0 chips) or loop for ever over a huge sector.
+  else if (c.flash_width != 8 && c.flash_width != 16 && c.flash_width != 32)
+    failure = (failure_text = FormatText("Error: flash width %d is not 8, 16 or 32 bits.\n", c.flash_width)).c_str();
+  else if (c.chips_per_sector != 1 && c.chips_per_sector != 2 && c.chips_per_sector != 4)
+    failure = (failure_text = FormatText("Error: %d flash chips side by side; the bus takes 1, 2 or 4.\n",
+                                         c.chips_per_sector)).c_str();
+  else if (c.flash_width * c.chips_per_sector > 32)
+    failure = (failure_text = FormatText("Error: %d chips of %d bits make a %d-bit bus; the bus has 32 bits.\n",
+                                         c.chips_per_sector, c.flash_width,
+                                         c.chips_per_sector * c.flash_width)).c_str();
   if (failure == nullptr) return true;
   if (log_error) log_error(failure);
   return false;

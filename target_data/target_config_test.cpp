@@ -355,8 +355,39 @@ TEST(TargetConfigValidation, MessagesInOrderWordForWord) {
   c.cpu_chip = "AC7100";
   EXPECT_EQ(check(8), "Error: RAM address equal flash address.\n");  // both 0
   c.ram_address = 0x40000000;
+  EXPECT_EQ(check(8), "Error: 0 flash chips side by side; the bus takes 1, 2 or 4.\n");
+  c.chips_per_sector = 1;
   EXPECT_EQ(check(8), "ok");
   EXPECT_EQ(check(7), "Error: end sector number overflow.\n");
+}
+
+TEST(TargetConfigValidation, RefusesWidthsAndChipCountsNoBusHas) {
+  TargetConfig c;
+  c.flash_vendor = "Acme";
+  c.flash_chip = "AF040";
+  c.cpu_vendor = "Acme";
+  c.cpu_chip = "AC7100";
+  c.ram_address = 0x40000000;
+  struct Case {
+    std::int32_t width;
+    std::int32_t chips;
+    const char* line;  // nullptr: valid
+  };
+  for (const Case& k : {Case{8, 1, nullptr}, Case{16, 2, nullptr}, Case{32, 1, nullptr}, Case{8, 4, nullptr},
+                        Case{7, 1, "Error: flash width 7 is not 8, 16 or 32 bits.\n"},
+                        Case{-16, 1, "Error: flash width -16 is not 8, 16 or 32 bits.\n"},
+                        Case{16, 0, "Error: 0 flash chips side by side; the bus takes 1, 2 or 4.\n"},
+                        Case{16, 3, "Error: 3 flash chips side by side; the bus takes 1, 2 or 4.\n"},
+                        Case{8, 100000, "Error: 100000 flash chips side by side; the bus takes 1, 2 or 4.\n"},
+                        Case{32, 2, "Error: 2 chips of 32 bits make a 64-bit bus; the bus has 32 bits.\n"},
+                        Case{16, 4, "Error: 4 chips of 16 bits make a 64-bit bus; the bus has 32 bits.\n"}}) {
+    c.flash_width = k.width;
+    c.chips_per_sector = k.chips;
+    std::vector<std::string> lines;
+    EXPECT_EQ(ValidateTargetConfig(c, 8, [&](const std::string& line) { lines.push_back(line); }), k.line == nullptr);
+    EXPECT_EQ(lines, k.line ? std::vector<std::string>{k.line} : std::vector<std::string>{})
+        << k.width << " x " << k.chips;
+  }
 }
 
 TEST(TargetConfigValidation, UsesTheDeviceTakenFromThePages) {

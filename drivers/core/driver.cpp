@@ -98,8 +98,9 @@ std::unique_ptr<CoreAccess> MakeCoreAccess(const ModuleProfile& profile, Jtag* j
 }  // namespace
 
 PortFactory LibraryPortFactory() {
-  return [](const std::string& directory, std::string* error) -> std::unique_ptr<Port> {
-    return PortLibrary::Load(directory, error);
+  return [](const std::string& directory, std::string* error,
+            bool* exports_missing) -> std::unique_ptr<Port> {
+    return PortLibrary::Load(directory, error, exports_missing);
   };
 }
 
@@ -144,9 +145,13 @@ int Driver::Open(const OpenOptions* options) {
 
   // The port library in the port-driver directory grants the port access.
   std::string error;
-  port_ = factory_(options->parameter ? options->parameter : "", &error);
+  bool exports_missing = false;
+  port_ = factory_(options->parameter ? options->parameter : "", &error, &exports_missing);
   if (!port_) {
-    if (profile_.probe.port_library_failed) s.messenger.Report("%s", profile_.probe.port_library_failed);
+    // A library without its two exports fails open without a line.
+    if (!exports_missing && profile_.probe.port_library_failed) {
+      s.messenger.Report("%s", profile_.probe.port_library_failed);
+    }
     return GDI_OPEN_FAILED;
   }
   try {

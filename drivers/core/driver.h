@@ -21,8 +21,9 @@ namespace drivers {
 
 // Where open gets its port from: the port library in the port-driver
 // directory, or (tests) anything else.
-using PortFactory =
-    std::function<std::unique_ptr<Port>(const std::string& directory, std::string* error)>;
+// `exports_missing`: the library loaded but lacks an export.
+using PortFactory = std::function<std::unique_ptr<Port>(const std::string& directory,
+                                                        std::string* error, bool* exports_missing)>;
 
 PortFactory LibraryPortFactory();
 

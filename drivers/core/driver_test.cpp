@@ -50,7 +50,7 @@ class DriverTest : public ::testing::Test {
     core = fake.get();
     driver = std::make_unique<Driver>(
         kProfile,
-        [this](const std::string& directory, std::string*) -> std::unique_ptr<Port> {
+        [this](const std::string& directory, std::string*, bool*) -> std::unique_ptr<Port> {
           opened_directory = directory;
           if (!port_library_present) return nullptr;
           auto port = std::make_unique<ProbePort>();

@@ -9,7 +9,9 @@ std::string PortLibraryPath(const std::string& directory) {
   return path + kPortLibraryName;
 }
 
-std::unique_ptr<PortLibrary> PortLibrary::Load(const std::string& directory, std::string* error) {
+std::unique_ptr<PortLibrary> PortLibrary::Load(const std::string& directory, std::string* error,
+                                               bool* exports_missing) {
+  if (exports_missing) *exports_missing = false;
   std::unique_ptr<PortLibrary> library(new PortLibrary());
   const std::string path = PortLibraryPath(directory);
   if (!library->library_.Open(path)) {
@@ -20,6 +22,7 @@ std::unique_ptr<PortLibrary> PortLibrary::Load(const std::string& directory, std
   library->write_ = library->library_.Get<WriteFunction>("port_writeb");
   if (!library->read_ || !library->write_) {
     if (error) *error = path + " does not export port_readb and port_writeb";
+    if (exports_missing) *exports_missing = true;
     return nullptr;
   }
   return library;

@@ -28,8 +28,10 @@ class PortLibrary final : public Port {
  public:
   // Loads `directory` + "portcall.so" (a separator is put between them when
   // the directory text lacks one). On failure returns null and says why in
-  // `error`.
-  static std::unique_ptr<PortLibrary> Load(const std::string& directory, std::string* error);
+  // `error`; `exports_missing` tells a library that loaded but lacks an
+  // export (it is freed again) from one that did not load.
+  static std::unique_ptr<PortLibrary> Load(const std::string& directory, std::string* error,
+                                           bool* exports_missing = nullptr);
 
   std::uint8_t Read(std::uint16_t port) override;
   void Write(std::uint16_t port, std::uint8_t value) override;

@@ -1,7 +1,4 @@
-// libFuzzer target: the INI document and the memory-mapped profile reader on
-// the same text.
-#include <unistd.h>
-
+// libFuzzer target: the read-write INI document.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -9,15 +6,13 @@
 #include <string>
 #include <string_view>
 
+#include "formats/fuzz/fuzz_files.h"
 #include "formats/ini_document.h"
-#include "formats/profile_reader.h"
-#include "platform/message_box.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const platform::ScopedMessageHandler quiet{
-      [](const platform::MessageRequest&) { return platform::MessageAnswer::Ok; }};
-  static const std::string path = "/tmp/romsmith-ini-fuzz-" + std::to_string(::getpid()) + ".ini";
-  std::string_view text(reinterpret_cast<const char*>(data), size);
+  romsmith::fuzz::QuietMessages();
+  static const std::string path = romsmith::fuzz::ScratchPath(".ini");
+  const std::string_view text = romsmith::fuzz::AsText(data, size);
 
   // Section and key names come from the first line, so the fuzzer can aim.
   std::string_view first = text.substr(0, text.find('\n'));
@@ -50,13 +45,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   document.RemoveSection(section);
 
-  if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(data, 1, size, file);
-    std::fclose(file);
-    romsmith::ProfileReader reader(path);
-    reader.ReadString(section, key, value);
-    reader.ReadInt(section, key, number);
-    reader.Close();
+  // The same text through a file: load, save beside, load again.
+  if (romsmith::fuzz::WriteBytes(path, text)) {
+    romsmith::IniDocument loaded;
+    if (loaded.Load(path) && loaded.lines() != again.lines()) std::abort();
+    if (loaded.SaveAs(path)) {
+      romsmith::IniDocument reloaded(path);
+      if (reloaded.lines() != loaded.lines()) std::abort();
+    }
   }
   return 0;
 }

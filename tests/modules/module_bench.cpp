@@ -119,8 +119,8 @@ struct Bench {
         << "[Region1]\nKind=RAM\nBase=$0C000000\nSize=$00100000\n"
            "[Region2]\nKind=RAM\nBase=$00000000\nSize=$00010000\n";
     ::setenv("ROMSMITH_BOARD", (dir / "board.ini").c_str(), 1);
-    driver = std::make_unique<Driver>(profile, [this](const std::string& d, std::string* error) -> std::unique_ptr<Port> {
-      auto library = PortLibrary::Load(d, error);
+    driver = std::make_unique<Driver>(profile, [this](const std::string& d, std::string* error, bool* exports_missing) -> std::unique_ptr<Port> {
+      auto library = PortLibrary::Load(d, error, exports_missing);
       if (!library) return nullptr;
       auto counting = std::make_unique<CountingPort>(std::move(library));
       port = counting.get();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,18 @@ TEST_P(ModuleTable, OpenWithoutAPortLibraryFailsWithTheModulesDriverLine) {
   ASSERT_EQ(table->gdi_set_callback(GDI_MESSAGE_KIND, nullptr), 0);
   EXPECT_EQ(Open("/nonexistent/ports/", 0), GDI_OPEN_FAILED);
   EXPECT_EQ(messages.size(), 2u);
+}
+
+// A library that loads but lacks port_readb and port_writeb (here a driver
+// module in its place) fails open with no line.
+TEST_P(ModuleTable, APortLibraryWithoutItsExportsFailsOpenWithoutALine) {
+  const std::string dir = ::testing::TempDir() + "module_table_ports_" + facts.name + "/";
+  std::filesystem::create_directories(dir);
+  std::filesystem::copy_file(std::string(ROMSMITH_STAGE_DIR "/drivers/") + facts.name + ".so",
+                             dir + "portcall.so", std::filesystem::copy_options::overwrite_existing);
+  EXPECT_EQ(Open(dir.c_str(), 0), GDI_OPEN_FAILED);
+  EXPECT_TRUE(messages.empty()) << messages.front();
+  std::filesystem::remove_all(dir);
 }
 
 // Every index a module names opens quietly; the first one past them warns

@@ -445,5 +445,14 @@ extern "C" GDI_EXPORT const DriverTable* GDI_CALL gdi_get(void) {
   s.connected = false;
   s.target.reset();
   Journal("get");
+  // TESTDRIVER_NULL_SLOT=N hands out the table with slot N missing, as a
+  // half-built module would.
+  if (const char* text = std::getenv("TESTDRIVER_NULL_SLOT"); text && *text) {
+    static DriverTable broken;
+    broken = kTable;
+    const long slot = std::strtol(text, nullptr, 10);
+    if (slot >= 0 && slot < GDI_SLOT_COUNT) reinterpret_cast<GdiNoArgumentSlot*>(&broken)[slot] = nullptr;
+    return &broken;
+  }
   return &kTable;
 }
