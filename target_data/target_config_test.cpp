@@ -200,6 +200,17 @@ TEST(TargetConfigFile, HandWrittenFilesWithFewerKeysLoad) {
   EXPECT_EQ(pages.cpu.current.registers[2].value, 1u);       // MEMMAP keeps its default
 }
 
+TEST(TargetConfigFile, ExtremeSectorNumbersSurviveTheRoundTripThroughThePages) {
+  const auto dir = TestDirectory();
+  WriteText(dir / "far.cfg", "[SETUP]\nSectStart=$7FFFFFFF\nSectEnd=2147483647\n");
+  TargetPages pages = MakePages();
+  TargetDocument doc(pages);
+  ASSERT_TRUE(doc.Load((dir / "far.cfg").string()));
+  doc.TakeFromPages();
+  EXPECT_EQ(doc.config().start_sector, 0x7FFFFFFF);
+  EXPECT_EQ(doc.config().end_sector, 0x7FFFFFFF);
+}
+
 TEST(TargetConfigFile, UnreadableFileLeavesEverythingAsItWas) {
   const auto dir = TestDirectory();
   TargetPages pages = MakePages();

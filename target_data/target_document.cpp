@@ -9,6 +9,13 @@
 namespace romsmith {
 namespace {
 
+// Shown sector numbers count from 1, stored ones from 0. A file may hold any
+// 32-bit value; the shift wraps as the stored bits do instead of overflowing,
+// so the value survives the round trip and validation rejects it later.
+std::int32_t ShiftSectorNumber(std::int32_t number, std::int32_t by) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + static_cast<std::uint32_t>(by));
+}
+
 constexpr char kSaveChangedQuestion[] = "Save changed to target config file?";
 
 std::string CountText(std::int32_t value) { return value ? FormatText("%d", value) : std::string(); }
@@ -125,8 +132,8 @@ void TargetDocument::TakeFromPages() {
   config_.flash_width = static_cast<std::int32_t>(ParseNumberText(flash.width_text));
   config_.chips_per_sector = static_cast<std::int32_t>(ParseNumberText(flash.chips_text));
   config_.little_endian = flash.little_endian ? 1 : 0;
-  config_.start_sector = flash.sector_from - 1;
-  config_.end_sector = flash.sector_to - 1;
+  config_.start_sector = ShiftSectorNumber(flash.sector_from, -1);
+  config_.end_sector = ShiftSectorNumber(flash.sector_to, -1);
   selected_flash_ = flash.current;
 
   const CpuPage& cpu = pages_.cpu;
@@ -219,8 +226,8 @@ void TargetDocument::ShowOnPages() {
   flash.width_text = CountText(config_.flash_width);
   flash.chips_text = CountText(config_.chips_per_sector);
   flash.start_address = FormatText("0x%08X", config_.flash_address);
-  flash.sector_from = config_.start_sector + 1;
-  flash.sector_to = config_.end_sector + 1;
+  flash.sector_from = ShiftSectorNumber(config_.start_sector, 1);
+  flash.sector_to = ShiftSectorNumber(config_.end_sector, 1);
   flash.little_endian = config_.little_endian != 0;
 
   ProgramPage& program = pages_.program;
