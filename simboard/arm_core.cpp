@@ -3,6 +3,7 @@
 // arm_instructions.cpp and thumb_instructions.cpp.
 #include "simboard/arm_core.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -298,6 +299,42 @@ const ArmCore::FastRegion* ArmCore::FindFast(std::uint32_t address, std::uint32_
   return nullptr;
 }
 
+std::uint64_t ArmCore::SkipUnexecuted(std::uint64_t limit) {
+  if (limit == 0 || events_pending_ || (observer_ != nullptr && observer_->WatchesInstructions()))
+    return 0;
+  const std::uint8_t* bytes = nullptr;
+  std::uint32_t span = 0;
+  const FastRegion* region = FindFast(pc_, 4);
+  if (region != nullptr) {
+    bytes = region->memory + (pc_ - region->base);
+    span = region->size - (pc_ - region->base);
+  } else {
+    FlushCycles();  // the region's state machines see the time up to now
+    bytes = bus_.QuietFetchBytes(pc_, span);
+    if (bytes == nullptr) return 0;
+  }
+  const std::uint64_t words = std::min<std::uint64_t>(limit, span / 4);
+  // The condition field is the top nibble of the word's most significant byte.
+  std::uint16_t failing = 0;
+  for (unsigned cond = 0; cond < 16; ++cond) {
+    if (!ArmInstructions::ConditionPassed(*this, cond)) failing |= static_cast<std::uint16_t>(1u << cond);
+  }
+  const std::uint8_t* top = bytes + (order_ == ByteOrder::Little ? 3 : 0);
+  std::uint64_t count = 0;
+  while (count < words && ((failing >> (top[4 * count] >> 4)) & 1) != 0) ++count;
+  if (count == 0) return 0;
+  const std::uint32_t start = pc_;
+  pc_ += static_cast<std::uint32_t>(4 * count);
+  instructions_ += count;
+  cycles_ += count;  // one cycle each, as a failed condition costs
+  unflushed_cycles_ += count;
+  if (region == nullptr) {
+    FlushCycles();
+    bus_.CountQuietFetches(start, count);
+  }
+  return count;
+}
+
 std::uint32_t ArmCore::LoadFast(const std::uint8_t* p, AccessSize size) const {
   switch (size) {
     case AccessSize::Byte: return p[0];
@@ -579,6 +616,12 @@ RunResult ArmCore::Run(std::uint64_t max_instructions, unsigned stop_on_exceptio
     if (step.exception_taken &&
         (stop_on_exceptions & (1u << static_cast<unsigned>(step.exception))) != 0) {
       break;
+    }
+    // A core running through erased flash or zeroed memory meets long runs
+    // of instructions whose condition never passes; pass over them at once.
+    if (step.outcome == StepOutcome::Executed && !step.pc_written && !Thumb() &&
+        !ArmInstructions::ConditionPassed(*this, step.opcode >> 28)) {
+      run.instructions += SkipUnexecuted(max_instructions - run.instructions);
     }
   }
   FlushCycles();

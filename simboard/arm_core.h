@@ -130,6 +130,10 @@ class DebugObserver {
   // the core after the instruction: Step returns Halted/Watchpoint.
   virtual bool AfterDataAccess(std::uint32_t address, AccessSize size, std::uint32_t value,
                                bool write) = 0;
+  // False while BeforeInstruction would answer false for any instruction
+  // and change nothing (no breakpoint or vector catch armed): the core may
+  // then pass over a stretch of instructions that do not execute at once.
+  virtual bool WatchesInstructions() const { return true; }
 };
 
 // A coprocessor reached by MRC/MCR. False makes the instruction undefined.
@@ -281,6 +285,11 @@ class ArmCore {
   bool ReadData(std::uint32_t address, AccessSize size, std::uint32_t& value);
   bool WriteData(std::uint32_t address, AccessSize size, std::uint32_t value);
   const FastRegion* FindFast(std::uint32_t address, std::uint32_t bytes) const;
+  // Passes over up to `limit` ARM instructions from Pc() whose condition
+  // fails under the current flags, all at once, as stepping them would:
+  // PC, counts, one cycle each and the fetches' read counts. Returns how
+  // many; 0 when a fetch there could do more than read plain memory.
+  std::uint64_t SkipUnexecuted(std::uint64_t limit);
   std::uint32_t LoadFast(const std::uint8_t* p, AccessSize size) const;
   void StoreFast(std::uint8_t* p, AccessSize size, std::uint32_t value) const;
   // A word loaded from an unaligned address, rotated as the core does.

@@ -371,6 +371,12 @@ bool ArmDebugLogic::BeforeInstruction(std::uint32_t address, std::uint32_t opcod
   return watch || VectorCaught(address);
 }
 
+bool ArmDebugLogic::WatchesInstructions() const {
+  if (settings_.never_halt) return false;
+  return vector_catch_ != 0 || (units_[0].control_value & watch_control::kEnable) != 0 ||
+         (units_[1].control_value & watch_control::kEnable) != 0;
+}
+
 bool ArmDebugLogic::AfterDataAccess(std::uint32_t address, AccessSize size, std::uint32_t value,
                                     bool write) {
   return CheckWatchpoints(address, ReplicateOnLanes(value, size),

@@ -164,6 +164,7 @@ class ArmDebugLogic : public ScanChains, public DebugObserver {
   // DebugObserver: the watchpoint comparators and vector catch on the
   // running core.
   bool BeforeInstruction(std::uint32_t address, std::uint32_t opcode, bool thumb) override;
+  bool WatchesInstructions() const override;
   bool AfterDataAccess(std::uint32_t address, AccessSize size, std::uint32_t value,
                        bool write) override;
 

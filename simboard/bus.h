@@ -28,6 +28,23 @@ class Bus {
 
   // Time moves on by `cycles` core cycles (flash busy timers count these).
   virtual void Advance(std::uint64_t cycles) { (void)cycles; }
+
+  // The memory bytes instruction fetches from `address` on would read, while
+  // such fetches change nothing beyond a read count (an array at rest, no
+  // chip in a command or busy state); `count` gets how many bytes follow.
+  // nullptr where a fetch may do more, or nothing answers. The core uses it
+  // to pass over code that does not execute without fetching word by word.
+  virtual const std::uint8_t* QuietFetchBytes(std::uint32_t address, std::uint32_t& count) {
+    (void)address;
+    (void)count;
+    return nullptr;
+  }
+  // `fetches` fetches from QuietFetchBytes(address) were passed over: they
+  // count as reads of whatever holds those bytes.
+  virtual void CountQuietFetches(std::uint32_t address, std::uint64_t fetches) {
+    (void)address;
+    (void)fetches;
+  }
 };
 
 }  // namespace simboard

@@ -121,6 +121,16 @@ bool MemoryBus::Write(std::uint32_t address, AccessSize size, std::uint32_t valu
   return region->Write(address - region->base(), count, bytes);
 }
 
+const std::uint8_t* MemoryBus::QuietFetchBytes(std::uint32_t address, std::uint32_t& count) {
+  Region* region = Find(address, 4);
+  if (region == nullptr) return nullptr;
+  return region->QuietFetchBytes(address - region->base(), count);
+}
+
+void MemoryBus::CountQuietFetches(std::uint32_t address, std::uint64_t fetches) {
+  if (Region* region = Find(address)) region->CountQuietFetches(fetches);
+}
+
 bool MemoryBus::Peek(std::uint32_t address, std::uint32_t count, std::uint8_t* bytes) const {
   std::uint64_t at = address;
   std::uint64_t end = at + count;

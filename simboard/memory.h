@@ -59,6 +59,16 @@ class Region {
   // byte copy (RAM, kept peripheral registers), else nullptr.
   virtual std::uint8_t* Direct() { return nullptr; }
 
+  // Bytes from `offset` that instruction fetches read without any effect but
+  // a read count, `count` of them; nullptr when a fetch may do more. A
+  // region that answers counts `fetches` such reads in CountQuietFetches.
+  virtual const std::uint8_t* QuietFetchBytes(std::uint32_t offset, std::uint32_t& count) {
+    (void)offset;
+    (void)count;
+    return nullptr;
+  }
+  virtual void CountQuietFetches(std::uint64_t fetches) { (void)fetches; }
+
   // Back to the power-on state of the region's state machines (contents stay).
   virtual void Reset() {}
 
@@ -126,6 +136,8 @@ class MemoryBus : public Bus {
   bool Read(std::uint32_t address, AccessSize size, AccessKind kind, std::uint32_t& value) override;
   bool Write(std::uint32_t address, AccessSize size, std::uint32_t value) override;
   void Advance(std::uint64_t cycles) override { clock_.cycles += cycles; }
+  const std::uint8_t* QuietFetchBytes(std::uint32_t address, std::uint32_t& count) override;
+  void CountQuietFetches(std::uint32_t address, std::uint64_t fetches) override;
 
   // The debugger's and loader's view: bytes in address order without side
   // effects. False if any byte of the range lies outside every region.

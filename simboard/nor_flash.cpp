@@ -410,6 +410,19 @@ void NorRegion::WriteThrough() {
   }
 }
 
+const std::uint8_t* NorRegion::QuietFetchBytes(std::uint32_t offset, std::uint32_t& count) {
+  for (auto& chip : chips_) {
+    if (!chip->ReadsArray()) return nullptr;
+  }
+  count = static_cast<std::uint32_t>(std::min<std::uint64_t>(size() - offset, std::numeric_limits<std::uint32_t>::max()));
+  return data_ + offset;
+}
+
+void NorRegion::CountQuietFetches(std::uint64_t fetches) {
+  counters_->flash_reads += fetches;
+  WriteThrough();
+}
+
 void NorRegion::Peek(std::uint32_t offset, std::uint32_t count, std::uint8_t* bytes) const {
   std::memcpy(bytes, data_ + offset, count);
 }

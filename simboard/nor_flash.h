@@ -137,6 +137,9 @@ class NorRegion : public Region {
   bool Write(std::uint32_t offset, unsigned count, const std::uint8_t* bytes) override;
   void Peek(std::uint32_t offset, std::uint32_t count, std::uint8_t* bytes) const override;
   void Poke(std::uint32_t offset, std::uint32_t count, const std::uint8_t* bytes) override;
+  // While every chip reads its array, a fetch is the plain copy Read makes.
+  const std::uint8_t* QuietFetchBytes(std::uint32_t offset, std::uint32_t& count) override;
+  void CountQuietFetches(std::uint64_t fetches) override;
   void Reset() override;
 
   const NorDescription& nor() const { return description_.nor; }
