@@ -335,6 +335,33 @@ std::uint64_t ArmCore::SkipUnexecuted(std::uint64_t limit) {
   return count;
 }
 
+bool ArmCore::BranchesToItself(std::uint32_t opcode, bool thumb) {
+  if (thumb) {
+    // B . (0xE7FE) or B<cond> . (0xDxFE); a taken branch leaves the flags alone.
+    return opcode == 0xE7FE || ((opcode & 0xF0FF) == 0xD0FE && ((opcode >> 8) & 0xF) < 0xE);
+  }
+  return (opcode & 0x0FFFFFFF) == 0x0AFFFFFE;  // B<cond> . (without link)
+}
+
+std::uint64_t ArmCore::SpinInPlace(std::uint64_t limit, std::uint32_t cycles_each) {
+  if (limit == 0 || events_pending_ || (observer_ != nullptr && observer_->WatchesInstructions()))
+    return 0;
+  const bool fast = FindFast(pc_, Thumb() ? 2 : 4) != nullptr;
+  if (!fast) {
+    FlushCycles();
+    std::uint32_t span = 0;
+    if (bus_.QuietFetchBytes(pc_, span) == nullptr || span < (Thumb() ? 2u : 4u)) return 0;
+  }
+  instructions_ += limit;
+  cycles_ += limit * cycles_each;
+  unflushed_cycles_ += limit * cycles_each;
+  if (!fast) {
+    FlushCycles();
+    bus_.CountQuietFetches(pc_, limit);
+  }
+  return limit;
+}
+
 std::uint32_t ArmCore::LoadFast(const std::uint8_t* p, AccessSize size) const {
   switch (size) {
     case AccessSize::Byte: return p[0];
@@ -622,6 +649,12 @@ RunResult ArmCore::Run(std::uint64_t max_instructions, unsigned stop_on_exceptio
     if (step.outcome == StepOutcome::Executed && !step.pc_written && !Thumb() &&
         !ArmInstructions::ConditionPassed(*this, step.opcode >> 28)) {
       run.instructions += SkipUnexecuted(max_instructions - run.instructions);
+    }
+    // A core parked on a branch to itself (a boot ROM or firmware idle loop)
+    // repeats it until something outside stops it.
+    if (step.outcome == StepOutcome::Executed && step.pc_written && pc_ == step.address &&
+        BranchesToItself(step.opcode, Thumb())) {
+      run.instructions += SpinInPlace(max_instructions - run.instructions, step.cycles);
     }
   }
   FlushCycles();

@@ -290,6 +290,11 @@ class ArmCore {
   // PC, counts, one cycle each and the fetches' read counts. Returns how
   // many; 0 when a fetch there could do more than read plain memory.
   std::uint64_t SkipUnexecuted(std::uint64_t limit);
+  // A branch to its own address, which repeats for ever once taken.
+  static bool BranchesToItself(std::uint32_t opcode, bool thumb);
+  // Repeats the branch to itself at Pc() `limit` times at once, as stepping
+  // would (`cycles_each` per branch), when its fetch reads plain memory.
+  std::uint64_t SpinInPlace(std::uint64_t limit, std::uint32_t cycles_each);
   std::uint32_t LoadFast(const std::uint8_t* p, AccessSize size) const;
   void StoreFast(std::uint8_t* p, AccessSize size, std::uint32_t value) const;
   // A word loaded from an unaligned address, rotated as the core does.

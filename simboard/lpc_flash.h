@@ -63,6 +63,10 @@ class LpcFlashRegion : public Region {
   bool Write(std::uint32_t offset, unsigned count, const std::uint8_t* bytes) override;
   void Peek(std::uint32_t offset, std::uint32_t count, std::uint8_t* bytes) const override;
   void Poke(std::uint32_t offset, std::uint32_t count, const std::uint8_t* bytes) override;
+  const std::uint8_t* QuietFetchBytes(std::uint32_t offset, std::uint32_t& count) override {
+    count = static_cast<std::uint32_t>(size() - offset);
+    return image_.array() + offset;
+  }
 
   const LpcPart& part() const { return part_; }
   std::uint8_t* array() { return image_.array(); }

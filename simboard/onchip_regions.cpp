@@ -1,5 +1,6 @@
 #include "simboard/onchip_regions.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "simboard/lpc_flash.h"
@@ -29,6 +30,12 @@ class AliasRegion : public Region {
   void Poke(std::uint32_t offset, std::uint32_t count, const std::uint8_t* bytes) override {
     target_.Poke(offset, count, bytes);
   }
+  const std::uint8_t* QuietFetchBytes(std::uint32_t offset, std::uint32_t& count) override {
+    const std::uint8_t* bytes = target_.QuietFetchBytes(offset, count);
+    if (bytes != nullptr) count = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, size() - offset));
+    return bytes;
+  }
+  void CountQuietFetches(std::uint64_t fetches) override { target_.CountQuietFetches(fetches); }
 
  private:
   Region& target_;

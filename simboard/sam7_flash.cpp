@@ -65,6 +65,11 @@ bool Sam7FlashRegion::Read(std::uint32_t offset, unsigned count, AccessKind, std
   return true;
 }
 
+const std::uint8_t* Sam7FlashRegion::QuietFetchBytes(std::uint32_t offset, std::uint32_t& count) {
+  count = static_cast<std::uint32_t>(size() - offset);
+  return image_.array() + offset;
+}
+
 bool Sam7FlashRegion::Write(std::uint32_t offset, unsigned count, const std::uint8_t* bytes) {
   ++counters_.flash_writes;
   if (count == 4 && !busy()) std::memcpy(&latch_[offset % part_.page_bytes], bytes, 4);

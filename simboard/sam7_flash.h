@@ -53,6 +53,8 @@ class Sam7FlashRegion : public Region {
                                                  Counters& counters, std::string& error);
 
   bool Read(std::uint32_t offset, unsigned count, AccessKind kind, std::uint8_t* bytes) override;
+  const std::uint8_t* QuietFetchBytes(std::uint32_t offset, std::uint32_t& count) override;
+  void CountQuietFetches(std::uint64_t fetches) override { counters_.flash_reads += fetches; }
   // 32-bit writes go to the latch buffer; narrower ones are ignored.
   bool Write(std::uint32_t offset, unsigned count, const std::uint8_t* bytes) override;
   void Peek(std::uint32_t offset, std::uint32_t count, std::uint8_t* bytes) const override;

@@ -1,5 +1,6 @@
 #include "simboard/str71x_flash.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace simboard {
@@ -97,6 +98,20 @@ bool Str71xFlashRegion::Read(std::uint32_t offset, unsigned count, AccessKind,
     std::memcpy(bytes, cell, count);
   }
   return true;
+}
+
+const std::uint8_t* Str71xFlashRegion::QuietFetchBytes(std::uint32_t offset, std::uint32_t& count) {
+  if (offset >= str71x::kCr0) return nullptr;
+  std::uint32_t end = 0;
+  if (offset < bank0_bytes_) {
+    end = bank0_bytes_;
+  } else if (offset >= kStr71xBank1Offset && offset - kStr71xBank1Offset < bank1_bytes_) {
+    end = kStr71xBank1Offset + bank1_bytes_;
+  } else {
+    return nullptr;
+  }
+  count = std::min<std::uint32_t>(end, str71x::kCr0) - offset;
+  return Cell(offset);
 }
 
 bool Str71xFlashRegion::Write(std::uint32_t offset, unsigned count, const std::uint8_t* bytes) {

@@ -63,6 +63,9 @@ class Str71xFlashRegion : public Region {
                                                    Counters& counters, std::string& error);
 
   bool Read(std::uint32_t offset, unsigned count, AccessKind kind, std::uint8_t* bytes) override;
+  // The array up to the next gap or the register block.
+  const std::uint8_t* QuietFetchBytes(std::uint32_t offset, std::uint32_t& count) override;
+  void CountQuietFetches(std::uint64_t fetches) override { counters_.flash_reads += fetches; }
   bool Write(std::uint32_t offset, unsigned count, const std::uint8_t* bytes) override;
   void Peek(std::uint32_t offset, std::uint32_t count, std::uint8_t* bytes) const override;
   void Poke(std::uint32_t offset, std::uint32_t count, const std::uint8_t* bytes) override;

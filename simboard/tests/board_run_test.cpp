@@ -115,6 +115,22 @@ TEST(BoardRun, OneLongRunMatchesSingleInstructions) {
          PokeWords(b, 0, ConditionalLoop(100));
        },
        10000},
+      {"a branch to itself in flash", AmdBoard("Little"),
+       [](Board& b) { PokeWords(b, 0, {0xE3A00005, 0xEAFFFFFE}); },  // MOV r0, #5; B .
+       100000},
+      {"THUMB branch to itself in RAM", kRamAtZero,
+       [](Board& b) {
+         const std::uint8_t code[] = {0xFE, 0xE7};  // B .
+         b.Poke(0, 2, code);
+         b.core().SetCpsr(b.core().Cpsr() | psr::kT);
+       },
+       20000},
+      {"ARM BNE . with Z set falls through into zeroed RAM", kRamAtZero,
+       [](Board& b) {
+         b.core().SetCpsr((b.core().Cpsr() & 0x0FFFFFFF) | psr::kZ);
+         PokeWords(b, 0, {0x1AFFFFFE});  // BNE .
+       },
+       20000},
   };
   for (const RunCase& c : cases) {
     SCOPED_TRACE(c.name);
