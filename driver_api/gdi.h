@@ -74,6 +74,7 @@ enum {
   GDI_SLOT_CLOSE = 13,
   GDI_SLOT_GET_VERSION = 14,
   GDI_SLOT_GET_INFO = 15,
+  GDI_SLOT_CANCEL_WAITS = 16,
   GDI_SLOT_CONNECT = 17,
   GDI_SLOT_SET_REGISTER_LIST = 18,
   GDI_SLOT_SET_MEMORY_SPACE_LIST = 19,
@@ -281,6 +282,15 @@ typedef int32_t(GDI_CALL* GdiFreeSlot)(void* p);
  * Reserved slots return GDI_NOT_SUPPORTED without side effects; the
  * no-operation slots return 0 (slot 41 may return anything and counts as 0).
  * Slots marked "never" exist in every driver; the program does not call them.
+ *
+ * Slot 16, gdi_cancel_waits, is the one slot a host may call from another
+ * thread while a slot runs: it asks every wait of the module (the halt and
+ * step polls, the reset catch, a probe's ready wait) to give up at its next
+ * poll, so the slot that waits fails with GDI_FAILED (GDI_OPEN_FAILED in
+ * connect) and no further wait starts until the next gdi_open. It returns 0
+ * at once. Transfers that do not wait are not cut short. A module without
+ * waits to cancel may leave it a no-operation slot; the host gains nothing
+ * then, and loses nothing.
  */
 typedef struct DriverTable {
   GdiSetBreakpointSlot gdi_set_breakpoint;         /*  0: 0, 2, 4, 5 */
@@ -300,7 +310,7 @@ typedef struct DriverTable {
   GdiCloseSlot gdi_close;                          /* 13: 0; the program passes 1 */
   GdiGetVersionSlot gdi_get_version;               /* 14: 0; never */
   GdiGetInfoSlot gdi_get_info;                     /* 15: 0 */
-  GdiNoArgumentSlot no_operation_16;               /* 16 */
+  GdiNoArgumentSlot gdi_cancel_waits;              /* 16: 0; see below */
   GdiConnectSlot gdi_connect;                      /* 17: 0, 5, 7 */
   GdiSetRegisterListSlot gdi_set_register_list;    /* 18: (count, items, 0): 0, 5 */
   GdiSetMemorySpaceListSlot gdi_set_memory_space_list; /* 19: 0, 5; never */
@@ -363,7 +373,8 @@ GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_get_version) ==
                       GDI_SLOT_OFFSET(GDI_SLOT_GET_VERSION), "slot 14");
 GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_get_info) == GDI_SLOT_OFFSET(GDI_SLOT_GET_INFO),
                   "slot 15");
-GDI_STATIC_ASSERT(offsetof(DriverTable, no_operation_16) == GDI_SLOT_OFFSET(16), "slot 16");
+GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_cancel_waits) == GDI_SLOT_OFFSET(GDI_SLOT_CANCEL_WAITS),
+                  "slot 16");
 GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_connect) == GDI_SLOT_OFFSET(GDI_SLOT_CONNECT),
                   "slot 17");
 GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_set_register_list) ==

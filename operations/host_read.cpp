@@ -173,14 +173,10 @@ CommandResult VerifyBody(const CommandContext& context) {
   try {
     const auto opened =
         OpenProgramFile(context, program, static_cast<std::uint64_t>(blocks) * kBlock,
-                        "Error: verify failed, file length is beyond flash memory.\n");
+                        "Error: verify failed, file length is beyond flash memory.\n",
+                        "Error: verify failed, the program file is empty.\n");
     if (!opened) return {};
     const std::uint64_t length = *opened;
-    // Nothing compared is nothing verified.
-    if (length == 0) {
-      context.log.Error("Error: verify failed, the program file is empty.\n");
-      return {};
-    }
     BinaryFile& file = program.file();
     std::array<std::uint8_t, kBlock> data{};
     const TargetConfig& c = context.config();

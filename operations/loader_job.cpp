@@ -262,7 +262,8 @@ bool ProgramFile::Open(MessageLog& log) {
 }
 
 std::optional<std::uint64_t> OpenProgramFile(const CommandContext& context, ProgramFile& program,
-                                             std::uint64_t capacity, const char* too_large_line) {
+                                             std::uint64_t capacity, const char* too_large_line,
+                                             const char* empty_line) {
   if (!program.Resolve()) {
     context.log.Error("Error: convert Intel Hex format file failed, program stop.\n");
     return std::nullopt;
@@ -271,6 +272,10 @@ std::optional<std::uint64_t> OpenProgramFile(const CommandContext& context, Prog
   const std::uint64_t length = program.file().Length();
   if (length > capacity) {
     context.log.Error(too_large_line);
+    return std::nullopt;
+  }
+  if (length == 0) {
+    context.log.Error(empty_line);
     return std::nullopt;
   }
   return length;

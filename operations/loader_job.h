@@ -103,11 +103,13 @@ class ProgramFile {
 };
 
 // The ProgramFile steps shared by the bodies that read one: resolve (with the
-// conversion failure line), open, and refuse a file longer than `capacity`
-// with `too_large_line`. The file's length, or nothing when the command
+// conversion failure line), open, refuse a file longer than `capacity` with
+// `too_large_line` and an empty one with `empty_line` (nothing written or
+// compared is no success). The file's length, or nothing when the command
 // cannot go on (it has logged why).
 std::optional<std::uint64_t> OpenProgramFile(const CommandContext& context, ProgramFile& program,
-                                             std::uint64_t capacity, const char* too_large_line);
+                                             std::uint64_t capacity, const char* too_large_line,
+                                             const char* empty_line);
 
 // After a program run with auto verify: the loader's result byte. kFailed
 // (logged) when it reports a verify error or cannot be read.

@@ -183,8 +183,9 @@ class ChunkRun {
   }
 
   // Opens the program file, refused when longer than the good blocks hold.
-  std::optional<int> OpenProgram(const char* too_large_line) {
-    const auto opened = OpenProgramFile(context_, program_, Capacity(context_), too_large_line);
+  std::optional<int> OpenProgram(const char* too_large_line, const char* empty_line) {
+    const auto opened =
+        OpenProgramFile(context_, program_, Capacity(context_), too_large_line, empty_line);
     if (!opened) return std::nullopt;
     length_ = *opened;
     return static_cast<int>(length_ / 256);
@@ -253,7 +254,10 @@ CommandResult NandProgramBody(const CommandContext& context) {
   }
   ChunkRun run(context, LoaderOperation::kNandProgram);
   LoaderJob job = run.Job("Info: start program...\n", ProgramCompletedLine(c));
-  job.prepare = [&] { return run.OpenProgram("Error: program file too large, program failed.\n"); };
+  job.prepare = [&] {
+    return run.OpenProgram("Error: program file too large, program failed.\n",
+                           "Error: program file is empty, program failed.\n");
+  };
   job.fill = [&](std::vector<std::uint8_t>& block) {
     return run.Fill(block, "Error: program file too large, program failed.\n", true);
   };
@@ -306,7 +310,10 @@ CommandResult NandVerifyBody(const CommandContext& context) {
   std::vector<std::uint8_t> data(kChunk);
   ChunkRun run(context, LoaderOperation::kNandVerify);
   LoaderJob job = run.Job("Info: start verify...\n", "Info: verify success.\n");
-  job.prepare = [&] { return run.OpenProgram("Error: program file too large, verify failed.\n"); };
+  job.prepare = [&] {
+    return run.OpenProgram("Error: program file too large, verify failed.\n",
+                           "Error: verify failed, the program file is empty.\n");
+  };
   job.fill = [&](std::vector<std::uint8_t>& block) {
     return run.Fill(block, "Error: program file too large, verify failed.\n", false);
   };

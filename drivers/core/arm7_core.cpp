@@ -319,6 +319,7 @@ bool Arm7Core::PollHalted(int limit, std::uint32_t* status, int* missed, bool* r
   *missed = 0;
   if (read_failed) *read_failed = false;
   for (int poll = 0; poll < limit; ++poll) {
+    if (state_->WaitsCancelled()) return false;
     if (!ReadDebugStatus(status)) {
       if (read_failed) {
         *read_failed = true;
@@ -370,6 +371,9 @@ int Arm7Core::Halt() {
   if (missed > 0) s.messenger.Report("Debug: Waiting for stop %d times.\n", missed);
   if (halted) {
     s.entered_by_debug_request = 0;
+  } else if (s.WaitsCancelled()) {
+    RestoreUnits(0, 1, saved);
+    return kHaltFailed;
   } else {
     // No fetch came (the core waits on the bus or sleeps): request debug.
     if (!RequestDebug(kDebugAck, &status)) {
@@ -394,7 +398,7 @@ bool Arm7Core::RequestDebug(std::uint32_t until, std::uint32_t* status) {
   int missed = 0;
   const bool halted = PollHalted(timing_.halt_polls, status, &missed, nullptr, until);
   if (missed > 0) s.messenger.Report("Debug: Waiting for stop %d times.\n", missed);
-  if (!halted) s.messenger.Report("Debug: Debug request failed!!\n");
+  if (!halted && !s.WaitsCancelled()) s.messenger.Report("Debug: Debug request failed!!\n");
   return halted;
 }
 
@@ -487,7 +491,7 @@ bool Arm7Core::ResetAndCatch() {
   WriteIce(kIceDebugControl, kDebugInterruptsOff);
 
   const std::uint32_t start = platform::TickCount();
-  while (platform::TickCount() - start < timing_.reset_catch_ms) {
+  while (platform::TickCount() - start < timing_.reset_catch_ms && !s.WaitsCancelled()) {
     std::uint32_t status = 0;
     if (!ReadDebugStatus(&status)) {
       s.messenger.Report("Debug: ... \n");
@@ -501,7 +505,7 @@ bool Arm7Core::ResetAndCatch() {
     }
   }
   if (units_saved) RestoreUnits(0, 2, saved);
-  return true;
+  return !s.WaitsCancelled();
 }
 
 // ---- Memory ----------------------------------------------------------------

@@ -111,6 +111,7 @@ Driver::Driver(const ModuleProfile& profile, PortFactory factory)
       core_(MakeCoreAccess(profile, &transport_, &state_)),
       breakpoints_(&state_, core_.get()) {
   state_.byte_order = 0;
+  transport_.set_cancel_flag(&state_.waits_cancelled);
 }
 
 Driver::Driver(const ModuleProfile& profile, PortFactory factory, std::unique_ptr<CoreAccess> core)
@@ -120,6 +121,7 @@ Driver::Driver(const ModuleProfile& profile, PortFactory factory, std::unique_pt
       core_(std::move(core)),
       breakpoints_(&state_, core_.get()) {
   state_.byte_order = 0;
+  transport_.set_cancel_flag(&state_.waits_cancelled);
 }
 
 // ---- Open, connect, close --------------------------------------------------
@@ -127,6 +129,7 @@ Driver::Driver(const ModuleProfile& profile, PortFactory factory, std::unique_pt
 int Driver::Open(const OpenOptions* options) {
   DriverState& s = state_;
   if (!options) return GDI_OPEN_FAILED;
+  s.waits_cancelled = false;
   s.byte_order = options->byte_order ? *options->byte_order : 2;
   const SpeedTable& speeds = *profile_.probe.speeds;
   if (speeds.setting != SpeedSetting::NotRead) {
@@ -187,6 +190,8 @@ int Driver::Connect(ConnectRecord* record) {
     if (profile_.probe.probe_not_found) s.messenger.Report("%s", profile_.probe.probe_not_found);
     return GDI_OPEN_FAILED;
   }
+  // A cancelled start-up settle or ready wait leaves nothing to identify.
+  if (s.WaitsCancelled()) return GDI_OPEN_FAILED;
   const std::uint32_t id = core_->ReadIdcode();
   if ((id & 1) == 0) {
     if (profile_.cpu_not_found) s.messenger.Report("%s", profile_.cpu_not_found);
@@ -214,6 +219,11 @@ int Driver::Connect(ConnectRecord* record) {
     if (profile_.final_presence_failed) s.messenger.Report("%s", profile_.final_presence_failed);
     return GDI_OPEN_FAILED;
   }
+  return GDI_OK;
+}
+
+int Driver::CancelWaits() {
+  state_.waits_cancelled = true;
   return GDI_OK;
 }
 

@@ -48,6 +48,7 @@ class Driver {
   int Close();                                                                 // 13
   int GetVersion(std::uint32_t* out);                                          // 14
   int GetInfo(DriverInfo* out);                                                // 15
+  int CancelWaits();                                                           // 16
   int Connect(ConnectRecord* record);                                          // 17
   int SetRegisterList(std::uint32_t count, RegisterListItem* items);           // 18
   int SetMemorySpaceList(std::uint32_t count, MemorySpaceItem* items);         // 19

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -119,6 +120,10 @@ struct DriverState {
   std::vector<MemorySpace> memory_spaces;
   std::array<RegisterGroup, kRegisterGroupCount> groups;
   Messenger messenger;
+  // Set by the cancel slot, from any thread; cleared by open. Every wait
+  // gives up while it is set.
+  std::atomic<bool> waits_cancelled{false};
+  bool WaitsCancelled() const { return waits_cancelled.load(std::memory_order_relaxed); }
 
   bool big_endian() const { return byte_order == 1; }
 };

@@ -63,6 +63,8 @@ int32_t GDI_CALL SlotReadGroup(int32_t id, RegisterValue* out) {
 }
 int32_t GDI_CALL SlotGetCpuState(char* buffer) { return D().GetCpuState(buffer); }
 int32_t GDI_CALL SlotFree(void* pointer) { return D().Free(pointer); }
+// Called from another thread while a slot may run: it only sets a flag.
+int32_t GDI_CALL SlotCancelWaits() { return D().CancelWaits(); }
 
 // Slots this module does not support, and those that do nothing.
 int32_t GDI_CALL NotSupported() { return GDI_NOT_SUPPORTED; }
@@ -86,7 +88,7 @@ DriverTable MakeTable() {
   table.gdi_close = SlotClose;
   table.gdi_get_version = SlotGetVersion;
   table.gdi_get_info = SlotGetInfo;
-  table.no_operation_16 = NoOperation;
+  table.gdi_cancel_waits = SlotCancelWaits;
   table.gdi_connect = SlotConnect;
   table.gdi_set_register_list = SlotSetRegisterList;
   table.gdi_set_memory_space_list = SlotSetMemorySpaceList;
