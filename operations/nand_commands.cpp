@@ -6,6 +6,7 @@
 
 #include "operations/command_bodies.h"
 #include "operations/loader_job.h"
+#include "operations/upload_file.h"
 #include "target_data/text.h"
 
 namespace romsmith {
@@ -299,34 +300,46 @@ CommandResult ProgramChunks(const CommandContext& context) {
 
 CommandResult UploadChunks(const CommandContext& context) {
   const TargetConfig& c = context.config();
-  const std::string& name = c.upload_file;
-  BinaryFile file;
+  std::optional<UploadFile> upload;
   std::vector<std::uint8_t> data;
+  std::uint64_t written = 0;
+  bool walked_to_end = false;
   ChunkRun run(context, LoaderOperation::kNandUpload);
   LoaderJob job = run.Job("Info: start upload...\n", "Info: upload success.\n");
   job.prepare = [&]() -> std::optional<int> {
-    if (CheckFileName(name, context.log) &&
-        context.Ask("Overwrite " + name + "?", platform::MessageIcon::Question,
-                    platform::MessageButtons::OkCancel) != platform::MessageAnswer::Ok)
-      return std::nullopt;
-    if (!file.CreateForWriting(name)) {
+    if (!ConfirmUploadName(context, c.upload_file)) return std::nullopt;
+    upload.emplace(c.upload_file);
+    if (!upload->Create()) {
       context.log.Error("Error: can't create upload file.\n");
       return std::nullopt;
     }
     return c.end_sector - c.start_sector + 1;
   };
   // The walk ends by itself after the last selected good block.
-  job.fill = [&](std::vector<std::uint8_t>& block) { return run.Fill(block, nullptr, false); };
+  job.fill = [&](std::vector<std::uint8_t>& block) {
+    const JobStep step = run.Fill(block, nullptr, false);
+    walked_to_end = step == JobStep::kDone;
+    return step;
+  };
   job.after_run = [&] {
     if (!ReadChunk(context, data)) return JobStep::kFailed;
-    file.Write(data.data(), kChunk);
+    upload->file().Write(data.data(), kChunk);
+    ++written;
     context.frontend.SetProgressPosition(run.walk().block() - c.start_sector + 1);
     run.walk().Done();
     return JobStep::kGoOn;
   };
-  // The file keeps the chunks read so far, also after a stop or a failure.
+  // The file keeps the chunks read so far, also after a stop or a failure,
+  // and replaces the old one then; with nothing read the old one stays. A
+  // file exception leaves the old one as well (the UploadFile goes with it).
   job.finish = [&] {
-    if (file.IsOpen()) file.Close();
+    if (!upload) return;
+    if (upload->file().IsOpen()) upload->file().Close();
+    if (written == 0 && !walked_to_end) {
+      upload->Discard();
+    } else if (const std::error_code error = upload->Commit()) {
+      throw FileException{FileCauseFromError(error)};
+    }
   };
   const LoaderJobResult result = RunLoaderJob(context, job);
   return {result.outcome, result.completed, std::nullopt, {}};

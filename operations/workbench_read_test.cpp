@@ -376,6 +376,39 @@ TEST_F(NandTest, BlocksNotCheckedYetAreCheckedBeforeDataMoves) {
   EXPECT_EQ(ReadFileText(upload), image.substr(16384)) << "block 2 alone: block 1 is bad";
 }
 
+// Upload writes beside its file and replaces it with what it read, also
+// after a failure part way; with nothing read, or on Cancel, the old file
+// stays; no file is left beside it.
+TEST_F(NandTest, UploadReplacesTheOldFileOnlyWithWhatItRead) {
+  SelectSectors(1, 1);
+  Run(&Workbench::OnProtect);
+  const std::string image = Pattern(16384);
+  PutFlash(0, image);
+  const std::string path = UploadPath();
+  struct Case {
+    const char* what;
+    int dumps_before_failure;  // -1: none fails
+    platform::MessageAnswer answer;
+    CommandOutcome outcome;
+    std::string kept;
+  };
+  const Case cases[] = {
+      {"nothing read", 0, platform::MessageAnswer::Ok, CommandOutcome::kFailed, "old contents"},
+      {"one chunk read", 1, platform::MessageAnswer::Ok, CommandOutcome::kFailed, image.substr(0, 4096)},
+      {"cancelled", -1, platform::MessageAnswer::Cancel, CommandOutcome::kFailed, "old contents"},
+      {"all read", -1, platform::MessageAnswer::Ok, CommandOutcome::kSucceeded, image},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFileBytes(path, "old contents");
+    frontend_->answers = {c.answer};
+    target_->FailAfter("dump", c.dumps_before_failure < 0 ? 1 << 30 : c.dumps_before_failure);
+    EXPECT_EQ(Run(&Workbench::OnUpload), c.outcome);
+    EXPECT_EQ(ReadFileText(path), c.kept);
+    EXPECT_TRUE(StrayFiles().empty());
+  }
+}
+
 // In debug mode no loader runs: no check either, the debug files hold the
 // command's own blocks.
 TEST_F(NandTest, DebugModeRunsNoCheckFirst) {
