@@ -72,9 +72,10 @@ class Bench {
     fs::remove_all(root_, ignored);
   }
 
-  CliRun Cli(const std::string& arguments) const {
+  // `environment`: NAME=VALUE words put before the command.
+  CliRun Cli(const std::string& arguments, const std::string& environment = "") const {
     const std::string command =
-        std::string("'") + ROMSMITH_CLI + "' --program-dir '" + (root_ / "program").string() +
+        environment + " '" + ROMSMITH_CLI + "' --program-dir '" + (root_ / "program").string() +
         "' --board '" + (root_ / "board.ini").string() + "' --set 'Directory.Device=" +
         ROMSMITH_STAGE_DIR + "/drivers/' --set 'Directory.Driver=" + ROMSMITH_STAGE_DIR +
         "/ports/simboard/' --set Remote.Device=" + module_ + " -y -c '" + ROMSMITH_STAGE_DIR +
