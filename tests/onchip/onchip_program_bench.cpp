@@ -60,39 +60,29 @@ void Report(const char* what, double bytes, const Measured& m) {
                 bytes / (accesses * 1e-6) / 1024);
 }
 
+// Program (with erase and the loader's read-back) and then verify of
+// `bytes` random bytes over `sectors`; true when both succeeded.
+bool ProgramAndVerify(const Bench& bench, std::size_t bytes, const char* sectors, const char* what) {
+  WriteFile(bench.Path("data.bin"), RandomBytes(bytes, 3));
+  const std::string file = std::string("-s ") + sectors + " -f '" + bench.Path("data.bin").string() + "' ";
+  const Measured program = Measure(bench, file + "--auto-erase --auto-verify program", "program");
+  const Measured verify = Measure(bench, file + "verify", "verify");
+  Report((std::string(what) + ", program with erase and read-back").c_str(), bytes, program);
+  Report((std::string(what) + ", verify").c_str(), bytes, verify);
+  std::printf("  program + verify: %.2f s wall, %.2f s CPU\n", program.wall_s + verify.wall_s,
+              program.cpu_s + verify.cpu_s);
+  return program.status == 0 && verify.status == 0;
+}
+
 }  // namespace
 
 int main() {
-  int failures = 0;
-  {
-    constexpr std::size_t kSam7Bytes = 256 * 1024;
-    Bench bench("board-at91sam7s256.ini", "at91sam7s256.cfg", "osprey7.so");
-    WriteFile(bench.Path("data.bin"), RandomBytes(kSam7Bytes, 3));
-    const std::string file = "-s 1-16 -f '" + bench.Path("data.bin").string() + "' ";
-    // Erase, program and the loader's read-back, as the example configures.
-    const Measured program = Measure(bench, file + "--auto-erase --auto-verify program", "program");
-    const Measured verify = Measure(bench, file + "verify", "verify");
-    Report("AT91SAM7S256 whole flash, program with erase and read-back", kSam7Bytes, program);
-    Report("AT91SAM7S256 whole flash, verify", kSam7Bytes, verify);
-    std::printf("  program + verify: %.2f s wall, %.2f s CPU\n", program.wall_s + verify.wall_s,
-                program.cpu_s + verify.cpu_s);
-    failures += program.status != 0 || verify.status != 0;
-  }
-  {
-    // 256 good blocks of 16 KiB: blocks 0-257, with bad blocks 3 and 9.
-    constexpr std::size_t kNandBytes = 4 * 1024 * 1024;
-    Bench bench("board-s3c2410-nand.ini", "s3c2410-nand-k9f1208u0b.cfg", "osprey9.so");
-    WriteFile(bench.Path("data.bin"), RandomBytes(kNandBytes, 4));
-    const std::string file = "-s 1-258 -f '" + bench.Path("data.bin").string() + "' ";
-    // Check block (the table is not known yet), erase, program and the
-    // loader's read-back.
-    const Measured program = Measure(bench, file + "--auto-erase --auto-verify program", "program");
-    const Measured verify = Measure(bench, file + "verify", "verify");
-    Report("4 MiB of NAND (S3C2410, K9F1208U0B), check, erase, program with read-back", kNandBytes, program);
-    Report("4 MiB of NAND, check and verify", kNandBytes, verify);
-    std::printf("  program + verify: %.2f s wall, %.2f s CPU\n", program.wall_s + verify.wall_s,
-                program.cpu_s + verify.cpu_s);
-    failures += program.status != 0 || verify.status != 0;
-  }
-  return failures == 0 ? 0 : 1;
+  bool all = ProgramAndVerify(Bench("board-at91sam7s256.ini", "at91sam7s256.cfg", "osprey7.so"),
+                              256 * 1024, "1-16", "AT91SAM7S256 whole flash");
+  // 256 good blocks of 16 KiB: blocks 0-257, with bad blocks 3 and 9. The
+  // table is not known yet, so program and verify each check the blocks
+  // first.
+  all &= ProgramAndVerify(Bench("board-s3c2410-nand.ini", "s3c2410-nand-k9f1208u0b.cfg", "osprey9.so"),
+                          4 * 1024 * 1024, "1-258", "4 MiB of NAND (S3C2410, K9F1208U0B)");
+  return all ? 0 : 1;
 }
