@@ -249,12 +249,13 @@ std::string Board::Info() const {
     out << "  Image=" << (nor.image.empty() ? std::string("(none, kept in memory)") : nor.image.string())
         << "\n";
   }
-  if (!d.faults.stuck_bits.empty() || d.faults.no_erase) {
+  if (!d.faults.stuck_bits.empty() || d.faults.no_erase || d.faults.erase_never_ends) {
     out << "Faults:";
     for (const auto& stuck : d.faults.stuck_bits) {
       out << " StuckBits " << Hex8(stuck.address) << ":" << Hex8(stuck.mask);
     }
     if (d.faults.no_erase) out << " NoErase";
+    if (d.faults.erase_never_ends) out << " EraseNeverEnds";
     out << "\n";
   }
   return out.str();

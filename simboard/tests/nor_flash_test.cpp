@@ -549,6 +549,23 @@ TEST(FlashFaults, StuckBitsFailProgrammingAndNoEraseNeverCompletes) {
   bank.Cmd(0, 0xF0);
   EXPECT_EQ(bank.Get(0x81), 0x0000u);
 
+  // A chip that never finishes: still busy long after, with no time-out bit,
+  // for a sector and for the whole chip.
+  for (const std::uint32_t last : {0x30u, 0x10u}) {
+    auto hung_dir = FreshDirectory();
+    TestBoard hung(FlashBoardText(kAmd16, "Little", "[Faults]\nEraseNeverEnds=1\n"), hung_dir);
+    ASSERT_TRUE(hung);
+    Bank hb{hung, 2, 16};
+    hb.Unlock();
+    hb.Cmd(0x555, 0x80);
+    hb.Unlock();
+    hb.Cmd(last == 0x30 ? 0 : 0x555, last);
+    hung.Wait(100000);
+    const std::uint32_t first = hb.Get(0);
+    EXPECT_EQ(first & 0xA0, 0x00u) << "DQ7 low, DQ5 clear";
+    EXPECT_NE(hb.Get(0) & 0x40, first & 0x40) << "DQ6 still toggles";
+  }
+
   auto dir2 = FreshDirectory();
   TestBoard intel(FlashBoardText(kIntel16, "Little", "[Faults]\nNoErase=1\nStuckBits=$10:$8000\n"), dir2);
   ASSERT_TRUE(intel);
