@@ -161,7 +161,8 @@ TEST_F(LoaderTest, EmptyProgramFileFailsProgramAndVerifyInBothFamilies) {
     UseProgram("");
     EXPECT_EQ(Run(c.entry), CommandOutcome::kFailed);
     EXPECT_EQ(LastLine(), c.line);
-    EXPECT_TRUE(target_->runs().empty());
+    // (A NAND command may check its blocks first.)
+    EXPECT_TRUE(c.nand || target_->runs().empty());
   }
 }
 

@@ -10,6 +10,7 @@
 // One test per command, so ctest runs the commands side by side.
 #include <signal.h>
 
+#include <atomic>
 #include <cstring>
 #include <random>
 #include <sstream>
@@ -102,9 +103,20 @@ class FaultMatrix : public FlashCommands, public ::testing::WithParamInterface<C
     const fs::path report = root_ / "counters.txt";
     ::setenv("ROMSMITH_BOARD_COUNTERS", report.c_str(), 1);
     const auto start = std::chrono::steady_clock::now();
-    const CliResult run = RunCommand();
-    healthy_time_ = std::chrono::steady_clock::now() - start;
+    int fd = -1;
+    const pid_t pid = Start(Expand(GetParam().arguments, root_), fd);
     ::unsetenv("ROMSMITH_BOARD_COUNTERS");
+    CliResult run;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+      run.out.append(buffer, static_cast<std::size_t>(n));
+      const auto now = std::chrono::steady_clock::now() - start;
+      if (connected_time_ == Duration{} && run.out.find(kConnectedLine) != std::string::npos)
+        connected_time_ = now;
+      if (healthy_time_ == Duration{} && Succeeded(run)) healthy_time_ = now;
+    }
+    ::close(fd);
+    run.status = Wait(pid);
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_TRUE(Succeeded(run)) << run.out;
     std::istringstream text(ReadText(report));
@@ -151,7 +163,11 @@ class FaultMatrix : public FlashCommands, public ::testing::WithParamInterface<C
     config_before_ = ReadText(root_ / "target.cfg");
   }
 
-  std::chrono::steady_clock::duration healthy_time_{};
+  using Duration = std::chrono::steady_clock::duration;
+  static constexpr const char* kConnectedLine = "Info: target device ID is";
+  // From the start of a healthy run to its connect line and its success line.
+  Duration connected_time_{};
+  Duration healthy_time_{};
   std::map<std::string, Bytes> program_before_;
   std::string profile_before_;
   std::string config_before_;
@@ -191,28 +207,40 @@ TEST_P(FaultMatrix, EveryFaultEndsInAnErrorOrAStopAndTheHealedBoardWorks) {
     CheckFaultyRun(fault.name, RunCommand(), false);
   }
 
-  // Stop at a random point of the command's healthy run time (a fixed seed
-  // per command, so a failure repeats).
+  // Stop at a random point (a fixed seed per command, so a failure
+  // repeats): once while connecting, timed from the start, and once between
+  // the connect and the point where the healthy run reported success, timed
+  // from the connect line of this run.
+  ASSERT_GT(healthy_time_, connected_time_);
   std::mt19937 random(static_cast<unsigned>(std::hash<std::string>{}(command.name)));
-  std::uniform_real_distribution<double> share(0.2, 0.6);
-  for (int attempt = 0; attempt < 2; ++attempt) {
+  std::uniform_real_distribution<double> share(0.3, 0.75);
+  for (const bool after_connect : {false, true}) {
     PrepareBoard();
-    const auto delay = std::chrono::duration_cast<std::chrono::milliseconds>(healthy_time_ * share(random));
+    const Duration span = after_connect ? healthy_time_ - connected_time_ : connected_time_;
+    const auto delay = std::chrono::duration_cast<std::chrono::milliseconds>(span * share(random));
     int fd = -1;
     const pid_t pid = Start(Expand(command.arguments, root_), fd);
     ASSERT_GT(pid, 0);
-    std::thread stopper([pid, delay] {
+    std::atomic<bool> connected{!after_connect};
+    std::thread stopper([pid, delay, &connected] {
+      for (int i = 0; i < 10000 && !connected; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
       std::this_thread::sleep_for(delay);
       ::kill(pid, SIGINT);
     });
     CliResult run;
     char buffer[4096];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
       run.out.append(buffer, static_cast<std::size_t>(n));
+      if (run.out.find(kConnectedLine) != std::string::npos) connected = true;
+    }
     ::close(fd);
+    connected = true;
     stopper.join();
     run.status = Wait(pid);
-    CheckFaultyRun("stop after " + std::to_string(delay.count()) + " ms", run, true);
+    CheckFaultyRun(std::string("stop ") + (after_connect ? "after connecting, " : "") +
+                       std::to_string(delay.count()) + " ms in",
+                   run, true);
   }
 }
 
