@@ -29,6 +29,9 @@ namespace romsmith::gui {
 namespace {
 
 constexpr int kProgressRange = 1024;
+// The bar follows a command's progress at most this often (a display frame
+// or two); more would only repaint it.
+constexpr int kProgressIntervalMs = 30;
 
 struct ButtonRow {
   const char* text;
@@ -98,7 +101,8 @@ MainWindow::MainWindow(QWidget* parent)
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(escape, &QShortcut::activated, this, &MainWindow::CloseOrStop);
 
-  frontend_.Attach({this, progress_, animation_, status_,
+  frontend_.Attach({this, new ProgressPacer(progress_, kProgressIntervalMs, this), animation_,
+                    status_,
                     [this](bool enable, bool stoppable) { SetControls(enable, stoppable); }});
   // The command's end reaches this thread as a queued call: the worker does
   // not wait for it.

@@ -11,18 +11,15 @@ void WindowFrontend::OnWindow(Function&& function) {
 }
 
 void WindowFrontend::SetProgressRange(int low, int high) {
-  OnWindow([&] { widgets_.progress->setRange(low, high); });
+  if (widgets_.progress) widgets_.progress->SetRange(low, high);
 }
 
 void WindowFrontend::SetProgressPosition(int position) {
-  OnWindow([&] { widgets_.progress->setValue(position); });
+  if (widgets_.progress) widgets_.progress->SetPosition(position);
 }
 
 void WindowFrontend::StepProgress() {
-  OnWindow([&] {
-    QProgressBar* bar = widgets_.progress;
-    bar->setValue(std::min(bar->value() + 1, bar->maximum()));
-  });
+  if (widgets_.progress) widgets_.progress->Step();
 }
 
 void WindowFrontend::StartAnimation() {
