@@ -102,8 +102,8 @@ MainWindow::MainWindow(QWidget* parent)
   connect(escape, &QShortcut::activated, this, &MainWindow::CloseOrStop);
 
   frontend_.Attach({this, new ProgressPacer(progress_, kProgressIntervalMs, this), animation_,
-                    status_,
-                    [this](bool enable, bool stoppable) { SetControls(enable, stoppable); }});
+                    status_, [this](bool enable, bool stoppable) { SetControls(enable, stoppable); },
+                    [this] { return workbench_->closing(); }});
   // The command's end reaches this thread as a queued call: the worker does
   // not wait for it.
   workbench_->SetCompletionCallback([this](const CommandReport& report) {

@@ -43,9 +43,10 @@ void WindowFrontend::SetCommandControls(bool enable, bool stoppable) {
 platform::MessageAnswer WindowFrontend::Ask(const platform::MessageRequest& request) {
   // On the window's thread the program's own box handler answers (a Qt box,
   // or a test's script); the worker's thread has a handler of its own that
-  // leads here.
+  // leads here. A close may have come while the question was on its way.
   platform::MessageAnswer answer = platform::DefaultAnswer(request.buttons);
   OnWindow([&] {
+    if (widgets_.closing && widgets_.closing()) return;
     answer = platform::ShowMessage(request.text, request.caption, request.icon, request.buttons);
   });
   return answer;

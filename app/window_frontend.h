@@ -24,6 +24,9 @@ class WindowFrontend : public Frontend {
     QPointer<BusyIndicator> animation;
     QPointer<StatusLine> status;
     std::function<void(bool enable, bool stoppable)> set_controls;
+    // True once the window was asked to close during a command: a question
+    // that reaches the window after that takes its default unseen.
+    std::function<bool()> closing;
   };
 
   // Until Attach, calls are dropped (nothing to show them on yet).

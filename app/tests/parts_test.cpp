@@ -13,6 +13,7 @@
 #include "app/option_dialog.h"
 #include "app/progress_pacer.h"
 #include "app/status_line.h"
+#include "app/window_frontend.h"
 
 #include <atomic>
 #include <functional>
@@ -153,6 +154,34 @@ class PartsTest : public QObject {
     // On the window's own thread a position shows at once.
     pacer.SetPosition(low);
     QCOMPARE(bar.value(), low);
+  }
+
+  void questionsFromTheWorkerOnceTheWindowIsClosing_data() {
+    QTest::addColumn<bool>("closing");
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<int>("answer");
+    QTest::newRow("running: the user answers") << false << true << int(platform::MessageAnswer::No);
+    QTest::newRow("closing: the default, unseen") << true << false << int(platform::MessageAnswer::Yes);
+  }
+  void questionsFromTheWorkerOnceTheWindowIsClosing() {
+    QFETCH(bool, closing);
+    QFETCH(bool, shown);
+    QFETCH(int, answer);
+    int asked = 0;
+    platform::ScopedMessageHandler user([&](const platform::MessageRequest&) {
+      ++asked;
+      return platform::MessageAnswer::No;
+    });
+    QWidget window;
+    WindowFrontend frontend;
+    frontend.Attach({&window, nullptr, nullptr, nullptr, {}, [&] { return closing; }});
+    platform::MessageAnswer got = platform::MessageAnswer::Cancel;
+    QVERIFY(RunAsWorker([&] {
+      got = frontend.Ask({"Overwrite upload.bin?", "Romsmith", platform::MessageIcon::Question,
+                          platform::MessageButtons::YesNo});
+    }));
+    QCOMPARE(asked, shown ? 1 : 0);
+    QCOMPARE(int(got), answer);
   }
 
   void helpLanguageFollowsTheLocale_data() {
