@@ -8,6 +8,7 @@
 #include <QToolTip>
 #include <QVBoxLayout>
 
+#include "app/vendor_tree.h"
 #include "formats/numbers.h"
 
 namespace romsmith::gui {
@@ -41,9 +42,7 @@ void SetUpEditableList(QTableWidget* list, const QStringList& columns) {
 CpuPageWidget::CpuPageWidget(CpuPage& model, QWidget* parent) : QWidget(parent), model_(model) {
   setObjectName("cpuPage");
 
-  tree_ = new QTreeWidget(this);
-  tree_->setObjectName("cpuTree");
-  tree_->setHeaderHidden(true);
+  tree_ = NewVendorTree("cpuTree", this);
 
   registers_ = new QTableWidget(this);
   registers_->setObjectName("registerList");
@@ -111,30 +110,13 @@ CpuPageWidget::CpuPageWidget(CpuPage& model, QWidget* parent) : QWidget(parent),
 
 void CpuPageWidget::FillTree() {
   filling_ = true;
-  tree_->clear();
-  for (const std::string& vendor : model_.database.vendors) {
-    auto* root = new QTreeWidgetItem(tree_, {Text(vendor)});
-    for (const CpuRecord& cpu : model_.database.cpus) {
-      if (cpu.vendor == vendor) new QTreeWidgetItem(root, {Text(cpu.name)});
-    }
-  }
+  FillVendorTree(tree_, model_.database.vendors, model_.database.cpus);
   filling_ = false;
 }
 
 void CpuPageWidget::Load() {
   filling_ = true;
-  tree_->setCurrentItem(nullptr);
-  for (int v = 0; v < tree_->topLevelItemCount(); ++v) {
-    QTreeWidgetItem* vendor = tree_->topLevelItem(v);
-    for (int c = 0; c < vendor->childCount(); ++c) {
-      if (vendor->child(c)->text(0) == Text(model_.chip)) {
-        tree_->setCurrentItem(vendor->child(c));
-        tree_->scrollToItem(vendor->child(c));
-        break;
-      }
-    }
-    if (tree_->currentItem()) break;
-  }
+  SelectInVendorTree(tree_, Text(model_.chip));
   filling_ = false;
   little_->setChecked(model_.little_endian);
   big_->setChecked(!model_.little_endian);
@@ -186,8 +168,9 @@ void CpuPageWidget::FillMemoryList() {
 
 void CpuPageWidget::OnTreeSelection(QTreeWidgetItem* current) {
   // Vendor rows and programmatic selections choose nothing.
-  if (filling_ || current == nullptr || current->parent() == nullptr) return;
-  if (!model_.SelectCpu(current->text(0).toStdString())) return;
+  const QString name = RecordNameOf(current);
+  if (filling_ || name.isEmpty()) return;
+  if (!model_.SelectCpu(name.toStdString())) return;
   FillRegisterList();
   emit cpuSelected(model_.current.IsNand());
 }

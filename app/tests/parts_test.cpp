@@ -13,6 +13,7 @@
 #include "app/option_dialog.h"
 #include "app/progress_pacer.h"
 #include "app/status_line.h"
+#include "app/vendor_tree.h"
 #include "app/window_frontend.h"
 
 #include <atomic>
@@ -182,6 +183,51 @@ class PartsTest : public QObject {
     }));
     QCOMPARE(asked, shown ? 1 : 0);
     QCOMPARE(int(got), answer);
+  }
+
+  void vendorTreeGroupsRecordsAndSelectsOnlyRecords_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("selected_vendor");
+    QTest::newRow("a record") << "LPC2106" << "Philips";
+    QTest::newRow("the first of two with one name") << "Twin" << "Atmel";
+    QTest::newRow("a vendor's name is no record") << "Samsung" << "";
+    QTest::newRow("unknown") << "Z80" << "";
+  }
+  void vendorTreeGroupsRecordsAndSelectsOnlyRecords() {
+    QFETCH(QString, name);
+    QFETCH(QString, selected_vendor);
+    struct Record {
+      std::string vendor;
+      std::string name;
+    };
+    const std::vector<Record> records = {{"Samsung", "S3C44B0X"}, {"Atmel", "AT91SAM7S64"},
+                                         {"Philips", "LPC2106"},  {"Atmel", "Twin"},
+                                         {"Samsung", "S3C2410"},  {"Philips", "Twin"},
+                                         {"Nobody", "Stray"}};
+    QTreeWidget tree;
+    FillVendorTree(&tree, {"Atmel", "Philips", "Samsung", "Empty"}, records);
+    // Vendors in their own order, records under their vendor in file order;
+    // a record of a vendor not listed has no place.
+    QStringList rows;
+    for (int v = 0; v < tree.topLevelItemCount(); ++v) {
+      QTreeWidgetItem* vendor = tree.topLevelItem(v);
+      QStringList names;
+      for (int r = 0; r < vendor->childCount(); ++r) names << vendor->child(r)->text(0);
+      rows << vendor->text(0) + ": " + names.join(", ");
+    }
+    QCOMPARE(rows, QStringList({"Atmel: AT91SAM7S64, Twin", "Philips: LPC2106, Twin",
+                                "Samsung: S3C44B0X, S3C2410", "Empty: "}));
+    QVERIFY(RecordNameOf(tree.topLevelItem(0)).isEmpty());
+
+    tree.setCurrentItem(tree.topLevelItem(0)->child(0));
+    SelectInVendorTree(&tree, name);
+    QTreeWidgetItem* current = tree.currentItem();
+    if (selected_vendor.isEmpty()) {
+      QVERIFY(current == nullptr);
+    } else {
+      QCOMPARE(RecordNameOf(current), name);
+      QCOMPARE(current->parent()->text(0), selected_vendor);
+    }
   }
 
   void helpLanguageFollowsTheLocale_data() {
