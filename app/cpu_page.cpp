@@ -8,6 +8,7 @@
 #include <QToolTip>
 #include <QVBoxLayout>
 
+#include "app/tab_order.h"
 #include "app/vendor_tree.h"
 #include "formats/numbers.h"
 
@@ -37,6 +38,14 @@ void SetUpEditableList(QTableWidget* list, const QStringList& columns) {
   list->verticalHeader()->setDefaultSectionSize(list->fontMetrics().height() + 6);
   list->horizontalHeader()->setStretchLastSection(true);
   list->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  // Tab leaves the list for the next control; the arrows move in it.
+  list->setTabKeyNavigation(false);
+}
+
+void FitColumnsToContents(QTableWidget* list) {
+  list->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  list->horizontalHeader()->setStretchLastSection(true);
+  list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 }
 
 CpuPageWidget::CpuPageWidget(CpuPage& model, QWidget* parent) : QWidget(parent), model_(model) {
@@ -50,8 +59,7 @@ CpuPageWidget::CpuPageWidget(CpuPage& model, QWidget* parent) : QWidget(parent),
   memory_ = new QTableWidget(this);
   memory_->setObjectName("memoryList");
   SetUpEditableList(memory_, {tr("Address"), tr("Value"), tr("Size")});
-  memory_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-  memory_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  FitColumnsToContents(memory_);
 
   auto* endian = new QGroupBox(tr("Endian"), this);
   endian->setObjectName("endianGroup");
@@ -85,12 +93,12 @@ CpuPageWidget::CpuPageWidget(CpuPage& model, QWidget* parent) : QWidget(parent),
   bottom->addWidget(target_test_);
   bottom->addWidget(register_read_);
   right->addLayout(bottom, 2, 0, 1, 2);
-  right->setColumnStretch(0, 3);
-  right->setColumnStretch(1, 2);
+  right->setColumnStretch(0, 1);
+  right->setColumnStretch(1, 1);
 
   auto* layout = new QHBoxLayout(this);
-  layout->addWidget(tree_, 2);
-  layout->addLayout(right, 5);
+  layout->addWidget(tree_, 1);
+  layout->addLayout(right, 4);
 
   connect(tree_, &QTreeWidget::currentItemChanged, this,
           [this](QTreeWidgetItem* current, QTreeWidgetItem*) { OnTreeSelection(current); });
@@ -99,12 +107,7 @@ CpuPageWidget::CpuPageWidget(CpuPage& model, QWidget* parent) : QWidget(parent),
   connect(target_test_, &QPushButton::clicked, this, &CpuPageWidget::targetTestRequested);
   connect(register_read_, &QPushButton::clicked, this, &CpuPageWidget::registerReadRequested);
 
-  setTabOrder(tree_, registers_);
-  setTabOrder(registers_, memory_);
-  setTabOrder(memory_, little_);
-  setTabOrder(little_, big_);
-  setTabOrder(big_, target_test_);
-  setTabOrder(target_test_, register_read_);
+  SetTabChain({tree_, registers_, memory_, little_, big_, target_test_, register_read_});
   FillMemoryList();
 }
 

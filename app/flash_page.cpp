@@ -6,6 +6,7 @@
 #include <QLabel>
 
 #include "app/cpu_page.h"
+#include "app/tab_order.h"
 #include "app/vendor_tree.h"
 #include "formats/numbers.h"
 
@@ -40,7 +41,7 @@ FlashPageWidget::FlashPageWidget(FlashPage& model, QWidget* parent)
   sectors_->setObjectName("sectorList");
   SetUpEditableList(sectors_, {tr("Sector"), tr("Size"), tr("Starts")});
   sectors_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  sectors_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+  FitColumnsToContents(sectors_);
 
   auto* width_label = new QLabel(tr("Width:"), this);
   width_label->setBuddy(width_);
@@ -86,12 +87,7 @@ FlashPageWidget::FlashPageWidget(FlashPage& model, QWidget* parent)
     model_.start_address = text.toStdString();
     FillSectorList();
   });
-  setTabOrder(tree_, width_);
-  setTabOrder(width_, chips_);
-  setTabOrder(chips_, start_address_);
-  setTabOrder(start_address_, sector_from_);
-  setTabOrder(sector_from_, sector_to_);
-  setTabOrder(sector_to_, sectors_);
+  SetTabChain({tree_, width_, chips_, start_address_, sector_from_, sector_to_, sectors_});
 }
 
 void FlashPageWidget::FillTree() {

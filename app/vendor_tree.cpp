@@ -1,5 +1,9 @@
 #include "app/vendor_tree.h"
 
+#include <QStyle>
+
+#include <algorithm>
+
 namespace romsmith::gui {
 
 QTreeWidget* NewVendorTree(const QString& object_name, QWidget* parent) {
@@ -7,6 +11,15 @@ QTreeWidget* NewVendorTree(const QString& object_name, QWidget* parent) {
   tree->setObjectName(object_name);
   tree->setHeaderHidden(true);
   return tree;
+}
+
+void FitVendorTreeWidth(QTreeWidget* tree, const QStringList& record_names) {
+  int widest = 0;
+  for (const QString& name : record_names)
+    widest = std::max(widest, tree->fontMetrics().horizontalAdvance(name));
+  // Two levels of indentation, the frame, the scroll bar and a margin.
+  const int scroll_bar = tree->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, tree);
+  tree->setMinimumWidth(widest + 2 * tree->indentation() + 2 * tree->frameWidth() + scroll_bar + 12);
 }
 
 void SelectInVendorTree(QTreeWidget* tree, const QString& name) {

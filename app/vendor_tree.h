@@ -13,18 +13,24 @@
 namespace romsmith::gui {
 
 QTreeWidget* NewVendorTree(const QString& object_name, QWidget* parent);
+void FitVendorTreeWidth(QTreeWidget* tree, const QStringList& record_names);
 
 // `Record` has `vendor` and `name` (CpuRecord, FlashDevice).
+// The tree is kept wide enough for its longest name.
 template <typename Record>
 void FillVendorTree(QTreeWidget* tree, const std::vector<std::string>& vendors,
                     const std::vector<Record>& records) {
   tree->clear();
+  QStringList names;
   for (const std::string& vendor : vendors) {
     auto* root = new QTreeWidgetItem(tree, {QString::fromStdString(vendor)});
     for (const Record& record : records) {
-      if (record.vendor == vendor) new QTreeWidgetItem(root, {QString::fromStdString(record.name)});
+      if (record.vendor != vendor) continue;
+      names << QString::fromStdString(record.name);
+      new QTreeWidgetItem(root, {names.last()});
     }
   }
+  FitVendorTreeWidth(tree, names);
 }
 
 // Makes the first record row called `name` current and scrolls to it; no
