@@ -15,7 +15,9 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <fcntl.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -40,14 +42,31 @@ qint64 ThreadCpuNanoseconds() {
   return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-// How long this thread has waited for a CPU while it could have run (the
-// scheduler's figure; 0 where the kernel does not keep it).
-qint64 ThreadRunDelayNanoseconds() {
-  std::ifstream file("/proc/thread-self/schedstat");
-  long long on_cpu = 0, waiting = 0;
-  file >> on_cpu >> waiting;
-  return waiting;
-}
+// How long the thread that made it has waited for a CPU while it could
+// have run (the scheduler's own figure; 0 where the kernel does not keep
+// it). Opened once: the meter reads it at every tick.
+class RunDelay {
+ public:
+  RunDelay() : fd_(open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC)) {}
+  ~RunDelay() {
+    if (fd_ >= 0) close(fd_);
+  }
+  RunDelay(const RunDelay&) = delete;
+  RunDelay& operator=(const RunDelay&) = delete;
+
+  qint64 Nanoseconds() const {
+    char text[128];
+    const ssize_t length = fd_ >= 0 ? pread(fd_, text, sizeof text - 1, 0) : -1;
+    if (length <= 0) return 0;
+    text[length] = '\0';
+    unsigned long long on_cpu = 0, waiting = 0;
+    if (std::sscanf(text, "%llu %llu", &on_cpu, &waiting) != 2) return 0;
+    return static_cast<qint64>(waiting);
+  }
+
+ private:
+  int fd_;
+};
 
 std::string LoadAverage() {
   std::ifstream file("/proc/loadavg");
@@ -132,7 +151,7 @@ class GapMeter {
     clock_.start();
     last_tick_ = clock_.nsecsElapsed();
     last_cpu_ = ThreadCpuNanoseconds();
-    last_wait_ = ThreadRunDelayNanoseconds();
+    last_wait_ = run_delay_.Nanoseconds();
     ticker_.start();
   }
   void Stop() { ticker_.stop(); }
@@ -154,7 +173,7 @@ class GapMeter {
   void Tick() {
     const qint64 now = clock_.nsecsElapsed();
     const qint64 cpu = ThreadCpuNanoseconds();
-    const qint64 wait = ThreadRunDelayNanoseconds();
+    const qint64 wait = run_delay_.Nanoseconds();
     const qint64 gap = now - last_tick_;
     gaps_.push_back(gap);
     if (gap > longest_) {
@@ -168,6 +187,7 @@ class GapMeter {
   }
 
   QTimer ticker_;
+  RunDelay run_delay_;  // of the window thread, which makes the meter
   QElapsedTimer clock_;
   qint64 last_tick_ = 0;
   qint64 last_cpu_ = 0;
