@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "operations/target_checksum.h"
 #include "operations/testing/workbench_fixture.h"
 
 namespace romsmith::testing {
@@ -165,6 +166,24 @@ TEST_F(ReadTest, UploadToAFullDeviceReportsTheFileException) {
   EXPECT_EQ(Run(&Workbench::OnUpload), CommandOutcome::kFailed);
   EXPECT_EQ(LastLine(), "Error: file exception, the disk is full, upload failed.\n");
   EXPECT_EQ(frontend_->position, 0);
+}
+
+// The host's CRC must be the one the target routine's table gives: the
+// standard check values, and the table word it is built from.
+TEST(TargetChecksum, CrcIsTheStandardCrc32AndTheImageCarriesItsTable) {
+  const std::string check = "123456789";
+  EXPECT_EQ(Crc32(reinterpret_cast<const std::uint8_t*>(check.data()), check.size()), 0xCBF43926u);
+  EXPECT_EQ(Crc32(nullptr, 0), 0u);
+  const std::uint8_t zeros[4] = {};
+  EXPECT_EQ(Crc32(zeros, 4), 0x2144DF1Cu);
+  for (bool big : {false, true}) {
+    const std::vector<std::uint8_t> image = ChecksumProgramImage(big);
+    ASSERT_EQ(image.size(), ChecksumProgramLayout::kResults);
+    const std::size_t at = ChecksumProgramLayout::kTable + 4;  // entry 1
+    const std::uint32_t word = big ? (image[at] << 24 | image[at + 1] << 16 | image[at + 2] << 8 | image[at + 3])
+                                   : LittleWord(image, at);
+    EXPECT_EQ(word, 0x77073096u) << big;
+  }
 }
 
 TEST_F(ReadTest, VerifyComparesTheFileOverItsOwnLength) {
