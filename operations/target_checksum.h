@@ -1,7 +1,8 @@
 // Verify with the flash checksummed on the target: a small ARM routine in
-// target RAM computes the CRC-32 of each 1024-byte block of a batch, the host
-// compares them with the file's, and only a block whose CRC differs is read
-// back through the probe and compared byte by byte.
+// target RAM computes the CRC-32 of a whole batch of flash, and only when it
+// differs from the file's, the CRC of each 1024-byte block of the batch; only
+// a block whose CRC differs is read back through the probe and compared byte
+// by byte.
 #pragma once
 
 #include <cstddef>
@@ -18,18 +19,21 @@ namespace romsmith {
 // what the target routine computes.
 std::uint32_t Crc32(const std::uint8_t* bytes, std::size_t count);
 
-// Where the routine lives, from the RAM address on.
+// Where the routine lives, from the RAM address on. It builds its CRC table
+// itself, so only the code and the parameters cross the probe.
 struct ChecksumProgramLayout {
-  static constexpr std::uint32_t kDone = 0x50;        // its last instruction: B .
-  static constexpr std::uint32_t kParameters = 0x60;  // flash address, byte count
-  static constexpr std::uint32_t kTable = 0x100;      // 256 CRC table words
+  static constexpr std::uint32_t kDone = 0x84;        // its last instruction: B .
+  // Flash address, byte count, block size (one CRC per block), polynomial.
+  static constexpr std::uint32_t kParameters = 0x90;
+  static constexpr std::uint32_t kImageSize = 0xA0;   // code and parameters
+  static constexpr std::uint32_t kTable = 0x100;      // 256 words, built by the routine
   static constexpr std::uint32_t kResults = 0x500;    // one CRC per block
-  static constexpr std::uint32_t kBlocksPerRun = 64;
+  static constexpr std::uint32_t kBlocksPerRun = 256;
   static constexpr std::uint32_t kSize = kResults + 4 * kBlocksPerRun;
 };
 
-// The routine with its table, as bytes for target RAM in the target's byte
-// order (parameters zero).
+// The routine and its parameter words, as bytes for target RAM in the
+// target's byte order (address, count and block size zero).
 std::vector<std::uint8_t> ChecksumProgramImage(bool big_endian);
 
 // Compares `count` bytes of `flash` (read at `address`) with the file's
