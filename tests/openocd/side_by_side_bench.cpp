@@ -276,7 +276,7 @@ void Row(const char* operation, const char* tool, const Measured& m, double byte
   char pauses[32];
   std::snprintf(pauses, sizeof pauses, "%.2f (%.0f%%)", m.pause_s,
                 m.wall_s > 0 ? 100 * m.pause_s / m.wall_s : 0.0);
-  std::printf("| %-28s | %-46s | %4s | %7.2f | %8.2f | %7.2f | %11s | %9.1f |\n", operation, tool,
+  std::printf("| %-28s | %-46s | %4s | %7.3f | %8.3f | %7.2f | %11s | %9.1f |\n", operation, tool,
               m.status == 0 ? "ok" : "FAIL", tck / bytes, accesses / bytes, m.wall_s, pauses,
               real_s > 0 ? bytes / real_s / 1024 : 0.0);
 }
