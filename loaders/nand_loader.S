@@ -101,6 +101,10 @@ start:
         strb    r0, [r7, #NFADDR]
         ldrb    r4, [r7, #NFDATA]       @ maker
         ldrb    r5, [r7, #NFDATA]       @ device
+        @ The device code needs no geometry: the host sends none with it.
+        ldrb    r0, [r8]
+        cmp     r0, #OP_DEVICE_CODE
+        beq     device_code
         ldr     r9, [r8, #60]
         cmp     r9, #512
         bne     large_page_rows
@@ -120,8 +124,6 @@ large_page_rows:
         moveq   r10, #2
 dispatch:
         ldrb    r0, [r8]
-        cmp     r0, #OP_DEVICE_CODE
-        beq     device_code
         cmp     r0, #OP_ERASE
         beq     erase
         cmp     r0, #OP_CHECK_BLOCK

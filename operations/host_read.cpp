@@ -10,6 +10,7 @@
 #include "operations/loader_job.h"
 #include "operations/lpc_vector_checksum.h"
 #include "operations/target_checksum.h"
+#include "operations/upload_file.h"
 #include "target_data/text.h"
 
 namespace romsmith {
@@ -109,30 +110,15 @@ CommandResult UploadBody(const CommandContext& context) {
   context.log.Info("Info: start upload...\n");
   const std::uint32_t blocks = SelectedBlocks(context);
   const std::string& name = context.config().upload_file;
-  // A name the check refuses ("Error: file name error.") is no file to
-  // write to.
-  if (name.size() >= kMaxPathLength) {
-    CheckFileName(name, context.log);
-    return {};
-  }
-  if (CheckFileName(name, context.log) &&
-      context.Ask("Overwrite " + name + "?", platform::MessageIcon::Question,
-                  platform::MessageButtons::OkCancel) != platform::MessageAnswer::Ok) {
-    context.log.Error("Error: upload cancelled, " + name + " is kept.\n");
-    return {};
-  }
-  // The blocks go to a file beside the upload file, which replaces it once
-  // something was read: a command that fails before reading keeps the old
-  // file. A device or a pipe is written as it is.
-  std::error_code kind_error;
-  const bool beside = !std::filesystem::exists(name, kind_error) ||
-                      std::filesystem::is_regular_file(name, kind_error);
-  const std::filesystem::path part = beside ? SiblingPartPath(name) : std::filesystem::path(name);
-  BinaryFile file;
-  if (!file.CreateForWriting(part)) {
+  if (!ConfirmUploadName(context, name)) return {};
+  // The blocks replace the upload file once something was read: a command
+  // that fails before reading keeps the old file.
+  UploadFile upload(name);
+  if (!upload.Create()) {
     context.log.Error("Error: can't create upload file.\n");
     return {};
   }
+  BinaryFile& file = upload.file();
   CommandOutcome outcome = CommandOutcome::kFailed;
   std::uint64_t written = 0;
   try {
@@ -147,17 +133,13 @@ CommandResult UploadBody(const CommandContext& context) {
     file.Close();
   } catch (const FileException& exception) {
     context.EndProgress();
-    if (beside) RemovePart(part);
     context.log.Error("Error: file exception, " + LowerCase(FileErrorText(exception.cause)) +
                       ", upload failed.\n");
     return {};
   }
-  if (!beside) {
-    // Written in place.
-  } else if (written == 0 && outcome != CommandOutcome::kSucceeded) {
-    RemovePart(part);
-  } else if (std::error_code error; std::filesystem::rename(part, name, error), error) {
-    RemovePart(part);
+  if (written == 0 && outcome != CommandOutcome::kSucceeded) {
+    upload.Discard();
+  } else if (upload.Commit()) {
     context.log.Error("Error: can't create upload file.\n");
     return {};
   }

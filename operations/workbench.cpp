@@ -141,6 +141,7 @@ std::shared_ptr<CommandSnapshot> Workbench::TakeSnapshot(Command command) {
   snapshot->config = config();
   snapshot->settings = settings();
   snapshot->bad_blocks = bad_block_table_;
+  snapshot->checked_blocks = checked_block_table_;
   return snapshot;
 }
 
@@ -223,6 +224,7 @@ CommandReport Workbench::last_report() const {
 
 void Workbench::Publish(CommandCode code, const CommandResult& result) {
   if (result.bad_blocks) bad_block_table_ = *result.bad_blocks;
+  if (result.checked_blocks) checked_block_table_ = *result.checked_blocks;
   {
     std::lock_guard lock(report_mutex_);
     last_report_ = {code, result};

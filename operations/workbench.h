@@ -199,6 +199,7 @@ class Workbench {
   std::atomic<CommandOutcome> outcome_{CommandOutcome::kNone};
   std::atomic<CommandCode> last_code_{CommandCode::kNone};
   BadBlockTable bad_block_table_{};
+  BadBlockTable checked_block_table_{};
   mutable std::mutex report_mutex_;
   CommandReport last_report_;
   CompletionCallback completion_;
