@@ -83,7 +83,8 @@ class DriverBinding {
 
   // Loads driver module directory + "Remote" "Device", installs the message
   // callback, opens the driver (byte order, port driver directory or IP
-  // address, speed), connects, and gives it the 21 registers. False, and
+  // address, speed), asks for the driver's faster block loads when
+  // "FastRead" is set, connects, and gives it the 21 registers. False, and
   // nothing bound, on any failure; only a module that cannot be loaded logs
   // a line of its own ("Error: unable to load emulator module.\n", as an
   // error); open and connect failures are explained by the driver's own
@@ -147,6 +148,7 @@ class DriverBinding {
 
  private:
   bool Fail(std::string_view line, bool as_error);
+  void AskForFastReads(const DriverTable& table);
   bool little_endian() const { return target_.IsLittleEndian(); }
 
   MessageLog& log_;
