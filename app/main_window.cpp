@@ -166,7 +166,10 @@ void MainWindow::BuildButtons() {
     connect(button, &QPushButton::clicked, this, [this, command] { RunCommand(command); });
     buttons_[i] = button;
   }
-  close_ = new QPushButton(QIcon(":/icons/close.svg"), tr("Cl&ose"), this);
+  // Made once: each new icon would draw its picture anew at the next paint.
+  close_icon_ = QIcon(":/icons/close.svg");
+  stop_icon_ = QIcon(":/icons/stop.svg");
+  close_ = new QPushButton(close_icon_, tr("Cl&ose"), this);
   close_->setObjectName("closeButton");
   close_->setIconSize(QSize(16, 16));
   close_->setAutoDefault(false);
@@ -304,11 +307,11 @@ void MainWindow::SetControls(bool enable, bool stoppable) {
   const bool idle = enable && !command_running_;
   for (QAction* action : config_actions_) action->setEnabled(idle);
   if (enable) {
-    close_->setIcon(QIcon(":/icons/close.svg"));
+    close_->setIcon(close_icon_);
     close_->setText(tr("Cl&ose"));
     close_->setEnabled(true);
   } else if (stoppable) {
-    close_->setIcon(QIcon(":/icons/stop.svg"));
+    close_->setIcon(stop_icon_);
     close_->setText(tr("&Stop"));
     close_->setEnabled(true);
   } else {
