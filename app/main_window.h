@@ -102,6 +102,8 @@ class MainWindow : public QMainWindow {
   FlashPageWidget* flash_page_ = nullptr;
   std::array<QPushButton*, kButtons> buttons_{};
   QPushButton* close_ = nullptr;
+  QIcon close_icon_;
+  QIcon stop_icon_;
   QProgressBar* progress_ = nullptr;
   BusyIndicator* animation_ = nullptr;
   StatusLine* status_ = nullptr;

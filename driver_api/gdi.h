@@ -79,6 +79,7 @@ enum {
   GDI_SLOT_SET_REGISTER_LIST = 18,
   GDI_SLOT_SET_MEMORY_SPACE_LIST = 19,
   GDI_SLOT_SET_CALLBACK = 20,
+  GDI_SLOT_SET_OPTION = 23,
   GDI_SLOT_WRITE_MEMORY = 36,
   GDI_SLOT_READ_MEMORY = 37,
   GDI_SLOT_WRITE_REGISTER = 46,
@@ -276,6 +277,11 @@ typedef int32_t(GDI_CALL* GdiWriteRegisterGroupSlot)(int32_t id, RegisterWriteIt
 typedef int32_t(GDI_CALL* GdiReadRegisterGroupSlot)(int32_t id, RegisterValue* out);
 typedef int32_t(GDI_CALL* GdiGetCpuStateSlot)(char* buffer);
 typedef int32_t(GDI_CALL* GdiFreeSlot)(void* p);
+/* A driver option by name ("FastRead": 1 on, 0 off): 0 set, 2 unknown name or
+ * value. A driver without options answers GDI_NOT_SUPPORTED, as the reserved
+ * slot it takes the place of did; the host asks only for options the user
+ * switched on, after gdi_open. */
+typedef int32_t(GDI_CALL* GdiSetOptionSlot)(const char* name, int32_t value);
 
 /* ---- The table ----
  *
@@ -317,7 +323,8 @@ typedef struct DriverTable {
   GdiSetCallbackSlot gdi_set_callback;             /* 20: (GDI_MESSAGE_KIND, callback): 0 */
   GdiNoArgumentSlot no_operation_21;               /* 21 */
   GdiNoArgumentSlot no_operation_22;               /* 22 */
-  GdiNoArgumentSlot reserved_23[13];               /* 23..35 */
+  GdiSetOptionSlot gdi_set_option;                 /* 23: 0, 2, 4 (no options) */
+  GdiNoArgumentSlot reserved_24[12];               /* 24..35 */
   GdiMemorySlot gdi_write_memory;                  /* 36: (0, address, cells, count, width) */
   GdiMemorySlot gdi_read_memory;                   /* 37: same; width 1, 2 or 4, else 2 */
   GdiNoArgumentSlot reserved_38[3];                /* 38..40 */
@@ -383,7 +390,9 @@ GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_set_memory_space_list) ==
                       GDI_SLOT_OFFSET(GDI_SLOT_SET_MEMORY_SPACE_LIST), "slot 19");
 GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_set_callback) ==
                       GDI_SLOT_OFFSET(GDI_SLOT_SET_CALLBACK), "slot 20");
-GDI_STATIC_ASSERT(offsetof(DriverTable, reserved_23) == GDI_SLOT_OFFSET(23), "slot 23");
+GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_set_option) == GDI_SLOT_OFFSET(GDI_SLOT_SET_OPTION),
+                  "slot 23");
+GDI_STATIC_ASSERT(offsetof(DriverTable, reserved_24) == GDI_SLOT_OFFSET(24), "slot 24");
 GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_write_memory) ==
                       GDI_SLOT_OFFSET(GDI_SLOT_WRITE_MEMORY), "slot 36");
 GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_read_memory) ==

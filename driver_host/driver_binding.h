@@ -85,7 +85,8 @@ class DriverBinding {
 
   // Loads driver module directory + "Remote" "Device", installs the message
   // callback, opens the driver (byte order, port driver directory or IP
-  // address, speed), connects, and gives it the 21 registers. False, and
+  // address, speed), asks for the driver's faster block loads when
+  // "FastRead" is set, connects, and gives it the 21 registers. False, and
   // nothing bound, on any failure; only a module that cannot be loaded logs
   // a line of its own ("Error: unable to load emulator module.\n", as an
   // error); open and connect failures are explained by the driver's own
@@ -158,10 +159,14 @@ class DriverBinding {
 
  private:
   bool Fail(std::string_view line, bool as_error);
+<<<<<<< HEAD
   // The module that CancelWaits reaches while it is loaded (under cancel_mutex_).
   void SetCancelTarget(const DriverTable* table);
   // Closes a module that did not bind; `line` says which step failed.
   bool FailBind(const std::string& line);
+=======
+  void AskForFastReads(const DriverTable& table);
+>>>>>>> main
   bool little_endian() const { return target_.IsLittleEndian(); }
 
   MessageLog& log_;

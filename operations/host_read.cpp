@@ -9,6 +9,7 @@
 #include "operations/command_bodies.h"
 #include "operations/loader_job.h"
 #include "operations/lpc_vector_checksum.h"
+#include "operations/target_checksum.h"
 #include "operations/upload_file.h"
 #include "target_data/text.h"
 
@@ -160,34 +161,40 @@ CommandResult VerifyBody(const CommandContext& context) {
     if (!opened) return {};
     const std::uint64_t length = *opened;
     BinaryFile& file = program.file();
-    std::array<std::uint8_t, kBlock> data{};
     const TargetConfig& c = context.config();
     const bool lpc_checksum =
         c.flash_chip.rfind("LPC", 0) == 0 && context.settings().lpc_vector_checksum != 0;
     const bool big = !context.LittleEndian();
-    outcome = ReadBlocks(
-        context, {"Info: user stop verify.\n", (length + kBlock - 1) / kBlock,
-                  static_cast<int>(length / kBlock), false,
-                  [&](std::uint32_t address, const std::uint8_t* flash) {
-                    // The file's last block is compared over its own length.
-                    const std::size_t got = file.Read(data.data(), kBlock);
-                    const bool vectors = lpc_checksum && address == c.flash_address &&
-                                         got >= kLpcVectorBytes;
-                    for (std::size_t i = 0; i < got; ++i) {
-                      if (vectors && i == kLpcChecksumOffset &&
-                          LoadLpcChecksum(flash, big) == LpcVectorChecksum(data.data(), big)) {
-                        i += 3;  // the checksum Program put there
-                        continue;
-                      }
-                      if (flash[i] != data[i]) {
-                        context.log.Error(
-                            FormatText("Error: verify failed, different at address 0x%08x.\n",
+    const BlockCompare compare = [&](std::uint32_t address, const std::uint8_t* flash,
+                                     const std::uint8_t* data, std::size_t count) {
+      const bool vectors = lpc_checksum && address == c.flash_address && count >= kLpcVectorBytes;
+      for (std::size_t i = 0; i < count; ++i) {
+        if (vectors && i == kLpcChecksumOffset &&
+            LoadLpcChecksum(flash, big) == LpcVectorChecksum(data, big)) {
+          i += 3;  // the checksum Program put there
+          continue;
+        }
+        if (flash[i] != data[i]) {
+          context.log.Error(FormatText("Error: verify failed, different at address 0x%08x.\n",
                                        address + static_cast<std::uint32_t>(i)));
-                        return false;
-                      }
-                    }
-                    return true;
-                  }});
+          return false;
+        }
+      }
+      return true;
+    };
+    if (context.settings().target_verify != 0) {
+      outcome = VerifyOnTarget(context, file, length, compare);
+    } else {
+      std::array<std::uint8_t, kBlock> data{};
+      outcome = ReadBlocks(
+          context, {"Info: user stop verify.\n", (length + kBlock - 1) / kBlock,
+                    static_cast<int>(length / kBlock), false,
+                    [&](std::uint32_t address, const std::uint8_t* flash) {
+                      // The file's last block is compared over its own length.
+                      const std::size_t got = file.Read(data.data(), kBlock);
+                      return compare(address, flash, data.data(), got);
+                    }});
+    }
   } catch (const FileException& exception) {
     context.EndProgress();
     context.log.Error("Error: write or read file exception, " + FileErrorText(exception.cause) +

@@ -71,6 +71,15 @@ struct LoaderJobResult {
 
 LoaderJobResult RunLoaderJob(const CommandContext& context, const LoaderJob& job);
 
+enum class RunResult { kDone, kStopped, kFailed };
+
+// One run of a program in target RAM: PC := `start`, a breakpoint at
+// `breakpoint`, run, then a status poll every poll interval until the
+// program halts, the user stops or "TimeOut" passes; the breakpoints are
+// cleared after a halt. Each failure has logged its line.
+RunResult RunToBreakpoint(const CommandContext& context, std::uint32_t start,
+                          std::uint32_t breakpoint, const RunLines& lines);
+
 // The fields every block carries: operation, chip width and count, auto
 // verify, flash start.
 LoaderParams BaseLoaderParams(const CommandContext& context, LoaderOperation operation);

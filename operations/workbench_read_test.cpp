@@ -5,6 +5,7 @@
 #include <functional>
 #include <thread>
 
+#include "operations/target_checksum.h"
 #include "operations/testing/workbench_fixture.h"
 
 namespace romsmith::testing {
@@ -167,6 +168,24 @@ TEST_F(ReadTest, UploadToAFullDeviceReportsTheFileException) {
   EXPECT_EQ(Run(&Workbench::OnUpload), CommandOutcome::kFailed);
   EXPECT_EQ(LastLine(), "Error: file exception, the disk is full, upload failed.\n");
   EXPECT_EQ(frontend_->position, 0);
+}
+
+// The host's CRC must be the one the target routine builds its table for:
+// the standard check values, and the polynomial the image hands it.
+TEST(TargetChecksum, CrcIsTheStandardCrc32AndTheImageCarriesItsPolynomial) {
+  const std::string check = "123456789";
+  EXPECT_EQ(Crc32(reinterpret_cast<const std::uint8_t*>(check.data()), check.size()), 0xCBF43926u);
+  EXPECT_EQ(Crc32(nullptr, 0), 0u);
+  const std::uint8_t zeros[4] = {};
+  EXPECT_EQ(Crc32(zeros, 4), 0x2144DF1Cu);
+  for (bool big : {false, true}) {
+    const std::vector<std::uint8_t> image = ChecksumProgramImage(big);
+    ASSERT_EQ(image.size(), ChecksumProgramLayout::kImageSize);
+    const std::size_t at = ChecksumProgramLayout::kParameters + 12;
+    const std::uint32_t word = big ? (image[at] << 24 | image[at + 1] << 16 | image[at + 2] << 8 | image[at + 3])
+                                   : LittleWord(image, at);
+    EXPECT_EQ(word, 0xEDB88320u) << big;
+  }
 }
 
 TEST_F(ReadTest, VerifyComparesTheFileOverItsOwnLength) {

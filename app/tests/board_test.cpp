@@ -2,7 +2,9 @@
 // osprey7 module: what the user sees (controls, progress, status line) and
 // what lands in the files and on the board's flash. Each case runs in its
 // own process (the board lives in the port library).
+#include <QCloseEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -13,6 +15,7 @@
 
 #include "app/busy_indicator.h"
 #include "app/main_window.h"
+#include "app/message_boxes.h"
 #include "app/status_line.h"
 #include "app/tests/gui_test_support.h"
 
@@ -186,6 +189,46 @@ class BoardTest : public QObject {
     // Once idle, Close closes.
     close->click();
     QVERIFY(!window_->isVisible());
+  }
+
+  void closeBoxDuringAQuestionAnswersItStopsAndCloses() {
+    OpenWithExample();
+    SetSectors(1, 35);
+    const QString upload = folder_->RootPath("kept.bin");
+    WriteText(upload, "the user's file");
+    W<QLineEdit>("uploadFileEdit")->setText(upload);
+    // Real boxes over the window: the worker's "Overwrite" question waits
+    // for a user, who presses the window's close box instead.
+    QtMessageBoxes real_boxes(window_.get());
+    QStringList questions;
+    QTimer user;
+    int tries = 0;
+    connect(&user, &QTimer::timeout, this, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box || !box->isVisible()) return;
+      questions << box->text();
+      if (++tries > 50) {
+        box->reject();  // the close did not answer it: give up, the checks below fail
+      } else if (box->text().startsWith("Overwrite ")) {
+        QCloseEvent close_box;
+        QCoreApplication::sendEvent(window_->windowHandle(), &close_box);
+      } else {
+        box->button(QMessageBox::No)->click();  // unsaved changes: leave them
+      }
+    });
+    user.start(20);
+    QSignalSpy finished(window_.get(), &MainWindow::commandFinished);
+    W<QPushButton>("uploadButton")->click();
+    QVERIFY(finished.wait(15000));
+    QCOMPARE(finished.first().first().value<CommandOutcome>(), CommandOutcome::kStopped);
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->isVisible(), 5000);
+    user.stop();
+    QVERIFY(!questions.isEmpty() && questions[0].startsWith("Overwrite "));
+    // The question took its default (Ok): the upload began and saw the stop
+    // before its first block, so the old file is untouched.
+    QCOMPARE(Status(), QString("Info: user stop upload."));
+    QCOMPARE(ReadBytes(upload), QByteArray("the user's file"));
+    QVERIFY(!window_->workbench().IsBusy());
   }
 };
 

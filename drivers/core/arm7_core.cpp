@@ -1,5 +1,7 @@
 #include "drivers/core/arm7_core.h"
 
+#include <algorithm>
+
 #include "drivers/core/arm_instructions.h"
 #include "platform/ticks.h"
 
@@ -609,6 +611,7 @@ bool Arm7Core::BlockLoad(std::uint32_t address, std::uint32_t* words, int count,
     s.messenger.Report("Debug: TAP Command send Error!!\n");
     return false;
   }
+  if (s.wide_block_loads) return WideBlockLoad(address, words, count);
   for (int group = 0; group < count / 8; ++group) {
     Feed(kSubR0, true);
     Feed(kLdrR0, true);
@@ -623,6 +626,32 @@ bool Arm7Core::BlockLoad(std::uint32_t address, std::uint32_t* words, int count,
     Feed(kArmNop, true);
     for (int k = 0; k < 8; ++k) words[group * 8 + k] = FeedRead(kArmNop);
     address += 32;
+  }
+  return true;
+}
+
+// The address goes in once: LDMIA r14! leaves r14 at the next group, so a
+// group costs the system-speed access, the store that brings the words out
+// and one read per word. The last group loads only the words still wanted.
+bool Arm7Core::WideBlockLoad(std::uint32_t address, std::uint32_t* words, int count) {
+  Feed(kSubR0, true);
+  Feed(kLdrR14, true);
+  Feed(kArmNop, true);
+  Feed(kArmNop, true);
+  FeedData(address);
+  for (int done = 0; done < count;) {
+    const int n = std::min(kWideLoadWords, count - done);
+    const std::uint32_t list = (1u << n) - 1;
+    // Without a load before it, the first NOP of the access is fetched too.
+    if (done > 0) Count(true);
+    SystemSpeedAccess(kLdmR14Walk | list);
+    if (!RestartForAccess()) return false;
+    if (!Intest()) return false;
+    Feed(kStmR14 | list, true);
+    Feed(kArmNop, true);
+    Feed(kArmNop, true);
+    for (int k = 0; k < n; ++k) words[done + k] = FeedRead(kArmNop);
+    done += n;
   }
   return true;
 }

@@ -129,7 +129,11 @@ Driver::Driver(const ModuleProfile& profile, PortFactory factory, std::unique_pt
 int Driver::Open(const OpenOptions* options) {
   DriverState& s = state_;
   if (!options) return GDI_OPEN_FAILED;
+<<<<<<< HEAD
   s.waits_cancelled = false;
+=======
+  s.wide_block_loads = false;  // options hold from one open to its close
+>>>>>>> main
   s.byte_order = options->byte_order ? *options->byte_order : 2;
   const SpeedTable& speeds = *profile_.probe.speeds;
   if (speeds.setting != SpeedSetting::NotRead) {
@@ -239,6 +243,17 @@ int Driver::Close() {
   s.breakpoints.clear();
   s.memory_spaces.clear();
   return GDI_OK;
+}
+
+// Options a user may switch on; each leaves the prescribed behaviour the
+// default.
+int Driver::SetOption(const char* name, std::int32_t value) {
+  if (!name || (value != 0 && value != 1)) return GDI_BAD_ARGUMENT;
+  if (std::strcmp(name, "FastRead") == 0) {
+    state_.wide_block_loads = value == 1;
+    return GDI_OK;
+  }
+  return GDI_BAD_ARGUMENT;
 }
 
 // ---- Describe --------------------------------------------------------------

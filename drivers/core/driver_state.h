@@ -114,6 +114,9 @@ struct DriverState {
   std::uint32_t pc_alignment_loss = 0;
   int cycle_counter = 0;
   int debug_request_counter = 0;
+  // Block loads of 14 words per system-speed access instead of 8 (the
+  // "FastRead" option); off unless the host asks for it.
+  bool wide_block_loads = false;
   std::array<ModeRecord, 6> modes = InitialModeRecords();
   std::vector<BreakpointSlot> breakpoints;  // 255 entries once opened
   std::vector<RegisterName> registers;

@@ -63,8 +63,14 @@ int32_t GDI_CALL SlotReadGroup(int32_t id, RegisterValue* out) {
 }
 int32_t GDI_CALL SlotGetCpuState(char* buffer) { return D().GetCpuState(buffer); }
 int32_t GDI_CALL SlotFree(void* pointer) { return D().Free(pointer); }
+<<<<<<< HEAD
 // Called from another thread while a slot may run: it only sets a flag.
 int32_t GDI_CALL SlotCancelWaits() { return D().CancelWaits(); }
+=======
+int32_t GDI_CALL SlotSetOption(const char* name, int32_t value) {
+  return D().SetOption(name, value);
+}
+>>>>>>> main
 
 // Slots this module does not support, and those that do nothing.
 int32_t GDI_CALL NotSupported() { return GDI_NOT_SUPPORTED; }
@@ -95,7 +101,8 @@ DriverTable MakeTable() {
   table.gdi_set_callback = SlotSetCallback;
   table.no_operation_21 = NoOperation;
   table.no_operation_22 = NoOperation;
-  for (GdiNoArgumentSlot& slot : table.reserved_23) slot = NotSupported;
+  table.gdi_set_option = SlotSetOption;
+  for (GdiNoArgumentSlot& slot : table.reserved_24) slot = NotSupported;
   table.gdi_write_memory = SlotWriteMemory;
   table.gdi_read_memory = SlotReadMemory;
   for (GdiNoArgumentSlot& slot : table.reserved_38) slot = NotSupported;

@@ -66,6 +66,8 @@ class Bench {
       }
     }
     fs::copy_file(fs::path(ROMSMITH_STAGE_DIR) / "ports/simboard" / board, root_ / "board.ini");
+    // A profile of its own: the options of whoever runs the tests stay out.
+    std::ofstream(root_ / "profile.ini") << "[Option]\n";
   }
   ~Bench() {
     std::error_code ignored;
@@ -75,7 +77,7 @@ class Bench {
   // `environment`: NAME=VALUE words put before the command.
   CliRun Cli(const std::string& arguments, const std::string& environment = "") const {
     const std::string command =
-        environment + " '" + ROMSMITH_CLI + "' --program-dir '" + (root_ / "program").string() +
+        "ROMSMITH_PROFILE='" + (root_ / "profile.ini").string() + "' " + environment + " '" + ROMSMITH_CLI + "' --program-dir '" + (root_ / "program").string() +
         "' --board '" + (root_ / "board.ini").string() + "' --set 'Directory.Device=" +
         ROMSMITH_STAGE_DIR + "/drivers/' --set 'Directory.Driver=" + ROMSMITH_STAGE_DIR +
         "/ports/simboard/' --set Remote.Device=" + module_ + " -y -c '" + ROMSMITH_STAGE_DIR +
