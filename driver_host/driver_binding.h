@@ -159,14 +159,11 @@ class DriverBinding {
 
  private:
   bool Fail(std::string_view line, bool as_error);
-<<<<<<< HEAD
   // The module that CancelWaits reaches while it is loaded (under cancel_mutex_).
   void SetCancelTarget(const DriverTable* table);
   // Closes a module that did not bind; `line` says which step failed.
   bool FailBind(const std::string& line);
-=======
   void AskForFastReads(const DriverTable& table);
->>>>>>> main
   bool little_endian() const { return target_.IsLittleEndian(); }
 
   MessageLog& log_;

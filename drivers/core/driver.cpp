@@ -129,11 +129,8 @@ Driver::Driver(const ModuleProfile& profile, PortFactory factory, std::unique_pt
 int Driver::Open(const OpenOptions* options) {
   DriverState& s = state_;
   if (!options) return GDI_OPEN_FAILED;
-<<<<<<< HEAD
   s.waits_cancelled = false;
-=======
   s.wide_block_loads = false;  // options hold from one open to its close
->>>>>>> main
   s.byte_order = options->byte_order ? *options->byte_order : 2;
   const SpeedTable& speeds = *profile_.probe.speeds;
   if (speeds.setting != SpeedSetting::NotRead) {

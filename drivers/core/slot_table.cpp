@@ -63,14 +63,11 @@ int32_t GDI_CALL SlotReadGroup(int32_t id, RegisterValue* out) {
 }
 int32_t GDI_CALL SlotGetCpuState(char* buffer) { return D().GetCpuState(buffer); }
 int32_t GDI_CALL SlotFree(void* pointer) { return D().Free(pointer); }
-<<<<<<< HEAD
 // Called from another thread while a slot may run: it only sets a flag.
 int32_t GDI_CALL SlotCancelWaits() { return D().CancelWaits(); }
-=======
 int32_t GDI_CALL SlotSetOption(const char* name, int32_t value) {
   return D().SetOption(name, value);
 }
->>>>>>> main
 
 // Slots this module does not support, and those that do nothing.
 int32_t GDI_CALL NotSupported() { return GDI_NOT_SUPPORTED; }
