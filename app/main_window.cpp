@@ -291,10 +291,6 @@ void MainWindow::OnCommandFinished(const CommandReport& report) {
   }
   SetControls(true, true);
   emit commandFinished(report.result.outcome);
-  if (close_when_finished_) {
-    close_when_finished_ = false;
-    close();
-  }
 }
 
 void MainWindow::SetControls(bool enable, bool stoppable) {
@@ -330,12 +326,10 @@ void MainWindow::CloseOrStop() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  // The window's own close request while a command runs: the command stops,
-  // its questions take their defaults, and the window closes when it ends.
+  // The window's own close request is the Close button: while a command
+  // runs it asks the command to stop and the window stays open.
   if (command_running_ || workbench_->IsBusy()) {
-    workbench_->RequestClose();
-    close_when_finished_ = true;
-    AnswerOpenQuestion();
+    workbench_->OnCloseOrStop();
     event->ignore();
     return;
   }
@@ -346,14 +340,6 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   WriteRecentFiles();
   event->accept();
-}
-
-void MainWindow::AnswerOpenQuestion() {
-  for (QWidget* widget : QApplication::topLevelWidgets()) {
-    auto* box = qobject_cast<QMessageBox*>(widget);
-    if (!box || !box->isVisible() || box->parentWidget() != this) continue;
-    if (QAbstractButton* button = box->defaultButton()) button->click();
-  }
 }
 
 void MainWindow::BringToFront() {
