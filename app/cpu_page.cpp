@@ -8,6 +8,8 @@
 #include <QToolTip>
 #include <QVBoxLayout>
 
+#include "app/tab_order.h"
+#include "app/vendor_tree.h"
 #include "formats/numbers.h"
 
 namespace romsmith::gui {
@@ -36,14 +38,20 @@ void SetUpEditableList(QTableWidget* list, const QStringList& columns) {
   list->verticalHeader()->setDefaultSectionSize(list->fontMetrics().height() + 6);
   list->horizontalHeader()->setStretchLastSection(true);
   list->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  // Tab leaves the list for the next control; the arrows move in it.
+  list->setTabKeyNavigation(false);
+}
+
+void FitColumnsToContents(QTableWidget* list) {
+  list->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  list->horizontalHeader()->setStretchLastSection(true);
+  list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 }
 
 CpuPageWidget::CpuPageWidget(CpuPage& model, QWidget* parent) : QWidget(parent), model_(model) {
   setObjectName("cpuPage");
 
-  tree_ = new QTreeWidget(this);
-  tree_->setObjectName("cpuTree");
-  tree_->setHeaderHidden(true);
+  tree_ = NewVendorTree("cpuTree", this);
 
   registers_ = new QTableWidget(this);
   registers_->setObjectName("registerList");
@@ -51,8 +59,7 @@ CpuPageWidget::CpuPageWidget(CpuPage& model, QWidget* parent) : QWidget(parent),
   memory_ = new QTableWidget(this);
   memory_->setObjectName("memoryList");
   SetUpEditableList(memory_, {tr("Address"), tr("Value"), tr("Size")});
-  memory_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-  memory_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  FitColumnsToContents(memory_);
 
   auto* endian = new QGroupBox(tr("Endian"), this);
   endian->setObjectName("endianGroup");
@@ -86,12 +93,12 @@ CpuPageWidget::CpuPageWidget(CpuPage& model, QWidget* parent) : QWidget(parent),
   bottom->addWidget(target_test_);
   bottom->addWidget(register_read_);
   right->addLayout(bottom, 2, 0, 1, 2);
-  right->setColumnStretch(0, 3);
-  right->setColumnStretch(1, 2);
+  right->setColumnStretch(0, 1);
+  right->setColumnStretch(1, 1);
 
   auto* layout = new QHBoxLayout(this);
-  layout->addWidget(tree_, 2);
-  layout->addLayout(right, 5);
+  layout->addWidget(tree_, 1);
+  layout->addLayout(right, 4);
 
   connect(tree_, &QTreeWidget::currentItemChanged, this,
           [this](QTreeWidgetItem* current, QTreeWidgetItem*) { OnTreeSelection(current); });
@@ -100,41 +107,19 @@ CpuPageWidget::CpuPageWidget(CpuPage& model, QWidget* parent) : QWidget(parent),
   connect(target_test_, &QPushButton::clicked, this, &CpuPageWidget::targetTestRequested);
   connect(register_read_, &QPushButton::clicked, this, &CpuPageWidget::registerReadRequested);
 
-  setTabOrder(tree_, registers_);
-  setTabOrder(registers_, memory_);
-  setTabOrder(memory_, little_);
-  setTabOrder(little_, big_);
-  setTabOrder(big_, target_test_);
-  setTabOrder(target_test_, register_read_);
+  SetTabChain({tree_, registers_, memory_, little_, big_, target_test_, register_read_});
   FillMemoryList();
 }
 
 void CpuPageWidget::FillTree() {
   filling_ = true;
-  tree_->clear();
-  for (const std::string& vendor : model_.database.vendors) {
-    auto* root = new QTreeWidgetItem(tree_, {Text(vendor)});
-    for (const CpuRecord& cpu : model_.database.cpus) {
-      if (cpu.vendor == vendor) new QTreeWidgetItem(root, {Text(cpu.name)});
-    }
-  }
+  FillVendorTree(tree_, model_.database.vendors, model_.database.cpus);
   filling_ = false;
 }
 
 void CpuPageWidget::Load() {
   filling_ = true;
-  tree_->setCurrentItem(nullptr);
-  for (int v = 0; v < tree_->topLevelItemCount(); ++v) {
-    QTreeWidgetItem* vendor = tree_->topLevelItem(v);
-    for (int c = 0; c < vendor->childCount(); ++c) {
-      if (vendor->child(c)->text(0) == Text(model_.chip)) {
-        tree_->setCurrentItem(vendor->child(c));
-        tree_->scrollToItem(vendor->child(c));
-        break;
-      }
-    }
-    if (tree_->currentItem()) break;
-  }
+  SelectInVendorTree(tree_, Text(model_.chip));
   filling_ = false;
   little_->setChecked(model_.little_endian);
   big_->setChecked(!model_.little_endian);
@@ -186,8 +171,9 @@ void CpuPageWidget::FillMemoryList() {
 
 void CpuPageWidget::OnTreeSelection(QTreeWidgetItem* current) {
   // Vendor rows and programmatic selections choose nothing.
-  if (filling_ || current == nullptr || current->parent() == nullptr) return;
-  if (!model_.SelectCpu(current->text(0).toStdString())) return;
+  const QString name = RecordNameOf(current);
+  if (filling_ || name.isEmpty()) return;
+  if (!model_.SelectCpu(name.toStdString())) return;
   FillRegisterList();
   emit cpuSelected(model_.current.IsNand());
 }

@@ -62,5 +62,8 @@ class CpuPageWidget : public QWidget {
 // click on a cell of the row already selected (or F2), Enter or a loss of
 // focus ends the edit and Escape drops it.
 void SetUpEditableList(QTableWidget* list, const QStringList& columns);
+// Columns as wide as their widest text, the last one taking what is left: a
+// narrow window scrolls the list instead of cutting its values off.
+void FitColumnsToContents(QTableWidget* list);
 
 }  // namespace romsmith::gui

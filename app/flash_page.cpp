@@ -6,6 +6,8 @@
 #include <QLabel>
 
 #include "app/cpu_page.h"
+#include "app/tab_order.h"
+#include "app/vendor_tree.h"
 #include "formats/numbers.h"
 
 namespace romsmith::gui {
@@ -23,9 +25,7 @@ FlashPageWidget::FlashPageWidget(FlashPage& model, QWidget* parent)
     : QWidget(parent), model_(model) {
   setObjectName("flashPage");
 
-  tree_ = new QTreeWidget(this);
-  tree_->setObjectName("flashTree");
-  tree_->setHeaderHidden(true);
+  tree_ = NewVendorTree("flashTree", this);
   width_ = new QComboBox(this);
   width_->setObjectName("widthCombo");
   chips_ = new QComboBox(this);
@@ -41,7 +41,7 @@ FlashPageWidget::FlashPageWidget(FlashPage& model, QWidget* parent)
   sectors_->setObjectName("sectorList");
   SetUpEditableList(sectors_, {tr("Sector"), tr("Size"), tr("Starts")});
   sectors_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  sectors_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+  FitColumnsToContents(sectors_);
 
   auto* width_label = new QLabel(tr("Width:"), this);
   width_label->setBuddy(width_);
@@ -87,39 +87,18 @@ FlashPageWidget::FlashPageWidget(FlashPage& model, QWidget* parent)
     model_.start_address = text.toStdString();
     FillSectorList();
   });
-  setTabOrder(tree_, width_);
-  setTabOrder(width_, chips_);
-  setTabOrder(chips_, start_address_);
-  setTabOrder(start_address_, sector_from_);
-  setTabOrder(sector_from_, sector_to_);
-  setTabOrder(sector_to_, sectors_);
+  SetTabChain({tree_, width_, chips_, start_address_, sector_from_, sector_to_, sectors_});
 }
 
 void FlashPageWidget::FillTree() {
   filling_ = true;
-  tree_->clear();
-  for (const std::string& vendor : model_.database.vendors) {
-    auto* root = new QTreeWidgetItem(tree_, {Text(vendor)});
-    for (const FlashDevice& device : model_.database.devices) {
-      if (device.vendor == vendor) new QTreeWidgetItem(root, {Text(device.name)});
-    }
-  }
+  FillVendorTree(tree_, model_.database.vendors, model_.database.devices);
   filling_ = false;
 }
 
 void FlashPageWidget::Load() {
   filling_ = true;
-  tree_->setCurrentItem(nullptr);
-  for (int v = 0; v < tree_->topLevelItemCount() && !tree_->currentItem(); ++v) {
-    QTreeWidgetItem* vendor = tree_->topLevelItem(v);
-    for (int c = 0; c < vendor->childCount(); ++c) {
-      if (vendor->child(c)->text(0) == Text(model_.chip)) {
-        tree_->setCurrentItem(vendor->child(c));
-        tree_->scrollToItem(vendor->child(c));
-        break;
-      }
-    }
-  }
+  SelectInVendorTree(tree_, Text(model_.chip));
   FillWidths();
   SelectText(chips_, model_.chips_text);
   start_address_->setText(Text(model_.start_address));
@@ -138,10 +117,11 @@ void FlashPageWidget::Store() {
 }
 
 void FlashPageWidget::OnTreeSelection(QTreeWidgetItem* current) {
-  if (filling_ || current == nullptr || current->parent() == nullptr) return;
+  const QString name = RecordNameOf(current);
+  if (filling_ || name.isEmpty()) return;
   // The width and chip choices keep what the user had picked.
   Store();
-  if (!model_.SelectDevice(current->text(0).toStdString())) return;
+  if (!model_.SelectDevice(name.toStdString())) return;
   filling_ = true;
   FillWidths();
   sector_from_->setText(QString::number(model_.sector_from));

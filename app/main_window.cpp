@@ -29,6 +29,9 @@ namespace romsmith::gui {
 namespace {
 
 constexpr int kProgressRange = 1024;
+// The bar follows a command's progress at most this often (a display frame
+// or two); more would only repaint it.
+constexpr int kProgressIntervalMs = 30;
 
 struct ButtonRow {
   const char* text;
@@ -98,8 +101,9 @@ MainWindow::MainWindow(QWidget* parent)
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(escape, &QShortcut::activated, this, &MainWindow::CloseOrStop);
 
-  frontend_.Attach({this, progress_, animation_, status_,
-                    [this](bool enable, bool stoppable) { SetControls(enable, stoppable); }});
+  frontend_.Attach({this, new ProgressPacer(progress_, kProgressIntervalMs, this), animation_,
+                    status_, [this](bool enable, bool stoppable) { SetControls(enable, stoppable); },
+                    [this] { return workbench_->closing(); }});
   // The command's end reaches this thread as a queued call: the worker does
   // not wait for it.
   workbench_->SetCompletionCallback([this](const CommandReport& report) {
@@ -162,7 +166,10 @@ void MainWindow::BuildButtons() {
     connect(button, &QPushButton::clicked, this, [this, command] { RunCommand(command); });
     buttons_[i] = button;
   }
-  close_ = new QPushButton(QIcon(":/icons/close.svg"), tr("Cl&ose"), this);
+  // Made once: each new icon would draw its picture anew at the next paint.
+  close_icon_ = QIcon(":/icons/close.svg");
+  stop_icon_ = QIcon(":/icons/stop.svg");
+  close_ = new QPushButton(close_icon_, tr("Cl&ose"), this);
   close_->setObjectName("closeButton");
   close_->setIconSize(QSize(16, 16));
   close_->setAutoDefault(false);
@@ -284,10 +291,6 @@ void MainWindow::OnCommandFinished(const CommandReport& report) {
   }
   SetControls(true, true);
   emit commandFinished(report.result.outcome);
-  if (close_when_finished_) {
-    close_when_finished_ = false;
-    close();
-  }
 }
 
 void MainWindow::SetControls(bool enable, bool stoppable) {
@@ -300,11 +303,11 @@ void MainWindow::SetControls(bool enable, bool stoppable) {
   const bool idle = enable && !command_running_;
   for (QAction* action : config_actions_) action->setEnabled(idle);
   if (enable) {
-    close_->setIcon(QIcon(":/icons/close.svg"));
+    close_->setIcon(close_icon_);
     close_->setText(tr("Cl&ose"));
     close_->setEnabled(true);
   } else if (stoppable) {
-    close_->setIcon(QIcon(":/icons/stop.svg"));
+    close_->setIcon(stop_icon_);
     close_->setText(tr("&Stop"));
     close_->setEnabled(true);
   } else {
@@ -323,12 +326,10 @@ void MainWindow::CloseOrStop() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  // The window's own close request while a command runs: the command stops,
-  // its questions take their defaults, and the window closes when it ends.
+  // The window's own close request is the Close button: while a command
+  // runs it asks the command to stop and the window stays open.
   if (command_running_ || workbench_->IsBusy()) {
-    workbench_->RequestClose();
-    close_when_finished_ = true;
-    AnswerOpenQuestion();
+    workbench_->OnCloseOrStop();
     event->ignore();
     return;
   }
@@ -339,14 +340,6 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   WriteRecentFiles();
   event->accept();
-}
-
-void MainWindow::AnswerOpenQuestion() {
-  for (QWidget* widget : QApplication::topLevelWidgets()) {
-    auto* box = qobject_cast<QMessageBox*>(widget);
-    if (!box || !box->isVisible() || box->parentWidget() != this) continue;
-    if (QAbstractButton* button = box->defaultButton()) button->click();
-  }
 }
 
 void MainWindow::BringToFront() {

@@ -76,8 +76,6 @@ class MainWindow : public QMainWindow {
   // Close button, Escape and File Exit: Stop while a command runs, else
   // close the window.
   void CloseOrStop();
-  // Answers an open question of the running command with its default.
-  void AnswerOpenQuestion();
 
   // Menus.
   void OpenConfiguration();
@@ -102,6 +100,8 @@ class MainWindow : public QMainWindow {
   FlashPageWidget* flash_page_ = nullptr;
   std::array<QPushButton*, kButtons> buttons_{};
   QPushButton* close_ = nullptr;
+  QIcon close_icon_;
+  QIcon stop_icon_;
   QProgressBar* progress_ = nullptr;
   BusyIndicator* animation_ = nullptr;
   StatusLine* status_ = nullptr;
@@ -111,7 +111,6 @@ class MainWindow : public QMainWindow {
   QAction* recent_placeholder_ = nullptr;
 
   bool command_running_ = false;
-  bool close_when_finished_ = false;
   bool nand_cpu_ = false;
   bool log_file_open_ = false;
   bool help_viewer_failed_ = false;

@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "app/file_chooser.h"
+#include "app/tab_order.h"
 
 namespace romsmith::gui {
 namespace {
@@ -38,6 +39,9 @@ ProgramPageWidget::ProgramPageWidget(std::function<FileChooser&()> files, QWidge
   ram_start_ = Field(target_group_, "ramStartEdit", false);
   flash_device_ = Field(target_group_, "flashDeviceEdit", true);
   flash_start_ = Field(target_group_, "flashStartEdit", true);
+  // An address stays readable however narrow the window gets.
+  for (QLineEdit* address : {ram_start_, flash_start_})
+    address->setMinimumWidth(address->fontMetrics().horizontalAdvance("0x00000000") + 16);
   flash_width_ = Field(target_group_, "flashWidthEdit", true);
   flash_chips_ = Field(target_group_, "flashChipsEdit", true);
   sector_from_ = Field(target_group_, "targetSectorFromEdit", true);
@@ -112,13 +116,10 @@ ProgramPageWidget::ProgramPageWidget(std::function<FileChooser&()> files, QWidge
   connect(program_file_, &QLineEdit::textChanged, this, &ProgramPageWidget::UpdatePathTooltips);
   connect(upload_file_, &QLineEdit::textChanged, this, &ProgramPageWidget::UpdatePathTooltips);
 
-  setTabOrder(ram_start_, auto_erase_);
-  setTabOrder(auto_erase_, auto_verify_);
-  setTabOrder(auto_verify_, program_file_);
-  setTabOrder(program_file_, program_browse_);
-  setTabOrder(program_browse_, format_);
-  setTabOrder(format_, upload_file_);
-  setTabOrder(upload_file_, upload_browse_);
+  // Row by row, the read-outs too (their texts can be selected and copied).
+  SetTabChain({cpu_type_, cpu_endian_, ram_start_, flash_device_, flash_start_, flash_width_,
+               flash_chips_, sector_from_, sector_to_, auto_erase_, auto_verify_, program_file_,
+               program_browse_, format_, upload_file_, upload_browse_});
 }
 
 void ProgramPageWidget::Load(const ProgramPage& page) {

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -45,8 +46,8 @@ void Settle(int ms = 150) {
   while (timer.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
-bool Save(QWidget* widget, const QDir& out, const QString& name) {
-  Settle();
+bool Save(QWidget* widget, const QDir& out, const QString& name, int settle_ms = 150) {
+  Settle(settle_ms);
   const QString path = out.filePath(name + ".png");
   const bool saved = widget->grab().save(path);
   std::printf("%s %s\n", saved ? "saved" : "FAILED", qPrintable(path));
@@ -96,6 +97,19 @@ int main(int argc, char** argv) {
   tabs->setCurrentIndex(0);
   ok &= Save(&window, out, "02-program-page");
 
+  // The window as small as its layout lets it be, and large.
+  const QSize size = window.size();
+  window.resize(window.minimumSizeHint());
+  ok &= Save(&window, out, "10-main-window-smallest");
+  tabs->setCurrentIndex(1);
+  ok &= Save(&window, out, "11-cpu-page-smallest");
+  tabs->setCurrentIndex(2);
+  ok &= Save(&window, out, "12-flash-page-smallest");
+  window.resize(1280, 900);
+  ok &= Save(&window, out, "13-flash-page-large");
+  tabs->setCurrentIndex(0);
+  window.resize(size);
+
   {
     ConfigurationDialog dialog(window.workbench().Drivers(),
                                ChoiceFromSettings(window.workbench().settings().remote), &window);
@@ -113,13 +127,16 @@ int main(int argc, char** argv) {
     ok &= Save(&dialog, out, "07-about-box");
   }
 
-  // Program, pictured while it runs.
+  // Program, pictured while it writes, its bar part way.
   auto* progress = Child<QProgressBar>(&window, "progressBar");
+  auto* status = Child<QLabel>(&window, "statusLine");
   bool pictured = false;
   QObject::connect(progress, &QProgressBar::valueChanged, [&](int value) {
-    if (pictured || progress->maximum() <= 0 || value * 3 < progress->maximum()) return;
+    if (pictured || !status->text().contains("start program") || value * 3 < progress->maximum() ||
+        value >= progress->maximum())
+      return;
     pictured = true;
-    ok &= Save(&window, out, "08-program-running");
+    ok &= Save(&window, out, "08-program-running", 0);
   });
   bool finished = false;
   QObject::connect(&window, &MainWindow::commandFinished, [&] { finished = true; });

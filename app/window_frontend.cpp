@@ -11,18 +11,15 @@ void WindowFrontend::OnWindow(Function&& function) {
 }
 
 void WindowFrontend::SetProgressRange(int low, int high) {
-  OnWindow([&] { widgets_.progress->setRange(low, high); });
+  if (widgets_.progress) widgets_.progress->SetRange(low, high);
 }
 
 void WindowFrontend::SetProgressPosition(int position) {
-  OnWindow([&] { widgets_.progress->setValue(position); });
+  if (widgets_.progress) widgets_.progress->SetPosition(position);
 }
 
 void WindowFrontend::StepProgress() {
-  OnWindow([&] {
-    QProgressBar* bar = widgets_.progress;
-    bar->setValue(std::min(bar->value() + 1, bar->maximum()));
-  });
+  if (widgets_.progress) widgets_.progress->Step();
 }
 
 void WindowFrontend::StartAnimation() {
@@ -46,9 +43,10 @@ void WindowFrontend::SetCommandControls(bool enable, bool stoppable) {
 platform::MessageAnswer WindowFrontend::Ask(const platform::MessageRequest& request) {
   // On the window's thread the program's own box handler answers (a Qt box,
   // or a test's script); the worker's thread has a handler of its own that
-  // leads here.
+  // leads here. A close may have come while the question was on its way.
   platform::MessageAnswer answer = platform::DefaultAnswer(request.buttons);
   OnWindow([&] {
+    if (widgets_.closing && widgets_.closing()) return;
     answer = platform::ShowMessage(request.text, request.caption, request.icon, request.buttons);
   });
   return answer;

@@ -1,14 +1,16 @@
 // The Workbench's Frontend on the main window's widgets. Calls from the
-// command's worker thread run on the window's thread and return when done;
-// questions go through platform::ShowMessage, the program's one box handler.
+// command's worker thread run on the window's thread and return when done,
+// except the progress positions between the ends of the range, which are
+// coalesced (see ProgressPacer); questions go through platform::ShowMessage,
+// the program's one box handler.
 #pragma once
 
 #include <QPointer>
-#include <QProgressBar>
 
 #include <functional>
 
 #include "app/busy_indicator.h"
+#include "app/progress_pacer.h"
 #include "app/status_line.h"
 #include "reporting/frontend.h"
 
@@ -18,10 +20,13 @@ class WindowFrontend : public Frontend {
  public:
   struct Widgets {
     QPointer<QWidget> window;
-    QPointer<QProgressBar> progress;
+    QPointer<ProgressPacer> progress;
     QPointer<BusyIndicator> animation;
     QPointer<StatusLine> status;
     std::function<void(bool enable, bool stoppable)> set_controls;
+    // True once the window was asked to close during a command: a question
+    // that reaches the window after that takes its default unseen.
+    std::function<bool()> closing;
   };
 
   // Until Attach, calls are dropped (nothing to show them on yet).

@@ -1,5 +1,6 @@
 #include "cli/cli_app.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -198,7 +199,26 @@ class Run {
       return Usage("check-block needs a CPU whose name holds \"(Nand)\", not '" + workbench.config().cpu_chip + "'");
 
     if (!Enter(workbench)) return kExitUsage;  // it logged why nothing started
-    return WaitForOutcome(workbench);
+    const int status = WaitForOutcome(workbench);
+    if (status == kExitSucceeded && workbench.last_report().code == CommandCode::kNandCheckBlock)
+      PrintBadBlocks(workbench);
+    return status;
+  }
+
+  // What a check block found, in sector numbers as -s counts them.
+  void PrintBadBlocks(const Workbench& workbench) {
+    const TargetConfig& c = workbench.config();
+    std::string found;
+    for (std::int32_t b = std::max(c.start_sector, 0);
+         b <= c.end_sector && b < static_cast<std::int32_t>(kBadBlockTableSize); ++b) {
+      if (workbench.bad_block_table()[static_cast<std::size_t>(b)] != 1) continue;
+      found += (found.empty() ? " " : ", ") + std::to_string(b + 1);
+    }
+    const std::string text = "Bad blocks in sectors " + std::to_string(c.start_sector + 1) + "-" +
+                             std::to_string(c.end_sector + 1) + ":" +
+                             (found.empty() ? std::string(" none") : found) + "\n";
+    std::fputs(text.c_str(), streams_.out);
+    std::fflush(streams_.out);
   }
 
   // Waits for the running command, turning Ctrl-C into its stop request.

@@ -41,13 +41,13 @@ struct KnownSetting {
 
 // Every key the program reads from romsmith.ini and from the profile's
 // "Option" section.
-constexpr std::array<KnownSetting, 21> kSettings = {{
+constexpr std::array<KnownSetting, 23> kSettings = {{
     {"Directory", "Driver"},   {"Directory", "Device"},     {"Remote", "Device"},
     {"Remote", "CommType"},    {"Remote", "Parallel"},      {"Remote", "IPAddr"},
     {"Remote", "Speed"},       {"Option", "RegChkPop"},     {"Option", "Log"},
     {"Option", "LoadSectData"}, {"Option", "CheckID"},      {"Option", "ResetCount"},
     {"Option", "TimeOut"},     {"Option", "TestRamSize"},   {"Option", "LpcFreq"},
-    {"Option", "LpcVectorChecksum"},
+    {"Option", "LpcVectorChecksum"}, {"Option", "FastRead"}, {"Option", "TargetVerify"},
     {"Tevrin", "Debug"},       {"Tevrin", "DebugFile"},     {"Tevrin", "Encrypt"},
     {"Tevrin", "NoExeEncrypt"}, {"Tevrin", "DebugCount"},
 }};

@@ -74,10 +74,12 @@ enum {
   GDI_SLOT_CLOSE = 13,
   GDI_SLOT_GET_VERSION = 14,
   GDI_SLOT_GET_INFO = 15,
+  GDI_SLOT_CANCEL_WAITS = 16,
   GDI_SLOT_CONNECT = 17,
   GDI_SLOT_SET_REGISTER_LIST = 18,
   GDI_SLOT_SET_MEMORY_SPACE_LIST = 19,
   GDI_SLOT_SET_CALLBACK = 20,
+  GDI_SLOT_SET_OPTION = 23,
   GDI_SLOT_WRITE_MEMORY = 36,
   GDI_SLOT_READ_MEMORY = 37,
   GDI_SLOT_WRITE_REGISTER = 46,
@@ -275,12 +277,26 @@ typedef int32_t(GDI_CALL* GdiWriteRegisterGroupSlot)(int32_t id, RegisterWriteIt
 typedef int32_t(GDI_CALL* GdiReadRegisterGroupSlot)(int32_t id, RegisterValue* out);
 typedef int32_t(GDI_CALL* GdiGetCpuStateSlot)(char* buffer);
 typedef int32_t(GDI_CALL* GdiFreeSlot)(void* p);
+/* A driver option by name ("FastRead": 1 on, 0 off): 0 set, 2 unknown name or
+ * value. A driver without options answers GDI_NOT_SUPPORTED, as the reserved
+ * slot it takes the place of did; the host asks only for options the user
+ * switched on, after gdi_open. */
+typedef int32_t(GDI_CALL* GdiSetOptionSlot)(const char* name, int32_t value);
 
 /* ---- The table ----
  *
  * Reserved slots return GDI_NOT_SUPPORTED without side effects; the
  * no-operation slots return 0 (slot 41 may return anything and counts as 0).
  * Slots marked "never" exist in every driver; the program does not call them.
+ *
+ * Slot 16, gdi_cancel_waits, is the one slot a host may call from another
+ * thread while a slot runs: it asks every wait of the module (the halt and
+ * step polls, the reset catch, a probe's ready wait) to give up at its next
+ * poll, so the slot that waits fails with GDI_FAILED (GDI_OPEN_FAILED in
+ * connect) and no further wait starts until the next gdi_open. It returns 0
+ * at once. Transfers that do not wait are not cut short. A module without
+ * waits to cancel may leave it a no-operation slot; the host gains nothing
+ * then, and loses nothing.
  */
 typedef struct DriverTable {
   GdiSetBreakpointSlot gdi_set_breakpoint;         /*  0: 0, 2, 4, 5 */
@@ -300,14 +316,15 @@ typedef struct DriverTable {
   GdiCloseSlot gdi_close;                          /* 13: 0; the program passes 1 */
   GdiGetVersionSlot gdi_get_version;               /* 14: 0; never */
   GdiGetInfoSlot gdi_get_info;                     /* 15: 0 */
-  GdiNoArgumentSlot no_operation_16;               /* 16 */
+  GdiNoArgumentSlot gdi_cancel_waits;              /* 16: 0; see below */
   GdiConnectSlot gdi_connect;                      /* 17: 0, 5, 7 */
   GdiSetRegisterListSlot gdi_set_register_list;    /* 18: (count, items, 0): 0, 5 */
   GdiSetMemorySpaceListSlot gdi_set_memory_space_list; /* 19: 0, 5; never */
   GdiSetCallbackSlot gdi_set_callback;             /* 20: (GDI_MESSAGE_KIND, callback): 0 */
   GdiNoArgumentSlot no_operation_21;               /* 21 */
   GdiNoArgumentSlot no_operation_22;               /* 22 */
-  GdiNoArgumentSlot reserved_23[13];               /* 23..35 */
+  GdiSetOptionSlot gdi_set_option;                 /* 23: 0, 2, 4 (no options) */
+  GdiNoArgumentSlot reserved_24[12];               /* 24..35 */
   GdiMemorySlot gdi_write_memory;                  /* 36: (0, address, cells, count, width) */
   GdiMemorySlot gdi_read_memory;                   /* 37: same; width 1, 2 or 4, else 2 */
   GdiNoArgumentSlot reserved_38[3];                /* 38..40 */
@@ -363,7 +380,8 @@ GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_get_version) ==
                       GDI_SLOT_OFFSET(GDI_SLOT_GET_VERSION), "slot 14");
 GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_get_info) == GDI_SLOT_OFFSET(GDI_SLOT_GET_INFO),
                   "slot 15");
-GDI_STATIC_ASSERT(offsetof(DriverTable, no_operation_16) == GDI_SLOT_OFFSET(16), "slot 16");
+GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_cancel_waits) == GDI_SLOT_OFFSET(GDI_SLOT_CANCEL_WAITS),
+                  "slot 16");
 GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_connect) == GDI_SLOT_OFFSET(GDI_SLOT_CONNECT),
                   "slot 17");
 GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_set_register_list) ==
@@ -372,7 +390,9 @@ GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_set_memory_space_list) ==
                       GDI_SLOT_OFFSET(GDI_SLOT_SET_MEMORY_SPACE_LIST), "slot 19");
 GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_set_callback) ==
                       GDI_SLOT_OFFSET(GDI_SLOT_SET_CALLBACK), "slot 20");
-GDI_STATIC_ASSERT(offsetof(DriverTable, reserved_23) == GDI_SLOT_OFFSET(23), "slot 23");
+GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_set_option) == GDI_SLOT_OFFSET(GDI_SLOT_SET_OPTION),
+                  "slot 23");
+GDI_STATIC_ASSERT(offsetof(DriverTable, reserved_24) == GDI_SLOT_OFFSET(24), "slot 24");
 GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_write_memory) ==
                       GDI_SLOT_OFFSET(GDI_SLOT_WRITE_MEMORY), "slot 36");
 GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_read_memory) ==

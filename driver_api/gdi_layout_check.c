@@ -67,13 +67,16 @@ static int32_t GDI_CALL WriteGroup(int32_t id, RegisterWriteItem* items) { (void
 static int32_t GDI_CALL ReadGroup(int32_t id, RegisterValue* out) { (void)out; return id == 1 ? GDI_OK : GDI_FAILED; }
 static int32_t GDI_CALL GetCpuState(char* buffer) { buffer[0] = 'A'; buffer[1] = 'R'; buffer[2] = 'M'; buffer[3] = 0; return GDI_OK; }
 static int32_t GDI_CALL Free(void* p) { (void)p; return GDI_OK; }
+static int32_t GDI_CALL SetOption(const char* name, int32_t value) {
+  return name && value == 1 ? GDI_OK : GDI_BAD_ARGUMENT;
+}
 
 #define R NoArgument
 static const DriverTable kCheckTable = {
     SetBreakpoint, ClearBreakpoint, NoArgument, NoArgument, Step, R, NoArgument, R, GetStatus,
     NoArgument, R, R, Open, Close, GetVersion, GetInfo, NoArgument, Connect, SetRegisterList,
     SetMemorySpaceList, SetCallback, NoArgument, NoArgument,
-    {R, R, R, R, R, R, R, R, R, R, R, R, R},
+    SetOption, {R, R, R, R, R, R, R, R, R, R, R, R},
     Memory, Memory, {R, R, R}, NoArgument, {R, R, R, R}, WriteRegister, ReadRegister,
     CreateGroup, DeleteGroup, WriteGroup, ReadGroup, {R, R, R, R}, GetCpuState, Free};
 #undef R

@@ -16,6 +16,9 @@
 namespace romsmith {
 namespace {
 
+// What the failures that follow a stop become: lines for the log file.
+constexpr char kAfterStop[] = "Debug: after the user's stop: ";
+
 // The receiver of driver messages: the callback has no context of its own.
 std::atomic<DriverBinding*> g_message_target{nullptr};
 std::atomic<MessageLog*> g_message_log{nullptr};
@@ -119,6 +122,17 @@ void DriverBinding::RecomputeConnection() {
   }
 }
 
+// The faster block loads are the driver's to give: one that has none reads
+// the standard way, which costs time but loses nothing.
+void DriverBinding::AskForFastReads(const DriverTable& table) {
+  const std::int32_t result =
+      table.gdi_set_option ? table.gdi_set_option("FastRead", 1) : GDI_NOT_SUPPORTED;
+  if (result != GDI_OK) {
+    log_.Info("Info: the driver module " + settings_.remote.device +
+              " has no fast read; reading the standard way.\n");
+  }
+}
+
 bool DriverBinding::BindDriver() {
   UnbindDriver();
   g_message_log.store(&log_);
@@ -139,6 +153,7 @@ bool DriverBinding::BindDriver() {
     module_.Close();
     return false;
   }
+  SetCancelTarget(table);
   table->gdi_set_callback(GDI_MESSAGE_KIND, &DriverBinding::OnDriverMessage);
 
   const std::string& comm_type = settings_.remote.comm_type;
@@ -153,22 +168,26 @@ bool DriverBinding::BindDriver() {
   OpenOptions options{&byte_order, parameter.data(), &speed};
   if (const std::int32_t result = table->gdi_open(-1, 0, 3, &options, 0); result != GDI_OK) {
     // The driver may have said why; this line says which step failed.
-    log_.Error("Error: the driver module " + settings_.remote.device + " did not open (result " +
-               std::to_string(result) + ").\n");
-    module_.Close();  // a driver that did not open is not closed
-    return false;
+    return FailBind("Error: the driver module " + settings_.remote.device +
+                    " did not open (result " + std::to_string(result) + ").\n");
   }
+  // Open starts the driver afresh, so a stop that came before it ends the
+  // bind here.
+  if (cancelled_) {
+    table->gdi_close(1);
+    return FailBind("Info: stopped before the probe was connected.\n");
+  }
+
+  if (settings_.fast_read != 0) AskForFastReads(*table);
 
   std::array<char, GDI_PORT_TEXT_SIZE> port{};
   CopyText(port, port_copy_);
   ConnectRecord record{comm_code_, 1, comm_code_ == kCommParallel ? port.data() : nullptr};
-  if (const std::int32_t result = table->gdi_connect(&record); result != GDI_OK) {
-    log_.Error("Error: no connection to the probe on " +
-               (port_copy_.empty() ? settings_.remote.comm_type : port_copy_) + " (result " +
-               std::to_string(result) + ").\n");
+  if (const std::int32_t result = table->gdi_connect(&record); result != GDI_OK || cancelled_) {
     table->gdi_close(1);
-    module_.Close();
-    return false;
+    return FailBind("Error: no connection to the probe on " +
+                    (port_copy_.empty() ? settings_.remote.comm_type : port_copy_) + " (result " +
+                    std::to_string(result) + ").\n");
   }
 
   std::array<std::array<char, GDI_REGISTER_NAME_SIZE>, kRegisterNameTable.size()> names{};
@@ -185,11 +204,35 @@ bool DriverBinding::BindDriver() {
 }
 
 void DriverBinding::UnbindDriver() {
-  if (table_ && module_.IsOpen()) {
-    table_->gdi_close(1);
-    module_.Close();
-  }
+  const DriverTable* table = table_;
   table_ = nullptr;
+  SetCancelTarget(nullptr);
+  if (table && module_.IsOpen()) {
+    table->gdi_close(1);
+    module_.Close();
+    cancelled_ = false;  // the stopped command has ended
+  }
+}
+
+bool DriverBinding::FailBind(const std::string& line) {
+  SetCancelTarget(nullptr);
+  module_.Close();  // a driver that did not open is not closed
+  Fail(line, true);
+  cancelled_ = false;
+  return false;
+}
+
+void DriverBinding::SetCancelTarget(const DriverTable* table) {
+  std::lock_guard lock(cancel_mutex_);
+  cancel_target_ = table;
+}
+
+void DriverBinding::CancelWaits() {
+  cancelled_ = true;
+  // The module stays loaded while the lock is held: unbinding takes it
+  // before unloading.
+  std::lock_guard lock(cancel_mutex_);
+  if (cancel_target_ && cancel_target_->gdi_cancel_waits) cancel_target_->gdi_cancel_waits();
 }
 
 void GDI_CALL DriverBinding::OnDriverMessage(int32_t kind, const char* text) {
@@ -202,14 +245,19 @@ void GDI_CALL DriverBinding::OnDriverMessage(int32_t kind, const char* text) {
     return;
   }
   if (line.size() >= 5 && EqualsIgnoringCase(line.substr(0, 5), "Error")) {
-    log->Error(line);
+    DriverBinding* target = g_message_target.load();
+    if (target && target->cancelled())
+      log->Info(std::string(kAfterStop) + std::string(line));
+    else
+      log->Error(line);
   } else {
     log->Info(line);
   }
 }
 
 bool DriverBinding::Fail(std::string_view line, bool as_error) {
-  if (as_error) log_.Error(line);
+  if (cancelled_) log_.Info(std::string(kAfterStop) + std::string(line));
+  else if (as_error) log_.Error(line);
   else log_.Info(line);
   return false;
 }

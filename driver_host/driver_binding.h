@@ -26,7 +26,9 @@
 // OnDriverMessage on the thread that called the driver.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,7 +85,8 @@ class DriverBinding {
 
   // Loads driver module directory + "Remote" "Device", installs the message
   // callback, opens the driver (byte order, port driver directory or IP
-  // address, speed), connects, and gives it the 21 registers. False, and
+  // address, speed), asks for the driver's faster block loads when
+  // "FastRead" is set, connects, and gives it the 21 registers. False, and
   // nothing bound, on any failure; only a module that cannot be loaded logs
   // a line of its own ("Error: unable to load emulator module.\n", as an
   // error); open and connect failures are explained by the driver's own
@@ -92,6 +95,15 @@ class DriverBinding {
   // Closes the driver and unloads it; nothing when not bound.
   void UnbindDriver();
   bool bound() const { return table_ != nullptr; }
+
+  // The user's stop, from any thread: the bound (or binding) driver's waits
+  // give up (its cancel slot), a bind in progress ends, and from now on the
+  // failures that follow from it (the wrappers' lines and the driver's error
+  // messages) go to the log file as "Debug: " lines rather than as errors,
+  // so a stopped command reports its stop and nothing else. Lasts until
+  // UnbindDriver.
+  void CancelWaits();
+  bool cancelled() const { return cancelled_.load(); }
   // The bound table (nullptr when not bound), for tests and diagnostics.
   const DriverTable* table() const { return table_; }
 
@@ -147,6 +159,11 @@ class DriverBinding {
 
  private:
   bool Fail(std::string_view line, bool as_error);
+  // The module that CancelWaits reaches while it is loaded (under cancel_mutex_).
+  void SetCancelTarget(const DriverTable* table);
+  // Closes a module that did not bind; `line` says which step failed.
+  bool FailBind(const std::string& line);
+  void AskForFastReads(const DriverTable& table);
   bool little_endian() const { return target_.IsLittleEndian(); }
 
   MessageLog& log_;
@@ -156,6 +173,9 @@ class DriverBinding {
   std::string port_copy_;
   platform::SharedLibrary module_;
   const DriverTable* table_ = nullptr;
+  std::atomic<bool> cancelled_{false};
+  std::mutex cancel_mutex_;
+  const DriverTable* cancel_target_ = nullptr;
 };
 
 }  // namespace romsmith

@@ -243,6 +243,32 @@ TEST_F(DriverHostTest, BindOpensConnectsAndRegistersInOrderAndUnbindCloses) {
   EXPECT_TRUE(TakeLines().empty());
 }
 
+// FastRead is asked for after the open, only when it is set; a driver that
+// has no such option still binds, and the user learns the read stays slow.
+TEST_F(DriverHostTest, FastReadIsAskedForOnlyWhenSetAndADriverWithoutItStillBinds) {
+  settings_.remote.comm_type = "PARALLEL";
+  settings_.fast_read = 1;
+  ASSERT_TRUE(Bind());
+  binding_.UnbindDriver();
+  const std::string journal = Journal();
+  const std::size_t open = journal.find("open -1");
+  const std::size_t option = journal.find("set_option FastRead 1 => 4\n");
+  const std::size_t connect = journal.find("connect ");
+  ASSERT_NE(option, std::string::npos) << journal;
+  EXPECT_LT(open, option);
+  EXPECT_LT(option, connect);
+  EXPECT_EQ(TakeLines(),
+            (std::vector{Plain("Info: the driver module alpha.so has no fast read; reading "
+                               "the standard way.\n")}));
+
+  ClearJournal();
+  settings_.fast_read = 0;
+  ASSERT_TRUE(Bind());
+  binding_.UnbindDriver();
+  EXPECT_FALSE(JournalHas("set_option")) << Journal();
+  EXPECT_TRUE(TakeLines().empty());
+}
+
 TEST_F(DriverHostTest, BindPassesByteOrderSpeedAndAddressForOtherConnections) {
   target_.cpu_endian = "Big";
   settings_.remote.speed = 0x102;  // only the low byte travels

@@ -3,7 +3,9 @@
 # (MODE=refresh). Variables: AS, OBJCOPY, SOURCE, FLAGS (separated by ","), WORK,
 # IMAGE (the committed image), MODE.
 string(REPLACE "," ";" flags "${FLAGS}")
-execute_process(COMMAND ${AS} ${flags} -o ${WORK}.o ${SOURCE} RESULT_VARIABLE result)
+# The sources include the frame they share from their own directory.
+get_filename_component(source_dir ${SOURCE} DIRECTORY)
+execute_process(COMMAND ${AS} ${flags} -I ${source_dir} -o ${WORK}.o ${SOURCE} RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "assembling ${SOURCE} failed")
 endif()

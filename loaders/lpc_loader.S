@@ -27,45 +27,26 @@
         .arm
         .text
 
-        .equ    PARAMS, 0x800
-        .equ    DONE_AT, 0x7F8
-        .equ    DATA, 0x864
+        .include "loader_frame.inc"
+        FIRST_FAMILY_LAYOUT
         .equ    IAP_TABLE, 0x780        @ five command words, then three results
         .equ    IAP_RESULT, 0x7A0
         .equ    STACK_TOP, 0x780
-        .equ    OP_ERASE, 3
-        .equ    OP_PROGRAM, 4
-        .equ    OP_DEVICE_CODE, 8
         .equ    IAP_PREPARE, 50
         .equ    IAP_COPY, 51
         .equ    IAP_ERASE, 52
         .equ    IAP_PART_ID, 54
         .equ    INVALID_SECTOR, 7
 
-@ The core may have been halted in THUMB state: read as THUMB, the first
-@ halfword is BX PC, which enters ARM state at entry + 4.
-entry:
-        mov     r4, r8, ror r7          @ THUMB view: bx pc
-        b       start
+        LOADER_ENTRY
 
 start:
         adr     r11, entry
         add     r8, r11, #PARAMS
         add     sp, r11, #STACK_TOP
         ldr     r10, [r8, #8]
-        ldrb    r0, [r8]
-        cmp     r0, #OP_ERASE
-        beq     erase
-        cmp     r0, #OP_PROGRAM
-        beq     program
-        cmp     r0, #OP_DEVICE_CODE
-        beq     device_code
-park:
-        b       park
-
-done:
-        add     r0, r8, #DONE_AT - PARAMS   @ R + 0x7F8
-        bx      r0
+        DISPATCH_OPERATION
+        PARK_AND_DONE
 
 @ --------------------------------------------------------------- IAP call
 @ r0 command, r1-r3 parameters 0-2, r4 parameter 3.
@@ -157,31 +138,12 @@ program_piece:
 
 program_done:
         add     sp, sp, #8
-        ldrb    r0, [r8, #5]
-        cmp     r0, #0
-        beq     done
-        ldr     r0, [r8, #12]
-        ldr     r1, [r8, #16]
-        add     r2, r8, #DATA - PARAMS
-verify_word:
-        cmp     r1, #0
-        beq     done
-        ldr     r3, [r0], #4
-        ldr     r4, [r2], #4
-        cmp     r3, r4
-        bne     verify_failed
-        sub     r1, r1, #4
-        b       verify_word
+        VERIFY_CHUNK verify_failed
 
 program_failed:
         add     sp, sp, #8
 verify_failed:
-        mov     r0, #1
-        strb    r0, [r8, #7]
-        ldrb    r0, [r8, #5]
-        cmp     r0, #0
-        bne     done
-        b       park
+        REPORT_PROGRAM_FAILURE
 
 @ --------------------------------------------------------------- device code
 device_code:

@@ -33,6 +33,7 @@
         .arm
         .text
 
+        .include "loader_frame.inc"
         .equ    PARAMS, 0xC00
         .equ    DONE_AT, 0xBF8
         .equ    DATA_OFFSET, 100        @ data behind the parameter block
@@ -66,9 +67,7 @@
         .equ    READY_POLLS, 0x100000   @ far beyond a block erase
         .equ    STATUS_FAIL, 0x1
 
-entry:
-        mov     r4, r8, ror r7          @ THUMB view: bx pc
-        b       start
+        LOADER_ENTRY
 
 start:
         @ MMU and caches off, so every controller access reaches it.
@@ -101,6 +100,10 @@ start:
         strb    r0, [r7, #NFADDR]
         ldrb    r4, [r7, #NFDATA]       @ maker
         ldrb    r5, [r7, #NFDATA]       @ device
+        @ The device code needs no geometry: the host sends none with it.
+        ldrb    r0, [r8]
+        cmp     r0, #OP_DEVICE_CODE
+        beq     device_code
         ldr     r9, [r8, #60]
         cmp     r9, #512
         bne     large_page_rows
@@ -120,8 +123,6 @@ large_page_rows:
         moveq   r10, #2
 dispatch:
         ldrb    r0, [r8]
-        cmp     r0, #OP_DEVICE_CODE
-        beq     device_code
         cmp     r0, #OP_ERASE
         beq     erase
         cmp     r0, #OP_CHECK_BLOCK
@@ -132,12 +133,7 @@ dispatch:
         beq     read_chunk
         cmp     r0, #OP_VERIFY
         beq     read_chunk
-park:
-        b       park
-
-done:
-        sub     r0, r8, #PARAMS - DONE_AT
-        bx      r0
+        PARK_AND_DONE
 
 @ --------------------------------------------------------------- bus cycles
 @ Command byte r0.
@@ -418,11 +414,6 @@ compare_data:
         b       verify_page
 
 program_failed:
-        mov     r0, #1
-        strb    r0, [r8, #7]
-        ldrb    r0, [r8, #5]
-        cmp     r0, #0
-        bne     done
-        b       park
+        REPORT_PROGRAM_FAILURE
 
         .ltorg

@@ -26,14 +26,9 @@
         .arm
         .text
 
-        .equ    PARAMS, 0x800
-        .equ    DONE_AT, 0x7F8
-        .equ    DATA, 0x864
+        .include "loader_frame.inc"
+        FIRST_FAMILY_LAYOUT
         .equ    STACK_TOP, 0x780        @ a small stack in the image area's padding
-        .equ    OP_ERASE, 3
-        .equ    OP_PROGRAM, 4
-        .equ    OP_PROTECT, 5
-        .equ    OP_DEVICE_CODE, 8
         .equ    FLASH, 0x00100000
         .equ    MC, 0xFFFFFF00
         .equ    MC_FMR, 0x60
@@ -50,9 +45,7 @@
         .equ    CMD_ERASE_ALL, 0x8
         .equ    READY_POLLS, 0x400000   @ far beyond the slowest command
 
-entry:
-        mov     r4, r8, ror r7          @ THUMB view: bx pc
-        b       start
+        LOADER_ENTRY
 
 start:
         adr     r11, entry
@@ -76,21 +69,8 @@ start:
         ldr     r0, [r7, #MC_FMR]
         bic     r0, r0, #FMR_NEBP
         str     r0, [r7, #MC_FMR]
-        ldrb    r0, [r8]
-        cmp     r0, #OP_ERASE
-        beq     erase
-        cmp     r0, #OP_PROGRAM
-        beq     program
-        cmp     r0, #OP_PROTECT
-        beq     protect
-        cmp     r0, #OP_DEVICE_CODE
-        beq     device_code
-park:
-        b       park
-
-done:
-        add     r0, r8, #DONE_AT - PARAMS
-        bx      r0
+        DISPATCH_OPERATION protect
+        PARK_AND_DONE
 
 @ NVPSIZ codes 0-15 to bytes (0: no flash or reserved).
 flash_sizes:
@@ -229,29 +209,10 @@ program_page:
         b       program_page
 
 program_done:
-        ldrb    r0, [r8, #5]
-        cmp     r0, #0
-        beq     done
-        ldr     r0, [r8, #12]
-        ldr     r1, [r8, #16]
-        add     r2, r8, #DATA - PARAMS
-verify_word:
-        cmp     r1, #0
-        beq     done
-        ldr     r3, [r0], #4
-        ldr     r4, [r2], #4
-        cmp     r3, r4
-        bne     program_failed
-        sub     r1, r1, #4
-        b       verify_word
+        VERIFY_CHUNK program_failed
 
 program_failed:
-        mov     r0, #1
-        strb    r0, [r8, #7]
-        ldrb    r0, [r8, #5]
-        cmp     r0, #0
-        bne     done
-        b       park
+        REPORT_PROGRAM_FAILURE
 
 @ --------------------------------------------------------------- protect
 protect:

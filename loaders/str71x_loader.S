@@ -25,13 +25,8 @@
         .arm
         .text
 
-        .equ    PARAMS, 0x800
-        .equ    DONE_AT, 0x7F8
-        .equ    DATA, 0x864
-        .equ    OP_ERASE, 3
-        .equ    OP_PROGRAM, 4
-        .equ    OP_PROTECT, 5
-        .equ    OP_DEVICE_CODE, 8
+        .include "loader_frame.inc"
+        FIRST_FAMILY_LAYOUT
         .equ    FLASH, 0x40000000
         .equ    FLASH_REGS, 0x40100000
         .equ    CR0, 0x00
@@ -48,29 +43,14 @@
         .equ    LOCK, 0x10
         .equ    LOCK_POLLS, 0x800000    @ far beyond the longest sector erase
 
-entry:
-        mov     r4, r8, ror r7          @ THUMB view: bx pc
-        b       start
+        LOADER_ENTRY
 
 start:
         adr     r11, entry
         add     r8, r11, #PARAMS
         ldr     r7, =FLASH_REGS
-        ldrb    r0, [r8]
-        cmp     r0, #OP_ERASE
-        beq     erase
-        cmp     r0, #OP_PROGRAM
-        beq     program
-        cmp     r0, #OP_PROTECT
-        beq     protect
-        cmp     r0, #OP_DEVICE_CODE
-        beq     device_code
-park:
-        b       park
-
-done:
-        add     r0, r8, #DONE_AT - PARAMS
-        bx      r0
+        DISPATCH_OPERATION protect
+        PARK_AND_DONE
 
 @ Sector start offsets of bank 0 (bits 0-7 of CR1 and NVWPAR), then bank 1
 @ (bits 16-17); the list ends with all ones.
@@ -158,29 +138,10 @@ program_next:
         b       program_pair
 
 program_done:
-        ldrb    r0, [r8, #5]
-        cmp     r0, #0
-        beq     done
-        ldr     r0, [r8, #12]
-        ldr     r1, [r8, #16]
-        add     r2, r8, #DATA - PARAMS
-verify_word:
-        cmp     r1, #0
-        beq     done
-        ldr     r3, [r0], #4
-        ldr     r4, [r2], #4
-        cmp     r3, r4
-        bne     program_failed
-        sub     r1, r1, #4
-        b       verify_word
+        VERIFY_CHUNK program_failed
 
 program_failed:
-        mov     r0, #1
-        strb    r0, [r8, #7]
-        ldrb    r0, [r8, #5]
-        cmp     r0, #0
-        bne     done
-        b       park
+        REPORT_PROGRAM_FAILURE
 
 @ --------------------------------------------------------------- protect
 @ A 0 written into NVWPAR protects the sector; bits only go from 1 to 0.

@@ -15,14 +15,14 @@ bool StartsWith(const std::string& text, const char* prefix) {
 }
 
 // Writes one set-up row. A failed write has logged its line and the
-// initialisation goes on: a board often refuses a row (a register that
-// does not exist on this variant) and still works. With `check`, a value
-// that does not read back asks the user whether to go on; a failed read
-// compares whatever it left, and the user decides.
+// initialisation goes on with the other rows, so every row that fails is
+// named; `write_failed` is then set and the initialisation fails at the end.
+// With `check`, a value that does not read back asks the user whether to go
+// on; a failed read compares whatever it left, and the user decides.
 bool WriteRow(const CommandContext& context, bool check, std::uint32_t address,
-              std::uint32_t value, std::uint32_t size,
+              std::uint32_t value, std::uint32_t size, bool& write_failed,
               const std::function<std::string(std::uint32_t read)>& mismatch_text) {
-  static_cast<void>(context.link.WriteMemory(address, value, size));
+  if (!context.link.WriteMemory(address, value, size)) write_failed = true;
   if (!check) return true;
   std::uint32_t read = 0;
   static_cast<void>(context.link.ReadMemory(address, &read, size));
@@ -88,19 +88,24 @@ bool InitializeBoard(const CommandContext& context) {
   TargetLink& link = context.link;
   bool running = false;
   if (!link.GetTargetStatus(&running)) return false;
-  // The halt after the resets is the one that must succeed.
+  // The halt after the resets is the one that must succeed. Each of these
+  // steps may wait on the core, so a stop is looked at after each.
   if (running) static_cast<void>(link.StopTarget());
+  if (context.StopRequested()) return false;
   if (!StartsWith(context.config().cpu_chip, "LPC")) {
     for (std::int32_t i = 0; i < context.settings().reset_count; ++i)
-      if (!link.ResetTarget()) return false;
+      if (!link.ResetTarget() || context.StopRequested()) return false;
   }
   if (!link.StopTarget()) return false;
 
   const bool check = context.job.target_test && context.settings().register_check_prompt == 1;
   const TargetConfig& c = context.config();
+  // A row the probe could not write leaves the board unready: no command
+  // may then report success.
+  bool write_failed = false;
   for (std::uint32_t i = 0; i < c.register_count && i < kMaxConfigRows; ++i) {
     const ConfigRegisterRow& row = c.registers[i];
-    if (!WriteRow(context, check, row.address, row.value, row.size / 8,
+    if (!WriteRow(context, check, row.address, row.value, row.size / 8, write_failed,
                   [&](std::uint32_t read) {
                     return FormatText("Write 0x%08x to register %s, but read value is 0x%08x, "
                                       "select YES to continue test!",
@@ -110,7 +115,7 @@ bool InitializeBoard(const CommandContext& context) {
   }
   for (std::uint32_t i = 0; i < c.memory_count && i < kMaxConfigRows; ++i) {
     const ConfigMemoryRow& row = c.memory[i];
-    if (!WriteRow(context, check, row.address, row.value, row.size / 8,
+    if (!WriteRow(context, check, row.address, row.value, row.size / 8, write_failed,
                   [&](std::uint32_t read) {
                     return FormatText("Write 0x%08X to memory 0x%08X, but read value is 0x%08X, "
                                       "select YES to continue test!",
@@ -118,6 +123,7 @@ bool InitializeBoard(const CommandContext& context) {
                   }))
       return false;
   }
+  if (write_failed) return false;
   if (!context.job.target_test) return true;
   return TestRam(context);
 }
@@ -125,8 +131,11 @@ bool InitializeBoard(const CommandContext& context) {
 CommandResult RegisterReadBody(const CommandContext& context) {
   // A running target is halted first; the wrappers log their failures.
   bool running = false;
-  if (!context.link.GetTargetStatus(&running) || (running && !context.link.StopTarget()))
-    return {};
+  if (!context.link.GetTargetStatus(&running) || (running && !context.link.StopTarget())) {
+    if (!context.StopRequested()) return {};
+    context.log.Info("Info: user stop register read.\n");
+    return {CommandOutcome::kStopped, false, std::nullopt, {}};
+  }
   CommandResult result;
   result.registers = context.job.cpu.registers;
   bool all_read = true;

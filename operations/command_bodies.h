@@ -41,5 +41,7 @@ CommandResult RegisterReadBody(const CommandContext& context);
 
 // The body for a code; nullptr for codes without one.
 CommandBody BodyFor(CommandCode code);
+// The line a command logs when the user stops it before its body runs.
+const char* UserStopLine(CommandCode code);
 
 }  // namespace romsmith

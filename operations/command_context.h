@@ -58,10 +58,13 @@ struct CommandResult {
   // The body ran to its end (a debug-mode run that ended by its file count
   // succeeds without completing).
   bool completed = false;
-  // Check block: the table with the groups it checked.
+  // Check block (and a chunked NAND command that ran it first): the table
+  // with the groups it checked.
   std::optional<BadBlockTable> bad_blocks;
   // Register read: the selected CPU's rows with the values read.
   std::vector<CpuRegister> registers;
+  // Beside `bad_blocks`: which blocks have been checked.
+  std::optional<BadBlockTable> checked_blocks = std::nullopt;
 };
 
 struct CommandReport {
@@ -79,6 +82,9 @@ struct CommandSnapshot {
   CommandSet command_set;
   ProgramSettings settings;
   BadBlockTable bad_blocks{};
+  // 1 for each block a check block has looked at since the front end
+  // started: the marks of the others are not known.
+  BadBlockTable checked_blocks{};
   // The target test: read-back checks and the RAM test in the board
   // initialisation.
   bool target_test = false;

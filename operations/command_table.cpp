@@ -1,34 +1,46 @@
-#include <utility>
-
 #include "operations/command_bodies.h"
 
 namespace romsmith {
 namespace {
 
-constexpr std::pair<CommandCode, CommandBody> kBodies[] = {
-    {CommandCode::kBlankCheck, BlankCheckBody},
-    {CommandCode::kChecksum, ChecksumBody},
-    {CommandCode::kErase, EraseBody},
-    {CommandCode::kProgram, ProgramBody},
-    {CommandCode::kProtect, ProtectBody},
-    {CommandCode::kUpload, UploadBody},
-    {CommandCode::kVerify, VerifyBody},
-    {CommandCode::kTargetTest, DeviceCodeTestBody},
-    {CommandCode::kNandErase, NandEraseBody},
-    {CommandCode::kNandProgram, NandProgramBody},
-    {CommandCode::kNandCheckBlock, NandCheckBlockBody},
-    {CommandCode::kNandUpload, NandUploadBody},
-    {CommandCode::kNandVerify, NandVerifyBody},
-    {CommandCode::kNandTargetTest, NandDeviceCodeBody},
-    {CommandCode::kRegisterRead, RegisterReadBody},
+struct CommandEntry {
+  CommandCode code;
+  CommandBody body;
+  // What a stop before the body could say so (while binding the driver or
+  // initialising the board) is logged as.
+  const char* stop_line;
+};
+
+constexpr CommandEntry kCommands[] = {
+    {CommandCode::kBlankCheck, BlankCheckBody, "Info: user stop blank check.\n"},
+    {CommandCode::kChecksum, ChecksumBody, "Info: user stop checksum.\n"},
+    {CommandCode::kErase, EraseBody, "Info: user stop erase.\n"},
+    {CommandCode::kProgram, ProgramBody, "Info: user stop program.\n"},
+    {CommandCode::kProtect, ProtectBody, "Info: user stop protect.\n"},
+    {CommandCode::kUpload, UploadBody, "Info: user stop upload.\n"},
+    {CommandCode::kVerify, VerifyBody, "Info: user stop verify.\n"},
+    {CommandCode::kTargetTest, DeviceCodeTestBody, "Info: user stop target test.\n"},
+    {CommandCode::kNandErase, NandEraseBody, "Info: user stop erase.\n"},
+    {CommandCode::kNandProgram, NandProgramBody, "Info: user stop program.\n"},
+    {CommandCode::kNandCheckBlock, NandCheckBlockBody, "Info: user stop block check.\n"},
+    {CommandCode::kNandUpload, NandUploadBody, "Info: user stop upload.\n"},
+    {CommandCode::kNandVerify, NandVerifyBody, "Info: user stop verify.\n"},
+    {CommandCode::kNandTargetTest, NandDeviceCodeBody, "Info: user stop target test.\n"},
+    {CommandCode::kRegisterRead, RegisterReadBody, "Info: user stop register read.\n"},
 };
 
 }  // namespace
 
 CommandBody BodyFor(CommandCode code) {
-  for (const auto& [entry_code, body] : kBodies)
-    if (entry_code == code) return body;
+  for (const CommandEntry& entry : kCommands)
+    if (entry.code == code) return entry.body;
   return nullptr;
+}
+
+const char* UserStopLine(CommandCode code) {
+  for (const CommandEntry& entry : kCommands)
+    if (entry.code == code) return entry.stop_line;
+  return "Info: user stop.\n";
 }
 
 }  // namespace romsmith

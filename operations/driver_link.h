@@ -33,6 +33,9 @@ class DriverLink : public TargetLink {
   void UnbindDriver() override {
     if (binding_) binding_->UnbindDriver();
   }
+  void CancelWaits() override {
+    if (binding_) binding_->CancelWaits();
+  }
   // The wrappers run only between a successful BindDriver and UnbindDriver,
   // so a binding exists.
   bool WriteMemory(std::uint32_t address, std::uint32_t value, std::uint32_t size) override {

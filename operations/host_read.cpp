@@ -9,6 +9,8 @@
 #include "operations/command_bodies.h"
 #include "operations/loader_job.h"
 #include "operations/lpc_vector_checksum.h"
+#include "operations/target_checksum.h"
+#include "operations/upload_file.h"
 #include "target_data/text.h"
 
 namespace romsmith {
@@ -108,30 +110,15 @@ CommandResult UploadBody(const CommandContext& context) {
   context.log.Info("Info: start upload...\n");
   const std::uint32_t blocks = SelectedBlocks(context);
   const std::string& name = context.config().upload_file;
-  // A name the check refuses ("Error: file name error.") is no file to
-  // write to.
-  if (name.size() >= kMaxPathLength) {
-    CheckFileName(name, context.log);
-    return {};
-  }
-  if (CheckFileName(name, context.log) &&
-      context.Ask("Overwrite " + name + "?", platform::MessageIcon::Question,
-                  platform::MessageButtons::OkCancel) != platform::MessageAnswer::Ok) {
-    context.log.Error("Error: upload cancelled, " + name + " is kept.\n");
-    return {};
-  }
-  // The blocks go to a file beside the upload file, which replaces it once
-  // something was read: a command that fails before reading keeps the old
-  // file. A device or a pipe is written as it is.
-  std::error_code kind_error;
-  const bool beside = !std::filesystem::exists(name, kind_error) ||
-                      std::filesystem::is_regular_file(name, kind_error);
-  const std::filesystem::path part = beside ? SiblingPartPath(name) : std::filesystem::path(name);
-  BinaryFile file;
-  if (!file.CreateForWriting(part)) {
+  if (!ConfirmUploadName(context, name)) return {};
+  // The blocks replace the upload file once something was read: a command
+  // that fails before reading keeps the old file.
+  UploadFile upload(name);
+  if (!upload.Create()) {
     context.log.Error("Error: can't create upload file.\n");
     return {};
   }
+  BinaryFile& file = upload.file();
   CommandOutcome outcome = CommandOutcome::kFailed;
   std::uint64_t written = 0;
   try {
@@ -146,17 +133,13 @@ CommandResult UploadBody(const CommandContext& context) {
     file.Close();
   } catch (const FileException& exception) {
     context.EndProgress();
-    if (beside) RemovePart(part);
     context.log.Error("Error: file exception, " + LowerCase(FileErrorText(exception.cause)) +
                       ", upload failed.\n");
     return {};
   }
-  if (!beside) {
-    // Written in place.
-  } else if (written == 0 && outcome != CommandOutcome::kSucceeded) {
-    RemovePart(part);
-  } else if (std::error_code error; std::filesystem::rename(part, name, error), error) {
-    RemovePart(part);
+  if (written == 0 && outcome != CommandOutcome::kSucceeded) {
+    upload.Discard();
+  } else if (upload.Commit()) {
     context.log.Error("Error: can't create upload file.\n");
     return {};
   }
@@ -173,43 +156,45 @@ CommandResult VerifyBody(const CommandContext& context) {
   try {
     const auto opened =
         OpenProgramFile(context, program, static_cast<std::uint64_t>(blocks) * kBlock,
-                        "Error: verify failed, file length is beyond flash memory.\n");
+                        "Error: verify failed, file length is beyond flash memory.\n",
+                        "Error: verify failed, the program file is empty.\n");
     if (!opened) return {};
     const std::uint64_t length = *opened;
-    // Nothing compared is nothing verified.
-    if (length == 0) {
-      context.log.Error("Error: verify failed, the program file is empty.\n");
-      return {};
-    }
     BinaryFile& file = program.file();
-    std::array<std::uint8_t, kBlock> data{};
     const TargetConfig& c = context.config();
     const bool lpc_checksum =
         c.flash_chip.rfind("LPC", 0) == 0 && context.settings().lpc_vector_checksum != 0;
     const bool big = !context.LittleEndian();
-    outcome = ReadBlocks(
-        context, {"Info: user stop verify.\n", (length + kBlock - 1) / kBlock,
-                  static_cast<int>(length / kBlock), false,
-                  [&](std::uint32_t address, const std::uint8_t* flash) {
-                    // The file's last block is compared over its own length.
-                    const std::size_t got = file.Read(data.data(), kBlock);
-                    const bool vectors = lpc_checksum && address == c.flash_address &&
-                                         got >= kLpcVectorBytes;
-                    for (std::size_t i = 0; i < got; ++i) {
-                      if (vectors && i == kLpcChecksumOffset &&
-                          LoadLpcChecksum(flash, big) == LpcVectorChecksum(data.data(), big)) {
-                        i += 3;  // the checksum Program put there
-                        continue;
-                      }
-                      if (flash[i] != data[i]) {
-                        context.log.Error(
-                            FormatText("Error: verify failed, different at address 0x%08x.\n",
+    const BlockCompare compare = [&](std::uint32_t address, const std::uint8_t* flash,
+                                     const std::uint8_t* data, std::size_t count) {
+      const bool vectors = lpc_checksum && address == c.flash_address && count >= kLpcVectorBytes;
+      for (std::size_t i = 0; i < count; ++i) {
+        if (vectors && i == kLpcChecksumOffset &&
+            LoadLpcChecksum(flash, big) == LpcVectorChecksum(data, big)) {
+          i += 3;  // the checksum Program put there
+          continue;
+        }
+        if (flash[i] != data[i]) {
+          context.log.Error(FormatText("Error: verify failed, different at address 0x%08x.\n",
                                        address + static_cast<std::uint32_t>(i)));
-                        return false;
-                      }
-                    }
-                    return true;
-                  }});
+          return false;
+        }
+      }
+      return true;
+    };
+    if (context.settings().target_verify != 0) {
+      outcome = VerifyOnTarget(context, file, length, compare);
+    } else {
+      std::array<std::uint8_t, kBlock> data{};
+      outcome = ReadBlocks(
+          context, {"Info: user stop verify.\n", (length + kBlock - 1) / kBlock,
+                    static_cast<int>(length / kBlock), false,
+                    [&](std::uint32_t address, const std::uint8_t* flash) {
+                      // The file's last block is compared over its own length.
+                      const std::size_t got = file.Read(data.data(), kBlock);
+                      return compare(address, flash, data.data(), got);
+                    }});
+    }
   } catch (const FileException& exception) {
     context.EndProgress();
     context.log.Error("Error: write or read file exception, " + FileErrorText(exception.cause) +

@@ -192,7 +192,8 @@ CommandResult ProgramBody(const CommandContext& context) {
   job.completed_line = ProgramCompletedLine(c);
   job.prepare = [&]() -> std::optional<int> {
     const auto opened = OpenProgramFile(context, program, context.SelectedLength(),
-                                        "Error: program file too large, program failed.\n");
+                                        "Error: program file too large, program failed.\n",
+                                        "Error: program file is empty, program failed.\n");
     if (!opened) return std::nullopt;
     length = *opened;
     return static_cast<int>(length / 256);

@@ -84,47 +84,10 @@ class LoaderFile {
   BinaryFile file_;
 };
 
-enum class RunResult { kDone, kStopped, kFailed };
-
-// One run: program counter, breakpoint, run, then a status poll every
-// interval until the loader halts, the user stops or the time is up.
 RunResult RunLoader(const CommandContext& context, const LoaderLayout& layout,
                     const RunLines& lines) {
-  TargetLink& link = context.link;
   const std::uint32_t ram = context.config().ram_address;
-  std::uint32_t number = 0;
-  // All three are called whatever the others gave; one line covers them.
-  const bool pc_set = link.SetPC(ram);
-  const bool breakpoint_set = link.SetBreakpoint(ram + layout.breakpoint, &number);
-  const bool started = link.RunTarget();
-  if (!pc_set || !breakpoint_set || !started) {
-    context.log.Error("Error: execute file failed.\n");
-    return RunResult::kFailed;
-  }
-  const std::int32_t polls = context.settings().time_out_polls;
-  std::int32_t i = 0;
-  while (i < polls) {
-    bool running = false;
-    if (!link.GetTargetStatus(&running)) {
-      context.log.Error("Error: get target status failed.\n");
-      return RunResult::kFailed;
-    }
-    if (!running) break;
-    std::this_thread::sleep_for(context.poll_interval);
-    if (context.StopRequested()) {
-      context.log.Info(lines.user_stop);
-      return RunResult::kStopped;
-    }
-    if (i != 0 && i % 10 == 0) context.log.Info(FormatText(lines.waiting, i / 10));
-    ++i;
-  }
-  if (i >= polls) {
-    context.log.Error(lines.time_out);
-    return RunResult::kFailed;
-  }
-  // A breakpoint left behind would end the next run early; the wrapper has
-  // logged the failure.
-  return link.ClearAllBreakpoints() ? RunResult::kDone : RunResult::kFailed;
+  return RunToBreakpoint(context, ram, ram + layout.breakpoint, lines);
 }
 
 bool WriteDebugImage(const CommandContext& context, const std::string& file_name,
@@ -178,6 +141,44 @@ LoaderJobResult RunBlocks(const CommandContext& context, const LoaderJob& job) {
 }
 
 }  // namespace
+
+RunResult RunToBreakpoint(const CommandContext& context, std::uint32_t start,
+                          std::uint32_t breakpoint, const RunLines& lines) {
+  TargetLink& link = context.link;
+  std::uint32_t number = 0;
+  // All three are called whatever the others gave; one line covers them.
+  const bool pc_set = link.SetPC(start);
+  const bool breakpoint_set = link.SetBreakpoint(breakpoint, &number);
+  const bool started = link.RunTarget();
+  if (!pc_set || !breakpoint_set || !started) {
+    context.log.Error("Error: execute file failed.\n");
+    return RunResult::kFailed;
+  }
+  const std::int32_t polls = context.settings().time_out_polls;
+  std::int32_t i = 0;
+  while (i < polls) {
+    bool running = false;
+    if (!link.GetTargetStatus(&running)) {
+      context.log.Error("Error: get target status failed.\n");
+      return RunResult::kFailed;
+    }
+    if (!running) break;
+    std::this_thread::sleep_for(context.poll_interval);
+    if (context.StopRequested()) {
+      context.log.Info(lines.user_stop);
+      return RunResult::kStopped;
+    }
+    if (i != 0 && i % 10 == 0) context.log.Info(FormatText(lines.waiting, i / 10));
+    ++i;
+  }
+  if (i >= polls) {
+    context.log.Error(lines.time_out);
+    return RunResult::kFailed;
+  }
+  // A breakpoint left behind would end the next run early; the wrapper has
+  // logged the failure.
+  return link.ClearAllBreakpoints() ? RunResult::kDone : RunResult::kFailed;
+}
 
 LoaderJobResult RunLoaderJob(const CommandContext& context, const LoaderJob& job) {
   if (job.start_line) context.log.Info(job.start_line);
@@ -262,7 +263,8 @@ bool ProgramFile::Open(MessageLog& log) {
 }
 
 std::optional<std::uint64_t> OpenProgramFile(const CommandContext& context, ProgramFile& program,
-                                             std::uint64_t capacity, const char* too_large_line) {
+                                             std::uint64_t capacity, const char* too_large_line,
+                                             const char* empty_line) {
   if (!program.Resolve()) {
     context.log.Error("Error: convert Intel Hex format file failed, program stop.\n");
     return std::nullopt;
@@ -271,6 +273,10 @@ std::optional<std::uint64_t> OpenProgramFile(const CommandContext& context, Prog
   const std::uint64_t length = program.file().Length();
   if (length > capacity) {
     context.log.Error(too_large_line);
+    return std::nullopt;
+  }
+  if (length == 0) {
+    context.log.Error(empty_line);
     return std::nullopt;
   }
   return length;

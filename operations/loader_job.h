@@ -71,6 +71,15 @@ struct LoaderJobResult {
 
 LoaderJobResult RunLoaderJob(const CommandContext& context, const LoaderJob& job);
 
+enum class RunResult { kDone, kStopped, kFailed };
+
+// One run of a program in target RAM: PC := `start`, a breakpoint at
+// `breakpoint`, run, then a status poll every poll interval until the
+// program halts, the user stops or "TimeOut" passes; the breakpoints are
+// cleared after a halt. Each failure has logged its line.
+RunResult RunToBreakpoint(const CommandContext& context, std::uint32_t start,
+                          std::uint32_t breakpoint, const RunLines& lines);
+
 // The fields every block carries: operation, chip width and count, auto
 // verify, flash start.
 LoaderParams BaseLoaderParams(const CommandContext& context, LoaderOperation operation);
@@ -103,11 +112,13 @@ class ProgramFile {
 };
 
 // The ProgramFile steps shared by the bodies that read one: resolve (with the
-// conversion failure line), open, and refuse a file longer than `capacity`
-// with `too_large_line`. The file's length, or nothing when the command
+// conversion failure line), open, refuse a file longer than `capacity` with
+// `too_large_line` and an empty one with `empty_line` (nothing written or
+// compared is no success). The file's length, or nothing when the command
 // cannot go on (it has logged why).
 std::optional<std::uint64_t> OpenProgramFile(const CommandContext& context, ProgramFile& program,
-                                             std::uint64_t capacity, const char* too_large_line);
+                                             std::uint64_t capacity, const char* too_large_line,
+                                             const char* empty_line);
 
 // After a program run with auto verify: the loader's result byte. kFailed
 // (logged) when it reports a verify error or cannot be read.

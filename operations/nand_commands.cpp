@@ -6,6 +6,7 @@
 
 #include "operations/command_bodies.h"
 #include "operations/loader_job.h"
+#include "operations/upload_file.h"
 #include "target_data/text.h"
 
 namespace romsmith {
@@ -98,6 +99,7 @@ CommandResult RunBlockGroups(const CommandContext& context, bool erase) {
   params.cycle_data[0] = context.flash().page_size;
   params.cycle_data[1] = context.flash().page_count;
   BadBlockTable table = context.job.bad_blocks;
+  BadBlockTable checked = context.job.checked_blocks;
   std::int32_t first = c.start_sector;
   std::int32_t last = std::min(c.end_sector, first + kGroupBlocks - 1);
 
@@ -139,6 +141,7 @@ CommandResult RunBlockGroups(const CommandContext& context, bool erase) {
         const std::uint32_t bit = static_cast<std::uint32_t>(b - first);
         table[static_cast<std::size_t>(b)] =
             bit < 32 ? static_cast<std::uint8_t>((mask >> bit) & 1u) : 0;
+        checked[static_cast<std::size_t>(b)] = 1;
       }
     }
     context.frontend.SetProgressPosition(last - c.start_sector + 1);
@@ -149,8 +152,47 @@ CommandResult RunBlockGroups(const CommandContext& context, bool erase) {
   const LoaderJobResult result = RunLoaderJob(context, job);
   CommandResult out{result.outcome, result.completed, std::nullopt, {}};
   // The groups checked before a stop or a failure keep their marks.
-  if (!erase) out.bad_blocks = table;
+  if (!erase) {
+    out.bad_blocks = table;
+    out.checked_blocks = checked;
+  }
   return out;
+}
+
+// ---------------------------------------------------------------- known bad blocks
+
+// Whether a selected block has not been looked at by a check block yet.
+bool SelectionHasUncheckedBlocks(const CommandContext& context) {
+  const TargetConfig& c = context.config();
+  const std::int32_t blocks =
+      std::min(context.flash().sector_count(), static_cast<std::int32_t>(kBadBlockTableSize));
+  for (std::int32_t b = std::max(c.start_sector, 0); b <= c.end_sector && b < blocks; ++b)
+    if (context.job.checked_blocks[static_cast<std::size_t>(b)] != 1) return true;
+  return false;
+}
+
+// Runs a chunked command with the bad blocks of its selection known. A
+// block never checked would count as good, and data would land in a
+// factory bad block; so when the table does not cover the selection (a
+// command line run, or a front end whose user never checked), check block
+// runs first over the selected blocks, and the command walks its table.
+// In debug mode no loader runs, so no check can either.
+CommandResult WithSelectionChecked(const CommandContext& context,
+                                   CommandResult (*chunked)(const CommandContext&)) {
+  if (context.settings().debug != 0 || !SelectionHasUncheckedBlocks(context))
+    return chunked(context);
+  context.log.Info("Info: bad blocks of the selected blocks not known yet, checking them first.\n");
+  const CommandResult check = NandCheckBlockBody(context);
+  if (!check.completed || !check.bad_blocks || !check.checked_blocks) return check;
+  CommandSnapshot job = context.job;
+  job.bad_blocks = *check.bad_blocks;
+  job.checked_blocks = *check.checked_blocks;
+  const CommandContext checked{context.link, context.log, context.frontend,
+                               job,          context.stop, context.poll_interval};
+  CommandResult result = chunked(checked);
+  result.bad_blocks = check.bad_blocks;
+  result.checked_blocks = check.checked_blocks;
+  return result;
 }
 
 // ---------------------------------------------------------------- chunk walk
@@ -183,8 +225,9 @@ class ChunkRun {
   }
 
   // Opens the program file, refused when longer than the good blocks hold.
-  std::optional<int> OpenProgram(const char* too_large_line) {
-    const auto opened = OpenProgramFile(context_, program_, Capacity(context_), too_large_line);
+  std::optional<int> OpenProgram(const char* too_large_line, const char* empty_line) {
+    const auto opened =
+        OpenProgramFile(context_, program_, Capacity(context_), too_large_line, empty_line);
     if (!opened) return std::nullopt;
     length_ = *opened;
     return static_cast<int>(length_ / 256);
@@ -235,17 +278,7 @@ bool ReadChunk(const CommandContext& context, std::vector<std::uint8_t>& data) {
   return true;
 }
 
-}  // namespace
-
-CommandResult NandEraseBody(const CommandContext& context) {
-  return RunBlockGroups(context, true);
-}
-
-CommandResult NandCheckBlockBody(const CommandContext& context) {
-  return RunBlockGroups(context, false);
-}
-
-CommandResult NandProgramBody(const CommandContext& context) {
+CommandResult ProgramChunks(const CommandContext& context) {
   const TargetConfig& c = context.config();
   if (c.auto_erase != 0) {
     const CommandResult erased = NandEraseBody(context);
@@ -253,7 +286,10 @@ CommandResult NandProgramBody(const CommandContext& context) {
   }
   ChunkRun run(context, LoaderOperation::kNandProgram);
   LoaderJob job = run.Job("Info: start program...\n", ProgramCompletedLine(c));
-  job.prepare = [&] { return run.OpenProgram("Error: program file too large, program failed.\n"); };
+  job.prepare = [&] {
+    return run.OpenProgram("Error: program file too large, program failed.\n",
+                           "Error: program file is empty, program failed.\n");
+  };
   job.fill = [&](std::vector<std::uint8_t>& block) {
     return run.Fill(block, "Error: program file too large, program failed.\n", true);
   };
@@ -266,47 +302,62 @@ CommandResult NandProgramBody(const CommandContext& context) {
   return {result.outcome, result.completed, std::nullopt, {}};
 }
 
-CommandResult NandUploadBody(const CommandContext& context) {
+CommandResult UploadChunks(const CommandContext& context) {
   const TargetConfig& c = context.config();
-  const std::string& name = c.upload_file;
-  BinaryFile file;
+  std::optional<UploadFile> upload;
   std::vector<std::uint8_t> data;
+  std::uint64_t written = 0;
+  bool walked_to_end = false;
   ChunkRun run(context, LoaderOperation::kNandUpload);
   LoaderJob job = run.Job("Info: start upload...\n", "Info: upload success.\n");
   job.prepare = [&]() -> std::optional<int> {
-    if (CheckFileName(name, context.log) &&
-        context.Ask("Overwrite " + name + "?", platform::MessageIcon::Question,
-                    platform::MessageButtons::OkCancel) != platform::MessageAnswer::Ok)
-      return std::nullopt;
-    if (!file.CreateForWriting(name)) {
+    if (!ConfirmUploadName(context, c.upload_file)) return std::nullopt;
+    upload.emplace(c.upload_file);
+    if (!upload->Create()) {
       context.log.Error("Error: can't create upload file.\n");
       return std::nullopt;
     }
     return c.end_sector - c.start_sector + 1;
   };
   // The walk ends by itself after the last selected good block.
-  job.fill = [&](std::vector<std::uint8_t>& block) { return run.Fill(block, nullptr, false); };
+  job.fill = [&](std::vector<std::uint8_t>& block) {
+    const JobStep step = run.Fill(block, nullptr, false);
+    walked_to_end = step == JobStep::kDone;
+    return step;
+  };
   job.after_run = [&] {
     if (!ReadChunk(context, data)) return JobStep::kFailed;
-    file.Write(data.data(), kChunk);
+    upload->file().Write(data.data(), kChunk);
+    ++written;
     context.frontend.SetProgressPosition(run.walk().block() - c.start_sector + 1);
     run.walk().Done();
     return JobStep::kGoOn;
   };
-  // The file keeps the chunks read so far, also after a stop or a failure.
+  // The file keeps the chunks read so far, also after a stop or a failure,
+  // and replaces the old one then; with nothing read the old one stays. A
+  // file exception leaves the old one as well (the UploadFile goes with it).
   job.finish = [&] {
-    if (file.IsOpen()) file.Close();
+    if (!upload) return;
+    if (upload->file().IsOpen()) upload->file().Close();
+    if (written == 0 && !walked_to_end) {
+      upload->Discard();
+    } else if (const std::error_code error = upload->Commit()) {
+      throw FileException{FileCauseFromError(error)};
+    }
   };
   const LoaderJobResult result = RunLoaderJob(context, job);
   return {result.outcome, result.completed, std::nullopt, {}};
 }
 
-CommandResult NandVerifyBody(const CommandContext& context) {
+CommandResult VerifyChunks(const CommandContext& context) {
   std::vector<std::uint8_t> flash;
   std::vector<std::uint8_t> data(kChunk);
   ChunkRun run(context, LoaderOperation::kNandVerify);
   LoaderJob job = run.Job("Info: start verify...\n", "Info: verify success.\n");
-  job.prepare = [&] { return run.OpenProgram("Error: program file too large, verify failed.\n"); };
+  job.prepare = [&] {
+    return run.OpenProgram("Error: program file too large, verify failed.\n",
+                           "Error: verify failed, the program file is empty.\n");
+  };
   job.fill = [&](std::vector<std::uint8_t>& block) {
     return run.Fill(block, "Error: program file too large, verify failed.\n", false);
   };
@@ -327,6 +378,28 @@ CommandResult NandVerifyBody(const CommandContext& context) {
   };
   const LoaderJobResult result = RunLoaderJob(context, job);
   return {result.outcome, result.completed, std::nullopt, {}};
+}
+
+}  // namespace
+
+CommandResult NandEraseBody(const CommandContext& context) {
+  return RunBlockGroups(context, true);
+}
+
+CommandResult NandCheckBlockBody(const CommandContext& context) {
+  return RunBlockGroups(context, false);
+}
+
+CommandResult NandProgramBody(const CommandContext& context) {
+  return WithSelectionChecked(context, ProgramChunks);
+}
+
+CommandResult NandUploadBody(const CommandContext& context) {
+  return WithSelectionChecked(context, UploadChunks);
+}
+
+CommandResult NandVerifyBody(const CommandContext& context) {
+  return WithSelectionChecked(context, VerifyChunks);
 }
 
 }  // namespace romsmith

@@ -29,6 +29,10 @@ class TargetLink {
   [[nodiscard]] virtual bool BindDriver() = 0;
   // Closes and unloads the bound driver; nothing when none is bound.
   virtual void UnbindDriver() = 0;
+  // The user's stop, from the owner's thread while the worker may be inside
+  // any call: waits in the driver give up, and the failures that follow
+  // from that are not reported as errors. Lasts until UnbindDriver.
+  virtual void CancelWaits() {}
 
   [[nodiscard]] virtual bool WriteMemory(std::uint32_t address, std::uint32_t value,
                                          std::uint32_t size) = 0;

@@ -141,6 +141,7 @@ std::shared_ptr<CommandSnapshot> Workbench::TakeSnapshot(Command command) {
   snapshot->config = config();
   snapshot->settings = settings();
   snapshot->bad_blocks = bad_block_table_;
+  snapshot->checked_blocks = checked_block_table_;
   return snapshot;
 }
 
@@ -206,7 +207,11 @@ bool Workbench::RequestClose() {
 }
 
 void Workbench::RequestStop() {
-  if (IsBusy() && stop_event_) stop_event_->Set();
+  if (!IsBusy() || !stop_event_) return;
+  stop_event_->Set();
+  // A driver may be inside a wait of its own (a halt, a reset, a probe's
+  // ready bit) that would not look at the stop event for seconds.
+  if (link_) link_->CancelWaits();
 }
 
 void Workbench::SetCompletionCallback(CompletionCallback callback) {
@@ -223,6 +228,7 @@ CommandReport Workbench::last_report() const {
 
 void Workbench::Publish(CommandCode code, const CommandResult& result) {
   if (result.bad_blocks) bad_block_table_ = *result.bad_blocks;
+  if (result.checked_blocks) checked_block_table_ = *result.checked_blocks;
   {
     std::lock_guard lock(report_mutex_);
     last_report_ = {code, result};
@@ -233,10 +239,15 @@ void Workbench::Publish(CommandCode code, const CommandResult& result) {
 CommandResult Workbench::RunOnTarget(const CommandContext& context) {
   const CommandCode code = context.job.code;
   if (code != CommandCode::kRegisterRead && !InitializeBoard(context)) {
+    // A stop ends the initialisation at its next wait; it is no failure of
+    // the board.
+    if (context.StopRequested()) {
+      log_.Info(UserStopLine(code));
+      return {CommandOutcome::kStopped, false, std::nullopt, {}};
+    }
     log_.Error(context.job.target_test ? "Error: target board test failed.\n"
                                        : "Error: initialize taget board failed.\n");
-    return {context.StopRequested() ? CommandOutcome::kStopped : CommandOutcome::kFailed, false,
-            std::nullopt, {}};
+    return {CommandOutcome::kFailed, false, std::nullopt, {}};
   }
   const CommandBody body = BodyFor(code);
   return body ? body(context) : CommandResult{};
@@ -263,14 +274,20 @@ void Workbench::Worker(std::shared_ptr<const CommandSnapshot> snapshot) {
   }
   if (!locked) {
     if (stop.IsSet()) {
-      log_.Info("Info: user stop.\n");
+      log_.Info(UserStopLine(snapshot->code));
       result.outcome = CommandOutcome::kStopped;
     } else {
       log_.Error("Error: program directory is busy, command not run.\n");
     }
   } else if (!link_) {
     log_.Error("Error: unable to load emulator module.\n");
-  } else if (link_->BindDriver()) {
+  } else if (!link_->BindDriver()) {
+    // A stop during connect ends the bind without a failure of its own.
+    if (stop.IsSet()) {
+      log_.Info(UserStopLine(snapshot->code));
+      result.outcome = CommandOutcome::kStopped;
+    }
+  } else {
     frontend_.SetCommandControls(false, true);
     const CommandContext context{*link_, log_, *worker_frontend_, *snapshot, stop,
                                  poll_interval_};

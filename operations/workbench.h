@@ -124,9 +124,9 @@ class Workbench {
   // event and returns false; otherwise asks about unsaved configuration
   // changes and returns true when the window may close.
   bool OnCloseOrStop();
-  // The window's close request: as OnCloseOrStop, and while a command runs
-  // its questions from now on are answered with their defaults, so it ends
-  // without waiting for the user; close when the completion callback comes.
+  // The window going away for good (the program quits with a command
+  // running): as OnCloseOrStop, and the command's questions from now on are
+  // answered with their defaults, so it ends without waiting for a user.
   bool RequestClose();
   // The stop request as the command line's Ctrl-C gives it.
   void RequestStop();
@@ -199,6 +199,7 @@ class Workbench {
   std::atomic<CommandOutcome> outcome_{CommandOutcome::kNone};
   std::atomic<CommandCode> last_code_{CommandCode::kNone};
   BadBlockTable bad_block_table_{};
+  BadBlockTable checked_block_table_{};
   mutable std::mutex report_mutex_;
   CommandReport last_report_;
   CompletionCallback completion_;

@@ -135,6 +135,37 @@ TEST(LoaderParamsCycles, AddressScalesByBusWidthAndDataIsReplicatedAcrossChips) 
 
 // ---------------------------------------------------------------- erase
 
+// An empty program file programs and compares nothing: no success line, and
+// no loader run, in either family.
+TEST_F(LoaderTest, EmptyProgramFileFailsProgramAndVerifyInBothFamilies) {
+  struct Case {
+    bool nand;
+    bool (Workbench::*entry)();
+    const char* line;
+  };
+  const Case cases[] = {
+      {false, &Workbench::OnProgram, "Error: program file is empty, program failed.\n"},
+      {true, &Workbench::OnProgram, "Error: program file is empty, program failed.\n"},
+      {true, &Workbench::OnVerify, "Error: verify failed, the program file is empty.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    BenchOptions options;
+    if (c.nand) {
+      options.cpu_name = "S3C2410 (Nand)";
+      options.width = 8;
+      options.sector_sizes = std::vector<std::int32_t>(8, 16384);
+      options.nand = true;
+    }
+    Build(options);
+    UseProgram("");
+    EXPECT_EQ(Run(c.entry), CommandOutcome::kFailed);
+    EXPECT_EQ(LastLine(), c.line);
+    // (A NAND command may check its blocks first.)
+    EXPECT_TRUE(c.nand || target_->runs().empty());
+  }
+}
+
 TEST_F(LoaderTest, WholeChipEraseIsOneChipModeRun) {
   target_->flash()[100] = 0;
   EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kSucceeded);

@@ -1,8 +1,11 @@
 // The host-read commands and the second loader family against the
 // in-process target.
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <thread>
 
+#include "operations/target_checksum.h"
 #include "operations/testing/workbench_fixture.h"
 
 namespace romsmith::testing {
@@ -167,6 +170,24 @@ TEST_F(ReadTest, UploadToAFullDeviceReportsTheFileException) {
   EXPECT_EQ(frontend_->position, 0);
 }
 
+// The host's CRC must be the one the target routine builds its table for:
+// the standard check values, and the polynomial the image hands it.
+TEST(TargetChecksum, CrcIsTheStandardCrc32AndTheImageCarriesItsPolynomial) {
+  const std::string check = "123456789";
+  EXPECT_EQ(Crc32(reinterpret_cast<const std::uint8_t*>(check.data()), check.size()), 0xCBF43926u);
+  EXPECT_EQ(Crc32(nullptr, 0), 0u);
+  const std::uint8_t zeros[4] = {};
+  EXPECT_EQ(Crc32(zeros, 4), 0x2144DF1Cu);
+  for (bool big : {false, true}) {
+    const std::vector<std::uint8_t> image = ChecksumProgramImage(big);
+    ASSERT_EQ(image.size(), ChecksumProgramLayout::kImageSize);
+    const std::size_t at = ChecksumProgramLayout::kParameters + 12;
+    const std::uint32_t word = big ? (image[at] << 24 | image[at + 1] << 16 | image[at + 2] << 8 | image[at + 3])
+                                   : LittleWord(image, at);
+    EXPECT_EQ(word, 0xEDB88320u) << big;
+  }
+}
+
 TEST_F(ReadTest, VerifyComparesTheFileOverItsOwnLength) {
   const std::string image = Pattern(1500);
   PutFlash(0, image);
@@ -317,6 +338,106 @@ TEST_F(NandTest, UploadEndsAfterTheLastGoodBlockAndVerifyReportsFileOffsets) {
   EXPECT_EQ(Run(&Workbench::OnVerify), CommandOutcome::kFailed);
   EXPECT_EQ(LastLine(), "Error: verify failed, different at address 0x0000800a.\n");
   EXPECT_EQ(frontend_->position, 0);
+}
+
+// A program, upload or verify whose blocks no check block has looked at
+// checks them first, so nothing lands in or is read from a bad block; blocks
+// known from an earlier check are not checked again.
+TEST_F(NandTest, BlocksNotCheckedYetAreCheckedBeforeDataMoves) {
+  const std::string checking = "Info: bad blocks of the selected blocks not known yet, checking them first.\n";
+  const Texts check_lines{checking, "Info: start check block...\n", "Info: block check completed.\n"};
+  target_->MarkBad(1);
+  const std::string image = Pattern(2 * 16384);
+  UseProgram(image);
+  SelectSectors(1, 4);
+  const std::string upload = UploadPath();
+  auto checks = [&] {
+    const auto runs = target_->runs();
+    return std::count_if(runs.begin(), runs.end(), [](const auto& run) { return run.params[0] == 15; });
+  };
+  struct Step {
+    const char* what;
+    int from, to;
+    bool (Workbench::*entry)();
+    const char* last_line;
+    bool checks_first;
+  };
+  const Step steps[] = {
+      {"program, nothing known", 1, 4, &Workbench::OnProgram, "Info: program completed.\n", true},
+      {"verify, the same blocks", 1, 4, &Workbench::OnVerify, "Info: verify success.\n", false},
+      {"upload, a part of them", 2, 3, &Workbench::OnUpload, "Info: upload success.\n", false},
+      {"verify, one block more", 1, 5, &Workbench::OnVerify, "Info: verify success.\n", true},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    SelectSectors(step.from, step.to);
+    const auto checks_before = checks();
+    const std::size_t lines_before = Lines().size();
+    EXPECT_EQ(Run(std::mem_fn(step.entry)), CommandOutcome::kSucceeded);
+    EXPECT_EQ(LastLine(), step.last_line);
+    const Texts lines = Lines();
+    const Texts head(lines.begin() + static_cast<std::ptrdiff_t>(lines_before),
+                     lines.begin() + static_cast<std::ptrdiff_t>(std::min(lines.size(), lines_before + 3)));
+    if (step.checks_first) {
+      EXPECT_EQ(head, check_lines);
+      EXPECT_GT(checks(), checks_before);
+    } else {
+      EXPECT_NE(head.front(), checking);
+      EXPECT_EQ(checks(), checks_before);
+    }
+  }
+  EXPECT_EQ(bench_->bad_block_table()[1], 1);
+  EXPECT_EQ(std::string(target_->flash().begin() + 16384, target_->flash().begin() + 32768),
+            std::string(16384, '\xFF'))
+      << "nothing was written into the bad block";
+  EXPECT_EQ(std::string(target_->flash().begin() + 32768, target_->flash().begin() + 49152),
+            image.substr(16384));
+  EXPECT_EQ(ReadFileText(upload), image.substr(16384)) << "block 2 alone: block 1 is bad";
+}
+
+// Upload writes beside its file and replaces it with what it read, also
+// after a failure part way; with nothing read, or on Cancel, the old file
+// stays; no file is left beside it.
+TEST_F(NandTest, UploadReplacesTheOldFileOnlyWithWhatItRead) {
+  SelectSectors(1, 1);
+  Run(&Workbench::OnProtect);
+  const std::string image = Pattern(16384);
+  PutFlash(0, image);
+  const std::string path = UploadPath();
+  struct Case {
+    const char* what;
+    int dumps_before_failure;  // -1: none fails
+    platform::MessageAnswer answer;
+    CommandOutcome outcome;
+    std::string kept;
+  };
+  const Case cases[] = {
+      {"nothing read", 0, platform::MessageAnswer::Ok, CommandOutcome::kFailed, "old contents"},
+      {"one chunk read", 1, platform::MessageAnswer::Ok, CommandOutcome::kFailed, image.substr(0, 4096)},
+      {"cancelled", -1, platform::MessageAnswer::Cancel, CommandOutcome::kFailed, "old contents"},
+      {"all read", -1, platform::MessageAnswer::Ok, CommandOutcome::kSucceeded, image},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFileBytes(path, "old contents");
+    frontend_->answers = {c.answer};
+    target_->FailAfter("dump", c.dumps_before_failure < 0 ? 1 << 30 : c.dumps_before_failure);
+    EXPECT_EQ(Run(&Workbench::OnUpload), c.outcome);
+    EXPECT_EQ(ReadFileText(path), c.kept);
+    EXPECT_TRUE(StrayFiles().empty());
+  }
+}
+
+// In debug mode no loader runs: no check either, the debug files hold the
+// command's own blocks.
+TEST_F(NandTest, DebugModeRunsNoCheckFirst) {
+  debug_ = 1;
+  debug_file_ = (dir_ / "P").string();
+  keep_ = {"P0", "P1", "P2"};
+  UseProgram(Pattern(5000));
+  EXPECT_EQ(Run(&Workbench::OnVerify), CommandOutcome::kSucceeded);
+  EXPECT_EQ(Lines().front(), "Info: start verify...\n");
+  EXPECT_EQ(static_cast<std::uint8_t>(ReadFileText(dir_ / "P0")[0]), 17);
 }
 
 TEST_F(NandTest, AutoVerifiedProgramFailsOnTheLoadersVerdict) {

@@ -1,5 +1,6 @@
 #include "simboard/board.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <new>
@@ -149,21 +150,42 @@ void Board::SetRunning(bool running) {
 RunResult Board::CatchUp() {
   RunResult result;
   if (description_.timing != TimingMode::RealTime) return result;
-  std::uint64_t now = HostMicroseconds();
-  if (realtime_start_us_ == 0) realtime_start_us_ = now;
+  const std::uint64_t started = HostMicroseconds();
+  if (realtime_start_us_ == 0) realtime_start_us_ = started;
   // Ticks of ClockKHz since the start, of which `realtime_ticks_` are spent.
-  std::uint64_t due = (now - realtime_start_us_) * description_.clock_khz / 1000;
+  const std::uint64_t due = (started - realtime_start_us_) * description_.clock_khz / 1000;
   std::uint64_t owed = due - realtime_ticks_;
   realtime_ticks_ = due;
   if (owed == 0) return result;
-  if (running_) {
-    // The core owes one instruction a tick; its own cycle counts move the
-    // board clock as it runs.
-    result = core_->Run(owed);
-    if (result.last.outcome == StepOutcome::Halted) running_ = false;
-  } else {
+  if (!running_) {
     clock_.cycles += owed;
+    return result;
   }
+  // The core owes one instruction a tick; its own cycle counts move the
+  // board clock as it runs. It pays in small slices; a host that cannot pay
+  // in time lets the rest go, and the board runs slower than real time
+  // instead of falling further behind with every call. The core may take as
+  // much host time as passed outside it since the last call (at most
+  // kLongestCatchUpUs), so the port keeps answering at about half speed.
+  const std::uint64_t budget = std::clamp<std::uint64_t>(
+      started - std::min(started, caught_up_us_), kShortestCatchUpUs, kLongestCatchUpUs);
+  const std::uint64_t slice = std::max<std::uint64_t>(1, description_.clock_khz / 64);
+  while (owed > 0) {
+    const RunResult part = core_->Run(std::min(owed, slice));
+    result.instructions += part.instructions;
+    result.last = part.last;
+    result.limit_reached = part.limit_reached;
+    owed -= std::min(owed, std::max<std::uint64_t>(part.instructions, 1));
+    if (part.last.outcome == StepOutcome::Halted) {
+      running_ = false;
+      break;
+    }
+    if (owed > 0 && HostMicroseconds() - started > budget) {
+      ++behind_real_time_;
+      break;
+    }
+  }
+  caught_up_us_ = HostMicroseconds();
   return result;
 }
 
@@ -227,12 +249,13 @@ std::string Board::Info() const {
     out << "  Image=" << (nor.image.empty() ? std::string("(none, kept in memory)") : nor.image.string())
         << "\n";
   }
-  if (!d.faults.stuck_bits.empty() || d.faults.no_erase) {
+  if (!d.faults.stuck_bits.empty() || d.faults.no_erase || d.faults.erase_never_ends) {
     out << "Faults:";
     for (const auto& stuck : d.faults.stuck_bits) {
       out << " StuckBits " << Hex8(stuck.address) << ":" << Hex8(stuck.mask);
     }
     if (d.faults.no_erase) out << " NoErase";
+    if (d.faults.erase_never_ends) out << " EraseNeverEnds";
     out << "\n";
   }
   return out.str();

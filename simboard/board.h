@@ -59,6 +59,13 @@ class Board {
   void SetRunning(bool running);
   bool running() const { return running_; }
   RunResult CatchUp();
+  // How many times CatchUp gave up time the host could not keep up with
+  // (0 while the board keeps real time).
+  std::uint64_t behind_real_time() const { return behind_real_time_; }
+  // The host time a CatchUp call may run the core for when it is behind, in
+  // microseconds: bounds of the time that passed since the last call.
+  static constexpr std::uint64_t kShortestCatchUpUs = 50;
+  static constexpr std::uint64_t kLongestCatchUpUs = 20000;
 
   // Time passing without the core (debug-state cycles of the JTAG side).
   void AdvanceTime(std::uint64_t cycles) { clock_.cycles += cycles; }
@@ -92,6 +99,8 @@ class Board {
   bool running_ = false;
   std::uint64_t realtime_start_us_ = 0;
   std::uint64_t realtime_ticks_ = 0;
+  std::uint64_t behind_real_time_ = 0;
+  std::uint64_t caught_up_us_ = 0;  // host time at the end of the last CatchUp
 };
 
 }  // namespace simboard

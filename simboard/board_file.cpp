@@ -435,6 +435,7 @@ void ReadFaults(Reader& r, const IniText& ini, BoardDescription& board) {
     }
   }
   board.faults.no_erase = r.Flag(s, "NoErase", false);
+  board.faults.erase_never_ends = r.Flag(s, "EraseNeverEnds", false);
 }
 
 // Stuck bits must name an aligned bus word of a NOR region and fit its width.

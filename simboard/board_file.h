@@ -107,6 +107,9 @@ struct StuckBits {
 struct FaultDescription {
   std::vector<StuckBits> stuck_bits;
   bool no_erase = false;
+  // Every erase is taken and never finishes: the status stays busy (no
+  // time-out bit either), as with a chip that hangs.
+  bool erase_never_ends = false;
 };
 
 struct BoardDescription {

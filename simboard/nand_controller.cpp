@@ -212,7 +212,9 @@ void NandControllerRegion::WriteRegister(std::uint32_t offset, std::uint32_t val
   std::uint32_t command_offset, address_offset, data_offset;
   if (kind_ == NandControllerKind::S3C2410) {
     if (offset == r2410::kConf) {
-      nfconf_ = value & ~r2410::kInitEcc;
+      // NFCONF is a plain read/write register: InitECC reads back as
+      // written, and each write with it set starts a new ECC.
+      nfconf_ = value;
       if (value & r2410::kInitEcc) main_ecc_.Clear();
       return;
     }

@@ -2,13 +2,15 @@
 // after the NAND flash controller chapters of their user manuals, with one
 // NAND chip behind them.
 //
-// S3C2410: NFCONF (enable bit 15, InitECC bit 12, nFCE bit 11), NFCMD,
-// NFADDR, NFDATA (one byte per access), NFSTAT (R/nB bit 0) and NFECC.
+// S3C2410: NFCONF (enable bit 15, InitECC bit 12 which reads back as
+// written, nFCE bit 11), NFCMD, NFADDR, NFDATA (one byte per access), NFSTAT
+// (R/nB bit 0) and NFECC.
 // S3C2440: NFCONF (timings, and the boot-pin bits AdvFlash, PageSize and
-// AddrCycle that describe the chip), NFCONT (mode, nCE, InitECC, ECC locks,
-// soft lock), NFCMMD, NFADDR, NFDATA (8-, 16- or 32-bit accesses move 1, 2
-// or 4 bytes), the ECC data, status and result registers, NFSTAT (R/nB,
-// RnB_TransDetect, IllegalAccess) and the unlocked-block range NFSBLK/NFEBLK.
+// AddrCycle that describe the chip), NFCONT (mode, nCE, InitECC which is
+// write-only and reads 0, ECC locks, soft lock), NFCMMD, NFADDR, NFDATA (8-,
+// 16- or 32-bit accesses move 1, 2 or 4 bytes), the ECC data, status and
+// result registers, NFSTAT (R/nB, RnB_TransDetect, IllegalAccess) and the
+// unlocked-block range NFSBLK/NFEBLK.
 //
 // The ECC modules compute a Hamming code over the bytes that pass NFDATA
 // since InitECC: line parity pairs in the low bits (two per address bit of

@@ -228,13 +228,10 @@ class AmdChip : public NorChip {
 
   std::uint32_t Status(std::uint32_t address) {
     std::uint64_t now = Now();
-    std::uint32_t status = 0;
-    toggle_ = !toggle_;
-    if (toggle_) status |= 0x40;  // DQ6 toggles on every read
+    std::uint32_t status = polling_.Next(operation_ == Operation::Program);
     if (failed_ && now >= done_at_) status |= 0x20;  // DQ5: exceeded timing limits
     switch (operation_) {
       case Operation::Program:
-        status |= ~program_data_ & 0x80;  // DQ7: complement of the data being programmed
         status |= 0x04;
         break;
       case Operation::PpbProgram:
@@ -265,7 +262,7 @@ class AmdChip : public NorChip {
   }
 
   void StartProgram(std::uint32_t address, std::uint32_t data) {
-    program_data_ = data;
+    polling_.Program(data);
     if (cells_.Protected(SectorOf(address).index)) {
       // Refused: DQ7 polling shows a moment, then the array as it was.
       failed_ = false;
@@ -329,10 +326,9 @@ class AmdChip : public NorChip {
   bool bypass_ = false;
   bool query_from_autoselect_ = false;
   bool failed_ = false;
-  bool toggle_ = false;
   bool dq2_ = false;
   bool erase_started_ = false;
-  std::uint32_t program_data_ = 0;
+  DataPolling polling_;
   std::uint64_t done_at_ = 0;
   std::uint64_t window_end_ = 0;
   std::vector<bool> erasing_;

@@ -327,6 +327,12 @@ std::unique_ptr<NorRegion> NorRegion::Create(const RegionDescription& descriptio
   timing.erase_window_cycles = 50 * khz / 1000;  // 50 us sector erase time-out
   timing.refused_program_cycles = khz / 1000;     // 1 us
   timing.refused_erase_cycles = 100 * khz / 1000;  // 100 us
+  if (faults.erase_never_ends) {
+    // Centuries at any clock, and still no overflow for every sector at once.
+    constexpr std::uint64_t kNever = std::uint64_t{1} << 50;
+    timing.sector_erase_cycles = kNever;
+    timing.chip_erase_cycles = kNever;
+  }
   if (!region->LoadProtection(error)) return nullptr;
   for (unsigned c = 0; c < description.nor.chips; ++c) {
     region->cells_.push_back(std::make_unique<ChipCells>(*region, c));

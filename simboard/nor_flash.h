@@ -105,6 +105,23 @@ class NorChip {
   std::uint32_t cell_count_ = 0;
 };
 
+// The two busy bits the AMD and SST command sets share: DQ6 toggles on every
+// read, and DQ7 (data polling) reads the complement of bit 7 of the data
+// being programmed, 0 while erasing.
+class DataPolling {
+ public:
+  void Program(std::uint32_t data) { data_ = data; }
+  // DQ7 and DQ6 as the next status read shows them.
+  std::uint32_t Next(bool programming) {
+    toggle_ = !toggle_;
+    return (toggle_ ? 0x40u : 0u) | (programming ? ~data_ & 0x80u : 0u);
+  }
+
+ private:
+  std::uint32_t data_ = 0;
+  bool toggle_ = false;
+};
+
 std::unique_ptr<NorChip> MakeNorChip(const NorDescription& description, NorCells& cells,
                                      const Clock& clock, const NorTiming& timing, bool no_erase,
                                      Counters& counters);

@@ -28,12 +28,8 @@ class SstChip : public NorChip {
   std::uint32_t Read(std::uint32_t address) override {
     Settle();
     switch (state_) {
-      case State::Busy: {
-        toggle_ = !toggle_;
-        std::uint32_t status = toggle_ ? 0x40 : 0x00;
-        if (program_) status |= ~program_data_ & 0x80;
-        return status;
-      }
+      case State::Busy:
+        return polling_.Next(program_);
       case State::SoftwareId: {
         std::uint32_t index = CommandIndex(address) & 0xFF;
         if (index == 0) return description_.manufacturer_id & DataMask();
@@ -146,7 +142,7 @@ class SstChip : public NorChip {
 
   void StartProgram(std::uint32_t address, std::uint32_t data) {
     bool changed = false;
-    program_data_ = data;
+    polling_.Program(data);
     stalled_ = false;
     ProgramCell(address, data, changed);
     BeginBusy(true, timing_.program_cycles);
@@ -173,8 +169,7 @@ class SstChip : public NorChip {
   State return_to_ = State::Read;
   bool program_ = false;
   bool stalled_ = false;  // an erase that will never finish (fault)
-  bool toggle_ = false;
-  std::uint32_t program_data_ = 0;
+  DataPolling polling_;
   std::uint64_t done_at_ = 0;
 };
 

@@ -23,11 +23,12 @@ std::uint32_t FixedBase(const RegionDescription& region) {
   }
 }
 
-// The controller window of a NAND region: the S3C2410 has six registers,
-// the S3C2440 sixteen.
-std::uint64_t NandWindowBytes(const std::string& controller) {
-  return controller == "S3C2410" ? 0x18 : 0x40;
-}
+// The controller window of a NAND region: the whole 16 MiB bank of the
+// special-function-register space that the S3C24x0 decodes for it. The
+// S3C2410 has six registers and the S3C2440 sixteen at its start; the rest
+// reads 0, as on silicon, where an access there does not abort (a
+// debugger's 32-byte block read of the last register reaches past it).
+std::uint64_t NandWindowBytes() { return 0x1000000; }
 
 bool ReadBadBlocks(const std::string& text, std::uint32_t blocks, std::vector<std::uint32_t>& out,
                    std::string& what) {
@@ -83,7 +84,7 @@ bool ReadOnChipRegion(const IniText& ini, const std::string& section,
       key = "BadBlocks";
       return false;
     }
-    region.size = NandWindowBytes(chip.model);
+    region.size = NandWindowBytes();
   } else {
     chip.model = text("Model");
     std::uint64_t size = 0;

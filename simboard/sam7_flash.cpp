@@ -28,11 +28,8 @@ constexpr std::uint32_t kPmcReady = 0x0D;      // MOSCS, LOCK, MCKRDY
 
 Sam7FlashRegion::Sam7FlashRegion(const RegionDescription& description, const Sam7Part& part,
                                  const Clock& clock, std::uint32_t clock_khz, Counters& counters)
-    : Region(description.section, description.base, part.FlashBytes()),
+    : ControlledFlashRegion(description, part.FlashBytes(), clock, clock_khz, counters),
       part_(part),
-      clock_(clock),
-      cycles_per_ms_(clock_khz),
-      counters_(counters),
       latch_(part.page_bytes, 0xFF) {}
 
 std::unique_ptr<Sam7FlashRegion> Sam7FlashRegion::Create(const RegionDescription& description,
@@ -46,10 +43,7 @@ std::unique_ptr<Sam7FlashRegion> Sam7FlashRegion::Create(const RegionDescription
   }
   std::unique_ptr<Sam7FlashRegion> region(
       new Sam7FlashRegion(description, *part, clock, clock_khz, counters));
-  if (!region->image_.Open(description.onchip.image, part->FlashBytes(), 4, error)) {
-    error = "[" + description.section + "] " + error;
-    return nullptr;
-  }
+  if (!region->OpenImage(description, part->FlashBytes(), 4, error)) return nullptr;
   return region;
 }
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "simboard/board_file.h"
-#include "simboard/flash_image.h"
+#include "simboard/controlled_flash_region.h"
 #include "simboard/memory.h"
 #include "simboard/onchip_parts.h"
 
@@ -46,7 +46,7 @@ enum Command : std::uint32_t {
 };
 }  // namespace efc
 
-class Sam7FlashRegion : public Region {
+class Sam7FlashRegion : public ControlledFlashRegion {
  public:
   static std::unique_ptr<Sam7FlashRegion> Create(const RegionDescription& description,
                                                  const Clock& clock, std::uint32_t clock_khz,
@@ -67,7 +67,6 @@ class Sam7FlashRegion : public Region {
 
   const Sam7Part& part() const { return part_; }
   std::uint32_t locks() const;  // bit r set: lock region r locked
-  bool busy() const { return clock_.cycles < ready_at_; }
 
  private:
   Sam7FlashRegion(const RegionDescription& description, const Sam7Part& part, const Clock& clock,
@@ -76,14 +75,9 @@ class Sam7FlashRegion : public Region {
   void SetNonVolatile(std::uint32_t mask, bool set);  // bits of the config word
 
   const Sam7Part& part_;
-  const Clock& clock_;
-  std::uint64_t cycles_per_ms_;
-  Counters& counters_;
-  FlashImage image_;
   std::vector<std::uint8_t> latch_;
   std::uint32_t fmr_ = 0;
   std::uint32_t errors_ = 0;  // LOCKE and PROGE until MC_FSR is read
-  std::uint64_t ready_at_ = 0;
 };
 
 // The system controller at 0xFFFFF000: the memory controller's EFC

@@ -20,10 +20,7 @@ constexpr std::uint32_t kOperations = str71x::kWpg | str71x::kDwpg | str71x::kSe
 Str71xFlashRegion::Str71xFlashRegion(const RegionDescription& description, const Str71xPart& part,
                                      const Clock& clock, std::uint32_t clock_khz,
                                      Counters& counters)
-    : Region(description.section, description.base, kStr71xWindowBytes),
-      clock_(clock),
-      cycles_per_ms_(clock_khz),
-      counters_(counters) {
+    : ControlledFlashRegion(description, kStr71xWindowBytes, clock, clock_khz, counters) {
   std::uint32_t at = 0;
   for (std::size_t i = 0; i < part.bank0.size(); ++i) {
     sectors_.push_back({static_cast<std::uint32_t>(i), at, part.bank0[i]});
@@ -51,11 +48,8 @@ std::unique_ptr<Str71xFlashRegion> Str71xFlashRegion::Create(const RegionDescrip
   std::unique_ptr<Str71xFlashRegion> region(
       new Str71xFlashRegion(description, *part, clock, clock_khz, counters));
   // The image: bank 0, bank 1, then NVWPAR, NVAPR0 and NVAPR1.
-  if (!region->image_.Open(description.onchip.image,
-                           region->bank0_bytes_ + region->bank1_bytes_, 12, error)) {
-    error = "[" + description.section + "] " + error;
+  if (!region->OpenImage(description, region->bank0_bytes_ + region->bank1_bytes_, 12, error))
     return nullptr;
-  }
   return region;
 }
 

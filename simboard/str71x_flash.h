@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "simboard/board_file.h"
-#include "simboard/flash_image.h"
+#include "simboard/controlled_flash_region.h"
 #include "simboard/memory.h"
 #include "simboard/onchip_parts.h"
 
@@ -56,7 +56,7 @@ inline constexpr std::uint32_t kSeqer = 1u << 6;
 inline constexpr std::uint32_t kWpf = 1u << 8;
 }  // namespace str71x
 
-class Str71xFlashRegion : public Region {
+class Str71xFlashRegion : public ControlledFlashRegion {
  public:
   static std::unique_ptr<Str71xFlashRegion> Create(const RegionDescription& description,
                                                    const Clock& clock, std::uint32_t clock_khz,
@@ -71,7 +71,6 @@ class Str71xFlashRegion : public Region {
   void Poke(std::uint32_t offset, std::uint32_t count, const std::uint8_t* bytes) override;
   void Reset() override;
 
-  bool busy() const { return clock_.cycles < ready_at_; }
   std::uint32_t protection() const;  // NVWPAR
 
  private:
@@ -94,15 +93,10 @@ class Str71xFlashRegion : public Region {
   std::uint8_t* Cell(std::uint32_t offset);
   bool ProgramWord(std::uint32_t offset, std::uint32_t value);
 
-  const Clock& clock_;
-  std::uint64_t cycles_per_ms_;
-  Counters& counters_;
-  FlashImage image_;
   std::uint32_t bank0_bytes_;
   std::uint32_t bank1_bytes_;
   std::vector<Sector> sectors_;
   std::uint32_t cr0_ = 0, cr1_ = 0, dr0_ = 0, dr1_ = 0, ar_ = 0, er_ = 0;
-  std::uint64_t ready_at_ = 0;
   std::uint32_t busy_bits_ = 0;  // BSY0/BSY1 of the running operation
 };
 

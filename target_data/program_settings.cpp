@@ -89,6 +89,8 @@ bool SettingsStore::Load() {
   v.test_ram_bytes = SaturatedProduct(profile.GetInt(kOptionSection, "TestRamSize", 4), 1024);
   v.lpc_frequency = profile.GetInt(kOptionSection, "LpcFreq", 11059);
   v.lpc_vector_checksum = profile.GetInt(kOptionSection, "LpcVectorChecksum", 1);
+  v.fast_read = profile.GetInt(kOptionSection, "FastRead", 0);
+  v.target_verify = profile.GetInt(kOptionSection, "TargetVerify", 0);
 
   v.debug = 0;
   v.encrypt = 0;
@@ -134,6 +136,8 @@ bool SettingsStore::SaveOptions() {
   profile.SetInt(kOptionSection, "TestRamSize", v.test_ram_bytes / 1024);
   profile.SetInt(kOptionSection, "LpcFreq", v.lpc_frequency);
   profile.SetInt(kOptionSection, "LpcVectorChecksum", v.lpc_vector_checksum);
+  profile.SetInt(kOptionSection, "FastRead", v.fast_read);
+  profile.SetInt(kOptionSection, "TargetVerify", v.target_verify);
   return profile.Save();
 }
 

@@ -53,6 +53,12 @@ struct ProgramSettings {
   // "LpcVectorChecksum": a program of an "LPC" device's first sector puts the
   // vector checksum at 0x14, and verify accepts it there.
   std::int32_t lpc_vector_checksum = 1;
+  // "FastRead": 1 asks the driver for its faster block loads; a driver
+  // without them reads the standard way.
+  std::int32_t fast_read = 0;
+  // "TargetVerify": 1 makes verify checksum the flash on the target and read
+  // back only a block whose checksum differs from the file's.
+  std::int32_t target_verify = 0;
 
   bool operator==(const ProgramSettings&) const = default;
 };

@@ -250,8 +250,8 @@ void TargetDocument::ShowSummary() {
   program.flash_start = FormatText("0x%08X", config_.flash_address);
   program.flash_width = config_.flash_width;
   program.flash_chips = config_.chips_per_sector;
-  program.sector_from = config_.start_sector + 1;
-  program.sector_to = config_.end_sector + 1;
+  program.sector_from = ShiftSectorNumber(config_.start_sector, 1);
+  program.sector_to = ShiftSectorNumber(config_.end_sector, 1);
 }
 
 }  // namespace romsmith

@@ -2,7 +2,9 @@
 // osprey7 module: what the user sees (controls, progress, status line) and
 // what lands in the files and on the board's flash. Each case runs in its
 // own process (the board lives in the port library).
+#include <QCloseEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -13,6 +15,7 @@
 
 #include "app/busy_indicator.h"
 #include "app/main_window.h"
+#include "app/message_boxes.h"
 #include "app/status_line.h"
 #include "app/tests/gui_test_support.h"
 
@@ -186,6 +189,47 @@ class BoardTest : public QObject {
     // Once idle, Close closes.
     close->click();
     QVERIFY(!window_->isVisible());
+  }
+
+  void closeBoxDuringAQuestionStopsTheCommandAndKeepsTheWindow() {
+    OpenWithExample();
+    SetSectors(1, 35);
+    const QString upload = folder_->RootPath("kept.bin");
+    WriteText(upload, "the user's file");
+    W<QLineEdit>("uploadFileEdit")->setText(upload);
+    // Real boxes over the window: the worker's "Overwrite" question waits
+    // for a user, who presses the window's close box first and then answers.
+    QtMessageBoxes real_boxes(window_.get());
+    QStringList questions;
+    bool close_box_pressed = false;
+    QTimer user;
+    connect(&user, &QTimer::timeout, this, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box || !box->isVisible()) return;
+      if (!close_box_pressed) {
+        questions << box->text();
+        QCloseEvent close_box;
+        QCoreApplication::sendEvent(window_->windowHandle(), &close_box);
+        close_box_pressed = true;  // the question stays until it is answered
+      } else {
+        questions << box->text();
+        box->defaultButton()->click();
+      }
+    });
+    user.start(20);
+    QSignalSpy finished(window_.get(), &MainWindow::commandFinished);
+    W<QPushButton>("uploadButton")->click();
+    QVERIFY(finished.wait(15000));
+    user.stop();
+    QCOMPARE(finished.first().first().value<CommandOutcome>(), CommandOutcome::kStopped);
+    QCOMPARE(questions.size(), 2);
+    QVERIFY(questions[0].startsWith("Overwrite ") && questions[1] == questions[0]);
+    // The upload began after the answer and saw the stop before its first
+    // block: the old file is untouched and the window stays open.
+    QCOMPARE(Status(), QString("Info: user stop upload."));
+    QCOMPARE(ReadBytes(upload), QByteArray("the user's file"));
+    QVERIFY(window_->isVisible());
+    ExpectControlsBack();
   }
 };
 

@@ -1,15 +1,24 @@
 // The window's parts on their own: the status line's colours and blinking,
-// the help language, the configuration dialog's lists and panels with
+// the progress bar as a worker drives it, the help language, the configuration dialog's lists and panels with
 // described driver modules, and what the two dialogs store.
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QProgressBar>
 #include <QSignalSpy>
 #include <QTest>
 
 #include "app/configuration_dialog.h"
 #include "app/help_files.h"
 #include "app/option_dialog.h"
+#include "app/progress_pacer.h"
 #include "app/status_line.h"
+#include "app/vendor_tree.h"
+#include "app/window_frontend.h"
+
+#include <atomic>
+#include <functional>
+#include <thread>
 
 using namespace romsmith;
 using namespace romsmith::gui;
@@ -26,6 +35,21 @@ DriverEntry Driver(const char* title, std::uint32_t types, std::vector<std::stri
   entry.speed_count = static_cast<std::uint32_t>(speeds.size());
   entry.speed_names = std::move(speeds);
   return entry;
+}
+
+// Runs `work` on a thread of its own, as a command's worker, while this
+// thread serves the calls it makes; true when it ended in time.
+bool RunAsWorker(const std::function<void()>& work) {
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    work();
+    done = true;
+  });
+  QElapsedTimer clock;
+  clock.start();
+  while (!done && clock.elapsed() < 20000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  worker.join();
+  return done;
 }
 
 QStringList Items(QComboBox* combo) {
@@ -64,6 +88,146 @@ class PartsTest : public QObject {
     QTRY_VERIFY(steps.count() >= 2);
     line.SetTextBlink(false);
     QCOMPARE(line.shown_text_color(), QColor(0, 0, 255));
+  }
+
+  void progressFromAWorkerIsCoalescedAndShowsTheEnds() {
+    QProgressBar bar;
+    bar.setRange(0, 1024);
+    bar.setValue(0);
+    ProgressPacer pacer(&bar, 30);
+    QList<int> shown;
+    connect(&bar, &QProgressBar::valueChanged, this, [&](int value) { shown << value; });
+
+    // Thousands of steps as fast as a worker makes them: far fewer paints,
+    // in order, the full bar among them, and the reset after it last.
+    constexpr int kSteps = 4000;
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(RunAsWorker([&] {
+      pacer.SetRange(0, kSteps);
+      for (int i = 0; i < kSteps + 10; ++i) pacer.Step();  // past the end stays at the end
+      pacer.SetPosition(0);
+    }));
+    QTest::qWait(100);
+    QVERIFY(shown.contains(kSteps));
+    QCOMPARE(shown.last(), 0);
+    QCOMPARE(bar.value(), 0);
+    QVERIFY2(shown.size() <= clock.elapsed() / 30 + 4, qPrintable(QString::number(shown.size())));
+    for (int i = 1; i < shown.indexOf(kSteps); ++i) QVERIFY(shown[i] > shown[i - 1]);
+  }
+
+  void progressHeldBackIsShownSoonAfter() {
+    // The last position before a long wait is shown within an interval, not
+    // only at the next step.
+    QProgressBar bar;
+    bar.setRange(0, 100);
+    ProgressPacer pacer(&bar, 30);
+    QVERIFY(RunAsWorker([&] {
+      pacer.SetRange(0, 100);
+      for (int position = 1; position <= 40; ++position) pacer.SetPosition(position);
+    }));
+    QTRY_COMPARE_WITH_TIMEOUT(bar.value(), 40, 1000);
+  }
+
+  void progressRangeAndStepsAsTheBarHasThem_data() {
+    QTest::addColumn<int>("before");
+    QTest::addColumn<int>("low");
+    QTest::addColumn<int>("high");
+    QTest::addColumn<int>("after_step");
+    QTest::newRow("value kept within the new range") << 5 << 0 << 10 << 6;
+    QTest::newRow("value beyond the new end: steps from the start") << 900 << 0 << 10 << 0;
+    QTest::newRow("empty range stays at its end") << 0 << 3 << 3 << 3;
+  }
+  void progressRangeAndStepsAsTheBarHasThem() {
+    QFETCH(int, before);
+    QFETCH(int, low);
+    QFETCH(int, high);
+    QFETCH(int, after_step);
+    QProgressBar bar;
+    bar.setRange(0, 1024);
+    bar.setValue(before);
+    ProgressPacer pacer(&bar, 30);
+    QVERIFY(RunAsWorker([&] {
+      pacer.SetRange(low, high);
+      pacer.Step();
+    }));
+    QTRY_COMPARE_WITH_TIMEOUT(bar.value(), after_step, 1000);
+    // On the window's own thread a position shows at once.
+    pacer.SetPosition(low);
+    QCOMPARE(bar.value(), low);
+  }
+
+  void questionsFromTheWorkerOnceTheWindowIsClosing_data() {
+    QTest::addColumn<bool>("closing");
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<int>("answer");
+    QTest::newRow("running: the user answers") << false << true << int(platform::MessageAnswer::No);
+    QTest::newRow("closing: the default, unseen") << true << false << int(platform::MessageAnswer::Yes);
+  }
+  void questionsFromTheWorkerOnceTheWindowIsClosing() {
+    QFETCH(bool, closing);
+    QFETCH(bool, shown);
+    QFETCH(int, answer);
+    int asked = 0;
+    platform::ScopedMessageHandler user([&](const platform::MessageRequest&) {
+      ++asked;
+      return platform::MessageAnswer::No;
+    });
+    QWidget window;
+    WindowFrontend frontend;
+    frontend.Attach({&window, nullptr, nullptr, nullptr, {}, [&] { return closing; }});
+    platform::MessageAnswer got = platform::MessageAnswer::Cancel;
+    QVERIFY(RunAsWorker([&] {
+      got = frontend.Ask({"Overwrite upload.bin?", "Romsmith", platform::MessageIcon::Question,
+                          platform::MessageButtons::YesNo});
+    }));
+    QCOMPARE(asked, shown ? 1 : 0);
+    QCOMPARE(int(got), answer);
+  }
+
+  void vendorTreeGroupsRecordsAndSelectsOnlyRecords_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("selected_vendor");
+    QTest::newRow("a record") << "LPC2106" << "Philips";
+    QTest::newRow("the first of two with one name") << "Twin" << "Atmel";
+    QTest::newRow("a vendor's name is no record") << "Samsung" << "";
+    QTest::newRow("unknown") << "Z80" << "";
+  }
+  void vendorTreeGroupsRecordsAndSelectsOnlyRecords() {
+    QFETCH(QString, name);
+    QFETCH(QString, selected_vendor);
+    struct Record {
+      std::string vendor;
+      std::string name;
+    };
+    const std::vector<Record> records = {{"Samsung", "S3C44B0X"}, {"Atmel", "AT91SAM7S64"},
+                                         {"Philips", "LPC2106"},  {"Atmel", "Twin"},
+                                         {"Samsung", "S3C2410"},  {"Philips", "Twin"},
+                                         {"Nobody", "Stray"}};
+    QTreeWidget tree;
+    FillVendorTree(&tree, {"Atmel", "Philips", "Samsung", "Empty"}, records);
+    // Vendors in their own order, records under their vendor in file order;
+    // a record of a vendor not listed has no place.
+    QStringList rows;
+    for (int v = 0; v < tree.topLevelItemCount(); ++v) {
+      QTreeWidgetItem* vendor = tree.topLevelItem(v);
+      QStringList names;
+      for (int r = 0; r < vendor->childCount(); ++r) names << vendor->child(r)->text(0);
+      rows << vendor->text(0) + ": " + names.join(", ");
+    }
+    QCOMPARE(rows, QStringList({"Atmel: AT91SAM7S64, Twin", "Philips: LPC2106, Twin",
+                                "Samsung: S3C44B0X, S3C2410", "Empty: "}));
+    QVERIFY(RecordNameOf(tree.topLevelItem(0)).isEmpty());
+
+    tree.setCurrentItem(tree.topLevelItem(0)->child(0));
+    SelectInVendorTree(&tree, name);
+    QTreeWidgetItem* current = tree.currentItem();
+    if (selected_vendor.isEmpty()) {
+      QVERIFY(current == nullptr);
+    } else {
+      QCOMPARE(RecordNameOf(current), name);
+      QCOMPARE(current->parent()->text(0), selected_vendor);
+    }
   }
 
   void helpLanguageFollowsTheLocale_data() {

@@ -292,6 +292,49 @@ class WindowTest : public QObject {
     QCOMPARE(config.end_sector, 8);
   }
 
+  void tabWalksThePageThenTheButtons_data() {
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QStringList>("order");
+    const QStringList buttons = {"blankCheckButton", "eraseButton",  "programButton",
+                                 "verifyButton",     "checksumButton", "protectButton",
+                                 "uploadButton",     "closeButton"};
+    // Row by row, left to right; Tab leaves a list at once (the arrows move
+    // in it); of the two byte-order choices only the checked one is a stop.
+    QTest::newRow("Program") << 0
+                             << QStringList{"cpuTypeEdit",      "cpuEndianEdit",  "ramStartEdit",
+                                            "flashDeviceEdit",  "flashStartEdit", "flashWidthEdit",
+                                            "flashChipsEdit",   "targetSectorFromEdit",
+                                            "targetSectorToEdit", "autoEraseCheck",
+                                            "autoVerifyCheck",  "programFileEdit",
+                                            "programBrowseButton", "formatCombo", "uploadFileEdit",
+                                            "uploadBrowseButton"} + buttons;
+    QTest::newRow("CPU") << 1
+                         << QStringList{"cpuTree", "registerList", "memoryList", "littleEndianRadio",
+                                        "targetTestButton", "registerReadButton"} + buttons;
+    QTest::newRow("Flash") << 2
+                           << QStringList{"flashTree", "widthCombo", "chipsCombo", "startAddressEdit",
+                                          "sectorFromEdit", "sectorToEdit", "sectorList"} + buttons;
+  }
+  void tabWalksThePageThenTheButtons() {
+    QFETCH(int, page);
+    QFETCH(QStringList, order);
+    Open();
+    LoadExample();
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    auto* tabs = W<QTabWidget>("pageTabs");
+    tabs->setCurrentIndex(page);
+    tabs->tabBar()->setFocus();
+    QStringList walked;
+    for (int i = 0; i < 40; ++i) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      QWidget* focus = QApplication::focusWidget();
+      if (focus == tabs->tabBar()) break;
+      walked << (focus ? focus->objectName() : QString("(none)"));
+    }
+    QCOMPARE(walked, order);
+  }
+
   void pickingACpuFillsTheRegisterList() {
     Open();
     auto* tree = W<QTreeWidget>("cpuTree");

@@ -1,5 +1,7 @@
 #include "drivers/core/arm7_core.h"
 
+#include <algorithm>
+
 #include "drivers/core/arm_instructions.h"
 #include "platform/ticks.h"
 
@@ -319,6 +321,7 @@ bool Arm7Core::PollHalted(int limit, std::uint32_t* status, int* missed, bool* r
   *missed = 0;
   if (read_failed) *read_failed = false;
   for (int poll = 0; poll < limit; ++poll) {
+    if (state_->WaitsCancelled()) return false;
     if (!ReadDebugStatus(status)) {
       if (read_failed) {
         *read_failed = true;
@@ -370,6 +373,9 @@ int Arm7Core::Halt() {
   if (missed > 0) s.messenger.Report("Debug: Waiting for stop %d times.\n", missed);
   if (halted) {
     s.entered_by_debug_request = 0;
+  } else if (s.WaitsCancelled()) {
+    RestoreUnits(0, 1, saved);
+    return kHaltFailed;
   } else {
     // No fetch came (the core waits on the bus or sleeps): request debug.
     if (!RequestDebug(kDebugAck, &status)) {
@@ -394,7 +400,7 @@ bool Arm7Core::RequestDebug(std::uint32_t until, std::uint32_t* status) {
   int missed = 0;
   const bool halted = PollHalted(timing_.halt_polls, status, &missed, nullptr, until);
   if (missed > 0) s.messenger.Report("Debug: Waiting for stop %d times.\n", missed);
-  if (!halted) s.messenger.Report("Debug: Debug request failed!!\n");
+  if (!halted && !s.WaitsCancelled()) s.messenger.Report("Debug: Debug request failed!!\n");
   return halted;
 }
 
@@ -487,7 +493,7 @@ bool Arm7Core::ResetAndCatch() {
   WriteIce(kIceDebugControl, kDebugInterruptsOff);
 
   const std::uint32_t start = platform::TickCount();
-  while (platform::TickCount() - start < timing_.reset_catch_ms) {
+  while (platform::TickCount() - start < timing_.reset_catch_ms && !s.WaitsCancelled()) {
     std::uint32_t status = 0;
     if (!ReadDebugStatus(&status)) {
       s.messenger.Report("Debug: ... \n");
@@ -501,7 +507,7 @@ bool Arm7Core::ResetAndCatch() {
     }
   }
   if (units_saved) RestoreUnits(0, 2, saved);
-  return true;
+  return !s.WaitsCancelled();
 }
 
 // ---- Memory ----------------------------------------------------------------
@@ -605,6 +611,7 @@ bool Arm7Core::BlockLoad(std::uint32_t address, std::uint32_t* words, int count,
     s.messenger.Report("Debug: TAP Command send Error!!\n");
     return false;
   }
+  if (s.wide_block_loads) return WideBlockLoad(address, words, count);
   for (int group = 0; group < count / 8; ++group) {
     Feed(kSubR0, true);
     Feed(kLdrR0, true);
@@ -619,6 +626,32 @@ bool Arm7Core::BlockLoad(std::uint32_t address, std::uint32_t* words, int count,
     Feed(kArmNop, true);
     for (int k = 0; k < 8; ++k) words[group * 8 + k] = FeedRead(kArmNop);
     address += 32;
+  }
+  return true;
+}
+
+// The address goes in once: LDMIA r14! leaves r14 at the next group, so a
+// group costs the system-speed access, the store that brings the words out
+// and one read per word. The last group loads only the words still wanted.
+bool Arm7Core::WideBlockLoad(std::uint32_t address, std::uint32_t* words, int count) {
+  Feed(kSubR0, true);
+  Feed(kLdrR14, true);
+  Feed(kArmNop, true);
+  Feed(kArmNop, true);
+  FeedData(address);
+  for (int done = 0; done < count;) {
+    const int n = std::min(kWideLoadWords, count - done);
+    const std::uint32_t list = (1u << n) - 1;
+    // Without a load before it, the first NOP of the access is fetched too.
+    if (done > 0) Count(true);
+    SystemSpeedAccess(kLdmR14Walk | list);
+    if (!RestartForAccess()) return false;
+    if (!Intest()) return false;
+    Feed(kStmR14 | list, true);
+    Feed(kArmNop, true);
+    Feed(kArmNop, true);
+    for (int k = 0; k < n; ++k) words[done + k] = FeedRead(kArmNop);
+    done += n;
   }
   return true;
 }

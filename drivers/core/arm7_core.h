@@ -121,6 +121,8 @@ class Arm7Core : public CoreAccess {
   bool FinishStep(bool halted, bool read_failed, int missed);
   // RESTART, the idle clock and the pause for the system-speed access.
   bool RestartForAccess();
+  // The block load in groups of up to 14 words (the "FastRead" option).
+  bool WideBlockLoad(std::uint32_t address, std::uint32_t* words, int count);
   bool CheckHalted(const char* refusal);
   // Polls for DBGACK up to `limit` times; `missed` counts polls without it.
   bool PollHalted(int limit, std::uint32_t* status, int* missed, bool* read_failed,

@@ -29,6 +29,12 @@ inline constexpr std::uint32_t kLdm8 = 0xE89000FF;        // LDMIA r0,{r0-r7}
 inline constexpr std::uint32_t kStm8 = 0xE80000FF;        // STMDA r0,{r0-r7}
 inline constexpr std::uint32_t kLdm13 = 0xE8903FFE;       // LDMIA r0,{r1-r13}
 inline constexpr std::uint32_t kStm12 = 0xE88D1FFE;       // STMIA r13,{r1-r12}
+// The wide block load: r14 holds the address and walks on by write-back;
+// OR in the register list {r0..r(n-1)}, n at most 14.
+inline constexpr std::uint32_t kLdrR14 = 0xE590E000;        // LDR r14,[r0]
+inline constexpr std::uint32_t kLdmR14Walk = 0xE8BE0000;    // LDMIA r14!,{list}
+inline constexpr std::uint32_t kStmR14 = 0xE88E0000;        // STMIA r14,{list}
+inline constexpr int kWideLoadWords = 14;
 // THUMB pairs (the same instruction in both halfwords).
 inline constexpr std::uint32_t kThumbStrR0 = 0x60006000;  // STR r0,[r0]
 inline constexpr std::uint32_t kThumbMovR0Pc = 0x46784678;  // MOV r0,pc

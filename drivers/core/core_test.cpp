@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -385,6 +388,41 @@ TEST_F(Arm7CoreTest, ResetCatchKeepsPcZeroWhenTheCoreNeverHalts) {
   EXPECT_EQ(state.thumb, 0);
   EXPECT_EQ(state.regs[15], 0u);
   EXPECT_EQ(state.regs[16], 0xD3u);
+}
+
+// A core that never halts: every wait gives up at the poll after the cancel
+// request, where it would otherwise poll on to its full count or time.
+TEST_F(Arm7CoreTest, EveryWaitGivesUpOnceCancelled) {
+  struct Wait {
+    const char* name;
+    std::deque<std::uint32_t> status;    // the debug status reads, the last kept
+    std::function<bool(Arm7Core&)> run;  // true: the call succeeded
+  };
+  const std::vector<Wait> waits = {
+      {"halt", {0}, [](Arm7Core& c) { return c.Halt() != kHaltFailed; }},
+      // Halted for the step's own check, then running for good.
+      {"step", {kDebugAck, 0}, [](Arm7Core& c) { return c.SingleStep(); }},
+      {"reset catch", {0}, [](Arm7Core& c) { return c.ResetAndCatch(); }},
+  };
+  Arm7Core slow(&jtag, &state, Arm7Timing{0, 60000, 100000, 4});
+  for (const Wait& wait : waits) {
+    SCOPED_TRACE(wait.name);
+    state.waits_cancelled = false;
+    jtag.status_script = wait.status;
+    jtag.keep_last_status = true;
+    jtag.status_reads = 0;
+    jtag.on_status_read = [&] {
+      if (jtag.status_reads == 5) state.waits_cancelled = true;
+    };
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(wait.run(slow));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_LE(jtag.status_reads, 7);
+    for (const std::string& line : messages) EXPECT_NE(line, "Debug: Debug request failed!!\n");
+    messages.clear();
+  }
+  jtag.on_status_read = nullptr;
+  jtag.keep_last_status = false;
 }
 
 }  // namespace

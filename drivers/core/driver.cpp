@@ -111,6 +111,7 @@ Driver::Driver(const ModuleProfile& profile, PortFactory factory)
       core_(MakeCoreAccess(profile, &transport_, &state_)),
       breakpoints_(&state_, core_.get()) {
   state_.byte_order = 0;
+  transport_.set_cancel_flag(&state_.waits_cancelled);
 }
 
 Driver::Driver(const ModuleProfile& profile, PortFactory factory, std::unique_ptr<CoreAccess> core)
@@ -120,6 +121,7 @@ Driver::Driver(const ModuleProfile& profile, PortFactory factory, std::unique_pt
       core_(std::move(core)),
       breakpoints_(&state_, core_.get()) {
   state_.byte_order = 0;
+  transport_.set_cancel_flag(&state_.waits_cancelled);
 }
 
 // ---- Open, connect, close --------------------------------------------------
@@ -127,6 +129,8 @@ Driver::Driver(const ModuleProfile& profile, PortFactory factory, std::unique_pt
 int Driver::Open(const OpenOptions* options) {
   DriverState& s = state_;
   if (!options) return GDI_OPEN_FAILED;
+  s.waits_cancelled = false;
+  s.wide_block_loads = false;  // options hold from one open to its close
   s.byte_order = options->byte_order ? *options->byte_order : 2;
   const SpeedTable& speeds = *profile_.probe.speeds;
   if (speeds.setting != SpeedSetting::NotRead) {
@@ -187,6 +191,8 @@ int Driver::Connect(ConnectRecord* record) {
     if (profile_.probe.probe_not_found) s.messenger.Report("%s", profile_.probe.probe_not_found);
     return GDI_OPEN_FAILED;
   }
+  // A cancelled start-up settle or ready wait leaves nothing to identify.
+  if (s.WaitsCancelled()) return GDI_OPEN_FAILED;
   const std::uint32_t id = core_->ReadIdcode();
   if ((id & 1) == 0) {
     if (profile_.cpu_not_found) s.messenger.Report("%s", profile_.cpu_not_found);
@@ -217,6 +223,11 @@ int Driver::Connect(ConnectRecord* record) {
   return GDI_OK;
 }
 
+int Driver::CancelWaits() {
+  state_.waits_cancelled = true;
+  return GDI_OK;
+}
+
 int Driver::Close() {
   DriverState& s = state_;
   if (port_) {
@@ -229,6 +240,17 @@ int Driver::Close() {
   s.breakpoints.clear();
   s.memory_spaces.clear();
   return GDI_OK;
+}
+
+// Options a user may switch on; each leaves the prescribed behaviour the
+// default.
+int Driver::SetOption(const char* name, std::int32_t value) {
+  if (!name || (value != 0 && value != 1)) return GDI_BAD_ARGUMENT;
+  if (std::strcmp(name, "FastRead") == 0) {
+    state_.wide_block_loads = value == 1;
+    return GDI_OK;
+  }
+  return GDI_BAD_ARGUMENT;
 }
 
 // ---- Describe --------------------------------------------------------------

@@ -48,10 +48,12 @@ class Driver {
   int Close();                                                                 // 13
   int GetVersion(std::uint32_t* out);                                          // 14
   int GetInfo(DriverInfo* out);                                                // 15
+  int CancelWaits();                                                           // 16
   int Connect(ConnectRecord* record);                                          // 17
   int SetRegisterList(std::uint32_t count, RegisterListItem* items);           // 18
   int SetMemorySpaceList(std::uint32_t count, MemorySpaceItem* items);         // 19
   int SetCallback(std::int32_t kind, MessageCallback callback);                // 20
+  int SetOption(const char* name, std::int32_t value);                         // 23
   int WriteMemory(std::uint32_t address, MemoryCell* cells, std::uint32_t count,
                   std::int32_t width);  // 36
   int ReadMemory(std::uint32_t address, MemoryCell* cells, std::uint32_t count,

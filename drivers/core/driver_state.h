@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -113,12 +114,19 @@ struct DriverState {
   std::uint32_t pc_alignment_loss = 0;
   int cycle_counter = 0;
   int debug_request_counter = 0;
+  // Block loads of 14 words per system-speed access instead of 8 (the
+  // "FastRead" option); off unless the host asks for it.
+  bool wide_block_loads = false;
   std::array<ModeRecord, 6> modes = InitialModeRecords();
   std::vector<BreakpointSlot> breakpoints;  // 255 entries once opened
   std::vector<RegisterName> registers;
   std::vector<MemorySpace> memory_spaces;
   std::array<RegisterGroup, kRegisterGroupCount> groups;
   Messenger messenger;
+  // Set by the cancel slot, from any thread; cleared by open. Every wait
+  // gives up while it is set.
+  std::atomic<bool> waits_cancelled{false};
+  bool WaitsCancelled() const { return waits_cancelled.load(std::memory_order_relaxed); }
 
   bool big_endian() const { return byte_order == 1; }
 };

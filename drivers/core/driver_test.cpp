@@ -539,5 +539,18 @@ TEST_F(DriverTest, MemorySpaceListMarksTheKnownNames) {
   EXPECT_EQ(driver->state().memory_spaces.size(), 3u);
 }
 
+// The host's stop: connect gives up without a line, and the next open
+// starts afresh.
+TEST_F(DriverTest, CancelledWaitsLastUntilTheNextOpen) {
+  ASSERT_EQ(Open(), 0);
+  EXPECT_EQ(driver->CancelWaits(), 0);
+  EXPECT_TRUE(driver->state().WaitsCancelled());
+  EXPECT_EQ(Connect(), GDI_OPEN_FAILED);
+  EXPECT_TRUE(messages.empty());
+  ASSERT_EQ(Open(), 0);
+  EXPECT_FALSE(driver->state().WaitsCancelled());
+  EXPECT_EQ(Connect(), 0);
+}
+
 }  // namespace
 }  // namespace drivers

@@ -63,6 +63,11 @@ int32_t GDI_CALL SlotReadGroup(int32_t id, RegisterValue* out) {
 }
 int32_t GDI_CALL SlotGetCpuState(char* buffer) { return D().GetCpuState(buffer); }
 int32_t GDI_CALL SlotFree(void* pointer) { return D().Free(pointer); }
+// Called from another thread while a slot may run: it only sets a flag.
+int32_t GDI_CALL SlotCancelWaits() { return D().CancelWaits(); }
+int32_t GDI_CALL SlotSetOption(const char* name, int32_t value) {
+  return D().SetOption(name, value);
+}
 
 // Slots this module does not support, and those that do nothing.
 int32_t GDI_CALL NotSupported() { return GDI_NOT_SUPPORTED; }
@@ -86,14 +91,15 @@ DriverTable MakeTable() {
   table.gdi_close = SlotClose;
   table.gdi_get_version = SlotGetVersion;
   table.gdi_get_info = SlotGetInfo;
-  table.no_operation_16 = NoOperation;
+  table.gdi_cancel_waits = SlotCancelWaits;
   table.gdi_connect = SlotConnect;
   table.gdi_set_register_list = SlotSetRegisterList;
   table.gdi_set_memory_space_list = SlotSetMemorySpaceList;
   table.gdi_set_callback = SlotSetCallback;
   table.no_operation_21 = NoOperation;
   table.no_operation_22 = NoOperation;
-  for (GdiNoArgumentSlot& slot : table.reserved_23) slot = NotSupported;
+  table.gdi_set_option = SlotSetOption;
+  for (GdiNoArgumentSlot& slot : table.reserved_24) slot = NotSupported;
   table.gdi_write_memory = SlotWriteMemory;
   table.gdi_read_memory = SlotReadMemory;
   for (GdiNoArgumentSlot& slot : table.reserved_38) slot = NotSupported;

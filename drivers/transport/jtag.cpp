@@ -78,7 +78,7 @@ void JtagTransport::WaitReady() {
   if (speed_code_ == 0 || probe_lost_) return;
   const std::uint32_t start = platform::TickCount();
   while ((ReadRegister(kStatus) & kHarrierReady) == 0) {
-    if (platform::TickCount() - start >= ready_timeout_ms_) {
+    if (platform::TickCount() - start >= ready_timeout_ms_ || Cancelled()) {
       probe_lost_ = true;
       return;
     }
@@ -248,7 +248,7 @@ bool JtagTransport::StartUp(std::uint16_t base, std::uint32_t start_tick) {
   TapReset();
   if (present && wiring_ == Wiring::Harrier) {
     const auto settle = static_cast<std::uint32_t>(speed_code_) * 10;
-    while (platform::TickCount() - start_tick < settle) {
+    while (platform::TickCount() - start_tick < settle && !Cancelled()) {
     }
   }
   return present;

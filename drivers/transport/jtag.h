@@ -3,6 +3,7 @@
 // built from.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "drivers/transport/port.h"
@@ -68,6 +69,9 @@ class JtagTransport final : public Jtag {
   // probe as lost (every later TDO then reads 1, so IR captures fail).
   void set_ready_timeout_ms(std::uint32_t ms) { ready_timeout_ms_ = ms; }
   bool probe_lost() const { return probe_lost_; }
+  // A flag another thread may set to end the transport's waits (the ready
+  // wait gives up as on a lost probe; the start-up settle ends early).
+  void set_cancel_flag(const std::atomic<bool>* flag) { cancel_ = flag; }
 
   // One TCK period. With `capture` returns the TDO bit of this clock, else -1.
   int Clock(int tdi, int tms, bool capture);
@@ -98,6 +102,7 @@ class JtagTransport final : public Jtag {
   void WriteRegister(int offset, std::uint8_t value);
   void Delay();
   void WaitReady();
+  bool Cancelled() const { return cancel_ && cancel_->load(std::memory_order_relaxed); }
   int ReadTdo();
   // Harrier: three clocks in one command byte, nothing sampled.
   void TripleClock(const int tdi[3], const int tms[3]);
@@ -113,6 +118,7 @@ class JtagTransport final : public Jtag {
   int toggle_ = 0;
   std::uint32_t ready_timeout_ms_ = 1000;
   bool probe_lost_ = false;
+  const std::atomic<bool>* cancel_ = nullptr;
   TransportCounters counters_;
 };
 

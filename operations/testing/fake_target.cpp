@@ -115,7 +115,23 @@ std::int64_t FakeTarget::BlockAt(std::uint32_t offset) const {
 
 // ---------------------------------------------------------------- wrappers
 
+bool FakeTarget::WaitUnlessHung(const std::string& name) {
+  if (name != hang_) return true;
+  std::unique_lock lock(cancel_mutex_);
+  cancel_changed_.wait_for(lock, std::chrono::seconds(10), [this] { return cancelled_.load(); });
+  return false;
+}
+
+void FakeTarget::CancelWaits() {
+  {
+    std::lock_guard lock(cancel_mutex_);
+    cancelled_ = true;
+  }
+  cancel_changed_.notify_all();
+}
+
 bool FakeTarget::BindDriver() {
+  if (!WaitUnlessHung("bind")) return false;
   std::lock_guard lock(mutex_);
   if (!Pass("bind")) {
     log_.Error("Error: unable to load emulator module.\n");
@@ -215,6 +231,7 @@ bool FakeTarget::RunTarget() {
 }
 
 bool FakeTarget::StopTarget() {
+  if (!WaitUnlessHung("stop")) return false;
   std::lock_guard lock(mutex_);
   if (!Pass("stop")) {
     log_.Info("Error: stop target failed.\n");
@@ -225,6 +242,7 @@ bool FakeTarget::StopTarget() {
 }
 
 bool FakeTarget::ResetTarget() {
+  if (!WaitUnlessHung("reset")) return false;
   std::lock_guard lock(mutex_);
   if (!Pass("reset")) {
     log_.Info("Error: reset target failed.\n");

@@ -5,6 +5,8 @@
 // loader run's parameter block is kept.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -43,6 +45,11 @@ class FakeTarget : public TargetLink {
   void FailAfter(const std::string& name, int after);
   void set_never_halt(bool on) { never_halt_ = on; }
   void set_verify_fails(bool on) { verify_fails_ = on; }
+  // The wrapper `name` ("bind", "stop" or "reset") waits as a driver does on
+  // a core or probe that never answers, until CancelWaits (then it fails,
+  // reporting nothing, as a cancelled wait does) or 10 s have passed.
+  void HangUntilCancelled(const std::string& name) { hang_ = name; }
+  bool cancelled() const { return cancelled_.load(); }
   void set_dump_delay_ms(int ms) { dump_delay_ms_ = ms; }
   void set_device_code(std::uint32_t code) { device_code_ = code; }
   void MarkBad(std::uint32_t block) { bad_blocks_.insert(block); }
@@ -78,8 +85,11 @@ class FakeTarget : public TargetLink {
   bool GetTargetStatus(bool* running) override;
   bool SetBreakpoint(std::uint32_t address, std::uint32_t* number) override;
   bool ClearAllBreakpoints() override;
+  void CancelWaits() override;
 
  private:
+  // False when `name` hangs and was cancelled.
+  bool WaitUnlessHung(const std::string& name);
   bool Pass(const std::string& name);  // counts the call; false when it must fail
   std::uint8_t* Byte(std::uint32_t address);
   std::uint32_t Word(const std::uint8_t* at) const;
@@ -107,6 +117,10 @@ class FakeTarget : public TargetLink {
   int binds_ = 0;
   std::uint32_t device_code_ = 0;
   std::int64_t broken_ram_word_ = -1;
+  std::string hang_;
+  std::atomic<bool> cancelled_{false};
+  std::mutex cancel_mutex_;
+  std::condition_variable cancel_changed_;
 };
 
 }  // namespace romsmith::testing

@@ -1,6 +1,7 @@
 #include "ports/simboard/board_port.h"
 
 #include <fstream>
+#include <string>
 #include <utility>
 
 #include "simboard/board_jtag.h"
@@ -51,7 +52,22 @@ std::uint8_t BoardPort::Read(std::uint32_t port) {
 }
 
 void BoardPort::Write(std::uint32_t port, std::uint8_t value) {
-  if (board_) gate_.Pass([&] { board_->port().Write(port, value); });
+  if (!board_) return;
+  gate_.Pass([&] {
+    board_->port().Write(port, value);
+    if (!behind_reported_ && board_->board().behind_real_time() > 0) ReportBehind();
+  });
+}
+
+// Once per board: a real-time clock the host cannot keep up with makes every
+// wait on the board longer than its figures say.
+void BoardPort::ReportBehind() {
+  behind_reported_ = true;
+  if (report_) {
+    report_("virtual board port: this host cannot keep up with ClockKHz=" +
+            std::to_string(board_->board().description().clock_khz) +
+            " in real time; the board runs slower than its clock\n");
+  }
 }
 
 }  // namespace simboard

@@ -48,10 +48,13 @@ class BoardPort {
   JtagBoard* board() { return board_.get(); }
 
  private:
+  void ReportBehind();
+
   ClientGate gate_;
   std::unique_ptr<JtagBoard> board_;
   Reporter report_;
   std::filesystem::path counters_file_;
+  bool behind_reported_ = false;
 };
 
 }  // namespace simboard

@@ -1,4 +1,5 @@
 // The board file, the bus over its regions, time and counters.
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -221,6 +222,37 @@ TEST(Board, RealTimeRunsClockKHzInstructionsPerMillisecond) {
   EXPECT_EQ(tb.board().counters().instructions, executed);
   EXPECT_GE(tb.board().clock().cycles, cycles + 9000);
   EXPECT_GT(cycles, start_cycles);
+}
+
+// A clock far beyond the host: each catch-up still returns within its
+// bound and the board falls behind real time rather than ever further behind.
+TEST(Board, RealTimeClockTheHostCannotKeepUpWithStaysResponsive) {
+  auto dir = FreshDirectory();
+  TestBoard tb("[Board]\nTiming=RealTime\nClockKHz=4000000\n[Region1]\nKind=RAM\nBase=0\nSize=4K\n",
+               dir);
+  ASSERT_TRUE(tb);
+  const std::uint8_t loop[4] = {0xFE, 0xFF, 0xFF, 0xEA};
+  ASSERT_TRUE(tb.board().Poke(0, 4, loop));
+  tb.board().Reset();
+  tb.board().CatchUp();
+  tb.board().SetRunning(true);
+  EXPECT_EQ(tb.board().behind_real_time(), 0u);
+  const auto start = std::chrono::steady_clock::now();
+  std::chrono::microseconds longest{0};
+  for (int call = 0; call < 20; ++call) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto before = std::chrono::steady_clock::now();
+    tb.board().CatchUp();
+    longest = std::max(longest, std::chrono::duration_cast<std::chrono::microseconds>(
+                                    std::chrono::steady_clock::now() - before));
+  }
+  const auto total = std::chrono::steady_clock::now() - start;
+  EXPECT_GT(tb.board().behind_real_time(), 0u);
+  EXPECT_GT(tb.board().counters().instructions, 0u);
+  // Each call may take the 5 ms the host spent outside it, and a slow
+  // machine some more; never the seconds a full catch-up would need.
+  EXPECT_LT(longest.count(), 50000) << "longest catch-up in microseconds";
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(total).count(), 1000);
 }
 
 TEST(Board, InfoListsRegionsAndChips) {

@@ -195,6 +195,55 @@ TEST(NandController, S3C2440SoftLockRefusesProgramsOutsideTheUnlockedBlocks) {
   EXPECT_EQ(t.Read(kNand + 0x00, AccessSize::Word) & 0xE, 0x6u) << "512-byte pages, 4 address cycles";
 }
 
+// What a board set-up writes to the controller and reads back, as the two
+// user manuals give it: the S3C2410's NFCONF keeps InitECC as written; the
+// S3C2440's NFCONT InitECC is write-only, and its NFCONF shows the boot pins
+// that describe the chip. Past the last register the bank reads 0 and takes
+// no abort, so a debugger's 32-byte block read of any register succeeds.
+TEST(NandController, SetUpValuesReadBackAsOnSilicon) {
+  struct Case {
+    NandSetup setup;
+    std::uint32_t offset;
+    std::uint32_t written;
+    std::uint32_t read;
+  };
+  const Case cases[] = {
+      {{"S3C2410", "K9F1208U0B"}, 0x00, 0xF830, 0xF830},
+      {{"S3C2410", "K9F1208U0B"}, 0x18, 0x1234, 0},
+      {{"S3C2410", "K9F1208U0B"}, 0x14 + 0x1C, 0x1234, 0},
+      {{"S3C2440", "K9F1G08U0A"}, 0x04, 0x0011, 0x0001},
+      {{"S3C2440", "K9F1G08U0A"}, 0x00, 0x1000, 0x100C},
+      {{"S3C2440", "K9F1208U0B"}, 0x00, 0x1000, 0x1006},
+      {{"S3C2440", "K9F1G08U0A"}, 0x3C + 0x1C, 0x1234, 0},
+  };
+  for (const Case& c : cases) {
+    TestBoard t(NandBoard(c.setup), FreshDirectory());
+    t.Write(kNand + c.offset, c.written, AccessSize::Word);
+    EXPECT_EQ(t.Read(kNand + c.offset, AccessSize::Word), c.read)
+        << c.setup.controller << " " << c.setup.chip << " offset " << c.offset;
+  }
+}
+
+// InitECC held set in NFCONF does not stop the ECC: a later write with it
+// set starts the code afresh.
+TEST(NandController, S3C2410InitEccHeldSetRestartsTheCodeOnEachWrite) {
+  const NandSetup setup{"S3C2410", "K9F1208U0B"};
+  const NandPart& part = *FindNandPart(setup.chip);
+  TestBoard t(NandBoard(setup), FreshDirectory());
+  Host host(t, false);
+  std::vector<std::uint8_t> data(part.PageTotal(), 0x00);
+  host.ProgramPage(part, 2, data);
+  t.Write(kNand, 0xF030, AccessSize::Word);  // enabled, InitECC set, chip selected
+  host.Command(0x00);
+  host.PageAddress(part, 2, 0);
+  host.WaitReady();
+  for (unsigned i = 0; i < 16; ++i) host.Read();
+  t.Write(kNand, t.Read(kNand, AccessSize::Word), AccessSize::Word);  // read-modify-write
+  NandEcc expected;
+  for (unsigned i = 16; i < 512; ++i) expected.Add(host.Read());
+  EXPECT_EQ(t.Read(kNand + 0x14, AccessSize::Word), expected.Code(9));
+}
+
 TEST(NandEcc, CodesFindAndLocateSingleBitErrors) {
   std::vector<std::uint8_t> data(512);
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 13);

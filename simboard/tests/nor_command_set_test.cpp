@@ -9,6 +9,7 @@
 
 #include "simboard/board_file.h"
 #include "simboard/tests/board_test_support.h"
+#include "simboard/tests/nor_bank.h"
 
 namespace simboard {
 namespace {
@@ -17,16 +18,10 @@ using testing::FlashBoardText;
 using testing::FreshDirectory;
 using testing::TestBoard;
 
-// One chip at 0 whose command index n sits at bus address n * unit.
-struct Chip {
-  TestBoard& tb;
-  unsigned unit;  // bytes of a chip unit
+// One chip at 0, `unit` bytes wide, with the SST and AMD sequences.
+struct Chip : testing::Bank {
+  Chip(TestBoard& board, unsigned unit) : Bank{board, unit, unit * 8} {}
 
-  AccessSize Size() const {
-    return unit == 1 ? AccessSize::Byte : unit == 2 ? AccessSize::Half : AccessSize::Word;
-  }
-  void Cmd(std::uint32_t index, std::uint32_t value) { tb.Write(index * unit, value, Size()); }
-  std::uint32_t Get(std::uint32_t index) { return tb.Read(index * unit, Size()); }
   void Sst(std::uint8_t command) {
     Cmd(0x5555, 0xAA);
     Cmd(0x2AAA, 0x55);
@@ -40,8 +35,7 @@ struct Chip {
     Cmd(at, command);
   }
   void Amd(std::uint8_t command) {
-    Cmd(0x555, 0xAA);
-    Cmd(0x2AA, 0x55);
+    Unlock();
     Cmd(0x555, command);
   }
 };

@@ -10,10 +10,12 @@
 
 #include "simboard/nor_flash.h"
 #include "simboard/tests/board_test_support.h"
+#include "simboard/tests/nor_bank.h"
 
 namespace simboard {
 namespace {
 
+using testing::Bank;
 using testing::FlashBoardText;
 using testing::FreshDirectory;
 using testing::TestBoard;
@@ -27,29 +29,6 @@ const std::string kAmd16 =
 const std::string kIntel16 =
     "CommandSet=Intel\nManufacturerId=$89\nDeviceId=$8896\nWidth=16\nChips=1\n"
     "Sectors=8*8K,63*64K\nImage=flash.bin\nProgramTimeUs=20\nSectorEraseTimeMs=5\n";
-
-// A bank as the processor addresses it: command index n of every chip sits at
-// bus word n; commands are replicated onto each chip's lanes.
-struct Bank {
-  TestBoard& tb;
-  unsigned bus_bytes;
-  unsigned chip_bits;
-
-  AccessSize Size() const {
-    return bus_bytes == 1 ? AccessSize::Byte : bus_bytes == 2 ? AccessSize::Half : AccessSize::Word;
-  }
-  std::uint32_t Rep(std::uint32_t value) const {
-    std::uint32_t out = 0;
-    for (unsigned c = 0; c < bus_bytes * 8 / chip_bits; ++c) out |= value << (c * chip_bits);
-    return out;
-  }
-  void Cmd(std::uint32_t index, std::uint32_t value) { tb.Write(index * bus_bytes, Rep(value), Size()); }
-  std::uint32_t Get(std::uint32_t index) { return tb.Read(index * bus_bytes, Size()); }
-  void Unlock() {
-    Cmd(0x555, 0xAA);
-    Cmd(0x2AA, 0x55);
-  }
-};
 
 TEST(AmdFlash, AutoselectShowsCodesAndResetReturnsToArray) {
   auto dir = FreshDirectory();
@@ -548,6 +527,23 @@ TEST(FlashFaults, StuckBitsFailProgrammingAndNoEraseNeverCompletes) {
   EXPECT_EQ(status & 0xA0, 0x20u);
   bank.Cmd(0, 0xF0);
   EXPECT_EQ(bank.Get(0x81), 0x0000u);
+
+  // A chip that never finishes: still busy long after, with no time-out bit,
+  // for a sector and for the whole chip.
+  for (const std::uint32_t last : {0x30u, 0x10u}) {
+    auto hung_dir = FreshDirectory();
+    TestBoard hung(FlashBoardText(kAmd16, "Little", "[Faults]\nEraseNeverEnds=1\n"), hung_dir);
+    ASSERT_TRUE(hung);
+    Bank hb{hung, 2, 16};
+    hb.Unlock();
+    hb.Cmd(0x555, 0x80);
+    hb.Unlock();
+    hb.Cmd(last == 0x30 ? 0 : 0x555, last);
+    hung.Wait(100000);
+    const std::uint32_t first = hb.Get(0);
+    EXPECT_EQ(first & 0xA0, 0x00u) << "DQ7 low, DQ5 clear";
+    EXPECT_NE(hb.Get(0) & 0x40, first & 0x40) << "DQ6 still toggles";
+  }
 
   auto dir2 = FreshDirectory();
   TestBoard intel(FlashBoardText(kIntel16, "Little", "[Faults]\nNoErase=1\nStuckBits=$10:$8000\n"), dir2);

@@ -80,6 +80,9 @@ struct Target {
   std::string board_extra;  // more keys of the NOR region
   std::string faults;       // [Faults] keys
   bool real_time = false;
+  // Instructions the core runs at power-on, after a reset and (at most a
+  // million) per status read while it runs.
+  unsigned long run_budget = 4000000;
 };
 
 struct CliResult {
@@ -119,7 +122,7 @@ class FlashCommands : public ::testing::Test {
                   "\nIdCode=$3F0F0F0F\nProbe=emulator\nPortBase=$378\nTiming=" +
                   (t.real_time ? "RealTime" : "Deterministic") +
                   // Real time at a clock this machine keeps up with.
-                  "\nClockKHz=" + (t.real_time ? "2000" : "60000") + "\nRunBudget=4000000\n\n"
+                  "\nClockKHz=" + (t.real_time ? "2000" : "60000") + "\nRunBudget=" + std::to_string(t.run_budget) + "\n\n"
                   "[Region1]\nKind=RAM\nBase=$0C000000\nSize=8M\n\n"
                   "[Region2]\nKind=IO\nBase=$01C00000\nSize=4M\n\n"
                   "[Region3]\nKind=NOR\nBase=$00000000\n" + t.flash->board +

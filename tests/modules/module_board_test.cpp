@@ -242,6 +242,50 @@ TEST_P(ModuleBoard, FlashReadsBackAsTheImageHoldsItInEveryWidthAndAlignment) {
   EXPECT_EQ(cell.value, 0x1234u);
 }
 
+// The 14-word block loads read what the 8-word ones read, whatever the start
+// and length, and leave the core as they found it: a step afterwards runs
+// from the same PC with the same registers.
+TEST_P(ModuleBoard, FastReadsMatchTheStandardReadsAndLeaveTheCoreAsItWas) {
+  std::vector<uint8_t> ram(3000);
+  for (std::size_t i = 0; i < ram.size(); ++i) ram[i] = static_cast<uint8_t>(i * 13 + (i >> 7));
+  session.Write(kRam + 0x2000, ram, 4);
+  // MOV r0,#5; B .
+  session.Program(kRam, {0xE3A00005, 0xEAFFFFFE});
+  session.SetReg(PC, kRam);
+  session.SetReg(R1, 0x11111111);
+  session.SetReg(R8, 0x88888888);
+  session.SetReg(SP, kRam + 0x8000);
+  session.SetReg(LR, 0x0E0E0E0E);
+
+  struct Span {
+    uint32_t offset, count;
+  };
+  const Span spans[] = {{0, 1},   {1, 3},    {2, 55},  {3, 56},   {0, 57},  {5, 113},
+                        {0, 224}, {7, 1024}, {1, 1023}, {0, 2048}, {6, 2993}};
+  for (int fast : {0, 1}) {
+    ASSERT_EQ(session.t->gdi_set_option("FastRead", fast), 0);
+    for (const Span& span : spans) {
+      const auto flash = session.Read(0x100 + span.offset, span.count, 4);
+      for (uint32_t i = 0; i < span.count; ++i) {
+        ASSERT_EQ(flash[i], FlashByte(0x100 + span.offset + i))
+            << "fast " << fast << " at " << span.offset << " count " << span.count << " byte " << i;
+      }
+      const auto back = session.Read(kRam + 0x2000 + span.offset, span.count, 4);
+      for (uint32_t i = 0; i < span.count; ++i) {
+        ASSERT_EQ(back[i], ram[span.offset + i])
+            << "fast " << fast << " at " << span.offset << " count " << span.count << " byte " << i;
+      }
+    }
+  }
+  ASSERT_EQ(session.t->gdi_step(0), 0);
+  EXPECT_EQ(session.Reg(PC), kRam + 4);
+  EXPECT_EQ(session.Reg(R0), 5u);
+  EXPECT_EQ(session.Reg(R1), 0x11111111u);
+  EXPECT_EQ(session.Reg(R8), 0x88888888u);
+  EXPECT_EQ(session.Reg(SP), kRam + 0x8000);
+  EXPECT_EQ(session.Reg(LR), 0x0E0E0E0Eu);
+}
+
 TEST_P(ModuleBoard, RamWritesOfEveryWidthKeepTheirNeighbours) {
   std::vector<uint8_t> data(100);
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(0xA0 + i * 3);

@@ -59,10 +59,26 @@ TEST_P(ModuleTable, ExportsOnlyTheTableAndFillsEverySlot) {
   EXPECT_EQ(library.Symbol("_ZN7drivers14kModuleProfileE"), nullptr);
   const auto* slots = reinterpret_cast<const GdiNoArgumentSlot*>(table);
   for (int i = 0; i < GDI_SLOT_COUNT; ++i) EXPECT_NE(slots[i], nullptr) << i;
-  for (int i : {5, 7, 10, 11, 23, 30, 35, 38, 40, 42, 45, 52, 55}) {
+  for (int i : {5, 7, 10, 11, 24, 30, 35, 38, 40, 42, 45, 52, 55}) {
     EXPECT_EQ(slots[i](), GDI_NOT_SUPPORTED) << i;
   }
   for (int i : {16, 21, 22, 41}) EXPECT_EQ(slots[i](), GDI_OK) << i;
+}
+
+// FastRead is the one option; anything else is refused and changes nothing.
+TEST_P(ModuleTable, SetsOnlyTheOptionsItKnows) {
+  struct Case {
+    const char* name;
+    int32_t value;
+    int32_t result;
+  };
+  for (const Case& c : {Case{"FastRead", 1, GDI_OK}, Case{"FastRead", 0, GDI_OK},
+                        Case{"FastRead", 2, GDI_BAD_ARGUMENT}, Case{"FastRead", -1, GDI_BAD_ARGUMENT},
+                        Case{"fastread", 1, GDI_BAD_ARGUMENT}, Case{"", 1, GDI_BAD_ARGUMENT},
+                        Case{nullptr, 1, GDI_BAD_ARGUMENT}}) {
+    EXPECT_EQ(table->gdi_set_option(c.name, c.value), c.result)
+        << (c.name ? c.name : "null") << " " << c.value;
+  }
 }
 
 TEST_P(ModuleTable, DescribesItselfWithoutBeingOpened) {

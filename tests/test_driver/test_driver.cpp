@@ -420,12 +420,20 @@ int32_t GDI_CALL Free(void* p) {
   return Leave(std::string("free ") + (p ? "text" : "null"), GDI_OK);
 }
 
+// A driver without options: the slot that names them answers as the reserved
+// slot before it did.
+int32_t GDI_CALL SetOption(const char* name, int32_t value) {
+  Enter(GDI_SLOT_SET_OPTION);
+  return Leave(std::string("set_option ") + (name ? name : "null") + " " + std::to_string(value),
+               GDI_NOT_SUPPORTED);
+}
+
 #define R Reserved
 const DriverTable kTable = {
     SetBreakpoint, ClearBreakpoint, ClearAllBreakpoints, Reset, Step, R, Run, R, GetStatus,
     StopTarget, R, R, Open, Close, GetVersion, GetInfo, NoOperation, Connect, SetRegisterList,
     SetMemorySpaceList, SetCallback, NoOperation, NoOperation,
-    {R, R, R, R, R, R, R, R, R, R, R, R, R},
+    SetOption, {R, R, R, R, R, R, R, R, R, R, R, R},
     WriteMemory, ReadMemory, {R, R, R}, NoOperation, {R, R, R, R}, WriteRegister, ReadRegister,
     CreateRegisterGroup, DeleteRegisterGroup, WriteRegisterGroup, ReadRegisterGroup,
     {R, R, R, R}, GetCpuState, Free};

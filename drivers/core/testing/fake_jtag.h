@@ -66,6 +66,10 @@ class FakeJtag : public Jtag {
           shown = status_script.front();
           if (status_script.size() > 1 || !keep_last_status) status_script.pop_front();
         }
+        if (pending == 1) {
+          ++status_reads;
+          if (on_status_read) on_status_read();
+        }
         ++ice_reads;
         for (int k = 0; k < 32; ++k) out[k] = (shown >> k) & 1;
       }
@@ -138,6 +142,8 @@ class FakeJtag : public Jtag {
   std::vector<std::pair<int, std::uint32_t>> ice_writes;
   std::vector<std::uint32_t> irs;
   int ice_reads = 0, restarts = 0, idle_clocks = 0, tap_resets = 0, reset_pulses = 0;
+  int status_reads = 0;
+  std::function<void()> on_status_read;
   std::function<void()> on_restart;
   std::function<void()> on_reset;
 };

@@ -1,0 +1,211 @@
+#include "operations/target_checksum.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <thread>
+
+#include "operations/loader_job.h"
+
+namespace romsmith {
+namespace {
+
+constexpr std::uint32_t kBlock = 1024;
+using Layout = ChecksumProgramLayout;
+
+// The routine, ARM state, entered at its first word with nothing in the
+// registers: it builds the CRC table, writes one CRC per block of its range
+// to the results and stops at kDone, where the host's breakpoint waits.
+constexpr std::array<std::uint32_t, 34> kRoutine = {
+    0xE59F0088,  // 00       LDR   r0, address
+    0xE59F1088,  // 04       LDR   r1, count
+    0xE59F7088,  // 08       LDR   r7, block_size
+    0xE59F8088,  // 0C       LDR   r8, polynomial
+    0xE28F20E8,  // 10       ADD   r2, pc, #0xE8       table (0x100)
+    0xE2823B01,  // 14       ADD   r3, r2, #0x400      results (0x500)
+    0xE3A04000,  // 18       MOV   r4, #0
+    0xE1A05004,  // 1C entry MOV   r5, r4
+    0xE3A06008,  // 20       MOV   r6, #8
+    0xE1B050A5,  // 24 bit   MOVS  r5, r5, LSR #1
+    0x20255008,  // 28       EORCS r5, r5, r8
+    0xE2566001,  // 2C       SUBS  r6, r6, #1
+    0x1AFFFFFB,  // 30       BNE   bit
+    0xE7825104,  // 34       STR   r5, [r2, r4, LSL #2]
+    0xE2844001,  // 38       ADD   r4, r4, #1
+    0xE3540C01,  // 3C       CMP   r4, #0x100
+    0x1AFFFFF5,  // 40       BNE   entry
+    0xE3E04000,  // 44 block MVN   r4, #0             crc := ~0
+    0xE1A05007,  // 48       MOV   r5, r7
+    0xE1510005,  // 4C       CMP   r1, r5
+    0x31A05001,  // 50       MOVLO r5, r1              a short last block
+    0xE0411005,  // 54       SUB   r1, r1, r5
+    0xE4D06001,  // 58 byte  LDRB  r6, [r0], #1
+    0xE0266004,  // 5C       EOR   r6, r6, r4
+    0xE20660FF,  // 60       AND   r6, r6, #0xFF
+    0xE7926106,  // 64       LDR   r6, [r2, r6, LSL #2]
+    0xE0264424,  // 68       EOR   r4, r6, r4, LSR #8
+    0xE2555001,  // 6C       SUBS  r5, r5, #1
+    0x1AFFFFF8,  // 70       BNE   byte
+    0xE1E04004,  // 74       MVN   r4, r4
+    0xE4834004,  // 78       STR   r4, [r3], #4
+    0xE3510000,  // 7C       CMP   r1, #0
+    0x1AFFFFEF,  // 80       BNE   block
+    0xEAFFFFFE,  // 84 done  B     done
+};
+static_assert(Layout::kDone == 4 * (kRoutine.size() - 1), "the breakpoint sits on B done");
+static_assert(4 * kRoutine.size() <= Layout::kParameters, "the routine ends before its parameters");
+
+constexpr std::uint32_t kPolynomial = 0xEDB88320;
+
+constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
+  std::array<std::uint32_t, 256> table{};
+  for (std::uint32_t n = 0; n < 256; ++n) {
+    std::uint32_t c = n;
+    for (int k = 0; k < 8; ++k) c = (c & 1) ? kPolynomial ^ (c >> 1) : c >> 1;
+    table[n] = c;
+  }
+  return table;
+}
+constexpr std::array<std::uint32_t, 256> kCrcTable = MakeCrcTable();
+
+void PutWord(std::uint8_t* at, std::uint32_t word, bool big_endian) {
+  for (int k = 0; k < 4; ++k) at[k] = static_cast<std::uint8_t>(word >> (8 * (big_endian ? 3 - k : k)));
+}
+
+std::uint32_t GetWord(const std::uint8_t* at, bool big_endian) {
+  std::uint32_t word = 0;
+  for (int k = 0; k < 4; ++k) word |= static_cast<std::uint32_t>(at[k]) << (8 * (big_endian ? 3 - k : k));
+  return word;
+}
+
+const RunLines kRunLines = {"Info: checksumming, waiting %d s.\n", "Info: user stop verify.\n",
+                            "Error: time out, verify failed.\n"};
+
+}  // namespace
+
+std::uint32_t Crc32(const std::uint8_t* bytes, std::size_t count) {
+  std::uint32_t crc = 0xFFFFFFFF;
+  for (std::size_t i = 0; i < count; ++i) crc = kCrcTable[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
+  return ~crc;
+}
+
+std::vector<std::uint8_t> ChecksumProgramImage(bool big_endian) {
+  std::vector<std::uint8_t> image(Layout::kImageSize, 0);
+  for (std::size_t i = 0; i < kRoutine.size(); ++i) PutWord(&image[4 * i], kRoutine[i], big_endian);
+  PutWord(&image[Layout::kParameters + 12], kPolynomial, big_endian);
+  return image;
+}
+
+namespace {
+
+// One run of the routine over `count` bytes at `address`, one CRC per
+// `block` bytes.
+RunResult RunChecksum(const CommandContext& context, std::uint32_t address, std::uint32_t count,
+                      std::uint32_t block) {
+  const std::uint32_t ram = context.config().ram_address;
+  const bool big = !context.LittleEndian();
+  std::array<std::uint8_t, 12> parameters{};
+  PutWord(&parameters[0], address, big);
+  PutWord(&parameters[4], count, big);
+  PutWord(&parameters[8], block, big);
+  if (!context.link.FillMemory(ram + Layout::kParameters, parameters.data(), 12, 4)) {
+    context.log.Error("Error: download checksum program failed.\n");
+    return RunResult::kFailed;
+  }
+  return RunToBreakpoint(context, ram, ram + Layout::kDone, kRunLines);
+}
+
+}  // namespace
+
+CommandOutcome VerifyOnTarget(const CommandContext& context, BinaryFile& file,
+                              std::uint64_t length, const BlockCompare& compare) {
+  TargetLink& link = context.link;
+  const std::uint32_t ram = context.config().ram_address;
+  const bool big = !context.LittleEndian();
+  std::uint32_t address =
+      context.config().flash_address + context.SectorOffset(context.config().start_sector);
+  context.BeginProgress(static_cast<int>(length / kBlock), false);
+  CommandOutcome outcome = CommandOutcome::kSucceeded;
+  auto fail = [&](const char* line) {
+    if (line) context.log.Error(line);
+    outcome = CommandOutcome::kFailed;
+  };
+  // The blocks of a batch whose CRC differs, one by one: the first that
+  // really differs ends the command.
+  auto find_difference = [&](const std::uint8_t* data, std::size_t got) {
+    const std::size_t blocks = (got + kBlock - 1) / kBlock;
+    std::vector<std::uint8_t> results(4 * blocks);
+    std::array<std::uint8_t, kBlock> flash{};
+    const RunResult run = RunChecksum(context, address, static_cast<std::uint32_t>(got), kBlock);
+    if (run != RunResult::kDone) {
+      if (run == RunResult::kStopped) outcome = CommandOutcome::kStopped;
+      else fail(nullptr);
+      return;
+    }
+    if (!link.DumpMemory(ram + Layout::kResults, results.data(),
+                         static_cast<std::uint32_t>(results.size()), 4)) {
+      fail("Error: read checksum failed.\n");
+      return;
+    }
+    for (std::size_t k = 0; k < blocks; ++k) {
+      const std::size_t count = std::min<std::size_t>(kBlock, got - k * kBlock);
+      const std::uint8_t* expected = data + k * kBlock;
+      if (GetWord(&results[4 * k], big) == Crc32(expected, count)) continue;
+      // Only this block crosses the probe; the plain comparison finds the
+      // first differing byte, or accepts what it is allowed to.
+      const std::uint32_t at = address + static_cast<std::uint32_t>(k * kBlock);
+      if (!link.DumpMemory(at, flash.data(), kBlock, 4)) {
+        fail("Error: read Flash memory failed.\n");
+        return;
+      }
+      if (!compare(at, flash.data(), expected, count)) {
+        fail(nullptr);
+        return;
+      }
+    }
+  };
+
+  const std::vector<std::uint8_t> image = ChecksumProgramImage(big);
+  if (!link.FillMemory(ram, image.data(), static_cast<std::uint32_t>(image.size()), 4)) {
+    fail("Error: download checksum program failed.\n");
+  }
+  std::vector<std::uint8_t> data(static_cast<std::size_t>(kBlock) * Layout::kBlocksPerRun);
+  std::uint64_t left = length;
+  while (outcome == CommandOutcome::kSucceeded && left > 0) {
+    if (context.StopRequested()) {
+      context.log.Info("Info: user stop verify.\n");
+      outcome = CommandOutcome::kStopped;
+      break;
+    }
+    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(left, data.size()));
+    // A file cut short while it is compared is compared over what it holds.
+    const std::size_t got = file.Read(data.data(), wanted);
+    if (got == 0) break;
+    // One CRC for the whole batch; the blocks only when it differs.
+    const auto count = static_cast<std::uint32_t>(got);
+    const RunResult run = RunChecksum(context, address, count, count);
+    if (run == RunResult::kStopped) {
+      outcome = CommandOutcome::kStopped;
+      break;
+    }
+    if (run == RunResult::kFailed) {
+      fail(nullptr);
+      break;
+    }
+    std::uint32_t crc = 0;
+    if (!link.ReadMemory(ram + Layout::kResults, &crc, 4)) {
+      fail("Error: read checksum failed.\n");
+      break;
+    }
+    if (crc != Crc32(data.data(), got)) find_difference(data.data(), got);
+    if (outcome != CommandOutcome::kSucceeded) break;
+    for (std::size_t k = 0; k < (got + kBlock - 1) / kBlock; ++k) context.frontend.StepProgress();
+    address += count;
+    left -= got;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  context.frontend.SetProgressPosition(0);
+  return outcome;
+}
+
+}  // namespace romsmith
