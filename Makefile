@@ -27,7 +27,8 @@ test: build
 asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DROMSMITH_SANITIZE=ON > $(ASAN_BUILD).configure.log 2>&1 || { cat $(ASAN_BUILD).configure.log; exit 1; }
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
-	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS) --timeout 600
 
 # The threaded parts under ThreadSanitizer.
 tsan: deps
