@@ -231,8 +231,10 @@ TEST(Board, RealTimeClockTheHostCannotKeepUpWithStaysResponsive) {
   TestBoard tb("[Board]\nTiming=RealTime\nClockKHz=4000000\n[Region1]\nKind=RAM\nBase=0\nSize=4K\n",
                dir);
   ASSERT_TRUE(tb);
-  const std::uint8_t loop[4] = {0xFE, 0xFF, 0xFF, 0xEA};
-  ASSERT_TRUE(tb.board().Poke(0, 4, loop));
+  // ADD r1, r1, #1; B 0: a loop that costs host time per instruction (a
+  // branch to itself would be repeated at once).
+  const std::uint8_t loop[8] = {0x01, 0x10, 0x81, 0xE2, 0xFD, 0xFF, 0xFF, 0xEA};
+  ASSERT_TRUE(tb.board().Poke(0, 8, loop));
   tb.board().Reset();
   tb.board().CatchUp();
   tb.board().SetRunning(true);
