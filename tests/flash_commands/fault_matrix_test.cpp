@@ -217,6 +217,11 @@ TEST_P(FaultMatrix, EveryFaultEndsInAnErrorOrAStopAndTheHealedBoardWorks) {
   for (const bool after_connect : {false, true}) {
     PrepareBoard();
     const Duration span = after_connect ? healthy_time_ - connected_time_ : connected_time_;
+    // A command that ends within a few milliseconds of its connect line (a
+    // register read) leaves no point after the connect that a signal could
+    // be sure to reach before the success line; the stop while connecting
+    // covers it.
+    if (after_connect && span < std::chrono::milliseconds(20)) continue;
     const auto delay = std::chrono::duration_cast<std::chrono::milliseconds>(span * share(random));
     int fd = -1;
     const pid_t pid = Start(Expand(command.arguments, root_), fd);
