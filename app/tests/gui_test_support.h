@@ -156,15 +156,19 @@ class ScriptedBoxes {
 class ScriptedFiles : public FileChooser {
  public:
   explicit ScriptedFiles(QStringList* paths) : paths_(paths) {}
-  QString OpenFile(QWidget*, const QString&, const QString& filter) override {
+  QString OpenFile(QWidget*, const QString&, const QString& filter, const QString& start) override {
     filters.append(filter);
+    starts.append(start);
     return paths_->isEmpty() ? QString() : paths_->takeFirst();
   }
-  QString SaveFile(QWidget*, const QString&, const QString& filter) override {
+  QString SaveFile(QWidget*, const QString&, const QString& filter, const QString& start) override {
     filters.append(filter);
+    starts.append(start);
     return paths_->isEmpty() ? QString() : paths_->takeFirst();
   }
   QStringList filters;
+  // Where each dialog was to open.
+  QStringList starts;
 
  private:
   QStringList* paths_;
