@@ -127,6 +127,7 @@ MainWindow::MainWindow(QWidget* parent)
   setTabOrder(tabs_, buttons_[0]);
   for (int i = 1; i < kButtons; ++i) setTabOrder(buttons_[i - 1], buttons_[i]);
   setTabOrder(buttons_[kButtons - 1], close_);
+  setTabOrder(close_, findChild<QToolButton*>("messageListButton"));
 
   resize(sizeHint().expandedTo(QSize(860, 560)));
 }

@@ -122,11 +122,10 @@ set(CPACK_PACKAGE_VENDOR "Romsmith")
 set(CPACK_PACKAGE_CONTACT "${ROMSMITH_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ROMSMITH_MAINTAINER}")
 # Synopsis and description as Debian writes them: a synopsis under 80
-# characters, no article, no full stop; the description in lines of at most
-# 79 characters, paragraphs apart.
+# characters, no article, no full stop; the description (below the synopsis
+# in the control file) in lines of at most 79 characters, paragraphs apart.
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "JTAG flash programmer for ARM7 and ARM9 boards on a parallel port")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-Romsmith programs, erases, verifies and reads back the NOR, NAND and on-chip
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Romsmith programs, erases, verifies and reads back the NOR, NAND and on-chip
 flash of ARM7 and ARM9 boards over JTAG, through a probe on the PC's parallel
 port (ppdev): a plain JTAG cable or one of the supported emulators.
 .
@@ -143,6 +142,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "openocd")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
-# Only what the build installs; the staging area stays inside the build tree.
+# The package holds what the build has made: cpack (and the install target)
+# builds nothing first. Its staging area stays inside the build tree.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 include(CPack)
