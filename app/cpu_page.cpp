@@ -78,8 +78,11 @@ CpuPageWidget::CpuPageWidget(CpuPage& model, QWidget* parent) : QWidget(parent),
   FitColumnsToContents(memory_);
   FitHexColumn(memory_, 0);
   FitHexColumn(memory_, 1);
-  // The layout keeps room for both columns and the Size header.
+  // Size takes what is left, and the layout keeps room for both columns
+  // and the Size header.
   QHeaderView* header = memory_->horizontalHeader();
+  header->setStretchLastSection(false);
+  header->setSectionResizeMode(2, QHeaderView::Stretch);
   memory_->setMinimumWidth(header->sectionSize(0) + header->sectionSize(1) +
                            header->sectionSizeHint(2) + 2 * memory_->frameWidth() +
                            memory_->verticalScrollBar()->sizeHint().width());
