@@ -62,6 +62,19 @@ T* Child(QWidget* root, const char* name) {
   return root->findChild<T*>(QString::fromLatin1(name));
 }
 
+// Clicks a command button and serves the window until the command has
+// ended (two minutes at most).
+void RunCommand(MainWindow& window, const char* button) {
+  bool finished = false;
+  const QMetaObject::Connection connection =
+      QObject::connect(&window, &MainWindow::commandFinished, [&] { finished = true; });
+  Child<QPushButton>(&window, button)->click();
+  QElapsedTimer waited;
+  waited.start();
+  while (!finished && waited.elapsed() < 120000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  QObject::disconnect(connection);
+}
+
 // Check Block over the first twelve blocks of the NAND board: the window
 // with its result line, and the bad-block list.
 bool CheckBlockTour(MainWindow& window, const QDir& out) {
@@ -72,12 +85,7 @@ bool CheckBlockTour(MainWindow& window, const QDir& out) {
   Child<QLineEdit>(Child<QWidget>(&window, "flashPage"), "sectorFromEdit")->setText("1");
   Child<QLineEdit>(Child<QWidget>(&window, "flashPage"), "sectorToEdit")->setText("12");
   tabs->setCurrentIndex(0);
-  bool finished = false;
-  QObject::connect(&window, &MainWindow::commandFinished, [&] { finished = true; });
-  Child<QPushButton>(&window, "protectButton")->click();
-  QElapsedTimer waited;
-  waited.start();
-  while (!finished && waited.elapsed() < 120000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  RunCommand(window, "protectButton");
   auto* list = Child<QWidget>(&window, "badBlockWindow");
   if (!list) {
     std::fprintf(stderr, "Check Block showed no bad-block list\n");
@@ -170,12 +178,7 @@ int main(int argc, char** argv) {
     pictured = true;
     ok &= Save(&window, out, "08-program-running", 0);
   });
-  bool finished = false;
-  QObject::connect(&window, &MainWindow::commandFinished, [&] { finished = true; });
-  Child<QPushButton>(&window, "programButton")->click();
-  QElapsedTimer waited;
-  waited.start();
-  while (!finished && waited.elapsed() < 120000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  RunCommand(window, "programButton");
   if (!pictured) {
     std::fprintf(stderr, "the Program run ended before it could be pictured\n");
     ok = false;

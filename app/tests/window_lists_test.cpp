@@ -26,30 +26,10 @@ using namespace romsmith;
 using namespace romsmith::gui;
 using namespace romsmith::gui::testing;
 
-class WindowListsTest : public QObject {
+class WindowListsTest : public QObject, protected WindowFixture {
   Q_OBJECT
 
  private:
-  std::unique_ptr<ProgramFolder> folder_;
-  std::unique_ptr<ScriptedBoxes> boxes_;
-  std::unique_ptr<MainWindow> window_;
-  QStringList file_answers_;
-  ScriptedFiles* files_ = nullptr;
-
-  MainWindow* Open() {
-    boxes_ = std::make_unique<ScriptedBoxes>();
-    window_ = std::make_unique<MainWindow>();
-    auto files = std::make_unique<ScriptedFiles>(&file_answers_);
-    files_ = files.get();
-    window_->SetFileChooser(std::move(files));
-    window_->Start();
-    window_->show();
-    return window_.get();
-  }
-  template <typename T>
-  T* W(const char* name) {
-    return Find<T>(window_.get(), name);
-  }
   QString Folder(const QString& name) {
     const QString path = folder_->RootPath(name);
     QDir().mkpath(path);
@@ -57,13 +37,8 @@ class WindowListsTest : public QObject {
   }
 
  private slots:
-  void init() { folder_ = std::make_unique<ProgramFolder>(); }
-  void cleanup() {
-    window_.reset();
-    boxes_.reset();
-    folder_.reset();
-    file_answers_.clear();
-  }
+  void init() { NewFolder(); }
+  void cleanup() { Reset(); }
 
   void browseButtonsOpenInTheFolderOfTheirField_data() {
     QTest::addColumn<QString>("field");     // relative to the test's folder; "" empty
