@@ -1,8 +1,8 @@
 // romsmith: the desktop program.
 #include <QApplication>
-#include <QStringList>
 #include <QPainter>
 #include <QSplashScreen>
+#include <QStringList>
 #include <QSvgRenderer>
 #include <QTimer>
 

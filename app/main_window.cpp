@@ -79,11 +79,11 @@ MainWindow::MainWindow(QWidget* parent)
   progress_->setTextVisible(false);
   animation_ = new BusyIndicator(this);
   status_ = new StatusLine(this);
-  auto* messages = new QToolButton(this);
-  messages->setObjectName("messageListButton");
-  messages->setText(tr("&Messages..."));
-  messages->setToolTip(tr("Every message of this run, to read back and copy"));
-  connect(messages, &QToolButton::clicked, this, &MainWindow::ShowMessageList);
+  message_button_ = new QToolButton(this);
+  message_button_->setObjectName("messageListButton");
+  message_button_->setText(tr("&Messages..."));
+  message_button_->setToolTip(tr("Every message of this run, to read back and copy"));
+  connect(message_button_, &QToolButton::clicked, this, &MainWindow::ShowMessageList);
   connect(status_, &StatusLine::clicked, this, &MainWindow::ShowMessageList);
 
   auto* central = new QWidget(this);
@@ -101,7 +101,7 @@ MainWindow::MainWindow(QWidget* parent)
   bottom->addWidget(animation_, 0, 1, 2, 1, Qt::AlignCenter);
   auto* status_row = new QHBoxLayout;
   status_row->addWidget(status_, 1);
-  status_row->addWidget(messages);
+  status_row->addWidget(message_button_);
   bottom->addLayout(status_row, 1, 0);
   bottom->setColumnStretch(0, 1);
   grid->addLayout(bottom, 1, 0, 1, 2);
@@ -127,7 +127,7 @@ MainWindow::MainWindow(QWidget* parent)
   setTabOrder(tabs_, buttons_[0]);
   for (int i = 1; i < kButtons; ++i) setTabOrder(buttons_[i - 1], buttons_[i]);
   setTabOrder(buttons_[kButtons - 1], close_);
-  setTabOrder(close_, findChild<QToolButton*>("messageListButton"));
+  setTabOrder(close_, message_button_);
 
   resize(sizeHint().expandedTo(QSize(860, 560)));
 }

@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QUrl>
 
 #include <array>
@@ -121,6 +122,7 @@ class MainWindow : public QMainWindow {
   QProgressBar* progress_ = nullptr;
   BusyIndicator* animation_ = nullptr;
   StatusLine* status_ = nullptr;
+  QToolButton* message_button_ = nullptr;
   MessageListWindow* message_list_ = nullptr;
   BadBlockWindow* bad_blocks_ = nullptr;
   HelpWindow* help_window_ = nullptr;
