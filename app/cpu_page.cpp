@@ -5,6 +5,8 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QScrollBar>
+#include <QStyle>
 #include <QToolTip>
 #include <QVBoxLayout>
 
@@ -48,6 +50,20 @@ void FitColumnsToContents(QTableWidget* list) {
   list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 }
 
+void FitHexColumn(QTableWidget* list, int column) {
+  // The widest of the digits, eight times, behind "0x", with the cell's
+  // margins: the column takes a value shown as 0x%08X whole, however
+  // empty the list is.
+  const QFontMetrics metrics(list->font());
+  int digit = 0;
+  for (QChar c : QStringLiteral("0123456789ABCDEF")) digit = std::max(digit, metrics.horizontalAdvance(c));
+  const int margin = 2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
+  const int text = metrics.horizontalAdvance("0x") + 8 * digit + margin + 4;
+  QHeaderView* header = list->horizontalHeader();
+  header->setSectionResizeMode(column, QHeaderView::Interactive);
+  header->resizeSection(column, std::max(text, header->sectionSizeHint(column)));
+}
+
 CpuPageWidget::CpuPageWidget(CpuPage& model, QWidget* parent) : QWidget(parent), model_(model) {
   setObjectName("cpuPage");
 
@@ -60,6 +76,16 @@ CpuPageWidget::CpuPageWidget(CpuPage& model, QWidget* parent) : QWidget(parent),
   memory_->setObjectName("memoryList");
   SetUpEditableList(memory_, {tr("Address"), tr("Value"), tr("Size")});
   FitColumnsToContents(memory_);
+  FitHexColumn(memory_, 0);
+  FitHexColumn(memory_, 1);
+  // Size takes what is left, and the layout keeps room for both columns
+  // and the Size header.
+  QHeaderView* header = memory_->horizontalHeader();
+  header->setStretchLastSection(false);
+  header->setSectionResizeMode(2, QHeaderView::Stretch);
+  memory_->setMinimumWidth(header->sectionSize(0) + header->sectionSize(1) +
+                           header->sectionSizeHint(2) + 2 * memory_->frameWidth() +
+                           memory_->verticalScrollBar()->sizeHint().width());
 
   auto* endian = new QGroupBox(tr("Endian"), this);
   endian->setObjectName("endianGroup");

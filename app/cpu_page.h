@@ -65,5 +65,7 @@ void SetUpEditableList(QTableWidget* list, const QStringList& columns);
 // Columns as wide as their widest text, the last one taking what is left: a
 // narrow window scrolls the list instead of cutting its values off.
 void FitColumnsToContents(QTableWidget* list);
+// Column `column` of `list` wide enough for a 0x%08X value, and resizable.
+void FitHexColumn(QTableWidget* list, int column);
 
 }  // namespace romsmith::gui

@@ -2,13 +2,17 @@
 #include <QApplication>
 #include <QPainter>
 #include <QSplashScreen>
+#include <QStringList>
 #include <QSvgRenderer>
 #include <QTimer>
 
 #include "app/main_window.h"
 #include "app/message_boxes.h"
 #include "app/single_instance.h"
+#include "app/start_arguments.h"
 #include "platform/paths.h"
+
+#include <cstdio>
 
 namespace {
 
@@ -45,7 +49,27 @@ QPixmap SplashPixmap() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  using romsmith::gui::StartArguments;
+  // --help and --version answer before the toolkit looks for a display.
+  QStringList raw;
+  for (int i = 0; i < argc; ++i) raw << QString::fromLocal8Bit(argv[i]);
+  const StartArguments early = romsmith::gui::ParseStartArguments(raw);
+  if (early.action == StartArguments::Action::kHelp) {
+    std::fputs(qPrintable(romsmith::gui::StartUsageText()), stdout);
+    return 0;
+  }
+  if (early.action == StartArguments::Action::kVersion) {
+    std::fputs(qPrintable(romsmith::gui::StartVersionText(ROMSMITH_VERSION)), stdout);
+    return 0;
+  }
+
   QApplication app(argc, argv);
+  // What is left once the toolkit has taken its own options.
+  const StartArguments start = romsmith::gui::ParseStartArguments(QApplication::arguments());
+  if (start.action == StartArguments::Action::kError) {
+    std::fprintf(stderr, "romsmith: %s\nTry 'romsmith --help'.\n", qPrintable(start.error));
+    return 2;
+  }
   QApplication::setApplicationName("Romsmith");
   QApplication::setApplicationVersion(ROMSMITH_VERSION);
   QApplication::setDesktopFileName("romsmith");
@@ -55,7 +79,7 @@ int main(int argc, char** argv) {
       QString::fromStdString(platform::ProfilePath().string())));
   if (!instance.BecomePrimary()) {
     // Another copy runs for this user: bring it forward and end quietly.
-    instance.ActivatePrimary();
+    instance.ActivatePrimary(start.config_file);
     return 0;
   }
 
@@ -67,6 +91,9 @@ int main(int argc, char** argv) {
   window.Start();
   QObject::connect(&instance, &romsmith::gui::SingleInstance::activationRequested, &window,
                    &romsmith::gui::MainWindow::BringToFront);
+  QObject::connect(&instance, &romsmith::gui::SingleInstance::openRequested, &window,
+                   &romsmith::gui::MainWindow::OpenConfigurationFile);
   window.show();
+  if (!start.config_file.isEmpty()) window.OpenConfigurationFile(start.config_file);
   return app.exec();
 }

@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QShortcut>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "app/about_dialogs.h"
@@ -17,6 +18,8 @@
 #include "app/cpu_page.h"
 #include "app/flash_page.h"
 #include "app/help_files.h"
+#include "app/help_window.h"
+#include "app/message_list.h"
 #include "app/option_dialog.h"
 #include "app/program_page.h"
 #include "formats/data_file.h"
@@ -76,6 +79,12 @@ MainWindow::MainWindow(QWidget* parent)
   progress_->setTextVisible(false);
   animation_ = new BusyIndicator(this);
   status_ = new StatusLine(this);
+  message_button_ = new QToolButton(this);
+  message_button_->setObjectName("messageListButton");
+  message_button_->setText(tr("&Messages..."));
+  message_button_->setToolTip(tr("Every message of this run, to read back and copy"));
+  connect(message_button_, &QToolButton::clicked, this, &MainWindow::ShowMessageList);
+  connect(status_, &StatusLine::clicked, this, &MainWindow::ShowMessageList);
 
   auto* central = new QWidget(this);
   central->setObjectName("centralWidget");
@@ -90,7 +99,10 @@ MainWindow::MainWindow(QWidget* parent)
   auto* bottom = new QGridLayout;
   bottom->addWidget(progress_, 0, 0);
   bottom->addWidget(animation_, 0, 1, 2, 1, Qt::AlignCenter);
-  bottom->addWidget(status_, 1, 0);
+  auto* status_row = new QHBoxLayout;
+  status_row->addWidget(status_, 1);
+  status_row->addWidget(message_button_);
+  bottom->addLayout(status_row, 1, 0);
   bottom->setColumnStretch(0, 1);
   grid->addLayout(bottom, 1, 0, 1, 2);
   grid->setRowStretch(0, 1);
@@ -115,6 +127,7 @@ MainWindow::MainWindow(QWidget* parent)
   setTabOrder(tabs_, buttons_[0]);
   for (int i = 1; i < kButtons; ++i) setTabOrder(buttons_[i - 1], buttons_[i]);
   setTabOrder(buttons_[kButtons - 1], close_);
+  setTabOrder(close_, message_button_);
 
   resize(sizeHint().expandedTo(QSize(860, 560)));
 }
@@ -140,6 +153,7 @@ void MainWindow::BuildPages() {
   tabs_->setObjectName("pageTabs");
   TargetPages& pages = workbench_->pages();
   program_page_ = new ProgramPageWidget([this]() -> FileChooser& { return *files_; }, tabs_);
+  program_page_->SetDefaultFolder([this] { return ConfigurationFolder(); });
   cpu_page_ = new CpuPageWidget(pages.cpu, tabs_);
   flash_page_ = new FlashPageWidget(pages.flash, tabs_);
   tabs_->addTab(program_page_, tr("Program"));
@@ -278,6 +292,8 @@ void MainWindow::RunCommand(Command command) {
   if (command_running_) return;
   StorePages();
   if (!workbench_->RunCommand(command)) return;  // it logged why
+  command_start_sector_ = workbench_->config().start_sector;
+  command_end_sector_ = workbench_->config().end_sector;
   command_running_ = true;
   SetControls(false, true);
 }
@@ -290,6 +306,9 @@ void MainWindow::OnCommandFinished(const CommandReport& report) {
     cpu_page_->FillRegisterList();
   }
   SetControls(true, true);
+  if (report.code == CommandCode::kNandCheckBlock && report.result.completed &&
+      report.result.outcome == CommandOutcome::kSucceeded)
+    ShowBadBlocks();
   emit commandFinished(report.result.outcome);
 }
 
@@ -352,8 +371,12 @@ void MainWindow::BringToFront() {
 // ---------------------------------------------------------------- File menu
 
 void MainWindow::OpenConfiguration() {
-  const QString path = files_->OpenFile(this, tr("Open"), kConfigFilter);
-  if (path.isEmpty()) return;
+  const QString path = files_->OpenFile(this, tr("Open"), kConfigFilter, ConfigurationDialogStart());
+  if (!path.isEmpty()) OpenConfigurationFile(path);
+}
+
+void MainWindow::OpenConfigurationFile(const QString& path) {
+  if (command_running_ || workbench_->IsBusy()) return;
   StorePages();
   if (!workbench_->document().Open(path.toStdString())) return;
   LoadPages();
@@ -378,7 +401,8 @@ bool MainWindow::SaveConfiguration() {
 }
 
 bool MainWindow::SaveConfigurationAs() {
-  const QString path = files_->SaveFile(this, tr("Save As"), kConfigFilter);
+  const QString path =
+      files_->SaveFile(this, tr("Save As"), kConfigFilter, ConfigurationDialogStart());
   if (path.isEmpty()) return false;
   StorePages();
   const bool saved = workbench_->document().SaveAs(path.toStdString());
@@ -431,18 +455,18 @@ void MainWindow::Options() {
 }
 
 void MainWindow::HelpContents() {
-  if (help_viewer_failed_) return;
   const QString page = HelpStartPage(ProgramDirectory(), QLocale::system());
   if (!QFileInfo(page).isFile()) {
     platform::ShowMessage("Error: can't find help file.", "Romsmith",
                           platform::MessageIcon::Warning);
     return;
   }
-  if (!url_opener_(QUrl::fromLocalFile(page))) {
-    help_viewer_failed_ = true;
-    platform::ShowMessage("Error: can't open the help viewer.", "Romsmith",
-                          platform::MessageIcon::Warning);
-  }
+  // The desktop's browser first; where it has none to offer, the program's
+  // own help window over the same pages.
+  if (!help_opener_failed_ && url_opener_(QUrl::fromLocalFile(page))) return;
+  help_opener_failed_ = true;
+  if (!help_window_) help_window_ = new HelpWindow(this);
+  help_window_->ShowPage(page);
 }
 
 void MainWindow::About() {
@@ -455,6 +479,39 @@ void MainWindow::About() {
   RunDataFileMaintenance(dialog.password().toStdString(),
                          encrypt ? MaintenanceAction::Scramble : MaintenanceAction::Unscramble,
                          platform::ProgramDirectoryText());
+}
+
+// ---------------------------------------------------------------- lists
+
+void MainWindow::ShowMessageList() {
+  if (!message_list_) message_list_ = new MessageListWindow(*status_, this);
+  message_list_->show();
+  message_list_->raise();
+  message_list_->activateWindow();
+}
+
+void MainWindow::ShowBadBlocks() {
+  const BadBlockSummary summary =
+      SummarizeBadBlocks(command_start_sector_, command_end_sector_, workbench_->bad_block_table());
+  workbench_->log().Info("Info: " + summary.Text() + "\n");
+  if (!bad_blocks_) bad_blocks_ = new BadBlockWindow(this);
+  bad_blocks_->Show(summary);
+}
+
+QString MainWindow::ConfigurationFolder() const {
+  const std::string& current = workbench_->document().current_file();
+  if (!current.empty()) return QFileInfo(QString::fromStdString(current)).absolutePath();
+  return {};
+}
+
+QString MainWindow::ConfigurationDialogStart() const {
+  const std::string& current = workbench_->document().current_file();
+  if (!current.empty()) return DialogStart(QString::fromStdString(current), {});
+  const std::vector<std::string>& recent = workbench_->document().recent_files().entries();
+  const QString examples = QDir(ProgramDirectory()).filePath("examples");
+  if (!recent.empty())
+    return DialogStart(QFileInfo(QString::fromStdString(recent.front())).absolutePath(), examples);
+  return DialogStart({}, examples);
 }
 
 }  // namespace romsmith::gui

@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QUrl>
 
 #include <array>
@@ -22,8 +23,11 @@
 
 namespace romsmith::gui {
 
+class BadBlockWindow;
 class CpuPageWidget;
 class FlashPageWidget;
+class HelpWindow;
+class MessageListWindow;
 class ProgramPageWidget;
 
 class MainWindow : public QMainWindow {
@@ -46,6 +50,12 @@ class MainWindow : public QMainWindow {
 
   // Restored when minimised, raised and activated: a second start asked.
   void BringToFront();
+  // File > Open with the file chosen: a configuration named on the command
+  // line or by a second start. Refused while a command runs (the File menu
+  // is off then too).
+  void OpenConfigurationFile(const QString& path);
+  // The list of every line the status line has shown in this run.
+  void ShowMessageList();
 
   bool command_running() const { return command_running_; }
 
@@ -88,6 +98,13 @@ class MainWindow : public QMainWindow {
   void Options();
   void HelpContents();
   void About();
+  // After a Check Block that ran to its end: its result line in the message
+  // log and the bad blocks in their window.
+  void ShowBadBlocks();
+  // Where File > Open and Save As open: the configuration's folder, else
+  // the last one's, else the examples.
+  QString ConfigurationDialogStart() const;
+  QString ConfigurationFolder() const;
 
   WindowFrontend frontend_;
   std::unique_ptr<Workbench> workbench_;
@@ -105,6 +122,10 @@ class MainWindow : public QMainWindow {
   QProgressBar* progress_ = nullptr;
   BusyIndicator* animation_ = nullptr;
   StatusLine* status_ = nullptr;
+  QToolButton* message_button_ = nullptr;
+  MessageListWindow* message_list_ = nullptr;
+  BadBlockWindow* bad_blocks_ = nullptr;
+  HelpWindow* help_window_ = nullptr;
 
   QList<QAction*> config_actions_;  // off while a command runs
   std::array<QAction*, 4> recent_actions_{};
@@ -113,7 +134,12 @@ class MainWindow : public QMainWindow {
   bool command_running_ = false;
   bool nand_cpu_ = false;
   bool log_file_open_ = false;
-  bool help_viewer_failed_ = false;
+  // The desktop could not open the help once: the help window serves the
+  // rest of the run.
+  bool help_opener_failed_ = false;
+  // The sector range of the running (or last) command, as it started.
+  std::int32_t command_start_sector_ = 0;
+  std::int32_t command_end_sector_ = 0;
 };
 
 }  // namespace romsmith::gui

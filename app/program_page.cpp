@@ -151,15 +151,18 @@ void ProgramPageWidget::Store(ProgramPage& page) const {
 }
 
 void ProgramPageWidget::BrowseProgramFile() {
-  const QString path =
-      files_().OpenFile(this, tr("Program File"),
-                      "Flat Bin File (*.bin);;Intel Hex File (*.hex);;All Files (*)");
+  const QString fallback = default_folder_ ? default_folder_() : QString();
+  const QString path = files_().OpenFile(
+      this, tr("Program File"), "Flat Bin File (*.bin);;Intel Hex File (*.hex);;All Files (*)",
+      DialogStart(program_file_->text(), fallback));
   if (!path.isEmpty()) program_file_->setText(path);
 }
 
 void ProgramPageWidget::BrowseUploadFile() {
-  const QString path =
-      files_().SaveFile(this, tr("Upload File"), "Flat Bin File (*.bin);;All Files (*)");
+  const QString fallback = default_folder_ ? default_folder_() : QString();
+  const QString path = files_().SaveFile(this, tr("Upload File"),
+                                         "Flat Bin File (*.bin);;All Files (*)",
+                                         DialogStart(upload_file_->text(), fallback));
   if (!path.isEmpty()) upload_file_->setText(path);
 }
 

@@ -29,6 +29,10 @@ class ProgramPageWidget : public QWidget {
   void Load(const ProgramPage& page);
   void Store(ProgramPage& page) const;
 
+  // Where the browse dialogs open for an empty field (the folder of the
+  // target configuration, say); the user's home folder without one.
+  void SetDefaultFolder(std::function<QString()> folder) { default_folder_ = std::move(folder); }
+
   // Path tooltips appear only while either path has at least this many
   // characters.
   static constexpr int kPathTooltipLength = 37;
@@ -39,6 +43,7 @@ class ProgramPageWidget : public QWidget {
   void UpdatePathTooltips();
 
   std::function<FileChooser&()> files_;
+  std::function<QString()> default_folder_;
   QGroupBox* target_group_;
   QLineEdit* cpu_type_;
   QLineEdit* cpu_endian_;

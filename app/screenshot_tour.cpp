@@ -1,7 +1,8 @@
 // romsmith-screenshots: opens the desktop program's window on the program
 // directory it is given, walks through the pages and dialogs as a user
 // would, and saves a picture of each, plus one of a Program run in progress
-// on the virtual board. tools/screenshots.sh runs it under Xvfb.
+// on the virtual board; with "nand" it runs Check Block on a NAND board and
+// pictures the bad-block list. tools/screenshots.sh runs it under Xvfb.
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
@@ -15,9 +16,11 @@
 #include <QTreeWidget>
 
 #include <cstdio>
+#include <string>
 #include <functional>
 
 #include "app/about_dialogs.h"
+#include "app/help_window.h"
 #include "app/configuration_dialog.h"
 #include "app/file_chooser.h"
 #include "app/main_window.h"
@@ -33,8 +36,8 @@ using namespace romsmith::gui;
 class OnePath : public FileChooser {
  public:
   explicit OnePath(QString path) : path_(std::move(path)) {}
-  QString OpenFile(QWidget*, const QString&, const QString&) override { return path_; }
-  QString SaveFile(QWidget*, const QString&, const QString&) override { return path_; }
+  QString OpenFile(QWidget*, const QString&, const QString&, const QString&) override { return path_; }
+  QString SaveFile(QWidget*, const QString&, const QString&, const QString&) override { return path_; }
 
  private:
   QString path_;
@@ -59,6 +62,41 @@ T* Child(QWidget* root, const char* name) {
   return root->findChild<T*>(QString::fromLatin1(name));
 }
 
+// Clicks a command button and serves the window until the command has
+// ended (two minutes at most).
+void RunCommand(MainWindow& window, const char* button) {
+  bool finished = false;
+  const QMetaObject::Connection connection =
+      QObject::connect(&window, &MainWindow::commandFinished, [&] { finished = true; });
+  Child<QPushButton>(&window, button)->click();
+  QElapsedTimer waited;
+  waited.start();
+  while (!finished && waited.elapsed() < 120000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  QObject::disconnect(connection);
+}
+
+// Check Block over the first twelve blocks of the NAND board: the window
+// with its result line, and the bad-block list.
+bool CheckBlockTour(MainWindow& window, const QDir& out) {
+  bool ok = true;
+  Child<QAction>(&window, "openAction")->trigger();
+  auto* tabs = Child<QTabWidget>(&window, "pageTabs");
+  tabs->setCurrentIndex(2);
+  Child<QLineEdit>(Child<QWidget>(&window, "flashPage"), "sectorFromEdit")->setText("1");
+  Child<QLineEdit>(Child<QWidget>(&window, "flashPage"), "sectorToEdit")->setText("12");
+  tabs->setCurrentIndex(0);
+  RunCommand(window, "protectButton");
+  auto* list = Child<QWidget>(&window, "badBlockWindow");
+  if (!list) {
+    std::fprintf(stderr, "Check Block showed no bad-block list\n");
+    return false;
+  }
+  list->move(window.geometry().topRight() + QPoint(16, 0));
+  ok &= Save(&window, out, "16-check-block-finished");
+  ok &= Save(list, out, "17-bad-block-list");
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -66,9 +104,10 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("Romsmith");
   QApplication::setApplicationVersion(ROMSMITH_VERSION);
   if (argc < 3) {
-    std::fprintf(stderr, "usage: romsmith-screenshots PROGRAM_DIR OUTPUT_DIR\n");
+    std::fprintf(stderr, "usage: romsmith-screenshots PROGRAM_DIR OUTPUT_DIR [nand]\n");
     return 2;
   }
+  const bool nand = argc > 3 && std::string(argv[3]) == "nand";
   platform::SetProgramDirectory(std::filesystem::absolute(argv[1]));
   const QDir program(QString::fromLocal8Bit(argv[1]));
   QDir out(QString::fromLocal8Bit(argv[2]));
@@ -77,11 +116,12 @@ int main(int argc, char** argv) {
 
   MainWindow window;
   QtMessageBoxes boxes(&window);
-  window.SetFileChooser(
-      std::make_unique<OnePath>(program.filePath("examples/s3c44b0x-am29lv160db.cfg")));
+  window.SetFileChooser(std::make_unique<OnePath>(program.filePath(
+      nand ? "examples/s3c2410-nand-k9f1208u0b.cfg" : "examples/s3c44b0x-am29lv160db.cfg")));
   window.Start();
   window.resize(900, 580);
   window.show();
+  if (nand) return CheckBlockTour(window, out) ? 0 : 1;
   ok &= Save(&window, out, "01-main-window-empty");
 
   Child<QAction>(&window, "openAction")->trigger();
@@ -138,16 +178,19 @@ int main(int argc, char** argv) {
     pictured = true;
     ok &= Save(&window, out, "08-program-running", 0);
   });
-  bool finished = false;
-  QObject::connect(&window, &MainWindow::commandFinished, [&] { finished = true; });
-  Child<QPushButton>(&window, "programButton")->click();
-  QElapsedTimer waited;
-  waited.start();
-  while (!finished && waited.elapsed() < 120000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  RunCommand(window, "programButton");
   if (!pictured) {
     std::fprintf(stderr, "the Program run ended before it could be pictured\n");
     ok = false;
   }
   ok &= Save(&window, out, "09-program-finished");
+
+  // The run's messages, and the help in the program's own window (as on a
+  // desktop without a browser).
+  window.ShowMessageList();
+  if (auto* list = Child<QWidget>(&window, "messageListWindow")) ok &= Save(list, out, "14-message-list");
+  window.SetUrlOpener([](const QUrl&) { return false; });
+  Child<QAction>(&window, "helpContentsAction")->trigger();
+  if (auto* help = Child<QWidget>(&window, "helpWindow")) ok &= Save(help, out, "15-help-window", 400);
   return ok ? 0 : 1;
 }

@@ -2,13 +2,16 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocalSocket>
 #include <QStandardPaths>
 
 namespace romsmith::gui {
 namespace {
 
-constexpr char kActivate[] = "activate\n";
+// One line a request: "activate", or "activate" and a tab and the absolute
+// path of a configuration to open.
+constexpr char kActivate[] = "activate";
 
 QString LockDirectory() {
   const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
@@ -44,8 +47,13 @@ bool SingleInstance::BecomePrimary() {
   connect(server_.get(), &QLocalServer::newConnection, this, [this] {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
       connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-        if (socket->readAll().contains("activate")) emit activationRequested();
+        if (!socket->canReadLine()) return;  // the rest of the line is on its way
+        const QString line = QString::fromUtf8(socket->readLine()).chopped(1);
         socket->disconnectFromServer();
+        if (!line.startsWith(kActivate)) return;
+        emit activationRequested();
+        const qsizetype tab = line.indexOf('\t');
+        if (tab >= 0 && tab + 1 < line.size()) emit openRequested(line.mid(tab + 1));
       });
       connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     }
@@ -53,11 +61,17 @@ bool SingleInstance::BecomePrimary() {
   return true;
 }
 
-bool SingleInstance::ActivatePrimary(int timeout_ms) {
+bool SingleInstance::ActivatePrimary(const QString& config_file, int timeout_ms) {
   QLocalSocket socket;
   socket.connectToServer(key_);
   if (!socket.waitForConnected(timeout_ms)) return false;
-  socket.write(kActivate);
+  QByteArray request = kActivate;
+  // The first copy runs in another directory: it gets the path whole. A
+  // line break in a path would end the request early; such a path is not
+  // handed over.
+  const QString path = config_file.isEmpty() ? QString() : QFileInfo(config_file).absoluteFilePath();
+  if (!path.isEmpty() && !path.contains('\n')) request += "\t" + path.toUtf8();
+  socket.write(request + "\n");
   const bool written = socket.waitForBytesWritten(timeout_ms);
   socket.waitForDisconnected(timeout_ms);
   return written;

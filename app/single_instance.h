@@ -1,6 +1,7 @@
 // One running copy per user: the first start holds a lock file and listens
 // on a local socket; a later start finds the lock taken, asks the first copy
-// through the socket to come to the front, and ends.
+// through the socket to come to the front (and to open the configuration it
+// was started with), and ends.
 #pragma once
 
 #include <QLocalServer>
@@ -27,11 +28,14 @@ class SingleInstance : public QObject {
   // True when this process is the first copy (it then listens); false when
   // another copy holds the lock.
   bool BecomePrimary();
-  // Tells the first copy to come to the front; false when it did not answer.
-  bool ActivatePrimary(int timeout_ms = 3000);
+  // Tells the first copy to come to the front, and to open `config_file`
+  // when one is given; false when it did not answer.
+  bool ActivatePrimary(const QString& config_file = {}, int timeout_ms = 3000);
 
  signals:
   void activationRequested();
+  // After activationRequested, when the later start named a configuration.
+  void openRequested(const QString& config_file);
 
  private:
   QString key_;

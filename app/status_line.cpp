@@ -1,5 +1,7 @@
 #include "app/status_line.h"
 
+#include <QMouseEvent>
+
 #include <algorithm>
 
 namespace romsmith::gui {
@@ -9,6 +11,8 @@ StatusLine::StatusLine(QWidget* parent) : QLabel(parent) {
   setTextFormat(Qt::PlainText);
   setMinimumWidth(50);
   setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  setToolTip(tr("Click for every message of this run"));
+  setCursor(Qt::PointingHandCursor);
   connect(&timer_, &QTimer::timeout, this, &StatusLine::Step);
 }
 
@@ -47,10 +51,25 @@ void StatusLine::SetBackgroundBlink(bool on, const QColor& second, int rate) {
 
 void StatusLine::ShowLine(const QString& text, bool error, bool blink) {
   QString line = text;
+  const bool waiting = !line.endsWith('\n');
   while (line.endsWith('\n') || line.endsWith('\r')) line.chop(1);
   setText(line);
+  const bool replaced = waiting && last_was_waiting_ && !messages_.isEmpty();
+  if (replaced) {
+    messages_.last() = {line, error};
+  } else {
+    messages_.append({line, error});
+    if (messages_.size() > kMessageListSize) messages_.removeFirst();
+  }
+  last_was_waiting_ = waiting;
+  emit messageAdded(replaced);
   SetTextColor(error ? QColor(255, 0, 0) : QColor(0, 0, 255));
   SetTextBlink(blink, Qt::black, 1);
+}
+
+void StatusLine::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) emit clicked();
+  QLabel::mousePressEvent(event);
 }
 
 QColor StatusLine::shown_text_color() const {

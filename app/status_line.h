@@ -1,11 +1,14 @@
 // The one-line status text under the progress bar: its own text and
 // background colours, either of which can blink between two colours on a
 // timer. The message log shows its lines here, red for an error and blue
-// otherwise, blinking against black when a line asks for it.
+// otherwise, blinking against black when a line asks for it. The line keeps
+// what it has shown in this run, the message list; a click on it asks for
+// that list.
 #pragma once
 
 #include <QColor>
 #include <QLabel>
+#include <QList>
 #include <QTimer>
 
 namespace romsmith::gui {
@@ -33,6 +36,16 @@ class StatusLine : public QLabel {
   // rate 1 when asked.
   void ShowLine(const QString& text, bool error, bool blink);
 
+  struct Message {
+    QString text;  // without its line break
+    bool error = false;
+  };
+  // The lines shown so far, oldest first, at most kMessageListSize. A
+  // loader's waiting line ("..., waiting 3 s", no line break) takes the
+  // place of the waiting line before it.
+  const QList<Message>& messages() const { return messages_; }
+  static constexpr int kMessageListSize = 2000;
+
   bool text_blinking() const { return text_blink_.on; }
   // True while a blinking colour shows its second colour.
   bool in_second_state() const { return second_state_; }
@@ -42,6 +55,13 @@ class StatusLine : public QLabel {
  signals:
   // Each blink step in which a blinking colour shows its second colour.
   void blinkStep();
+  // The message list changed: a line was added at its end, or the last
+  // line was replaced (`replaced`); the oldest lines may have gone.
+  void messageAdded(bool replaced);
+  void clicked();
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
 
  private:
   struct Blink {
@@ -59,6 +79,8 @@ class StatusLine : public QLabel {
   Blink background_blink_;
   bool second_state_ = false;
   QTimer timer_;
+  QList<Message> messages_;
+  bool last_was_waiting_ = false;
 };
 
 }  // namespace romsmith::gui

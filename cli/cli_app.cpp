@@ -14,6 +14,7 @@
 #include "driver_host/driver_tables.h"
 #include "formats/data_file.h"
 #include "formats/intel_hex.h"
+#include "operations/bad_block_summary.h"
 #include "operations/file_checks.h"
 #include "operations/workbench.h"
 #include "platform/message_box.h"
@@ -208,15 +209,8 @@ class Run {
   // What a check block found, in sector numbers as -s counts them.
   void PrintBadBlocks(const Workbench& workbench) {
     const TargetConfig& c = workbench.config();
-    std::string found;
-    for (std::int32_t b = std::max(c.start_sector, 0);
-         b <= c.end_sector && b < static_cast<std::int32_t>(kBadBlockTableSize); ++b) {
-      if (workbench.bad_block_table()[static_cast<std::size_t>(b)] != 1) continue;
-      found += (found.empty() ? " " : ", ") + std::to_string(b + 1);
-    }
-    const std::string text = "Bad blocks in sectors " + std::to_string(c.start_sector + 1) + "-" +
-                             std::to_string(c.end_sector + 1) + ":" +
-                             (found.empty() ? std::string(" none") : found) + "\n";
+    const std::string text =
+        SummarizeBadBlocks(c.start_sector, c.end_sector, workbench.bad_block_table()).Text() + "\n";
     std::fputs(text.c_str(), streams_.out);
     std::fflush(streams_.out);
   }

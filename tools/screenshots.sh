@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Pictures of the desktop program: runs its window under Xvfb on a copy of
 # the staged program directory and the default virtual board, and saves a
-# PNG of each page and dialog and of a Program run in progress.
+# PNG of each page and dialog and of a Program run in progress; then runs
+# Check Block on the S3C2410 NAND board (osprey9) and pictures the bad-block
+# list.
 #   tools/screenshots.sh [BUILD_DIR] [OUTPUT_DIR]
 set -euo pipefail
 build=${1:-build}
@@ -38,4 +40,12 @@ export ROMSMITH_BOARD="$work/board.ini"
 export ROMSMITH_PROFILE="$work/profile.ini"
 mkdir -p "$out"
 xvfb-run -a -s "-screen 0 1280x1024x24" "$tour" "$work/program" "$out"
+
+# The NAND board in a program directory and a profile of its own.
+cp -r "$work/program" "$work/nand"
+rm -f "$work/nand/Info.log"
+sed -i 's/^Device=osprey7.so/Device=osprey9.so/' "$work/nand/romsmith.ini"
+cp "$stage/ports/simboard/board-s3c2410-nand.ini" "$work/nand-board.ini"
+ROMSMITH_BOARD="$work/nand-board.ini" ROMSMITH_PROFILE="$work/nand-profile.ini" \
+  xvfb-run -a -s "-screen 0 1280x1024x24" "$tour" "$work/nand" "$out" nand
 echo "screenshots in $out"

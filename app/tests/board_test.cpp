@@ -2,8 +2,12 @@
 // osprey7 module: what the user sees (controls, progress, status line) and
 // what lands in the files and on the board's flash. Each case runs in its
 // own process (the board lives in the port library).
+#include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -59,15 +63,16 @@ class BoardTest : public QObject {
     return Find<T>(window_.get(), name);
   }
 
-  void OpenWithExample() {
+  void OpenWithExample(const QString& example = "s3c44b0x-am29lv160db.cfg",
+                       const QString& cpu = "S3C44B0X") {
     boxes_ = std::make_unique<ScriptedBoxes>();
     window_ = std::make_unique<MainWindow>();
     window_->SetFileChooser(std::make_unique<ScriptedFiles>(&files_));
     window_->Start();
     window_->show();
-    files_ << folder_->Example("s3c44b0x-am29lv160db.cfg");
+    files_ << folder_->Example(example);
     W<QAction>("openAction")->trigger();
-    QCOMPARE(W<QLineEdit>("cpuTypeEdit")->text(), QString("S3C44B0X"));
+    QCOMPARE(W<QLineEdit>("cpuTypeEdit")->text(), cpu);
     auto* progress = W<QProgressBar>("progressBar");
     connect(progress, &QProgressBar::valueChanged, this, [this, progress](int value) {
       if (value > 0) ++progress_steps_;
@@ -165,6 +170,42 @@ class BoardTest : public QObject {
     ExpectControlsBack();
     const QByteArray demo = ReadBytes(image);
     QCOMPARE(ReadBytes(folder_->RootPath("flash0.bin")).left(demo.size()), demo);
+  }
+
+  void checkBlockListsTheBadBlocks() {
+    // The S3C2410 NAND board: factory bad blocks 4 and 10, counted from 1.
+    folder_->WriteSettings("osprey9.so", "Parallel", "LPT1");
+    QFile::remove(folder_->board);
+    QVERIFY(QFile::copy(StageDir() + "/ports/simboard/board-s3c2410-nand.ini", folder_->board));
+    QFile::setPermissions(folder_->board, QFile::ReadOwner | QFile::WriteOwner);
+    OpenWithExample("s3c2410-nand-k9f1208u0b.cfg", "S3C2410 (Nand)");
+    SetSectors(1, 12);
+    QCOMPARE(W<QPushButton>("protectButton")->text(), QString("Check Block"));
+    QCOMPARE(Run("protectButton", 60000), CommandOutcome::kSucceeded);
+    const QString line = "Bad blocks in sectors 1-12: 4, 10";
+    // In the status line and its message list, as the command line prints it.
+    QCOMPARE(Status(), "Info: " + line);
+    QCOMPARE(W<StatusLine>("statusLine")->messages().last().text, "Info: " + line);
+    // And as a list to copy.
+    auto* window = W<QWidget>("badBlockWindow");
+    QVERIFY(window && window->isVisible());
+    QCOMPARE(Find<QLabel>(window, "badBlockSummary")->text(), line);
+    auto* list = Find<QListWidget>(window, "badBlockList");
+    QCOMPARE(list->count(), 2);
+    QCOMPARE(list->item(0)->text(), QString("4"));
+    QCOMPARE(list->item(1)->text(), QString("10"));
+    auto* copy = Find<QPushButton>(window, "copyBadBlocksButton");
+    copy->click();
+    QCOMPARE(QApplication::clipboard()->text(), line);
+    list->item(1)->setSelected(true);
+    copy->click();
+    QCOMPARE(QApplication::clipboard()->text(), QString("10"));
+    // A check of good blocks only says so, in the same window.
+    SetSectors(5, 9);
+    QCOMPARE(Run("protectButton", 60000), CommandOutcome::kSucceeded);
+    QCOMPARE(Find<QLabel>(window, "badBlockSummary")->text(), QString("Bad blocks in sectors 5-9: none"));
+    QCOMPARE(list->count(), 0);
+    QCOMPARE(window_->findChildren<QWidget*>("badBlockWindow").size(), 1);
   }
 
   void stopDuringARealTimeRunEndsTheCommandAndKeepsTheWindow() {

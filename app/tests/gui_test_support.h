@@ -11,11 +11,13 @@
 #include <QWidget>
 
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/file_chooser.h"
+#include "app/main_window.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 
@@ -156,15 +158,19 @@ class ScriptedBoxes {
 class ScriptedFiles : public FileChooser {
  public:
   explicit ScriptedFiles(QStringList* paths) : paths_(paths) {}
-  QString OpenFile(QWidget*, const QString&, const QString& filter) override {
+  QString OpenFile(QWidget*, const QString&, const QString& filter, const QString& start) override {
     filters.append(filter);
+    starts.append(start);
     return paths_->isEmpty() ? QString() : paths_->takeFirst();
   }
-  QString SaveFile(QWidget*, const QString&, const QString& filter) override {
+  QString SaveFile(QWidget*, const QString&, const QString& filter, const QString& start) override {
     filters.append(filter);
+    starts.append(start);
     return paths_->isEmpty() ? QString() : paths_->takeFirst();
   }
   QStringList filters;
+  // Where each dialog was to open.
+  QStringList starts;
 
  private:
   QStringList* paths_;
@@ -176,6 +182,41 @@ T* Find(QWidget* root, const char* name) {
   if (!found) qWarning("no child %s", name);
   return found;
 }
+
+// A main window on a program folder of its own, with scripted message boxes
+// and file dialogs: the window tests' common ground. NewFolder in a test's
+// init, Open in the case, Reset in its cleanup.
+class WindowFixture {
+ protected:
+  void NewFolder() { folder_ = std::make_unique<ProgramFolder>(); }
+  MainWindow* Open() {
+    boxes_ = std::make_unique<ScriptedBoxes>();
+    window_ = std::make_unique<MainWindow>();
+    auto files = std::make_unique<ScriptedFiles>(&file_answers_);
+    files_ = files.get();
+    window_->SetFileChooser(std::move(files));
+    window_->Start();
+    window_->show();
+    return window_.get();
+  }
+  void Reset() {
+    window_.reset();
+    boxes_.reset();
+    folder_.reset();
+    file_answers_.clear();
+  }
+  template <typename T>
+  T* W(const char* name) {
+    return Find<T>(window_.get(), name);
+  }
+
+  std::unique_ptr<ProgramFolder> folder_;
+  std::unique_ptr<ScriptedBoxes> boxes_;
+  std::unique_ptr<MainWindow> window_;
+  // The answers the file dialogs give, in order.
+  QStringList file_answers_;
+  ScriptedFiles* files_ = nullptr;
+};
 
 // The modal dialog on top, once it shows.
 template <typename T>

@@ -46,6 +46,27 @@ class InstanceTest : public QObject {
     QVERIFY(other.BecomePrimary());
   }
 
+  void secondStartHandsItsConfigurationOver() {
+    ProgramFolder folder;
+    const QString key = SingleInstance::KeyFor(folder.profile);
+    SingleInstance first(key);
+    QVERIFY(first.BecomePrimary());
+    QSignalSpy opened(&first, &SingleInstance::openRequested);
+    QSignalSpy asked(&first, &SingleInstance::activationRequested);
+    SingleInstance second(key);
+    // A path relative to the second start's folder reaches the first whole.
+    std::thread talker([&] { second.ActivatePrimary("boards/my board.cfg"); });
+    QTRY_COMPARE(opened.count(), 1);
+    talker.join();
+    QCOMPARE(asked.count(), 1);
+    QCOMPARE(opened.first().first().toString(), QDir::current().absoluteFilePath("boards/my board.cfg"));
+    // Without a file only the activation comes.
+    std::thread plain([&] { second.ActivatePrimary(); });
+    QTRY_COMPARE(asked.count(), 2);
+    plain.join();
+    QCOMPARE(opened.count(), 1);
+  }
+
   void secondProgramStartEndsAtOnce() {
     ProgramFolder folder;
     const QString program = folder.Path("romsmith");

@@ -55,30 +55,10 @@ QTreeWidgetItem* TreeItem(QTreeWidget* tree, const QString& text) {
 
 }  // namespace
 
-class WindowTest : public QObject {
+class WindowTest : public QObject, protected WindowFixture {
   Q_OBJECT
 
  private:
-  std::unique_ptr<ProgramFolder> folder_;
-  std::unique_ptr<ScriptedBoxes> boxes_;
-  std::unique_ptr<MainWindow> window_;
-  QStringList file_answers_;
-  ScriptedFiles* files_ = nullptr;
-
-  MainWindow* Open() {
-    boxes_ = std::make_unique<ScriptedBoxes>();
-    window_ = std::make_unique<MainWindow>();
-    auto files = std::make_unique<ScriptedFiles>(&file_answers_);
-    files_ = files.get();
-    window_->SetFileChooser(std::move(files));
-    window_->Start();
-    window_->show();
-    return window_.get();
-  }
-  template <typename T>
-  T* W(const char* name) {
-    return Find<T>(window_.get(), name);
-  }
   QAction* Action(const char* name) { return W<QAction>(name); }
   QString Example() { return folder_->Example("s3c44b0x-am29lv160db.cfg"); }
   QString SecondExample() { return folder_->Example("lpc2106.cfg"); }
@@ -88,13 +68,8 @@ class WindowTest : public QObject {
   }
 
  private slots:
-  void init() { folder_ = std::make_unique<ProgramFolder>(); }
-  void cleanup() {
-    window_.reset();
-    boxes_.reset();
-    folder_.reset();
-    file_answers_.clear();
-  }
+  void init() { NewFolder(); }
+  void cleanup() { Reset(); }
 
   void startsWithoutAProfile() {
     MainWindow* window = Open();
@@ -297,7 +272,7 @@ class WindowTest : public QObject {
     QTest::addColumn<QStringList>("order");
     const QStringList buttons = {"blankCheckButton", "eraseButton",  "programButton",
                                  "verifyButton",     "checksumButton", "protectButton",
-                                 "uploadButton",     "closeButton"};
+                                 "uploadButton",     "closeButton",  "messageListButton"};
     // Row by row, left to right; Tab leaves a list at once (the arrows move
     // in it); of the two byte-order choices only the checked one is a stop.
     QTest::newRow("Program") << 0

@@ -15,14 +15,21 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 prefix=$work/usr
 cmake --install "$build" --prefix "$prefix" > "$work/install.log" || { cat "$work/install.log"; fail "install"; }
 installed=$prefix/lib/romsmith
-for path in bin/romsmith-cli bin/romsmith-simboard share/man/man1/romsmith-cli.1 \
-            share/man/man1/romsmith-simboard.1 lib/romsmith/.installed lib/romsmith/romsmith.ini \
+for path in bin/romsmith-cli bin/romsmith-simboard share/man/man1/romsmith-cli.1.gz \
+            share/man/man1/romsmith-simboard.1.gz lib/romsmith/.installed lib/romsmith/romsmith.ini \
             lib/romsmith/proc.xdl lib/romsmith/rom.xdl lib/romsmith/drivers/osprey7.so \
             lib/romsmith/ports/simboard/portcall.so lib/romsmith/ports/simboard/board.ini \
             lib/romsmith/ports/parport/portcall.so lib/romsmith/examples/s3c44b0x-am29lv160db.cfg; do
   [[ -e $prefix/$path ]] || fail "$path is not installed"
 done
 [[ $(readlink "$prefix/bin/romsmith-cli") == ../lib/romsmith/romsmith-cli ]] || fail "bin/romsmith-cli is no link"
+# With the desktop program: its entry starts bin/romsmith from the PATH.
+if [[ -e $build/romsmith/romsmith ]]; then
+  entry=$prefix/share/applications/romsmith.desktop
+  [[ -f $entry && -e $prefix/share/man/man1/romsmith.1.gz ]] || fail "no desktop entry or manual page"
+  program=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")
+  [[ -x $prefix/bin/$program ]] || fail "the desktop entry starts '$program', which is not in bin/"
+fi
 cmp -s "$installed/romsmith.ini" "$(dirname "$0")/../../data/romsmith.ini" || fail "romsmith.ini is not the shipped one"
 [[ -z $(find "$installed" -name Info.log -o -name '.romsmith.lock' -o -path '*/ports/*.bin') ]] ||
   fail "files of earlier runs were installed"
