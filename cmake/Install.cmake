@@ -29,6 +29,10 @@ endforeach()
 
 install(FILES ${PROJECT_SOURCE_DIR}/cli/romsmith-cli.1 ${PROJECT_SOURCE_DIR}/simboard/romsmith-simboard.1
   DESTINATION share/man/man1)
+# Shell completion of romsmith-cli, and the schema of its --json output.
+install(FILES ${PROJECT_SOURCE_DIR}/cli/romsmith-cli.bash-completion
+  DESTINATION share/bash-completion/completions RENAME romsmith-cli)
+install(FILES ${PROJECT_SOURCE_DIR}/cli/romsmith-cli.schema.json DESTINATION share/doc/romsmith)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME romsmith)
