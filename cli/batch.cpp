@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -74,7 +75,7 @@ bool MakeTargetProgramDirectory(const fs::path& source, const fs::path& dir, std
   fs::create_directories(dir, failed);
   for (const fs::directory_entry& entry : fs::directory_iterator(source, failed)) {
     const std::string name = entry.path().filename().string();
-    if (name == ".romsmith.lock" || name == "Info.log") continue;
+    if (name == ".romsmith.lock" || name == "Info.log" || name == ".installed") continue;
     std::error_code step;
     if (name == "romsmith.ini")
       fs::copy_file(entry.path(), dir / name, step);
@@ -139,7 +140,7 @@ class Batch {
     for (auto& state : targets_) workers.emplace_back([this, s = state.get()] { RunTarget(*s); });
     Watch();
     for (std::thread& worker : workers) worker.join();
-    if (status_lines_drawn_) DrawStatus(true);
+    if (status_lines_drawn_) DrawStatus();
 
     std::vector<TargetOutcome> outcomes;
     for (auto& state : targets_) outcomes.push_back(state->outcome);
@@ -470,7 +471,7 @@ class Batch {
         Signal();
         second_sent = true;
       }
-      if (status_lines) DrawStatus(false);
+      if (status_lines) DrawStatus();
       std::this_thread::sleep_for(std::chrono::milliseconds(status_lines ? 100 : 20));
     }
   }
@@ -483,7 +484,10 @@ class Batch {
   }
 
   // One line per target, drawn over the last ones.
-  void DrawStatus(bool last) {
+  void DrawStatus() {
+    winsize size{};
+    const std::size_t width =
+        ::ioctl(fileno(streams_.err), TIOCGWINSZ, &size) == 0 && size.ws_col > 10 ? size.ws_col : 80;
     std::string text;
     if (status_lines_drawn_) text += "\033[" + std::to_string(targets_.size()) + "A";
     for (auto& state : targets_) {
@@ -498,10 +502,10 @@ class Batch {
                 std::to_string(state->percent) + "%";
       }
       line += "  " + state->last_line;
-      if (line.size() > 100) line.resize(100);
+      // One screen line each, or moving back up would miss.
+      if (line.size() >= width) line.resize(width - 1);
       text += "\r\033[K" + line + "\n";
     }
-    (void)last;
     std::lock_guard print(print_mutex_);
     std::fwrite(text.data(), 1, text.size(), streams_.err);
     std::fflush(streams_.err);

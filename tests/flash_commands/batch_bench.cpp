@@ -2,11 +2,13 @@
 // batch, and by four romsmith-cli runs one after another. The batch's wall
 // time against the serial one (goal: at most 0.6), and the CPU time both
 // took.
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
