@@ -1,7 +1,8 @@
 // Four virtual boards programmed with 256 KiB each: by one romsmith-cli
 // batch, and by four romsmith-cli runs one after another. The batch's wall
 // time against the serial one (goal: at most 0.6), and the CPU time both
-// took.
+// took. The boards keep real time, as a board on a probe does: the flash
+// takes its programming time and the program polls the loader meanwhile.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -85,6 +86,9 @@ int main() {
     std::string copy = board;
     const std::string image = "Image=flash" + std::to_string(k) + "x.bin";
     copy.replace(copy.find("Image=flash0.bin"), 16, image);
+    // At a clock this machine keeps up with, beside the other targets.
+    copy.replace(copy.find("Timing=Deterministic"), 20, "Timing=RealTime");
+    copy.replace(copy.find("ClockKHz=60000"), 14, "ClockKHz=2000");
     std::ofstream(root / ("board" + std::to_string(k) + ".ini")) << copy;
     station += "[Target board" + std::to_string(k) + "]\nConfig=" +
                (stage / "examples/s3c44b0x-am29lv160db.cfg").string() + "\nDevice=osprey7.so\nBoard=board" +
