@@ -100,6 +100,8 @@ LineKind KindOfLine(const std::string& text, bool error) {
   if (StartsWithWord(text, "error")) return LineKind::kError;
   if (StartsWithWord(text, "warning")) return LineKind::kWarning;
   if (StartsWithWord(text, "debug")) return LineKind::kDebug;
+  // An "Info:" line stays one also where it ends a command as failed.
+  if (StartsWithWord(text, "info")) return LineKind::kInfo;
   return error ? LineKind::kError : LineKind::kInfo;
 }
 

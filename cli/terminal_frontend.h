@@ -33,8 +33,8 @@ enum class LineKind { kInfo, kResult, kWarning, kError, kDebug, kQuestion };
 
 // "info", "result", "warning", "error", "debug", "question".
 const char* LineKindName(LineKind kind);
-// The kind of a logged line: "Error"/"Warning"/"Debug" at its start (in any
-// case), else an error when logged as one, else info.
+// The kind of a logged line: "Error"/"Warning"/"Debug"/"Info" at its start
+// (in any case), else an error when logged as one, else info.
 LineKind KindOfLine(const std::string& text, bool error);
 
 struct PrintedLine {

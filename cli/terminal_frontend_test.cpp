@@ -117,6 +117,8 @@ TEST(TerminalFrontend, LineKindsByTheirOpeningWord) {
       {"debug file written", false, LineKind::kDebug},
       // An error without the word is still an error.
       {"the chip does not support it", true, LineKind::kError},
+      // A failure told as an "Info:" line is still an info line.
+      {"Info: the chip does not support protect function, protect end.\n", true, LineKind::kInfo},
       {"Err", false, LineKind::kInfo},
   };
   for (const auto& c : cases) EXPECT_EQ(KindOfLine(c.text, c.error), c.kind) << c.text;
