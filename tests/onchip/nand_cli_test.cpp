@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,20 @@ TEST_P(NandCli, CheckBlockTargetTestAndProgramVerifyUploadAroundTheBadBlocks) {
   CliRun run = bench.Cli(std::string("-s ") + b.check_sectors + " check-block");
   ASSERT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_TRUE(run.Has(b.check_line)) << run.out << run.err;
+
+  // The same in the JSON record: the bad blocks counted as -s counts them,
+  // in the committed schema's shape.
+  run = bench.Cli(std::string("--json -s ") + b.check_sectors + " check-block");
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  std::string bad = "\"bad_blocks\":[";
+  for (std::size_t block : b.bad_blocks) bad += (bad.back() == '[' ? "" : ",") + std::to_string(block + 1);
+  EXPECT_NE(run.out.find(bad + "]"), std::string::npos) << run.out;
+  WriteFile(bench.Path("record.json"), Bytes(run.out.begin(), run.out.end()));
+  const std::string validate = std::string("python3 -c 'import json, sys, jsonschema\n"
+                                           "jsonschema.validate(json.load(open(sys.argv[2])), json.load(open(sys.argv[1])))\n' '") +
+                               ROMSMITH_SOURCE_DIR + "/cli/romsmith-cli.schema.json' '" +
+                               bench.Path("record.json").string() + "'";
+  EXPECT_EQ(std::system(validate.c_str()), 0);
 
   run = bench.Cli("target-test");
   EXPECT_EQ(run.status, 0) << run.out << run.err;
