@@ -40,9 +40,6 @@ class Batch : public FlashCommands {
                                      "-y"};
     std::istringstream words(arguments);
     for (std::string word; words >> word;) args.push_back(word);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -50,16 +47,7 @@ class Batch : public FlashCommands {
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (root_ / "err.txt").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> env_strings;
-    for (char** e = environ; *e; ++e) env_strings.emplace_back(*e);
-    env_strings.push_back("ROMSMITH_PROFILE=" + (root_ / "profile.ini").string());
-    std::vector<char*> envp;
-    for (auto& e : env_strings) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    return Spawn(args, actions);
   }
 
   CliResult RunBatch(const std::string& arguments) {

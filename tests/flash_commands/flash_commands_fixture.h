@@ -163,21 +163,12 @@ class FlashCommands : public ::testing::Test {
     return args;
   }
 
-  // Starts the command line; its standard output comes through `fd`, its
-  // standard error goes to a file that Errors() reads.
-  pid_t Start(const std::string& arguments, int& fd) {
-    std::vector<std::string> args = Arguments(arguments);
+  // Starts `args` with this test's profile and the streams of `actions`
+  // (which it destroys); -1 when it cannot.
+  pid_t Spawn(std::vector<std::string> args, posix_spawn_file_actions_t& actions) const {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    int pipe_fds[2];
-    if (::pipe(pipe_fds) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (root_ / "err.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
     std::vector<std::string> env_strings;
     for (char** e = environ; *e; ++e) env_strings.emplace_back(*e);
     env_strings.push_back("ROMSMITH_PROFILE=" + (root_ / "profile.ini").string());
@@ -187,6 +178,21 @@ class FlashCommands : public ::testing::Test {
     pid_t pid = -1;
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+
+  // Starts the command line; its standard output comes through `fd`, its
+  // standard error goes to a file that Errors() reads.
+  pid_t Start(const std::string& arguments, int& fd) {
+    int pipe_fds[2];
+    if (::pipe(pipe_fds) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (root_ / "err.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
+    const pid_t pid = Spawn(Arguments(arguments), actions);
     ::close(pipe_fds[1]);
     fd = pipe_fds[0];
     return pid;
