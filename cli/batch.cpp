@@ -195,14 +195,27 @@ class Batch {
             {"targets", std::move(targets)}};
   }
 
+  // The image a target's line names: the file programmed or verified, else
+  // the file its upload wrote, else the one its configuration names.
+  std::string ImagePathOf(const TargetState& state) const {
+    const auto& codes = options_.command_codes;
+    const bool writes = std::any_of(codes.begin(), codes.end(), [](CliCommand c) {
+      return c == CliCommand::kProgram || c == CliCommand::kVerify;
+    });
+    const bool uploads = std::find(codes.begin(), codes.end(), CliCommand::kUpload) != codes.end();
+    if (shared_file_) return uploads && !writes ? UploadFileOf(*shared_file_, state.target.name) : *shared_file_;
+    return state.image;
+  }
   std::string ImageOf(const TargetState& state) const {
-    if (shared_file_) return image_name_;
-    return state.image.empty() ? std::string() : fs::path(state.image).filename().string();
+    const std::string path = ImagePathOf(state);
+    if (shared_file_ && path == *shared_file_) return image_name_;
+    return path.empty() ? std::string() : fs::path(path).filename().string();
   }
   std::optional<std::uint32_t> CrcOf(const TargetState& state) const {
-    if (shared_file_) return image_crc_;
-    if (state.image.empty()) return std::nullopt;
-    return FileCrc32(state.image);
+    const std::string path = ImagePathOf(state);
+    if (shared_file_ && path == *shared_file_) return image_crc_;
+    if (path.empty()) return std::nullopt;
+    return FileCrc32(path);
   }
 
   std::vector<std::string> Arguments(const TargetState& state, std::size_t command) const {

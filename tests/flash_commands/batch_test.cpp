@@ -15,6 +15,18 @@ namespace {
 
 constexpr std::size_t kImageBytes = 24 * 1024;  // sectors 1-3 of the Am29LV160DB hold 32 KiB
 
+// The CRC-32 of zip and PNG, bit by bit, as the production log writes it.
+std::string Crc32Text(const Bytes& bytes) {
+  std::uint32_t sum = 0xFFFFFFFFu;
+  for (unsigned char byte : bytes) {
+    sum ^= byte;
+    for (int k = 0; k < 8; ++k) sum = (sum & 1) ? 0xEDB88320u ^ (sum >> 1) : sum >> 1;
+  }
+  char text[16];
+  std::snprintf(text, sizeof text, "%08X", ~sum);
+  return text;
+}
+
 class Batch : public FlashCommands {
  protected:
   // Board NAME: a copy of the prepared board with a flash image of its own
@@ -111,13 +123,7 @@ TEST_F(Batch, AStuckBitAndADeadProbeFailAloneAndTheLogsSayWhy) {
                                (root_ / "batch.json").string() + "' >'" + (root_ / "schema.txt").string() + "' 2>&1";
   EXPECT_EQ(std::system(validate.c_str()), 0) << ReadText(root_ / "schema.txt");
 
-  char crc[16];
-  std::uint32_t sum = 0xFFFFFFFFu;
-  for (unsigned char byte : image) {
-    sum ^= byte;
-    for (int k = 0; k < 8; ++k) sum = (sum & 1) ? 0xEDB88320u ^ (sum >> 1) : sum >> 1;
-  }
-  std::snprintf(crc, sizeof crc, "%08X", ~sum);
+  const std::string crc = Crc32Text(image);
   std::istringstream log(ReadText(root_ / "line.csv"));
   std::vector<std::string> entries;
   for (std::string line; std::getline(log, line);) entries.push_back(line);
@@ -136,6 +142,25 @@ TEST_F(Batch, AStuckBitAndADeadProbeFailAloneAndTheLogsSayWhy) {
     failed += bad;
   }
   EXPECT_EQ(failed, 4);
+}
+
+TEST_F(Batch, UploadWritesAFilePerTargetAndLogsWhatItRead) {
+  Target t;
+  Prepare(t);
+  AddBoard("left", "");
+  AddBoard("right", "");
+  WriteBytes(root_ / "flash-left.bin", Pattern(size_, 1));
+  WriteBytes(root_ / "flash-right.bin", Pattern(size_, 2));
+  const CliResult run = RunBatch("-s 1-1 -f " + (root_ / "up.bin").string() + " --csv " +
+                                 (root_ / "line.csv").string() + " upload");
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_FALSE(fs::exists(root_ / "up.bin"));
+  const std::string log = ReadText(root_ / "line.csv");
+  for (const auto& [name, seed] : {std::pair<std::string, unsigned>{"left", 1}, {"right", 2}}) {
+    const Bytes up = ReadBytes(root_ / ("up-" + name + ".bin"));
+    EXPECT_TRUE(up == Pattern(0x4000, seed)) << name;
+    EXPECT_NE(log.find("," + name + ",up-" + name + ".bin," + Crc32Text(up) + ",ok,"), std::string::npos) << log;
+  }
 }
 
 TEST_F(Batch, CtrlCStopsEveryTargetWithinASecond) {
