@@ -328,7 +328,10 @@ class Run {
         break;
       case CliCommand::kProgram:
       case CliCommand::kVerify: {
-        total = std::min(ProgramFileBytes(workbench), selected);
+        // A HEX file is measured by converting it again, only once the
+        // command has shown that it converts.
+        const bool hex = c.format == "Intel Hex";
+        total = hex && status != kExitSucceeded ? 0 : std::min(ProgramFileBytes(workbench), selected);
         if (options_.command == CliCommand::kVerify || c.auto_erase == 0) {
           // The sectors the file reaches.
           std::uint64_t end = 0;
