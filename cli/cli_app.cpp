@@ -9,7 +9,11 @@
 #include <string>
 #include <thread>
 
+#include <unistd.h>
+
 #include "cli/interrupt.h"
+#include "cli/run_record.h"
+#include "cli/standard_streams.h"
 #include "driver_host/driver_binding.h"
 #include "driver_host/driver_tables.h"
 #include "formats/data_file.h"
@@ -24,19 +28,55 @@
 namespace romsmith {
 namespace {
 
+bool ReadsStandardInput(const CliOptions& options) {
+  return options.file && *options.file == kStandardStream && options.command != CliCommand::kUpload;
+}
+
+bool WritesStandardOutput(const CliOptions& options) {
+  return options.file && *options.file == kStandardStream && options.command == CliCommand::kUpload;
+}
+
+LineRouting RoutingFor(const CliOptions& options) {
+  if (options.batch_child) return LineRouting::kChild;
+  if (options.json) return LineRouting::kErrorsOnly;
+  if (WritesStandardOutput(options)) return LineRouting::kAllToError;
+  return LineRouting::kSplit;
+}
+
+TerminalStreams StreamsFor(const CliOptions& options, TerminalStreams streams) {
+  // Standard input that holds the program file answers no question.
+  if (ReadsStandardInput(options)) streams.in_is_terminal = false;
+  return streams;
+}
+
+// The commands that work on the selected sectors.
+bool WorksOnSectors(CliCommand command) {
+  return IsTargetCommand(command) && command != CliCommand::kTargetTest &&
+         command != CliCommand::kReadRegisters;
+}
+
 class Run {
  public:
   Run(const CliOptions& options, const TerminalStreams& streams)
       : options_(options),
         streams_(streams),
-        frontend_(options.verbosity, options.answers, streams),
+        frontend_(options.verbosity, options.answers, StreamsFor(options, streams), RoutingFor(options)),
         // Boxes from any layer (settings, databases, files) reach the user
         // as the Workbench's own questions do.
         boxes_([this](const platform::MessageRequest& request) { return frontend_.Ask(request); }) {}
 
   int Execute() {
-    const int setup = SetUpEnvironment();
-    if (setup != kExitSucceeded) return setup;
+    started_ = std::chrono::steady_clock::now();
+    record_.command = options_.command_name;
+    if (options_.file) record_.file = *options_.file;
+    int status = SetUpEnvironment();
+    if (status == kExitSucceeded) status = RunCommand();
+    if (options_.json || options_.batch_child) PrintRecord(status);
+    return status;
+  }
+
+ private:
+  int RunCommand() {
     switch (options_.command) {
       case CliCommand::kHexToBinary:
         return Convert(HexToBinary);
@@ -54,11 +94,25 @@ class Run {
     return status;
   }
 
- private:
   int Usage(const std::string& text) {
-    std::fprintf(streams_.err, "romsmith-cli: %s\n", text.c_str());
+    const std::string line = "romsmith-cli: " + text;
+    std::fprintf(streams_.err, "%s\n", line.c_str());
     std::fflush(streams_.err);
+    usage_lines_.push_back({LineKind::kError, line});
     return kExitUsage;
+  }
+
+  // The record of the run as one JSON object on standard output.
+  void PrintRecord(int status) {
+    record_.exit_status = status;
+    record_.duration_s =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    record_.messages = frontend_.Lines();
+    record_.messages.insert(record_.messages.end(), usage_lines_.begin(), usage_lines_.end());
+    const std::string text =
+        RecordJson(record_).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    std::fwrite(text.data(), 1, text.size(), streams_.out);
+    std::fflush(streams_.out);
   }
 
   void Line(const std::string& text, bool error) { frontend_.PrintLine(text, error, true); }
@@ -117,11 +171,17 @@ class Run {
       return Usage("the settings could not be loaded");
     const std::string& directory = workbench.settings().driver_module_directory;
     const std::vector<DriverEntry> drivers = workbench.Drivers();
+    record_.results.drivers.emplace();
     if (drivers.empty()) {
       Line("Info: no driver modules found in " + directory + "\n", false);
       return kExitSucceeded;
     }
     for (const DriverEntry& entry : drivers) {
+      DriverResult found{entry.file_name, entry.title, entry.description, entry.version, {}, {}};
+      for (std::size_t i = 0; i < entry.speed_names.size() && i < entry.speed_count; ++i)
+        found.speeds.push_back(entry.speed_names[i]);
+      for (const CommTypeNameRow& row : CommTypesOf(entry.comm_types)) found.comm_types.push_back(row.name);
+      record_.results.drivers->push_back(std::move(found));
       std::string speeds;
       for (std::size_t i = 0; i < entry.speed_names.size() && i < entry.speed_count; ++i)
         speeds += (i ? ", " : "") + entry.speed_names[i];
@@ -133,20 +193,19 @@ class Run {
       text += "  version: " + entry.version + "\n";
       text += "  speeds: " + (speeds.empty() ? std::string("none") : speeds) + "\n";
       text += "  communication types: " + (types.empty() ? std::string("none") : types) + "\n";
-      std::fputs(text.c_str(), streams_.out);
+      frontend_.PrintResult(text);
     }
-    std::fflush(streams_.out);
     return kExitSucceeded;
   }
 
   // The options that stand in for values of the configuration, put on the
   // pages as the user would type them; the file itself is never written.
   void ApplyConfigurationOverrides(TargetPages& pages) const {
-    if (options_.file) {
+    if (file_) {
       if (options_.command == CliCommand::kUpload)
-        pages.program.upload_file = *options_.file;
+        pages.program.upload_file = *file_;
       else
-        pages.program.program_file = *options_.file;
+        pages.program.program_file = *file_;
     }
     if (options_.format) pages.program.format = *options_.format;
     if (options_.first_sector) pages.flash.sector_from = *options_.first_sector;
@@ -179,12 +238,142 @@ class Run {
     }
   }
 
+  // "-f -": standard input into a file of the run's private directory
+  // before the command starts, so the program file's checks see all of it
+  // before the first erase; for upload, the file that goes to standard
+  // output when the command ends.
+  bool PrepareStandardStream(const std::string& format) {
+    std::string error;
+    if (!private_.Create(error)) {
+      Usage(error);
+      return false;
+    }
+    if (WritesStandardOutput(options_)) {
+      file_ = (private_.path() / "upload.bin").string();
+      return true;
+    }
+    const std::string name = format == "Intel Hex" ? "standard-input.hex" : "standard-input.bin";
+    file_ = (private_.path() / name).string();
+    if (!CopyDescriptorToNewFile(fileno(streams_.in), *file_, kMaxStandardInputBytes, error)) {
+      Usage(error);
+      return false;
+    }
+    std::error_code size_error;
+    if (std::filesystem::file_size(*file_, size_error) == 0 && !size_error) {
+      // Nothing came: a pipe whose writer failed. Nothing to check it
+      // against and nothing to do.
+      Usage("standard input is empty: no program file");
+      return false;
+    }
+    return true;
+  }
+
+  // The upload read from the target onto standard output (what was read,
+  // also when the command did not complete).
+  int SendUpload(int status) {
+    std::error_code missing;
+    if (!file_ || !std::filesystem::is_regular_file(*file_, missing)) return status;
+    std::fflush(streams_.out);
+    std::string error;
+    if (!CopyFileToDescriptor(*file_, fileno(streams_.out), error)) {
+      Usage(error);
+      return status == kExitSucceeded ? kExitFailed : status;
+    }
+    return status;
+  }
+
   int RunTargetCommand() {
     Workbench workbench(frontend_, Settings());
     workbench.log().SetLineTap([this](const std::string& text, bool error, bool label) {
       if (error || text.rfind("Error: ", 0) == 0) ++error_lines_;
-      frontend_.PrintLine(text, error, label);
+      frontend_.PrintLine(text, error, label, TakeResultLine(text, record_.results));
     });
+    int status = RunOn(workbench);
+    if (WritesStandardOutput(options_)) status = SendUpload(status);
+    Describe(workbench, status);
+    return status;
+  }
+
+  // The target, the sectors and the bytes of the record.
+  void Describe(Workbench& workbench, int status) {
+    const TargetConfig& c = workbench.config();
+    const ProgramSettings& s = workbench.settings();
+    RunTarget& t = record_.target;
+    t = {*options_.config, c.cpu_chip, c.cpu_vendor, c.flash_chip, c.flash_vendor, s.remote.device,
+         s.remote.parallel, {}};
+    if (const char* board = std::getenv("ROMSMITH_BOARD"); board && *board) {
+      t.board = board;
+    } else {
+      const std::filesystem::path beside = std::filesystem::path(s.port_driver_directory) / "board.ini";
+      std::error_code missing;
+      if (std::filesystem::is_regular_file(beside, missing)) t.board = beside.string();
+    }
+    if (record_.file.empty()) {
+      if (options_.command == CliCommand::kUpload) record_.file = c.upload_file;
+      if (options_.command == CliCommand::kProgram || options_.command == CliCommand::kVerify)
+        record_.file = c.program_file;
+    }
+    if (!WorksOnSectors(options_.command) || !started_command_) return;
+    const std::vector<std::int32_t>& sizes = workbench.pages().flash.current.sector_sizes;
+    const std::int64_t chips = std::max(c.chips_per_sector, 1);
+    std::int32_t last = c.end_sector;
+    std::uint64_t selected = 0;
+    for (std::int32_t k = std::max(c.start_sector, 0); k <= c.end_sector && k < static_cast<std::int32_t>(sizes.size()); ++k)
+      selected += static_cast<std::uint64_t>(sizes[static_cast<std::size_t>(k)]) * chips;
+    std::uint64_t total = 0;
+    switch (options_.command) {
+      case CliCommand::kBlankCheck:
+      case CliCommand::kChecksum:
+      case CliCommand::kUpload:
+        total = selected;
+        break;
+      case CliCommand::kProgram:
+      case CliCommand::kVerify: {
+        // A HEX file is measured by converting it again, only once the
+        // command has shown that it converts.
+        const bool hex = c.format == "Intel Hex";
+        total = hex && status != kExitSucceeded ? 0 : std::min(ProgramFileBytes(workbench), selected);
+        if (options_.command == CliCommand::kVerify || c.auto_erase == 0) {
+          // The sectors the file reaches.
+          std::uint64_t end = 0;
+          last = c.start_sector;
+          for (std::int32_t k = std::max(c.start_sector, 0); k <= c.end_sector && k < static_cast<std::int32_t>(sizes.size()); ++k) {
+            last = k;
+            end += static_cast<std::uint64_t>(sizes[static_cast<std::size_t>(k)]) * chips;
+            if (end >= total) break;
+          }
+        }
+        break;
+      }
+      default:
+        break;
+    }
+    record_.sectors = std::make_pair(c.start_sector + 1, last + 1);
+    record_.bytes = status == kExitSucceeded
+                        ? total
+                        : static_cast<std::uint64_t>(static_cast<double>(total) * frontend_.ProgressReached());
+  }
+
+  // The length of the program file as the command wrote or compared it: an
+  // Intel HEX file as the flat binary it converts to.
+  std::uint64_t ProgramFileBytes(Workbench& workbench) {
+    const std::string& file = workbench.config().program_file;
+    std::error_code error;
+    if (workbench.config().format != "Intel Hex") {
+      const auto size = std::filesystem::file_size(file, error);
+      return error ? 0 : size;
+    }
+    std::string why;
+    if (private_.path().empty() && !private_.Create(why)) return 0;
+    const std::filesystem::path flat = private_.path() / "length.bin";
+    std::filesystem::remove(flat, error);
+    if (!HexToBinary(file, flat.string())) return 0;
+    const auto size = std::filesystem::file_size(flat, error);
+    std::filesystem::remove(flat, error);
+    return error ? 0 : size;
+  }
+
+  int RunOn(Workbench& workbench) {
 
     // As the desktop program starts: settings, log file, databases, then
     // the configuration shown on the pages.
@@ -193,6 +382,10 @@ class Run {
     TargetPages& pages = workbench.pages();
     if (!workbench.document().Load(*options_.config))
       return Usage("target configuration '" + *options_.config + "' could not be loaded");
+    file_ = options_.file;
+    if (options_.file && *options_.file == kStandardStream &&
+        !PrepareStandardStream(options_.format.value_or(pages.program.format)))
+      return kExitUsage;
     ApplyConfigurationOverrides(pages);
 
     if (options_.command == CliCommand::kReadRegisters) return ReadRegisters(workbench);
@@ -200,6 +393,7 @@ class Run {
       return Usage("check-block needs a CPU whose name holds \"(Nand)\", not '" + workbench.config().cpu_chip + "'");
 
     if (!Enter(workbench)) return kExitUsage;  // it logged why nothing started
+    started_command_ = true;
     const int status = WaitForOutcome(workbench);
     if (status == kExitSucceeded && workbench.last_report().code == CommandCode::kNandCheckBlock)
       PrintBadBlocks(workbench);
@@ -209,10 +403,9 @@ class Run {
   // What a check block found, in sector numbers as -s counts them.
   void PrintBadBlocks(const Workbench& workbench) {
     const TargetConfig& c = workbench.config();
-    const std::string text =
-        SummarizeBadBlocks(c.start_sector, c.end_sector, workbench.bad_block_table()).Text() + "\n";
-    std::fputs(text.c_str(), streams_.out);
-    std::fflush(streams_.out);
+    const BadBlockSummary summary = SummarizeBadBlocks(c.start_sector, c.end_sector, workbench.bad_block_table());
+    record_.results.bad_blocks.emplace(summary.bad_sectors.begin(), summary.bad_sectors.end());
+    frontend_.PrintResult(summary.Text() + "\n");
   }
 
   // Waits for the running command, turning Ctrl-C into its stop request.
@@ -248,19 +441,28 @@ class Run {
     workbench.ApplyRegisterRead(workbench.last_report());
     const CpuPage& cpu = workbench.pages().cpu;
     std::string text;
+    std::vector<RegisterValueResult>& rows = record_.results.registers.emplace();
     for (std::size_t i = 0; i < cpu.shown_register_count(); ++i) {
       const CpuRegister& row = cpu.current.registers[i];
       char value[16];
       std::snprintf(value, sizeof value, "0x%08X", row.value);
       text += row.name + " = " + value + "\n";
+      rows.push_back({row.name, row.value});
     }
-    std::fputs(text.c_str(), streams_.out);
-    std::fflush(streams_.out);
+    frontend_.PrintResult(text);
     return kExitSucceeded;
   }
 
   const CliOptions& options_;
   const TerminalStreams streams_;
+  std::chrono::steady_clock::time_point started_;
+  RunRecord record_;
+  std::vector<PrintedLine> usage_lines_;
+  // The program or upload file the command uses (a file of private_ for
+  // "-f -").
+  std::optional<std::string> file_;
+  PrivateDirectory private_;
+  bool started_command_ = false;
   // Error lines logged by the running command (from its worker thread).
   std::atomic<int> error_lines_{0};
   TerminalFrontend frontend_;

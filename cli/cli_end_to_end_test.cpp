@@ -111,11 +111,17 @@ class CliRun : public ::testing::Test {
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, input_.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, (root_ / "out.txt").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (root_ / "err.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (merged_) {
+      // Both streams into one file, as "2>&1" gives them.
+      posix_spawn_file_actions_adddup2(&actions, 1, 2);
+      std::ofstream(root_ / "err.txt", std::ios::trunc);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 2, (root_ / "err.txt").c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     pid_t pid = -1;
     const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -142,6 +148,10 @@ class CliRun : public ::testing::Test {
   fs::path root_;
   fs::path program_;
   std::map<std::string, std::string> environment_;
+  // Standard input of the runs, and whether standard error shares the file
+  // of standard output.
+  fs::path input_ = "/dev/null";
+  bool merged_ = false;
 };
 
 TEST_F(CliRun, HelpVersionAndUsageErrors) {
@@ -229,10 +239,12 @@ TEST_F(CliRun, ProgramVerifyChecksumSucceedAndFilesStayAsTheyWere) {
   const Result checksum = Cli(With({"-c", Cfg(), "-s", "1-4", "checksum"}));
   EXPECT_EQ(checksum.status, 0) << checksum.out;
 
-  // Quiet: nothing but error lines, and there were none.
+  // Quiet: no progress and no "Info:" lines, but the result itself.
   const Result quiet = Cli(With({"-q", "-c", Cfg(), "-s", "1-4", "checksum"}));
   EXPECT_EQ(quiet.status, 0);
-  EXPECT_EQ(quiet.out, "");
+  EXPECT_EQ(quiet.out.rfind("Info: checksum completed, it is 0x", 0), 0u) << quiet.out;
+  EXPECT_EQ(quiet.out.find('\n'), quiet.out.size() - 1) << quiet.out;
+  EXPECT_EQ(quiet.err, "");
 
   EXPECT_EQ(ReadFile(program_ / "romsmith.ini"), settings_before);
   EXPECT_EQ(ReadFile(root_ / "profile.ini"), profile_before);
@@ -243,7 +255,7 @@ TEST_F(CliRun, OverridesAreWhatMakesTheRunWork) {
   // Without the overrides the settings name a driver that is not there.
   const Result plain = Cli({"--program-dir", program_.string(), "-c", Cfg(), "checksum"});
   EXPECT_EQ(plain.status, 1);
-  EXPECT_NE(plain.out.find("Error: unable to load emulator module.\n"), std::string::npos);
+  EXPECT_NE(plain.err.find("Error: unable to load emulator module.\n"), std::string::npos);
 
   // A profile option: a time-out of 0 seconds ends the first loader run.
   environment_["TESTDRIVER_RUN_POLLS"] = "1000000";
@@ -259,7 +271,7 @@ TEST_F(CliRun, FailedCommandsAndSetUpErrors) {
   const Result verify =
       Cli(With({"-c", Cfg(), "-f", (root_ / "other.bin").string(), "-s", "1-1", "verify"}));
   EXPECT_EQ(verify.status, 1) << verify.out;
-  EXPECT_NE(verify.out.find("Error: "), std::string::npos);
+  EXPECT_NE(verify.err.find("Error: "), std::string::npos);
 
   // A driver slot that fails: the command fails (1).
   environment_["TESTDRIVER_FAIL"] = "17";  // connect
@@ -269,13 +281,13 @@ TEST_F(CliRun, FailedCommandsAndSetUpErrors) {
   environment_["TESTDRIVER_FAIL"] = "36";  // write memory
   const Result setup = Cli(With({"-c", Cfg(), "-s", "1-1", "checksum"}));
   EXPECT_EQ(setup.status, 1) << setup.out;
-  EXPECT_NE(setup.out.find("Error: write memory failed."), std::string::npos) << setup.out;
+  EXPECT_NE(setup.err.find("Error: write memory failed."), std::string::npos) << setup.err;
   environment_.erase("TESTDRIVER_FAIL");
 
   // Validation: a sector beyond the device's 35 (2, nothing started).
   const Result range = Cli(With({"-c", Cfg(), "-s", "1-36", "checksum"}));
   EXPECT_EQ(range.status, 2) << range.out;
-  EXPECT_NE(range.out.find("Error: "), std::string::npos);
+  EXPECT_NE(range.err.find("Error: "), std::string::npos);
 
   // A configuration that cannot be read.
   const Result missing = Cli(With({"-c", (root_ / "none.cfg").string(), "checksum"}));
@@ -287,8 +299,10 @@ TEST_F(CliRun, FailedCommandsAndSetUpErrors) {
   const Result settings =
       Cli({"--program-dir", (root_ / "empty").string(), "-c", Cfg(), "checksum"});
   EXPECT_EQ(settings.status, 2);
-  EXPECT_NE(settings.out.find("Can't open romsmith.ini file!"), std::string::npos);
-  EXPECT_EQ(settings.err, "romsmith-cli: the settings could not be loaded\n");
+  // The box that says why, then the run's own line.
+  const auto box = settings.err.find("Can't open romsmith.ini file!\n");
+  ASSERT_NE(box, std::string::npos) << settings.err;
+  EXPECT_EQ(settings.err.substr(box + 30), "romsmith-cli: the settings could not be loaded\n");
 }
 
 TEST_F(CliRun, CtrlCStopsARunningLoader) {
@@ -348,7 +362,7 @@ TEST_F(CliRun, QuestionsAnsweredByTheOptionsOrNo) {
   const Result no = Cli(With({"-c", Cfg(), "--no", "target-test"}));
   EXPECT_EQ(no.status, 1) << no.out;
   EXPECT_NE(no.out.find(question + " -> No\n"), std::string::npos) << no.out;
-  EXPECT_NE(no.out.find("Error: target board test failed.\n"), std::string::npos);
+  EXPECT_NE(no.err.find("Error: target board test failed.\n"), std::string::npos);
 
   // No terminal to ask on (standard input is /dev/null): No.
   const Result unasked = Cli(With({"-c", Cfg(), "target-test"}));
@@ -379,7 +393,8 @@ TEST_F(CliRun, VerboseLinesAndTheLogFile) {
   const Result logged =
       Cli(With({"-q", "--set", "Option.Log=1", "-c", Cfg(), "-s", "1-1", "checksum"}));
   EXPECT_EQ(logged.status, 0);
-  EXPECT_EQ(logged.out, "");
+  EXPECT_EQ(logged.out.rfind("Info: checksum completed", 0), 0u) << logged.out;
+  EXPECT_EQ(logged.out.find("Debug:"), std::string::npos);
   const std::string log = ReadFile(program_ / "Info.log");
   EXPECT_NE(log.find("Debug: probe answered"), std::string::npos);
   EXPECT_NE(log.find("Info: checksum completed"), std::string::npos);
@@ -417,14 +432,144 @@ TEST_F(CliRun, ConversionRoundTrips) {
   WriteFile(root_ / "bad.hex", "not a record\n");
   const Result bad = Cli({"hex2bin", (root_ / "bad.hex").string(), flat.string()});
   EXPECT_EQ(bad.status, 1);
-  EXPECT_NE(bad.out.find("Error: hex2bin "), std::string::npos);
+  EXPECT_NE(bad.err.find("Error: hex2bin "), std::string::npos);
   // The earlier output stays whole, and nothing is left beside it.
   EXPECT_EQ(ReadFile(flat), ReadFile(Demo("demo.bin")));
   for (const auto& entry : fs::directory_iterator(root_))
     EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
   const Result missing = Cli({"decode", (root_ / "none.xdl").string(), plain.string()});
   EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.out.find("Error: can't open input file"), std::string::npos);
+  EXPECT_NE(missing.err.find("Error: can't open input file"), std::string::npos) << missing.out << missing.err;
+}
+
+TEST_F(CliRun, ResultsOnStandardOutputFailuresOnStandardError) {
+  // A command that succeeds writes nothing on standard error.
+  const Result checksum = Cli(With({"-c", Cfg(), "-s", "1-1", "checksum"}));
+  EXPECT_EQ(checksum.status, 0);
+  EXPECT_NE(checksum.out.find("Info: start checksum...\n"), std::string::npos) << checksum.out;
+  EXPECT_NE(checksum.out.find("Info: checksum completed, it is 0x"), std::string::npos) << checksum.out;
+  EXPECT_EQ(checksum.err, "");
+
+  // One that fails: its error on standard error, and none on standard output.
+  WriteFile(root_ / "other.bin", std::string(4096, '\x5A'));
+  const std::vector<std::string> verify =
+      With({"-c", Cfg(), "-f", (root_ / "other.bin").string(), "-s", "1-1", "verify"});
+  const Result failed = Cli(verify);
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_NE(failed.out.find("Info: start verify...\n"), std::string::npos) << failed.out;
+  EXPECT_EQ(failed.out.find("Error:"), std::string::npos) << failed.out;
+  EXPECT_EQ(failed.err.rfind("Error: verify failed, different at address 0x", 0), 0u) << failed.err;
+
+  // Quiet keeps the first differing address and drops the rest.
+  const Result quiet = Cli(With({"-q", "-c", Cfg(), "-f", (root_ / "other.bin").string(), "-s", "1-1", "verify"}));
+  EXPECT_EQ(quiet.out, "");
+  EXPECT_EQ(quiet.err, failed.err);
+
+  // Sharing one file, the lines stay whole and in the order of the log.
+  merged_ = true;
+  const Result both = Cli(verify);
+  const auto start = both.out.find("Info: start verify...\n");
+  const auto error = both.out.find(failed.err);
+  ASSERT_NE(start, std::string::npos) << both.out;
+  ASSERT_NE(error, std::string::npos) << both.out;
+  EXPECT_LT(start, error);
+}
+
+// Every command's --json output, checked against the committed schema by a
+// validator of its own.
+TEST_F(CliRun, JsonOfEveryCommandMatchesTheSchema) {
+  WriteFile(root_ / "other.bin", std::string(4096, '\x5A'));
+  ASSERT_EQ(Cli(With({"-c", Cfg(), "-f", Demo("demo.bin"), "-s", "1-4", "-y", "program"})).status, 0);
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;
+    int status;
+  } runs[] = {
+      {"blank-check", With({"-c", Cfg(), "-s", "10-10", "blank-check"}), 0},
+      {"checksum", With({"-c", Cfg(), "-s", "1-1", "checksum"}), 0},
+      {"erase", With({"-c", Cfg(), "-s", "10-10", "erase"}), 0},
+      {"program", With({"-c", Cfg(), "-f", Demo("demo.bin"), "-s", "1-4", "-y", "program"}), 0},
+      {"verify", With({"-c", Cfg(), "-f", Demo("demo.bin"), "-s", "1-4", "verify"}), 0},
+      {"verify-failed", With({"-c", Cfg(), "-f", (root_ / "other.bin").string(), "-s", "1-1", "verify"}), 1},
+      {"protect", With({"-c", Cfg(), "-s", "10-10", "protect"}), -1},
+      {"upload", With({"-c", Cfg(), "-s", "1-1", "-f", (root_ / "up.bin").string(), "-y", "upload"}), 0},
+      {"target-test", With({"-c", Cfg(), "-y", "target-test"}), 0},
+      {"read-registers", With({"-c", Cfg(), "read-registers"}), 0},
+      {"drivers", With({"drivers"}), 0},
+      {"hex2bin", {"hex2bin", Demo("demo.hex"), (root_ / "demo.flat").string()}, 0},
+      {"encode", {"encode", Demo("demo.bin"), (root_ / "demo.xdl").string()}, 0},
+      {"decode", {"decode", (root_ / "demo.xdl").string(), (root_ / "demo.plain").string()}, 0},
+      {"set-up error", With({"-c", (root_ / "none.cfg").string(), "checksum"}), 2},
+      {"usage error", {"-s", "4-1", "checksum"}, 2},
+  };
+  std::vector<std::string> files;
+  for (const auto& run : runs) {
+    std::vector<std::string> arguments = run.arguments;
+    arguments.insert(arguments.begin(), "--json");
+    const Result result = Cli(arguments);
+    if (run.status >= 0) {
+      EXPECT_EQ(result.status, run.status) << run.name << "\n" << result.out << result.err;
+    }
+    // One object, one line, nothing else on standard output.
+    EXPECT_EQ(result.out.find('\n'), result.out.size() - 1) << run.name << "\n" << result.out;
+    EXPECT_EQ(result.out.find("\"exit_status\":" + std::to_string(result.status)) != std::string::npos, true)
+        << run.name << "\n" << result.out;
+    files.push_back((root_ / (std::string("record-") + std::to_string(files.size()) + ".json")).string());
+    WriteFile(files.back(), result.out);
+  }
+  // What the records say, beside their shape.
+  EXPECT_NE(ReadFile(files[1]).find("\"checksum\":"), std::string::npos);
+  EXPECT_EQ(ReadFile(files[1]).find("\"checksum\":null"), std::string::npos) << ReadFile(files[1]);
+  EXPECT_NE(ReadFile(files[5]).find("\"first_difference\":{\"address\":"), std::string::npos) << ReadFile(files[5]);
+  EXPECT_NE(ReadFile(files[5]).find("\"kind\":\"error\""), std::string::npos);
+  EXPECT_NE(ReadFile(files[3]).find("\"bytes\":" + std::to_string(ReadFile(Demo("demo.bin")).size())),
+            std::string::npos) << ReadFile(files[3]);
+  EXPECT_NE(ReadFile(files[8]).find("\"device_code\":"), std::string::npos);
+  EXPECT_NE(ReadFile(files[9]).find("\"registers\":[{\"name\":\"WTCON\""), std::string::npos) << ReadFile(files[9]);
+  EXPECT_NE(ReadFile(files[15]).find("\"outcome\":\"usage\""), std::string::npos);
+
+  std::string command = "python3 -c 'import json, sys, jsonschema\n"
+                        "schema = json.load(open(sys.argv[1]))\n"
+                        "for name in sys.argv[2:]:\n"
+                        "    jsonschema.validate(json.load(open(name)), schema)\n' '" +
+                        std::string(ROMSMITH_SOURCE_DIR) + "/cli/romsmith-cli.schema.json'";
+  for (const std::string& file : files) command += " '" + file + "'";
+  EXPECT_EQ(std::system((command + " >" + (root_ / "schema.txt").string() + " 2>&1").c_str()), 0)
+      << ReadFile(root_ / "schema.txt");
+}
+
+TEST_F(CliRun, ProgramFromStandardInputAndUploadToStandardOutput) {
+  fs::create_directories(root_ / "tmp");
+  environment_["TMPDIR"] = (root_ / "tmp").string();
+  std::string image;
+  for (int i = 0; i < 6000; ++i) image.push_back(static_cast<char>(i * 7 + i / 256));
+  WriteFile(root_ / "image.bin", image);
+  input_ = root_ / "image.bin";
+  const Result program = Cli(With({"-c", Cfg(), "-f", "-", "-s", "1-2", "-y", "program"}));
+  EXPECT_EQ(program.status, 0) << program.out << program.err;
+  EXPECT_TRUE(ReadFile(root_ / "state/nor.bin").substr(0, image.size()) == image);
+  const Result verify = Cli(With({"-c", Cfg(), "-f", "-", "-s", "1-2", "verify"}));
+  EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+
+  // The image on standard output, every line on standard error.
+  input_ = "/dev/null";
+  const Result upload = Cli(With({"-c", Cfg(), "-f", "-", "-s", "1-1", "upload"}));
+  EXPECT_EQ(upload.status, 0) << upload.err;
+  const std::string sector = ReadFile(root_ / "state/nor.bin").substr(0, upload.out.size());
+  EXPECT_EQ(upload.out.size(), 16384u);
+  EXPECT_TRUE(upload.out == sector);
+  EXPECT_TRUE(upload.out.substr(0, image.size()) == image);
+  EXPECT_NE(upload.err.find("Info: upload completed.\n"), std::string::npos) << upload.err;
+  // Nothing is left of the private copies.
+  EXPECT_TRUE(fs::is_empty(root_ / "tmp"));
+
+  // An empty standard input is refused before the command starts.
+  const std::string before = ReadFile(root_ / "state/nor.bin");
+  const Result empty = Cli(With({"-c", Cfg(), "-f", "-", "-s", "1-2", "--auto-erase", "-y", "program"}));
+  EXPECT_EQ(empty.status, 2);
+  EXPECT_EQ(empty.err, "romsmith-cli: standard input is empty: no program file\n");
+  EXPECT_EQ(empty.out.find("Info: start"), std::string::npos) << empty.out;
+  EXPECT_TRUE(ReadFile(root_ / "state/nor.bin") == before);
 }
 
 }  // namespace

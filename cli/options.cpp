@@ -54,6 +54,7 @@ constexpr std::array<KnownSetting, 23> kSettings = {{
 
 const std::string kHelp =
     "romsmith-cli [OPTIONS] COMMAND [ARGS]\n"
+    "romsmith-cli batch STATION.ini [--csv FILE] [OPTIONS] COMMAND...\n"
     "commands: blank-check  checksum  erase  program  verify  protect  upload  target-test  "
     "read-registers\n"
     "          check-block        find the bad blocks of a NAND flash (a \"(Nand)\" CPU; protect does "
@@ -63,9 +64,11 @@ const std::string kHelp =
     "          hex2bin IN OUT     convert the Intel HEX file IN to the flat binary file OUT\n"
     "          encode IN OUT      scramble the plain file IN into the data file OUT (.xdl, .mdl)\n"
     "          decode IN OUT      unscramble the data file IN into the plain file OUT\n"
+    "          batch STATION.ini  run the commands (one after another) on every [Target NAME] of "
+    "the station file at once\n"
     "-c, --config FILE        target configuration to load (every flash command needs one)\n"
     "-f, --file FILE          program file for program and verify, upload file for upload "
-    "(overrides the configuration)\n"
+    "(overrides the configuration); - is standard input, or standard output for upload\n"
     "    --format bin|hex     \"Flat Bin\" or \"Intel Hex\" (overrides the configuration)\n"
     "-s, --sectors A-B        first and last sector, counted from 1 as the flash page shows "
     "them (overrides the configuration)\n"
@@ -79,8 +82,14 @@ const std::string kHelp =
     "-y, --yes | -n, --no     answer every question Yes/OK, or No/Cancel; without either, ask "
     "on the terminal, and with no terminal answer No/Cancel\n"
     "-v, --verbose            also print the lines that go only to the log file\n"
-    "-q, --quiet              print only the lines logged as errors\n"
-    "-h, --help   --version\n";
+    "-q, --quiet              print only results, warnings and errors: no progress, no "
+    "\"Info:\" lines\n"
+    "    --json               print one JSON object on standard output when the command ends "
+    "(warnings and errors still go to standard error)\n"
+    "    --csv FILE           batch: append one line per target to the production log FILE\n"
+    "-h, --help   --version\n"
+    "Results and \"Info:\" lines go to standard output, \"Warning:\" and \"Error:\" lines to "
+    "standard error.\n";
 
 std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
@@ -125,7 +134,8 @@ class Parser {
         ShortOptions(argument, arguments, i);
       }
     }
-    if (error_.empty() && !options_.help && !options_.version) Positional(positional);
+    if (error_.empty() && !options_.help && !options_.version && !options_.list_settings)
+      Positional(positional);
     CliParseResult result;
     result.ok = error_.empty();
     result.error = error_;
@@ -207,6 +217,12 @@ class Parser {
       Verbosity(CliVerbosity::kVerbose);
     } else if (name == "quiet") {
       Verbosity(CliVerbosity::kQuiet);
+    } else if (name == "json") {
+      options_.json = true;
+    } else if (name == "batch-child") {
+      options_.batch_child = true;
+    } else if (name == "list-settings") {
+      options_.list_settings = true;
     } else if (name == "help") {
       options_.help = true;
     } else if (name == "version") {
@@ -301,8 +317,7 @@ class Parser {
       return;
     }
     options_.command_name = positional[0];
-    for (const CommandName& entry : kCommands)
-      if (positional[0] == entry.name) options_.command = entry.command;
+    options_.command = CommandNamed(positional[0]);
     if (options_.command == CliCommand::kNone) {
       Fail("unknown command " + Quoted(positional[0]));
       return;
@@ -321,8 +336,17 @@ class Parser {
       Fail(Quoted(options_.command_name) + " takes no arguments, not " + Quoted(rest[0]));
       return;
     }
-    if (IsTargetCommand(c) && !options_.config)
+    if (IsTargetCommand(c) && !options_.config) {
       Fail(Quoted(options_.command_name) + " needs a target configuration (-c FILE)");
+      return;
+    }
+    if (options_.file && *options_.file == kStandardStream) {
+      if (c != CliCommand::kProgram && c != CliCommand::kVerify && c != CliCommand::kUpload) {
+        Fail("-f - is for program, verify and upload, not " + Quoted(options_.command_name));
+      } else if (c == CliCommand::kUpload && options_.json) {
+        Fail("upload -f - and --json both need standard output");
+      }
+    }
   }
 
   CliOptions options_;
@@ -359,6 +383,19 @@ bool IsKnownSetting(const std::string& section, const std::string& key) {
   for (const KnownSetting& setting : kSettings)
     if (section == setting.section && key == setting.key) return true;
   return false;
+}
+
+std::vector<std::string> KnownSettingNames() {
+  std::vector<std::string> names;
+  for (const KnownSetting& setting : kSettings)
+    names.push_back(std::string(setting.section) + "." + setting.key);
+  return names;
+}
+
+CliCommand CommandNamed(const std::string& name) {
+  for (const CommandName& entry : kCommands)
+    if (name == entry.name) return entry.command;
+  return CliCommand::kNone;
 }
 
 const std::string& CliHelpText() { return kHelp; }

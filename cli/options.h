@@ -58,9 +58,22 @@ struct CliOptions {
 
   CliAnswers answers = CliAnswers::kAsk;
   CliVerbosity verbosity = CliVerbosity::kNormal;
+  // One JSON object on standard output when the command ends, and no other
+  // line there.
+  bool json = false;
+  // Run as one target of a batch: every line and the progress on standard
+  // error, the JSON object on standard output (not shown in --help).
+  bool batch_child = false;
+  // Print the SECTION.KEY names --set takes, one a line (for the shell
+  // completion; not shown in --help).
+  bool list_settings = false;
   bool help = false;
   bool version = false;
 };
+
+// The file name that stands for standard input (program, verify) or
+// standard output (upload).
+inline constexpr char kStandardStream[] = "-";
 
 struct CliParseResult {
   bool ok = false;
@@ -80,6 +93,11 @@ bool IsTargetCommand(CliCommand command);
 // True when SECTION.KEY names a setting of romsmith.ini or of the profile's
 // "Option" section.
 bool IsKnownSetting(const std::string& section, const std::string& key);
+// Every SECTION.KEY that --set takes, in the order of the list.
+std::vector<std::string> KnownSettingNames();
+
+// The command of this name (kNone when there is none).
+CliCommand CommandNamed(const std::string& name);
 
 const std::string& CliHelpText();
 std::string CliVersionText();

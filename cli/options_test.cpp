@@ -16,35 +16,42 @@ std::string ErrorOf(std::vector<std::string> arguments) {
 TEST(CliOptions, HelpTextWordForWord) {
   EXPECT_EQ(CliHelpText(),
             "romsmith-cli [OPTIONS] COMMAND [ARGS]\n"
-            "commands: blank-check  checksum  erase  program  verify  protect  upload  "
-            "target-test  read-registers\n"
-            "          check-block        find the bad blocks of a NAND flash (a \"(Nand)\" CPU; "
-            "protect does the same there)\n"
-            "          drivers            list the driver modules found: title, description, "
-            "version, speeds, communication types\n"
+            "romsmith-cli batch STATION.ini [--csv FILE] [OPTIONS] COMMAND...\n"
+            "commands: blank-check  checksum  erase  program  verify  protect  upload  target-test  "
+            "read-registers\n"
+            "          check-block        find the bad blocks of a NAND flash (a \"(Nand)\" CPU; protect does "
+            "the same there)\n"
+            "          drivers            list the driver modules found: title, description, version, "
+            "speeds, communication types\n"
             "          hex2bin IN OUT     convert the Intel HEX file IN to the flat binary file OUT\n"
             "          encode IN OUT      scramble the plain file IN into the data file OUT (.xdl, .mdl)\n"
             "          decode IN OUT      unscramble the data file IN into the plain file OUT\n"
-            "-c, --config FILE        target configuration to load (every flash command needs "
-            "one)\n"
-            "-f, --file FILE          program file for program and verify, upload file for "
-            "upload (overrides the configuration)\n"
-            "    --format bin|hex     \"Flat Bin\" or \"Intel Hex\" (overrides the "
-            "configuration)\n"
-            "-s, --sectors A-B        first and last sector, counted from 1 as the flash page "
-            "shows them (overrides the configuration)\n"
+            "          batch STATION.ini  run the commands (one after another) on every [Target NAME] of "
+            "the station file at once\n"
+            "-c, --config FILE        target configuration to load (every flash command needs one)\n"
+            "-f, --file FILE          program file for program and verify, upload file for upload "
+            "(overrides the configuration); - is standard input, or standard output for upload\n"
+            "    --format bin|hex     \"Flat Bin\" or \"Intel Hex\" (overrides the configuration)\n"
+            "-s, --sectors A-B        first and last sector, counted from 1 as the flash page shows "
+            "them (overrides the configuration)\n"
             "    --auto-erase | --no-auto-erase | --auto-verify | --no-auto-verify\n"
-            "    --set SECTION.KEY=VALUE   one setting of romsmith.ini or of the profile "
-            "(\"Option\"), for this run only; repeatable\n"
-            "    --board FILE         the virtual board file to use (sets ROMSMITH_BOARD for "
-            "the port library)\n"
+            "    --set SECTION.KEY=VALUE   one setting of romsmith.ini or of the profile (\"Option\"), "
+            "for this run only; repeatable\n"
+            "    --board FILE         the virtual board file to use (sets ROMSMITH_BOARD for the port "
+            "library)\n"
             "    --program-dir DIR    the program directory (default: the directory of the "
             "executable)\n"
-            "-y, --yes | -n, --no     answer every question Yes/OK, or No/Cancel; without "
-            "either, ask on the terminal, and with no terminal answer No/Cancel\n"
+            "-y, --yes | -n, --no     answer every question Yes/OK, or No/Cancel; without either, ask "
+            "on the terminal, and with no terminal answer No/Cancel\n"
             "-v, --verbose            also print the lines that go only to the log file\n"
-            "-q, --quiet              print only the lines logged as errors\n"
-            "-h, --help   --version\n");
+            "-q, --quiet              print only results, warnings and errors: no progress, no "
+            "\"Info:\" lines\n"
+            "    --json               print one JSON object on standard output when the command ends "
+            "(warnings and errors still go to standard error)\n"
+            "    --csv FILE           batch: append one line per target to the production log FILE\n"
+            "-h, --help   --version\n"
+            "Results and \"Info:\" lines go to standard output, \"Warning:\" and \"Error:\" lines to "
+            "standard error.\n");
 }
 
 TEST(CliOptions, EveryOptionInItsLongAndShortForms) {
@@ -175,6 +182,30 @@ TEST(CliOptions, UsageErrorsWordForWord) {
             "romsmith-cli: unknown setting 'remote.Device'");
   // An empty value is a value: it clears the setting for the run.
   EXPECT_TRUE(Parse({"--set", "Remote.IPAddr=", "drivers"}).ok);
+}
+
+TEST(CliOptions, StandardStreamsAndTheRecord) {
+  const CliParseResult program = Parse({"-c", "a.cfg", "-f", "-", "--json", "program"});
+  ASSERT_TRUE(program.ok) << program.error;
+  EXPECT_EQ(program.options.file, "-");
+  EXPECT_TRUE(program.options.json);
+  EXPECT_TRUE(Parse({"-c", "a.cfg", "--file=-", "upload"}).ok);
+  EXPECT_TRUE(Parse({"-c", "a.cfg", "-f", "-", "verify"}).ok);
+  // Standard input or output means something only to these three.
+  EXPECT_EQ(ErrorOf({"-c", "a.cfg", "-f", "-", "checksum"}),
+            "romsmith-cli: -f - is for program, verify and upload, not 'checksum'");
+  // The image and the record cannot share standard output.
+  EXPECT_EQ(ErrorOf({"-c", "a.cfg", "-f", "-", "--json", "upload"}),
+            "romsmith-cli: upload -f - and --json both need standard output");
+  // The completion's list needs no command.
+  EXPECT_TRUE(Parse({"--list-settings"}).ok);
+  const std::vector<std::string> names = KnownSettingNames();
+  ASSERT_FALSE(names.empty());
+  for (const std::string& name : names) {
+    const auto dot = name.find('.');
+    ASSERT_NE(dot, std::string::npos) << name;
+    EXPECT_TRUE(IsKnownSetting(name.substr(0, dot), name.substr(dot + 1))) << name;
+  }
 }
 
 TEST(CliOptions, KnownSettingsAreTheFilesKeys) {

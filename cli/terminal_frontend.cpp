@@ -53,6 +53,22 @@ bool ReadAnswer(const std::string& word, platform::MessageButtons buttons,
   return true;
 }
 
+bool StartsWithWord(const std::string& text, const char* word) {
+  std::size_t i = 0;
+  for (; word[i] != 0; ++i) {
+    if (i >= text.size() ||
+        std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(word[i])))
+      return false;
+  }
+  return true;
+}
+
+std::string WithoutLineBreak(const std::string& text) {
+  std::string line = text;
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  return line;
+}
+
 std::string Trimmed(const std::string& text) {
   const auto first = text.find_first_not_of(" \t\r\n");
   if (first == std::string::npos) return {};
@@ -61,6 +77,33 @@ std::string Trimmed(const std::string& text) {
 }
 
 }  // namespace
+
+const char* LineKindName(LineKind kind) {
+  switch (kind) {
+    case LineKind::kInfo:
+      return "info";
+    case LineKind::kResult:
+      return "result";
+    case LineKind::kWarning:
+      return "warning";
+    case LineKind::kError:
+      return "error";
+    case LineKind::kDebug:
+      return "debug";
+    case LineKind::kQuestion:
+      return "question";
+  }
+  return "info";
+}
+
+LineKind KindOfLine(const std::string& text, bool error) {
+  if (StartsWithWord(text, "error")) return LineKind::kError;
+  if (StartsWithWord(text, "warning")) return LineKind::kWarning;
+  if (StartsWithWord(text, "debug")) return LineKind::kDebug;
+  // An "Info:" line stays one also where it ends a command as failed.
+  if (StartsWithWord(text, "info")) return LineKind::kInfo;
+  return error ? LineKind::kError : LineKind::kInfo;
+}
 
 TerminalStreams ProcessStreams() {
   TerminalStreams streams;
@@ -84,10 +127,18 @@ std::string ButtonChoices(platform::MessageButtons buttons) {
 }
 
 TerminalFrontend::TerminalFrontend(CliVerbosity verbosity, CliAnswers answers,
-                                   TerminalStreams streams)
-    : verbosity_(verbosity), answers_(answers), streams_(streams) {}
+                                   TerminalStreams streams, LineRouting routing)
+    : verbosity_(verbosity), answers_(answers), streams_(streams), routing_(routing) {
+  // A batch target's progress goes to the batch, never as a bar.
+  if (routing_ == LineRouting::kChild || verbosity_ == CliVerbosity::kQuiet)
+    streams_.err_is_terminal = false;
+}
 
-void TerminalFrontend::PrintLine(const std::string& text, bool error, bool label) {
+void TerminalFrontend::PrintLine(const std::string& text, bool error, bool label, bool result) {
+  // A result that is also a failure (the first differing address) stays an
+  // error: it goes where errors go.
+  LineKind kind = KindOfLine(text, error);
+  if (result && kind == LineKind::kInfo) kind = LineKind::kResult;
   bool print = false;
   switch (verbosity_) {
     case CliVerbosity::kNormal:
@@ -97,20 +148,67 @@ void TerminalFrontend::PrintLine(const std::string& text, bool error, bool label
       print = true;
       break;
     case CliVerbosity::kQuiet:
-      print = error;
+      // Progress and "Info:" lines go; results, warnings and errors stay.
+      print = error || kind == LineKind::kError || kind == LineKind::kWarning ||
+              kind == LineKind::kResult;
       break;
   }
-  if (!print) return;
   std::lock_guard lock(mutex_);
-  WriteLineLocked(text);
+  EmitLocked(kind, text, print);
 }
 
-void TerminalFrontend::WriteLineLocked(const std::string& text) {
+void TerminalFrontend::PrintResult(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  EmitLocked(LineKind::kResult, text, true);
+}
+
+std::vector<PrintedLine> TerminalFrontend::Lines() const {
+  std::lock_guard lock(mutex_);
+  return lines_;
+}
+
+double TerminalFrontend::ProgressReached() const {
+  std::lock_guard lock(mutex_);
+  return reached_;
+}
+
+std::FILE* TerminalFrontend::StreamFor(LineKind kind) const {
+  const bool to_err = kind == LineKind::kError || kind == LineKind::kWarning;
+  switch (routing_) {
+    case LineRouting::kSplit:
+      return to_err ? streams_.err : streams_.out;
+    case LineRouting::kErrorsOnly:
+      return to_err ? streams_.err : nullptr;
+    case LineRouting::kAllToError:
+    case LineRouting::kChild:
+      return streams_.err;
+  }
+  return streams_.out;
+}
+
+void TerminalFrontend::EmitLocked(LineKind kind, const std::string& text, bool print) {
+  // A result written as several lines is kept as several lines.
+  std::size_t at = 0;
+  const std::string whole = WithoutLineBreak(text);
+  do {
+    const std::size_t end = whole.find('\n', at);
+    lines_.push_back({kind, whole.substr(at, end == std::string::npos ? std::string::npos : end - at)});
+    at = end == std::string::npos ? whole.size() + 1 : end + 1;
+  } while (at <= whole.size());
+  if (!print) return;
+  if (std::FILE* stream = StreamFor(kind)) WriteLineLocked(stream, text);
+}
+
+void TerminalFrontend::WriteLineLocked(std::FILE* stream, const std::string& text) {
   const bool redraw = bar_shown_;
   ClearBarLocked();
-  std::fputs(text.c_str(), streams_.out);
-  if (text.empty() || text.back() != '\n') std::fputc('\n', streams_.out);
-  std::fflush(streams_.out);
+  // The line and its break in one write, flushed at once: a line never
+  // splits, and the two streams keep the order of the log when they share
+  // a file.
+  std::string line = text;
+  if (line.empty() || line.back() != '\n') line.push_back('\n');
+  std::fwrite(line.data(), 1, line.size(), stream);
+  std::fflush(stream);
   if (redraw) DrawBarLocked();
 }
 
@@ -119,6 +217,7 @@ void TerminalFrontend::SetProgressRange(int low, int high) {
   low_ = low;
   high_ = high;
   position_ = low;
+  reached_ = 0;
   DrawBarLocked();
 }
 
@@ -157,7 +256,22 @@ void TerminalFrontend::FinishProgress() {
   high_ = low_ = position_ = 0;
 }
 
+void TerminalFrontend::ReportProgressLocked() {
+  if (high_ <= low_) return;
+  const double fraction =
+      std::clamp((static_cast<double>(position_) - low_) / (static_cast<double>(high_) - low_), 0.0, 1.0);
+  reached_ = std::max(reached_, fraction);
+  if (routing_ != LineRouting::kChild) return;
+  const int percent = static_cast<int>(fraction * 100);
+  if (percent == reported_percent_ || (percent == 0 && reported_percent_ < 0)) return;
+  reported_percent_ = percent;
+  const std::string line = std::string(kChildProgressMark) + " " + std::to_string(percent) + "\n";
+  std::fwrite(line.data(), 1, line.size(), streams_.err);
+  std::fflush(streams_.err);
+}
+
 void TerminalFrontend::DrawBarLocked() {
+  ReportProgressLocked();
   if (!streams_.err_is_terminal) return;
   // The bodies put the bar back to 0 when they end: nothing to show then.
   const bool active = high_ > low_ && (position_ > low_ || animating_);
@@ -207,10 +321,12 @@ platform::MessageAnswer TerminalFrontend::Ask(const platform::MessageRequest& re
   std::lock_guard lock(mutex_);
   using platform::MessageButtons;
   const bool question = request.buttons != MessageButtons::Ok;
-  const bool shown = verbosity_ != CliVerbosity::kQuiet ||
-                     request.icon == platform::MessageIcon::Error || question;
   if (!question) {
-    if (shown) WriteLineLocked(request.text);
+    LineKind kind = KindOfLine(request.text, request.icon == platform::MessageIcon::Error);
+    if (kind == LineKind::kInfo && request.icon == platform::MessageIcon::Warning) kind = LineKind::kWarning;
+    const bool shown = verbosity_ != CliVerbosity::kQuiet || kind == LineKind::kError ||
+                       kind == LineKind::kWarning;
+    EmitLocked(kind, request.text, shown);
     return platform::MessageAnswer::Ok;
   }
   platform::MessageAnswer answer = platform::NegativeAnswer(request.buttons);
@@ -226,7 +342,7 @@ platform::MessageAnswer TerminalFrontend::Ask(const platform::MessageRequest& re
       answer = platform::NegativeAnswer(request.buttons);
       break;
   }
-  WriteLineLocked(request.text + " -> " + AnswerName(answer));
+  EmitLocked(LineKind::kQuestion, request.text + " -> " + AnswerName(answer), true);
   return answer;
 }
 
@@ -249,6 +365,7 @@ platform::MessageAnswer TerminalFrontend::PromptLocked(const platform::MessageRe
     if (ReadAnswer(Trimmed(line), request.buttons, answer)) break;
     if (c == EOF) break;
   }
+  lines_.push_back({LineKind::kQuestion, request.text + " -> " + AnswerName(answer)});
   std::fflush(streams_.err);
   if (redraw) DrawBarLocked();
   return answer;

@@ -72,29 +72,112 @@ TEST(TerminalFrontend, VerbosityChoosesTheLinesAndEveryLineEnds) {
   LogEveryKind(normal.frontend);
   EXPECT_EQ(normal.out.text(),
             "Info: start blank check...\n"
+            "Info: waiting for the loader\n");
+  EXPECT_EQ(normal.err.text(),
             "Error: flash not blank at 0x00000010.\n"
-            "Info: waiting for the loader\n"
             "Error: read memory failed.\n");
-  EXPECT_EQ(normal.err.text(), "");
 
   Terminal verbose(CliVerbosity::kVerbose, CliAnswers::kNo);
   LogEveryKind(verbose.frontend);
   EXPECT_EQ(verbose.out.text(),
             "Info: start blank check...\n"
             "Debug: scan chain 1 selected\n"
-            "Error: flash not blank at 0x00000010.\n"
-            "Info: waiting for the loader\n"
-            "Error: read memory failed.\n");
+            "Info: waiting for the loader\n");
 
+  // Quiet: no "Info:" lines, but results, warnings and errors.
   Terminal quiet(CliVerbosity::kQuiet, CliAnswers::kNo);
   LogEveryKind(quiet.frontend);
+  quiet.frontend.PrintLine("Info: checksum completed, it is 0x1234.\n", false, true, true);
+  quiet.frontend.PrintLine("Warning: JTAG speed lowered\n", false, true);
+  quiet.frontend.PrintResult("Bad blocks in sectors 1-4: 2\n");
   EXPECT_EQ(quiet.out.text(),
+            "Info: checksum completed, it is 0x1234.\n"
+            "Bad blocks in sectors 1-4: 2\n");
+  EXPECT_EQ(quiet.err.text(),
             "Error: flash not blank at 0x00000010.\n"
-            "Error: read memory failed.\n");
+            "Error: read memory failed.\n"
+            "Warning: JTAG speed lowered\n");
 
   // The status label has no twin on the terminal: nothing printed twice.
   normal.frontend.ShowStatusLine("Info: again\n", false, false);
   EXPECT_EQ(normal.out.text().find("again"), std::string::npos);
+}
+
+TEST(TerminalFrontend, LineKindsByTheirOpeningWord) {
+  const struct {
+    const char* text;
+    bool error;
+    LineKind kind;
+  } cases[] = {
+      {"Info: start program...\n", false, LineKind::kInfo},
+      {"Error: time out, program failed.\n", true, LineKind::kError},
+      {"error: lower case too", false, LineKind::kError},
+      {"Warning: JTAG speed", false, LineKind::kWarning},
+      {"Debug: scan", false, LineKind::kDebug},
+      {"debug file written", false, LineKind::kDebug},
+      // An error without the word is still an error.
+      {"the chip does not support it", true, LineKind::kError},
+      // A failure told as an "Info:" line is still an info line.
+      {"Info: the chip does not support protect function, protect end.\n", true, LineKind::kInfo},
+      {"Err", false, LineKind::kInfo},
+  };
+  for (const auto& c : cases) EXPECT_EQ(KindOfLine(c.text, c.error), c.kind) << c.text;
+}
+
+TEST(TerminalFrontend, RoutingKeepsStandardOutputForDataOrTheRecord) {
+  const struct {
+    LineRouting routing;
+    const char* out;
+    const char* err;
+  } cases[] = {
+      {LineRouting::kSplit, "Info: a\nQ? -> No\n", "Error: b\nWarning: c\n"},
+      {LineRouting::kErrorsOnly, "", "Error: b\nWarning: c\n"},
+      {LineRouting::kAllToError, "", "Info: a\nError: b\nWarning: c\nQ? -> No\n"},
+      {LineRouting::kChild, "", "Info: a\nError: b\nWarning: c\nQ? -> No\n"},
+  };
+  for (const auto& c : cases) {
+    Capture out, err;
+    Typed in("");
+    TerminalFrontend frontend(CliVerbosity::kNormal, CliAnswers::kNo,
+                              TerminalStreams{out.stream(), err.stream(), in.stream(), false, false}, c.routing);
+    frontend.PrintLine("Info: a\n", false, true);
+    frontend.PrintLine("Error: b\n", true, true);
+    frontend.PrintLine("Warning: c", false, true);
+    frontend.Ask({"Q?", "Romsmith", MessageIcon::Question, MessageButtons::YesNo});
+    EXPECT_EQ(out.text(), c.out) << static_cast<int>(c.routing);
+    EXPECT_EQ(err.text(), c.err) << static_cast<int>(c.routing);
+    // The record has every line with its kind, whatever was printed.
+    const std::vector<PrintedLine> lines = frontend.Lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0].text, "Info: a");
+    EXPECT_EQ(lines[1].kind, LineKind::kError);
+    EXPECT_EQ(lines[2].kind, LineKind::kWarning);
+    EXPECT_EQ(lines[3].kind, LineKind::kQuestion);
+    EXPECT_EQ(lines[3].text, "Q? -> No");
+  }
+}
+
+TEST(TerminalFrontend, ABatchTargetReportsItsProgressAsLines) {
+  Capture out, err;
+  Typed in("");
+  // A terminal on standard error changes nothing: no bar for a target.
+  TerminalFrontend child(CliVerbosity::kNormal, CliAnswers::kNo,
+                         TerminalStreams{out.stream(), err.stream(), in.stream(), true, false}, LineRouting::kChild);
+  child.SetProgressRange(0, 200);
+  child.SetProgressPosition(50);
+  child.SetProgressPosition(51);  // still 25 %: no second line
+  child.SetProgressPosition(200);
+  child.SetProgressPosition(0);
+  EXPECT_EQ(err.text(), "@progress 25\n@progress 100\n@progress 0\n");
+  EXPECT_DOUBLE_EQ(child.ProgressReached(), 1.0);
+  child.SetProgressRange(0, 10);  // the next phase starts from nothing
+  EXPECT_DOUBLE_EQ(child.ProgressReached(), 0.0);
+  // Several lines of one result are recorded one by one.
+  child.PrintResult("R0 = 0x00000001\nR1 = 0x00000002\n");
+  const std::vector<PrintedLine> lines = child.Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1].text, "R1 = 0x00000002");
+  EXPECT_EQ(lines[1].kind, LineKind::kResult);
 }
 
 TEST(TerminalFrontend, ScriptedAnswersAndTheSafeDefault) {
@@ -129,7 +212,8 @@ TEST(TerminalFrontend, ScriptedAnswersAndTheSafeDefault) {
   EXPECT_EQ(quiet.frontend.Ask({"Can't open romsmith.ini file!", "Error", MessageIcon::Error,
                                 MessageButtons::Ok}),
             MessageAnswer::Ok);
-  EXPECT_EQ(quiet.out.text(), "Can't open romsmith.ini file!\n");
+  EXPECT_EQ(quiet.out.text(), "");
+  EXPECT_EQ(quiet.err.text(), "Can't open romsmith.ini file!\n");
 }
 
 TEST(TerminalFrontend, QuestionsOnTheTerminal) {

@@ -83,6 +83,8 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/cli/romsmith-cli.bash-completion)
   install(FILES ${PROJECT_SOURCE_DIR}/cli/romsmith-cli.bash-completion
     DESTINATION share/bash-completion/completions RENAME romsmith-cli)
 endif()
+# The schema of romsmith-cli's --json output, for the scripts that read it.
+install(FILES ${PROJECT_SOURCE_DIR}/cli/romsmith-cli.schema.json DESTINATION share/doc/romsmith)
 
 # Last of all the rules: the ELF files of the installed program directory
 # stripped when the install strips (cpack, `cmake --install --strip`), as

@@ -117,7 +117,8 @@ class FaultMatrix : public FlashCommands, public ::testing::WithParamInterface<C
     }
     ::close(fd);
     run.status = Wait(pid);
-    EXPECT_EQ(run.status, 0) << run.out;
+    run.err = Errors();
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_TRUE(Succeeded(run)) << run.out;
     std::istringstream text(ReadText(report));
     std::uint64_t accesses = 0;
@@ -131,13 +132,14 @@ class FaultMatrix : public FlashCommands, public ::testing::WithParamInterface<C
   // What every faulty run must hold; then the same command on the healed
   // board works.
   void CheckFaultyRun(const std::string& fault, const CliResult& run, bool stopped) {
-    SCOPED_TRACE(fault + ":\n" + run.out);
+    SCOPED_TRACE(fault + ":\n" + run.out + run.err);
     if (stopped) {
       EXPECT_EQ(run.status, 3);
       EXPECT_NE(run.out.find("Info: user stop "), std::string::npos);
     } else {
       EXPECT_EQ(run.status, 1);
-      EXPECT_NE(run.out.find("Error: "), std::string::npos);
+      EXPECT_NE(run.err.find("Error: "), std::string::npos);
+      EXPECT_EQ(run.out.find("Error: "), std::string::npos);
     }
     EXPECT_FALSE(Succeeded(run));
     EXPECT_EQ(Snapshot(root_ / "program"), program_before_) << "the program directory changed";
@@ -243,6 +245,7 @@ TEST_P(FaultMatrix, EveryFaultEndsInAnErrorOrAStopAndTheHealedBoardWorks) {
     connected = true;
     stopper.join();
     run.status = Wait(pid);
+    run.err = Errors();
     CheckFaultyRun(std::string("stop ") + (after_connect ? "after connecting, " : "") +
                        std::to_string(delay.count()) + " ms in",
                    run, true);

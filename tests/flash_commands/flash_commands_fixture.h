@@ -88,7 +88,13 @@ struct Target {
 struct CliResult {
   int status = -1;
   std::string out;
-  bool Has(const std::string& line) const { return out.find(line + "\n") != std::string::npos; }
+  std::string err;
+  // A line on the stream it belongs to: "Error:" and "Warning:" lines on
+  // standard error, every other line on standard output.
+  bool Has(const std::string& line) const {
+    const bool to_err = line.rfind("Error:", 0) == 0 || line.rfind("Warning:", 0) == 0;
+    return (to_err ? err : out).find(line + "\n") != std::string::npos;
+  }
 };
 
 class FlashCommands : public ::testing::Test {
@@ -157,19 +163,12 @@ class FlashCommands : public ::testing::Test {
     return args;
   }
 
-  // Starts the command line; its standard output comes through `fd`.
-  pid_t Start(const std::string& arguments, int& fd) {
-    std::vector<std::string> args = Arguments(arguments);
+  // Starts `args` with this test's profile and the streams of `actions`
+  // (which it destroys); -1 when it cannot.
+  pid_t Spawn(std::vector<std::string> args, posix_spawn_file_actions_t& actions) const {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    int pipe_fds[2];
-    if (::pipe(pipe_fds) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
     std::vector<std::string> env_strings;
     for (char** e = environ; *e; ++e) env_strings.emplace_back(*e);
     env_strings.push_back("ROMSMITH_PROFILE=" + (root_ / "profile.ini").string());
@@ -179,6 +178,21 @@ class FlashCommands : public ::testing::Test {
     pid_t pid = -1;
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+
+  // Starts the command line; its standard output comes through `fd`, its
+  // standard error goes to a file that Errors() reads.
+  pid_t Start(const std::string& arguments, int& fd) {
+    int pipe_fds[2];
+    if (::pipe(pipe_fds) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (root_ / "err.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
+    const pid_t pid = Spawn(Arguments(arguments), actions);
     ::close(pipe_fds[1]);
     fd = pipe_fds[0];
     return pid;
@@ -200,8 +214,12 @@ class FlashCommands : public ::testing::Test {
     while ((n = ::read(fd, buffer, sizeof buffer)) > 0) run.out.append(buffer, static_cast<std::size_t>(n));
     ::close(fd);
     run.status = Wait(pid);
+    run.err = Errors();
     return run;
   }
+
+  // What the last command started wrote on standard error.
+  std::string Errors() const { return ReadText(root_ / "err.txt"); }
 
   Bytes Flash() const { return ReadBytes(root_ / "flash.bin"); }
   // Bus offset of sector k (counted from 0).

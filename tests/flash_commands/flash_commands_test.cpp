@@ -56,9 +56,9 @@ TEST_P(ProgramEndToEnd, WritesTheFileIntoTheRangeAndNothingElse) {
   }
   const std::string set = c.whole_sectors ? " --set Option.LoadSectData=1" : "";
   const CliResult run = Cli("-f " + file + set + " -s 4-6 --auto-erase --auto-verify program");
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_TRUE(run.Has("Info: erase completed.")) << run.out;
-  EXPECT_TRUE(run.Has("Info: program suceess.")) << run.out;
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_TRUE(run.Has("Info: erase completed.")) << run.out << run.err;
+  EXPECT_TRUE(run.Has("Info: program suceess.")) << run.out << run.err;
   // Sectors 4-6 (from 1) are sectors 3-5: the range is erased, then holds the file.
   EXPECT_TRUE(SameImage(Flash(), With(SectorOffset(3), SectorOffset(6), data)));
   if (c.hex) {
@@ -77,13 +77,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FlashCommands, EraseTakesTheWholeChipOrOnlyTheSectorsAsked) {
   Prepare(Target{}, Pattern(0x200000, 5));
   const CliResult some = Cli("-s 3-5 erase");
-  EXPECT_EQ(some.status, 0) << some.out;
-  EXPECT_TRUE(some.Has("Info: erase completed.")) << some.out;
+  EXPECT_EQ(some.status, 0) << some.out << some.err;
+  EXPECT_TRUE(some.Has("Info: erase completed.")) << some.out << some.err;
   EXPECT_TRUE(SameImage(Flash(), With(SectorOffset(2), SectorOffset(5), {})));
 
   const CliResult all = Cli("-s 1-35 erase");
-  EXPECT_EQ(all.status, 0) << all.out;
-  EXPECT_FALSE(all.Has("Info: not support chip erase, use sector erase.")) << all.out;
+  EXPECT_EQ(all.status, 0) << all.out << all.err;
+  EXPECT_FALSE(all.Has("Info: not support chip erase, use sector erase.")) << all.out << all.err;
   EXPECT_TRUE(SameImage(Flash(), Bytes(size_, 0xFF)));
 }
 
@@ -93,22 +93,22 @@ TEST_F(FlashCommands, IntelChipsEraseSectorBySectorAndUnlockWhatProtectLocked) {
   t.big = true;
   Prepare(t, Pattern(0x400000, 9));
   const CliResult lock = Cli("-s 2-3 protect");
-  EXPECT_EQ(lock.status, 0) << lock.out;
-  EXPECT_TRUE(lock.Has("Info: protect completed.")) << lock.out;
+  EXPECT_EQ(lock.status, 0) << lock.out << lock.err;
+  EXPECT_TRUE(lock.Has("Info: protect completed.")) << lock.out << lock.err;
   EXPECT_TRUE(SameImage(Flash(), image_)) << "protect changed data";
 
   const CliResult all = Cli("-s 1-71 erase");
-  EXPECT_EQ(all.status, 0) << all.out;
-  EXPECT_TRUE(all.Has("Info: not support chip erase, use sector erase.")) << all.out;
-  EXPECT_TRUE(all.Has("Info: erase completed.")) << all.out;
+  EXPECT_EQ(all.status, 0) << all.out << all.err;
+  EXPECT_TRUE(all.Has("Info: not support chip erase, use sector erase.")) << all.out << all.err;
+  EXPECT_TRUE(all.Has("Info: erase completed.")) << all.out << all.err;
   EXPECT_TRUE(SameImage(Flash(), Bytes(size_, 0xFF)));
 }
 
 TEST_F(FlashCommands, ProtectWithoutASequenceSaysSoAndWritesNothing) {
   Prepare(Target{}, Pattern(0x200000, 3));
   const CliResult run = Cli("-s 1-35 protect");
-  EXPECT_EQ(run.status, 1) << run.out;
-  EXPECT_TRUE(run.Has("Info: the chip does not support protect function, protect end.")) << run.out;
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_TRUE(run.Has("Info: the chip does not support protect function, protect end.")) << run.out << run.err;
   EXPECT_TRUE(SameImage(Flash(), image_));
 }
 
@@ -116,8 +116,8 @@ TEST_F(FlashCommands, AFileLargerThanTheRangeIsRefusedBeforeAnythingIsWritten) {
   Prepare(Target{}, Pattern(0x200000, 4));
   WriteBytes(root_ / "big.bin", Pattern(0x4001, 0));
   const CliResult run = Cli("-f " + (root_ / "big.bin").string() + " -s 1-1 --no-auto-erase program");
-  EXPECT_EQ(run.status, 1) << run.out;
-  EXPECT_TRUE(run.Has("Error: program file too large, program failed.")) << run.out;
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_TRUE(run.Has("Error: program file too large, program failed.")) << run.out << run.err;
   EXPECT_TRUE(SameImage(Flash(), image_));
 }
 
@@ -129,7 +129,7 @@ TEST_F(FlashCommands, DebugModeWritesTheBlocksToFilesAndLeavesTheFlash) {
   const CliResult run = Cli("-f " + (root_ / "data.bin").string() + " -s 2-2 --no-auto-erase" +
                       " --set Tevrin.Debug=1 --set Tevrin.DebugFile=" + prefix +
                       " --set Tevrin.DebugCount=2 program");
-  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_TRUE(SameImage(Flash(), image_));
   for (int i = 0; i < 2; ++i) {
     const Bytes block = ReadBytes(prefix + std::to_string(i));
@@ -167,16 +167,16 @@ TEST_P(TargetTestEndToEnd, ReportsTheDeviceCode) {
   t.width = c.width;
   Prepare(t);
   const CliResult run = Cli("target-test");
-  EXPECT_EQ(run.status, c.status) << run.out;
-  EXPECT_TRUE(run.Has("Info: RAM test success.")) << run.out;
-  EXPECT_TRUE(run.Has(c.line)) << run.out;
+  EXPECT_EQ(run.status, c.status) << run.out << run.err;
+  EXPECT_TRUE(run.Has("Info: RAM test success.")) << run.out << run.err;
+  EXPECT_TRUE(run.Has(c.line)) << run.out << run.err;
   EXPECT_TRUE(SameImage(Flash(), image_));
   // The chips left identifier mode: a host read sees the erased array.
   char line[64];
   std::snprintf(line, sizeof line, "Info: checksum completed, it is 0x%04X.",
                 unsigned(SectorOffset(1) * 0xFF) & 0xFFFF);
   const CliResult sum = Cli("-s 1-1 checksum");
-  EXPECT_TRUE(sum.Has(line)) << sum.out;
+  EXPECT_TRUE(sum.Has(line)) << sum.out << sum.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -195,8 +195,8 @@ TEST_F(FlashCommands, AnEraseThatNeverEndsTimesOut) {
   Prepare(t, Pattern(0x200000, 6));
   WriteText(root_ / "profile.ini", "[Option]\nTimeOut=1\nResetCount=1\nRegChkPop=0\n");
   const CliResult run = Cli("-s 2-2 erase");
-  EXPECT_EQ(run.status, 1) << run.out;
-  EXPECT_TRUE(run.Has("Error: time out, erase failed.")) << run.out;
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_TRUE(run.Has("Error: time out, erase failed.")) << run.out << run.err;
   EXPECT_TRUE(SameImage(Flash(), image_));
 }
 

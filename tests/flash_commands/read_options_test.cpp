@@ -51,19 +51,19 @@ TEST_P(VerifyOptions, GiveThePlainVerdictAndLine) {
         const CliResult run = Cli("-f " + (root_ / "file.bin").string() + " -s 1-2" +
                                   mode.settings + " verify");
         if (difference.offsets.empty()) {
-          EXPECT_EQ(run.status, 0) << run.out;
-          EXPECT_TRUE(run.Has("Info: verify success.")) << run.out;
+          EXPECT_EQ(run.status, 0) << run.out << run.err;
+          EXPECT_TRUE(run.Has("Info: verify success.")) << run.out << run.err;
         } else {
           std::size_t first = difference.offsets[0];
           for (std::size_t offset : difference.offsets) first = std::min(first, offset);
           char line[64];
           std::snprintf(line, sizeof line, "Error: verify failed, different at address 0x%08zx.",
                         first);
-          EXPECT_EQ(run.status, 1) << run.out;
-          EXPECT_TRUE(run.Has(line)) << run.out;
-          EXPECT_FALSE(run.Has("Info: verify success.")) << run.out;
+          EXPECT_EQ(run.status, 1) << run.out << run.err;
+          EXPECT_TRUE(run.Has(line)) << run.out << run.err;
+          EXPECT_FALSE(run.Has("Info: verify success.")) << run.out << run.err;
         }
-        EXPECT_EQ(run.out.find("has no fast read"), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("has no fast read"), std::string::npos) << run.out << run.err;
       }
     }
     EXPECT_TRUE(SameImage(Flash(), image_)) << "verify changed the flash";
@@ -98,7 +98,7 @@ TEST_F(FlashCommands, VerifyOptionsMoveFewerClocksThanThePlainVerify) {
        {std::pair<std::string, std::string>{"plain", ""}, {"fast", " --set Option.FastRead=1"},
         {"target", " --set Option.TargetVerify=1"}}) {
     const CliResult run = Cli("-f " + (root_ / "file.bin").string() + " -s 1-4" + settings + " verify");
-    EXPECT_EQ(run.status, 0) << name << "\n" << run.out;
+    EXPECT_EQ(run.status, 0) << name << "\n" << run.out << run.err;
     tck[name] = ReadCounters(report)["tck_cycles"];
   }
   ::unsetenv("ROMSMITH_BOARD_COUNTERS");

@@ -26,7 +26,13 @@ using modules_test::ModuleFacts;
 struct CliRun {
   int status = -1;
   std::string out;
-  bool Has(const std::string& line) const { return out.find(line + "\n") != std::string::npos; }
+  std::string err;
+  // A line on the stream it belongs to: "Error:" and "Warning:" lines on
+  // standard error, every other line on standard output.
+  bool Has(const std::string& line) const {
+    const bool to_err = line.rfind("Error:", 0) == 0 || line.rfind("Warning:", 0) == 0;
+    return (to_err ? err : out).find(line + "\n") != std::string::npos;
+  }
 };
 
 std::string ReadText(const fs::path& path) {
@@ -109,7 +115,7 @@ class CliBench {
         "' --board '" + (root_ / "board.ini").string() + "' --set 'Directory.Device=" +
         ROMSMITH_STAGE_DIR + "/drivers/' --set 'Directory.Driver=" + ROMSMITH_STAGE_DIR +
         "/ports/simboard/' --set 'Remote.Device=" + module_.name + ".so' " + settings + " -y -c '" +
-        config + "' " + arguments + " 2>/dev/null";
+        config + "' " + arguments + " 2>'" + (root_ / "err.txt").string() + "'";
     CliRun run;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return run;
@@ -118,6 +124,8 @@ class CliBench {
     while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
     const int status = ::pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream err(root_ / "err.txt", std::ios::binary);
+    run.err.assign(std::istreambuf_iterator<char>(err), {});
     return run;
   }
 
@@ -170,43 +178,43 @@ TEST_P(ModuleCliHostRead, CommandsAndTheTargetTest) {
   char line[96];
   std::snprintf(line, sizeof line, "Info: checksum completed, it is 0x%04X.", sum & 0xFFFF);
   const CliRun checksum = bench.Cli("-s 2-2 checksum");
-  EXPECT_EQ(checksum.status, 0) << checksum.out;
-  EXPECT_TRUE(checksum.Has(IdLine(module))) << checksum.out;
-  EXPECT_TRUE(checksum.Has(line)) << checksum.out;
+  EXPECT_EQ(checksum.status, 0) << checksum.out << checksum.err;
+  EXPECT_TRUE(checksum.Has(IdLine(module))) << checksum.out << checksum.err;
+  EXPECT_TRUE(checksum.Has(line)) << checksum.out << checksum.err;
 
   const CliRun written = bench.Cli("-s 2-3 blank-check");
   EXPECT_EQ(written.status, 1);
   std::snprintf(line, sizeof line, "Error: blank check failed, address 0x00004000 contain data 0x%02X.",
                 image[0x4000]);
-  EXPECT_TRUE(written.Has(line)) << written.out;
+  EXPECT_TRUE(written.Has(line)) << written.out << written.err;
   const CliRun erased = bench.Cli("-s 3-3 blank-check");
-  EXPECT_EQ(erased.status, 0) << erased.out;
-  EXPECT_TRUE(erased.Has("Info: blank check success.")) << erased.out;
+  EXPECT_EQ(erased.status, 0) << erased.out << erased.err;
+  EXPECT_TRUE(erased.Has("Info: blank check success.")) << erased.out << erased.err;
 
   const fs::path upload = bench.root() / "upload.bin";
   // Sector 2: 8 KiB at 0x4000.
   const CliRun up = bench.Cli("-s 2-2 -f '" + upload.string() + "' upload");
-  EXPECT_EQ(up.status, 0) << up.out;
-  EXPECT_TRUE(up.Has("Info: upload completed.")) << up.out;
+  EXPECT_EQ(up.status, 0) << up.out << up.err;
+  EXPECT_TRUE(up.Has("Info: upload completed.")) << up.out << up.err;
   std::ifstream in(upload, std::ios::binary);
   std::vector<unsigned char> back((std::istreambuf_iterator<char>(in)), {});
   ASSERT_EQ(back.size(), 0x2000u);
   EXPECT_TRUE(std::equal(back.begin(), back.end(), image.begin() + 0x4000));
 
   const CliRun same = bench.Cli("-s 2-2 -f '" + upload.string() + "' verify");
-  EXPECT_EQ(same.status, 0) << same.out;
-  EXPECT_TRUE(same.Has("Info: verify success.")) << same.out;
+  EXPECT_EQ(same.status, 0) << same.out << same.err;
+  EXPECT_TRUE(same.Has("Info: verify success.")) << same.out << same.err;
   back[0x321] ^= 0x10;
   std::ofstream(upload, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(back.data()), static_cast<std::streamsize>(back.size()));
   const CliRun differs = bench.Cli("-s 2-2 -f '" + upload.string() + "' verify");
   EXPECT_EQ(differs.status, 1);
-  EXPECT_TRUE(differs.Has("Error: verify failed, different at address 0x00004321.")) << differs.out;
+  EXPECT_TRUE(differs.Has("Error: verify failed, different at address 0x00004321.")) << differs.out << differs.err;
 
   const CliRun test = bench.Cli("target-test");
-  EXPECT_TRUE(test.Has("Info: start target test...")) << test.out;
-  EXPECT_TRUE(test.Has("Info: RAM test success.")) << test.out;
-  EXPECT_TRUE(test.Has("Info: start get flash device code...")) << test.out;
+  EXPECT_TRUE(test.Has("Info: start target test...")) << test.out << test.err;
+  EXPECT_TRUE(test.Has("Info: RAM test success.")) << test.out << test.err;
+  EXPECT_TRUE(test.Has("Info: start get flash device code...")) << test.out << test.err;
 }
 
 // The loader commands through the module: erase, program with auto erase
@@ -215,8 +223,8 @@ TEST_P(ModuleCliHostRead, CommandsAndTheTargetTest) {
 // never touched.
 TEST_P(ModuleCliLoader, EraseProgramTestTheTargetAndProtect) {
   const CliRun erase = bench.Cli("-s 2-2 erase");
-  EXPECT_EQ(erase.status, 0) << erase.out;
-  EXPECT_TRUE(erase.Has("Info: erase completed.")) << erase.out;
+  EXPECT_EQ(erase.status, 0) << erase.out << erase.err;
+  EXPECT_TRUE(erase.Has("Info: erase completed.")) << erase.out << erase.err;
   std::vector<unsigned char> flash = bench.Flash();
   ASSERT_EQ(flash.size(), bench.image().size());
   EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 0x4000, bench.image().begin()));
@@ -229,20 +237,20 @@ TEST_P(ModuleCliLoader, EraseProgramTestTheTargetAndProtect) {
   std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(program.data()),
                                               static_cast<std::streamsize>(program.size()));
   const CliRun run = bench.Cli("-s 4-4 -f '" + file.string() + "' --auto-erase --auto-verify program");
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_TRUE(run.Has("Info: program suceess.")) << run.out;
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_TRUE(run.Has("Info: program suceess.")) << run.out << run.err;
   flash = bench.Flash();
   EXPECT_TRUE(std::equal(program.begin(), program.end(), flash.begin() + 0x8000));
   EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 0x4000, bench.image().begin()));
 
   const CliRun test = bench.Cli("target-test");
-  EXPECT_EQ(test.status, 0) << test.out;
-  EXPECT_TRUE(test.Has("Info: device code is 0x2249, target test success.")) << test.out;
+  EXPECT_EQ(test.status, 0) << test.out << test.err;
+  EXPECT_TRUE(test.Has("Info: device code is 0x2249, target test success.")) << test.out << test.err;
 
   const CliRun protect = bench.Cli("-s 1-2 protect");
-  EXPECT_EQ(protect.status, 1) << protect.out;
+  EXPECT_EQ(protect.status, 1) << protect.out << protect.err;
   EXPECT_TRUE(protect.Has("Info: the chip does not support sector protect function, protect end."))
-      << protect.out;
+      << protect.out << protect.err;
 }
 
 std::string CaseName(const ::testing::TestParamInfo<ModuleAndOrder>& info) {
@@ -274,11 +282,11 @@ class ModuleCliConnect : public ::testing::TestWithParam<ModuleFacts> {
 TEST_P(ModuleCliConnect, NoProbeAnsweringGivesTheModulesNotFoundLine) {
   CliBench bench(module, false, "$278", "100000");
   const CliRun run = bench.Cli("-s 2-2 checksum");
-  EXPECT_EQ(run.status, 1) << run.out;
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
   std::string line = module.probe_not_found ? module.probe_not_found : module.cpu_not_found;
   line.pop_back();  // the newline
-  EXPECT_TRUE(run.Has(line)) << run.out;
-  EXPECT_EQ(run.out.find("Info: checksum completed"), std::string::npos) << run.out;
+  EXPECT_TRUE(run.Has(line)) << run.out << run.err;
+  EXPECT_EQ(run.out.find("Info: checksum completed"), std::string::npos) << run.out << run.err;
 }
 
 // A speed index past the module's names: its warning, then the command runs
@@ -286,15 +294,15 @@ TEST_P(ModuleCliConnect, NoProbeAnsweringGivesTheModulesNotFoundLine) {
 TEST_P(ModuleCliConnect, AnOutOfRangeSpeedWarnsAndRunsAtFullSpeed) {
   CliBench bench(module, false, "$378", "100000");
   const CliRun run = bench.Cli("-s 2-2 checksum", "--set Remote.Speed=7");
-  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
   if (module.speed_warning) {
     std::string line = module.speed_warning;
     line.pop_back();
-    EXPECT_TRUE(run.Has(line)) << run.out;
+    EXPECT_TRUE(run.Has(line)) << run.out << run.err;
   } else {
-    EXPECT_EQ(run.out.find("Warning: JTAG speed"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err.find("Warning: JTAG speed"), std::string::npos) << run.err;
   }
-  EXPECT_NE(run.out.find("Info: checksum completed"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Info: checksum completed"), std::string::npos) << run.out << run.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Arm7, ModuleCliConnect, ::testing::ValuesIn(modules_test::ModulesOn(false)),

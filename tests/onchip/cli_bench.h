@@ -24,7 +24,13 @@ using Bytes = std::vector<unsigned char>;
 struct CliRun {
   int status = -1;
   std::string out;
-  bool Has(const std::string& line) const { return out.find(line + "\n") != std::string::npos; }
+  std::string err;
+  // A line on the stream it belongs to: "Error:" and "Warning:" lines on
+  // standard error, every other line on standard output.
+  bool Has(const std::string& line) const {
+    const bool to_err = line.rfind("Error:", 0) == 0 || line.rfind("Warning:", 0) == 0;
+    return (to_err ? err : out).find(line + "\n") != std::string::npos;
+  }
 };
 
 inline Bytes ReadFile(const fs::path& path) {
@@ -81,7 +87,7 @@ class Bench {
         "' --board '" + (root_ / "board.ini").string() + "' --set 'Directory.Device=" +
         ROMSMITH_STAGE_DIR + "/drivers/' --set 'Directory.Driver=" + ROMSMITH_STAGE_DIR +
         "/ports/simboard/' --set Remote.Device=" + module_ + " -y -c '" + ROMSMITH_STAGE_DIR +
-        "/examples/" + config_ + "' " + arguments + " 2>&1";
+        "/examples/" + config_ + "' " + arguments + " 2>'" + (root_ / "err.txt").string() + "'";
     CliRun run;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return run;
@@ -90,6 +96,8 @@ class Bench {
     while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
     const int status = ::pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const Bytes err = ReadFile(root_ / "err.txt");
+    run.err.assign(err.begin(), err.end());
     return run;
   }
   fs::path Path(const std::string& name) const { return root_ / name; }

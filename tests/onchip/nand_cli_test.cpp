@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -79,13 +80,27 @@ TEST_P(NandCli, CheckBlockTargetTestAndProgramVerifyUploadAroundTheBadBlocks) {
   Bench bench(b.board, b.config, "osprey9.so");
 
   CliRun run = bench.Cli(std::string("-s ") + b.check_sectors + " check-block");
-  ASSERT_EQ(run.status, 0) << run.out;
-  EXPECT_TRUE(run.Has(b.check_line)) << run.out;
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_TRUE(run.Has(b.check_line)) << run.out << run.err;
+
+  // The same in the JSON record: the bad blocks counted as -s counts them,
+  // in the committed schema's shape.
+  run = bench.Cli(std::string("--json -s ") + b.check_sectors + " check-block");
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  std::string bad = "\"bad_blocks\":[";
+  for (std::size_t block : b.bad_blocks) bad += (bad.back() == '[' ? "" : ",") + std::to_string(block + 1);
+  EXPECT_NE(run.out.find(bad + "]"), std::string::npos) << run.out;
+  WriteFile(bench.Path("record.json"), Bytes(run.out.begin(), run.out.end()));
+  const std::string validate = std::string("python3 -c 'import json, sys, jsonschema\n"
+                                           "jsonschema.validate(json.load(open(sys.argv[2])), json.load(open(sys.argv[1])))\n' '") +
+                               ROMSMITH_SOURCE_DIR + "/cli/romsmith-cli.schema.json' '" +
+                               bench.Path("record.json").string() + "'";
+  EXPECT_EQ(std::system(validate.c_str()), 0);
 
   run = bench.Cli("target-test");
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_TRUE(run.Has(b.device_line)) << run.out;
-  EXPECT_EQ(run.out.find("but read value is"), std::string::npos) << run.out;
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_TRUE(run.Has(b.device_line)) << run.out << run.err;
+  EXPECT_EQ(run.out.find("but read value is"), std::string::npos) << run.out << run.err;
 
   // A run of its own: it knows nothing of the check above, checks first and
   // writes nothing into a bad block.
@@ -94,10 +109,10 @@ TEST_P(NandCli, CheckBlockTargetTestAndProgramVerifyUploadAroundTheBadBlocks) {
   const std::string sectors = std::string("-s ") + b.program_sectors;
   const std::string file = " -f '" + bench.Path("data.bin").string() + "'";
   run = bench.Cli(sectors + file + " program");
-  ASSERT_EQ(run.status, 0) << run.out;
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_TRUE(run.Has("Info: bad blocks of the selected blocks not known yet, checking them first."))
-      << run.out;
-  EXPECT_TRUE(run.Has("Info: program suceess.")) << run.out;
+      << run.out << run.err;
+  EXPECT_TRUE(run.Has("Info: program suceess.")) << run.out << run.err;
   const Bytes image = ReadFile(bench.Path(b.image));
   EXPECT_EQ(GoodBlocksData(image, b.program_first_block, data.size()), data);
   for (std::size_t block : b.bad_blocks) {
@@ -107,8 +122,8 @@ TEST_P(NandCli, CheckBlockTargetTestAndProgramVerifyUploadAroundTheBadBlocks) {
   }
 
   run = bench.Cli(sectors + file + " verify");
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_TRUE(run.Has("Info: verify success.")) << run.out;
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_TRUE(run.Has("Info: verify success.")) << run.out << run.err;
 
   // The first byte behind the first bad block differs: verify names its
   // offset in the file.
@@ -117,16 +132,16 @@ TEST_P(NandCli, CheckBlockTargetTestAndProgramVerifyUploadAroundTheBadBlocks) {
   changed[offset] ^= 0x01;
   WriteFile(bench.Path("changed.bin"), changed);
   run = bench.Cli(sectors + " -f '" + bench.Path("changed.bin").string() + "' verify");
-  EXPECT_EQ(run.status, 1) << run.out;
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
   char line[80];
   std::snprintf(line, sizeof line, "Error: verify failed, different at address 0x%08zx.", offset);
-  EXPECT_TRUE(run.Has(line)) << run.out;
+  EXPECT_TRUE(run.Has(line)) << run.out << run.err;
 
   // Upload of blocks with the first bad one: the good ones, in order.
   run = bench.Cli(std::string("-s ") + b.upload_sectors + " -f '" + bench.Path("up.bin").string() +
                   "' upload");
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_TRUE(run.Has("Info: upload success.")) << run.out;
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_TRUE(run.Has("Info: upload success.")) << run.out << run.err;
   EXPECT_EQ(ReadFile(bench.Path("up.bin")), GoodBlocksData(image, b.upload_first_block, b.upload_good_blocks * BlockBytes()));
 }
 

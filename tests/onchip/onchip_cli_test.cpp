@@ -48,9 +48,9 @@ TEST_P(OnChipCli, EraseProgramVerifyUploadProtectAndTargetTest) {
 
   // Program erases the sectors first (sector by sector) and verifies.
   CliRun run = bench.Cli("-s 1-2 -f '" + bench.Path("data.bin").string() + "' program");
-  ASSERT_EQ(run.status, 0) << run.out;
-  EXPECT_TRUE(run.Has("Info: erase completed.")) << run.out;
-  EXPECT_TRUE(run.Has("Info: program suceess.")) << run.out;
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_TRUE(run.Has("Info: erase completed.")) << run.out << run.err;
+  EXPECT_TRUE(run.Has("Info: program suceess.")) << run.out << run.err;
   Bytes expected = data;
   if (f.protect_sectors == nullptr) {
     // An LPC part: the vector checksum goes to 0x14, so the vectors sum to 0.
@@ -61,23 +61,23 @@ TEST_P(OnChipCli, EraseProgramVerifyUploadProtectAndTargetTest) {
     std::uint32_t sum = 0;
     for (std::size_t at = 0; at < 32; at += 4) sum += at == 0x14 ? 0 : word(at);
     for (int i = 0; i < 4; ++i) expected[0x14 + i] = static_cast<unsigned char>((0u - sum) >> (8 * i));
-    EXPECT_NE(run.out.find("Info: LPC vector checksum 0x"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Info: LPC vector checksum 0x"), std::string::npos) << run.out << run.err;
   }
   EXPECT_EQ(Slice(ReadFile(bench.Path(f.image)), 0, data.size()), expected);
 
   run = bench.Cli("-s 1-2 -f '" + bench.Path("up.bin").string() + "' upload");
-  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
   const Bytes uploaded = ReadFile(bench.Path("up.bin"));
   EXPECT_EQ(uploaded.size(), 2 * f.sector_bytes);
   EXPECT_EQ(uploaded, Slice(ReadFile(bench.Path(f.image)), 0, uploaded.size()));
 
   run = bench.Cli("target-test");
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_TRUE(run.Has(f.device_line)) << run.out;
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_TRUE(run.Has(f.device_line)) << run.out << run.err;
 
   // Erasing the second sector leaves the first as programmed.
   run = bench.Cli("-s 2-2 erase");
-  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
   const Bytes erased = ReadFile(bench.Path(f.image));
   EXPECT_EQ(Slice(erased, 0, f.sector_bytes), Slice(expected, 0, f.sector_bytes));
   EXPECT_EQ(Slice(erased, f.sector_bytes, data.size() - f.sector_bytes),
@@ -86,15 +86,15 @@ TEST_P(OnChipCli, EraseProgramVerifyUploadProtectAndTargetTest) {
   if (f.protect_sectors == nullptr) {
     run = bench.Cli("-s 1-2 -f '" + bench.Path("data.bin").string() + "' verify");
     EXPECT_EQ(run.status, 1) << "the second sector is erased now";
-    EXPECT_TRUE(run.Has("Error: verify failed, different at address 0x00001000.")) << run.out;
+    EXPECT_TRUE(run.Has("Error: verify failed, different at address 0x00001000.")) << run.out << run.err;
     // Check block belongs to NAND CPUs; the command refuses before connecting.
     run = bench.Cli("check-block");
-    EXPECT_EQ(run.status, 2) << run.out;
+    EXPECT_EQ(run.status, 2) << run.out << run.err;
     return;
   }
   run = bench.Cli(std::string("-s ") + f.protect_sectors + " protect");
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_TRUE(run.Has("Info: protect completed.")) << run.out;
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_TRUE(run.Has("Info: protect completed.")) << run.out << run.err;
   const Bytes image = ReadFile(bench.Path(f.image));
   ASSERT_GE(image.size(), f.protect_word_at + 4);
   const std::size_t at = f.protect_word_at;

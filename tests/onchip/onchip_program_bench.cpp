@@ -39,7 +39,7 @@ Measured Measure(const Bench& bench, const std::string& arguments, const std::st
   m.wall_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   m.cpu_s = ChildrenCpuSeconds() - cpu;
   m.status = run.status;
-  if (run.status != 0) std::fputs(run.out.c_str(), stdout);
+  if (run.status != 0) std::fputs((run.out + run.err).c_str(), stdout);
   std::ifstream in(counters);
   std::string line;
   while (std::getline(in, line)) {
