@@ -706,6 +706,26 @@ TEST_F(LoaderTest, AutoEraseRunsOnlyOnceEveryInputIsGood) {
     EXPECT_EQ(LastLine().rfind("Error: ", 0), 0u) << LastLine();
     EXPECT_TRUE(StrayFiles().empty());
   }
+
+  // The NAND family the same way: its check block may run, its erase not.
+  for (const char* name : {"typo.bin", "large.bin"}) {
+    SCOPED_TRACE(name);
+    BenchOptions nand;
+    nand.cpu_name = "S3C2410 (Nand)";
+    nand.width = 8;
+    nand.sector_sizes = std::vector<std::int32_t>(8, 16384);
+    nand.nand = true;
+    Build(nand);
+    UseProgram(Pattern(4 * 16384 + 1), "large.bin");
+    bench_->pages().program.program_file = (dir_ / name).string();
+    SelectSectors(1, 4);
+    bench_->pages().program.auto_erase = true;
+    std::fill(target_->flash().begin(), target_->flash().end(), 0x00);
+    EXPECT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kFailed);
+    for (const FakeTarget::Run& run : target_->runs())
+      EXPECT_NE(run.params[0], static_cast<std::uint8_t>(LoaderOperation::kNandErase));
+    EXPECT_EQ(FlashBytes(0, 4 * 16384), std::string(4 * 16384, '\0')) << "the flash was erased";
+  }
 }
 
 // The image area around the loader: padding that reports a run into it,
