@@ -4,8 +4,8 @@
 #include <thread>
 
 #include "formats/data_file.h"
-#include "operations/command_bodies.h"
 #include "formats/intel_hex.h"
+#include "operations/command_bodies.h"
 #include "platform/paths.h"
 #include "platform/run_files.h"
 #include "target_data/text.h"
