@@ -9,6 +9,11 @@ TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_S ?= 60
 
+# Compiler-cache hits across checkouts: paths under the tree are hashed relative
+# to it, so a fresh clone elsewhere reuses what another checkout compiled.
+export CCACHE_BASEDIR ?= $(CURDIR)
+export CCACHE_NOHASHDIR ?= 1
+
 .PHONY: deps configure build test asan tsan demo bench fuzz clean
 
 deps:

@@ -10,10 +10,6 @@
 namespace romsmith {
 namespace {
 
-bool StartsWith(const std::string& text, const char* prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
-
 // Writes one set-up row. A failed write has logged its line and the
 // initialisation goes on with the other rows, so every row that fails is
 // named; `write_failed` is then set and the initialisation fails at the end.
@@ -92,7 +88,7 @@ bool InitializeBoard(const CommandContext& context) {
   // steps may wait on the core, so a stop is looked at after each.
   if (running) static_cast<void>(link.StopTarget());
   if (context.StopRequested()) return false;
-  if (!StartsWith(context.config().cpu_chip, "LPC")) {
+  if (!context.family.Has(FamilyTrait::kNoResets)) {
     for (std::int32_t i = 0; i < context.settings().reset_count; ++i)
       if (!link.ResetTarget() || context.StopRequested()) return false;
   }

@@ -9,6 +9,7 @@
 
 #include "operations/command_bodies.h"
 #include "operations/testing/fake_target.h"
+#include "operations/testing/workbench_fixture.h"
 #include "platform/paths.h"
 #include "reporting/testing/recording_frontend.h"
 
@@ -99,6 +100,75 @@ TEST_F(BodyTest, BodiesSeeTheStopBeforeTheirFirstStep) {
     EXPECT_EQ(frontend_.Texts().back(), c.line);
   }
   EXPECT_TRUE(target_->runs().empty());
+}
+
+// The bodies follow the family traits the context resolved, not the names:
+// a family the program does not know, given as rows, drives them with no
+// code of its own.
+TEST_F(BodyTest, AMadeUpFamilyRowChangesEraseAndResetsAsItsTraitsSay) {
+  struct Case {
+    const char* name;
+    std::vector<FamilyRule> extra;
+    std::size_t erase_runs;
+    bool indexes_and_frequency;
+    int resets;
+  };
+  constexpr auto kBySector = static_cast<std::uint32_t>(FamilyTrait::kEraseBySector);
+  const Case cases[] = {
+      {"unknown names: one chip run, the resets", {}, 1, false, 2},
+      {"erase by sector only", {{FamilyName::kFlashChip, "QX9", kBySector}}, 4, false, 2},
+      {"sector indexes and frequency, no resets",
+       {{FamilyName::kFlashChip, "QX9",
+         kBySector | FamilyTrait::kSectorIndexes | FamilyTrait::kCrystalFrequency},
+        {FamilyName::kCpuChip, "QX9", static_cast<std::uint32_t>(FamilyTrait::kNoResets)}},
+       4, true, 0},
+      {"a CPU rule does not look at the flash name",
+       {{FamilyName::kCpuChip, "QX9-", kBySector}}, 1, false, 2},
+  };
+  // A NOR board: four 4 KiB sectors, 16 bits wide, a chip erase sequence.
+  TargetConfig& c = job_.config;
+  c.cpu_chip = "QX9100";
+  c.flash_chip = "QX9-256";
+  c.flash_width = 16;
+  c.end_sector = 3;
+  job_.flash.sector_sizes = std::vector<std::int32_t>(4, 4096);
+  job_.command_set.chip_erase = Sequence(
+      {{0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0x80}, {0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0x10}});
+  job_.command_set.sector_erase = Sequence(
+      {{0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0x80}, {0x555, 0xAA}, {0x2AA, 0x55}, {0, 0x30}});
+  job_.settings.lpc_frequency = 12000;
+  job_.settings.reset_count = 2;
+  FakeTarget::Geometry geometry;
+  geometry.block_sizes = std::vector<std::uint32_t>(4, 4096);
+  const auto little_word = [](const std::vector<std::uint8_t>& b, std::size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.name);
+    std::vector<FamilyRule> rules(FamilyRules().begin(), FamilyRules().end());
+    rules.insert(rules.end(), t.extra.begin(), t.extra.end());
+    target_ = std::make_unique<FakeTarget>(log_, geometry);
+    CommandContext context = Context();
+    context.family = ResolveDeviceFamily(c, rules);
+    EXPECT_EQ(EraseBody(context).outcome, CommandOutcome::kSucceeded);
+    const auto runs = target_->runs();
+    ASSERT_EQ(runs.size(), t.erase_runs);
+    for (std::size_t k = 0; k < runs.size(); ++k) {
+      const std::vector<std::uint8_t>& p = runs[k].params;
+      EXPECT_EQ(little_word(p, 12), runs.size() == 1 ? 0u : 4096u * k);
+      if (t.indexes_and_frequency) {
+        EXPECT_EQ(p[1], k);
+        EXPECT_EQ(p[2], k);
+        EXPECT_EQ(little_word(p, 8), 12000u);
+      } else {
+        EXPECT_EQ(p[1], 6);  // the six cycles of either sequence
+        EXPECT_EQ(p[2], 2);  // 16 bits wide
+        EXPECT_EQ(little_word(p, 8), 0u);
+      }
+    }
+    EXPECT_TRUE(InitializeBoard(context));
+    EXPECT_EQ(target_->calls("reset"), t.resets);
+  }
 }
 
 TEST_F(BodyTest, RegisterReadHaltsARunningTargetAndReturnsTheValues) {

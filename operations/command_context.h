@@ -18,6 +18,7 @@
 #include "reporting/message_log.h"
 #include "target_data/cpu_database.h"
 #include "target_data/flash_database.h"
+#include "target_data/flash_family.h"
 #include "target_data/program_settings.h"
 #include "target_data/target_config.h"
 
@@ -101,6 +102,8 @@ struct CommandContext {
   const platform::Event& stop;
   // Between two status polls of a running loader.
   std::chrono::milliseconds poll_interval{100};
+  // The board's family traits, resolved once from the snapshot's names.
+  DeviceFamily family = ResolveDeviceFamily(job.config);
 
   const TargetConfig& config() const { return job.config; }
   const ProgramSettings& settings() const { return job.settings; }

@@ -172,8 +172,8 @@ CommandResult VerifyBody(const CommandContext& context) {
     const std::uint64_t length = *opened;
     BinaryFile& file = program.file();
     const TargetConfig& c = context.config();
-    const bool lpc_checksum =
-        c.flash_chip.rfind("LPC", 0) == 0 && context.settings().lpc_vector_checksum != 0;
+    const bool lpc_checksum = context.family.Has(FamilyTrait::kVectorChecksum) &&
+                              context.settings().lpc_vector_checksum != 0;
     const bool big = !context.LittleEndian();
     const BlockCompare compare = [&](std::uint32_t address, const std::uint8_t* flash,
                                      const std::uint8_t* data, std::size_t count) {

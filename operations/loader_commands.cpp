@@ -11,10 +11,6 @@
 namespace romsmith {
 namespace {
 
-bool StartsWith(const std::string& text, const char* prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
-
 // ---------------------------------------------------------------- erase, protect
 
 // The words and sequences that set erase and protect apart.
@@ -28,7 +24,8 @@ struct SectorCommand {
   const char* no_function_line;    // neither sequence (logged as an error)
   const char* no_sector_line;      // part of the chip without a sector sequence
   bool no_sector_line_is_error;
-  bool lpc_sector_indexes;         // LPC devices take sector indexes
+  FamilyTrait by_sector;           // the family trait that forces sector mode
+  bool family_block;               // the family's sector indexes and frequency apply
   const CommandSequence& (*chip_sequence)(const CommandSet&);
   const CommandSequence& (*sector_sequence)(const CommandSet&);
 };
@@ -51,6 +48,7 @@ const SectorCommand kErase{
     "Info: the chip does not support erase function, erase end.\n",
     "Info: the chip does not support sector erase function, erase end.\n",
     false,
+    FamilyTrait::kEraseBySector,
     true,
     [](const CommandSet& set) -> const CommandSequence& { return set.chip_erase; },
     [](const CommandSet& set) -> const CommandSequence& { return set.sector_erase; },
@@ -67,6 +65,7 @@ const SectorCommand kProtect{
     "Info: the chip does not support protect function, protect end.\n",
     "Info: the chip does not support sector protect function, protect end.\n",
     true,
+    FamilyTrait::kProtectBySector,
     false,
     NoSequence,
     [](const CommandSet& set) -> const CommandSequence& { return set.sector_protect; },
@@ -74,8 +73,10 @@ const SectorCommand kProtect{
 
 CommandResult RunSectorCommand(const CommandContext& context, const SectorCommand& command) {
   const TargetConfig& c = context.config();
-  const bool lpc = command.lpc_sector_indexes && StartsWith(c.flash_chip, "LPC");
-  bool sector_mode = lpc || StartsWith(c.flash_chip, "STR71x");
+  const DeviceFamily& family = context.family;
+  const bool sector_indexes = command.family_block && family.Has(FamilyTrait::kSectorIndexes);
+  const bool crystal = command.family_block && family.Has(FamilyTrait::kCrystalFrequency);
+  bool sector_mode = family.Has(command.by_sector);
   const CommandSequence& chip_sequence = command.chip_sequence(context.command_set());
   const CommandSequence& sector_sequence = command.sector_sequence(context.command_set());
   LoaderParams params = BaseLoaderParams(context, command.operation);
@@ -120,11 +121,11 @@ CommandResult RunSectorCommand(const CommandContext& context, const SectorComman
       params.address = c.flash_address + context.SectorOffset(k);
       SetSectorAddressCycles(params, sector_cycles, params.address);
     }
-    if (lpc) {
+    if (sector_indexes) {
       params.cycle_count = static_cast<std::uint8_t>(k);
       params.width_bytes = static_cast<std::uint8_t>(k);
-      params.flash_start = static_cast<std::uint32_t>(context.settings().lpc_frequency);
     }
+    if (crystal) params.flash_start = static_cast<std::uint32_t>(context.settings().lpc_frequency);
     PackBlock(context, params, block);
     return JobStep::kGoOn;
   };
@@ -158,10 +159,13 @@ CommandResult ProgramBody(const CommandContext& context) {
                             ? 1
                             : static_cast<std::uint8_t>(context.command_set().program_mode);
   const bool whole_sectors = params.program_mode == 1;
-  const bool lpc = StartsWith(c.flash_chip, "LPC");
+  const bool sector_indexes = context.family.Has(FamilyTrait::kSectorIndexes);
+  const bool crystal = context.family.Has(FamilyTrait::kCrystalFrequency);
+  const bool vector_checksum = context.family.Has(FamilyTrait::kVectorChecksum) &&
+                               context.settings().lpc_vector_checksum != 0;
   const std::uint32_t base = c.flash_address + context.SectorOffset(c.start_sector);
-  // LPC loaders take sector indexes: the sectors whose end (in the stored
-  // sizes) lies at or below a flash offset.
+  // Loaders that take sector indexes count the sectors whose end (in the
+  // stored sizes) lies at or below a flash offset.
   const auto sectors_below = [&context](std::uint64_t offset) {
     std::uint64_t end = 0;
     std::uint32_t count = 0;
@@ -210,18 +214,18 @@ CommandResult ProgramBody(const CommandContext& context) {
       context.log.Error("Error: program file too large, program failed.\n");
       return JobStep::kFailed;
     }
-    if (lpc) {
+    if (sector_indexes) {
       const std::uint64_t offset = chunk_address - c.flash_address;
       params.cycle_count = sectors_below(offset);
       params.width_bytes = sectors_below(offset + chunk_length);
-      params.flash_start = static_cast<std::uint32_t>(context.settings().lpc_frequency);
     }
+    if (crystal) params.flash_start = static_cast<std::uint32_t>(context.settings().lpc_frequency);
     params.address = chunk_address;
     params.length = chunk_length;
     // A short last read leaves 0xFF behind the data; the whole chunk goes.
     PackBlock(context, params, block, chunk_length);
     program.file().Read(block.data() + kLoaderParamsSize, chunk_length);
-    if (lpc && context.settings().lpc_vector_checksum != 0 && chunk_address == c.flash_address &&
+    if (vector_checksum && chunk_address == c.flash_address &&
         chunk_length >= kLpcVectorBytes) {
       // The chip boots this sector only when its vectors sum to zero.
       std::uint8_t* vectors = block.data() + kLoaderParamsSize;

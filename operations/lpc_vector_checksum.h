@@ -1,7 +1,7 @@
 // LPC2000 parts run user code after reset only when the eight exception
 // vectors at 0 add up to zero (modulo 2^32); the reserved vector at 0x14
 // holds the word that makes them so. With the "LpcVectorChecksum" option a
-// program of an "LPC" device's first sector puts that word there, and verify
+// program of an LPC2000 device's first sector puts that word there, and verify
 // accepts it where the file holds another.
 #pragma once
 

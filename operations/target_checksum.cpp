@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "loaders/crc32_image.h"
 #include "operations/loader_job.h"
 
 namespace romsmith {
@@ -13,49 +14,25 @@ namespace {
 constexpr std::uint32_t kBlock = 1024;
 using Layout = ChecksumProgramLayout;
 
-// The routine, ARM state, entered at its first word with nothing in the
-// registers: it builds the CRC table, writes one CRC per block of its range
-// to the results and stops at kDone, where the host's breakpoint waits.
-constexpr std::array<std::uint32_t, 34> kRoutine = {
-    0xE59F0088,  // 00       LDR   r0, address
-    0xE59F1088,  // 04       LDR   r1, count
-    0xE59F7088,  // 08       LDR   r7, block_size
-    0xE59F8088,  // 0C       LDR   r8, polynomial
-    0xE28F20E8,  // 10       ADD   r2, pc, #0xE8       table (0x100)
-    0xE2823B01,  // 14       ADD   r3, r2, #0x400      results (0x500)
-    0xE3A04000,  // 18       MOV   r4, #0
-    0xE1A05004,  // 1C entry MOV   r5, r4
-    0xE3A06008,  // 20       MOV   r6, #8
-    0xE1B050A5,  // 24 bit   MOVS  r5, r5, LSR #1
-    0x20255008,  // 28       EORCS r5, r5, r8
-    0xE2566001,  // 2C       SUBS  r6, r6, #1
-    0x1AFFFFFB,  // 30       BNE   bit
-    0xE7825104,  // 34       STR   r5, [r2, r4, LSL #2]
-    0xE2844001,  // 38       ADD   r4, r4, #1
-    0xE3540C01,  // 3C       CMP   r4, #0x100
-    0x1AFFFFF5,  // 40       BNE   entry
-    0xE3E04000,  // 44 block MVN   r4, #0             crc := ~0
-    0xE1A05007,  // 48       MOV   r5, r7
-    0xE1510005,  // 4C       CMP   r1, r5
-    0x31A05001,  // 50       MOVLO r5, r1              a short last block
-    0xE0411005,  // 54       SUB   r1, r1, r5
-    0xE4D06001,  // 58 byte  LDRB  r6, [r0], #1
-    0xE0266004,  // 5C       EOR   r6, r6, r4
-    0xE20660FF,  // 60       AND   r6, r6, #0xFF
-    0xE7926106,  // 64       LDR   r6, [r2, r6, LSL #2]
-    0xE0264424,  // 68       EOR   r4, r6, r4, LSR #8
-    0xE2555001,  // 6C       SUBS  r5, r5, #1
-    0x1AFFFFF8,  // 70       BNE   byte
-    0xE1E04004,  // 74       MVN   r4, r4
-    0xE4834004,  // 78       STR   r4, [r3], #4
-    0xE3510000,  // 7C       CMP   r1, #0
-    0x1AFFFFEF,  // 80       BNE   block
-    0xEAFFFFFE,  // 84 done  B     done
-};
-static_assert(Layout::kDone == 4 * (kRoutine.size() - 1), "the breakpoint sits on B done");
-static_assert(4 * kRoutine.size() <= Layout::kParameters, "the routine ends before its parameters");
+// The routine (loaders/crc32_routine.S, assembled little-endian), ARM state,
+// entered at its first word with nothing in the registers: it builds the CRC
+// table, writes one CRC per block of its range to the results and stops at
+// kDone, where the host's breakpoint waits.
+constexpr const auto& kRoutine = loaders::kCrc32RoutineImage;
+
+constexpr std::uint32_t ImageWord(std::uint32_t offset) {
+  return static_cast<std::uint32_t>(kRoutine[offset]) |
+         static_cast<std::uint32_t>(kRoutine[offset + 1]) << 8 |
+         static_cast<std::uint32_t>(kRoutine[offset + 2]) << 16 |
+         static_cast<std::uint32_t>(kRoutine[offset + 3]) << 24;
+}
+
+static_assert(kRoutine.size() == Layout::kImageSize, "the image is the code and its parameters");
+static_assert(ImageWord(Layout::kDone) == 0xEAFFFFFE, "the breakpoint sits on B done");
 
 constexpr std::uint32_t kPolynomial = 0xEDB88320;
+static_assert(ImageWord(Layout::kParameters + 12) == kPolynomial,
+              "the routine and the host agree on the polynomial");
 
 constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
   std::array<std::uint32_t, 256> table{};
@@ -91,8 +68,8 @@ std::uint32_t Crc32(const std::uint8_t* bytes, std::size_t count) {
 
 std::vector<std::uint8_t> ChecksumProgramImage(bool big_endian) {
   std::vector<std::uint8_t> image(Layout::kImageSize, 0);
-  for (std::size_t i = 0; i < kRoutine.size(); ++i) PutWord(&image[4 * i], kRoutine[i], big_endian);
-  PutWord(&image[Layout::kParameters + 12], kPolynomial, big_endian);
+  for (std::uint32_t at = 0; at < Layout::kImageSize; at += 4)
+    PutWord(&image[at], ImageWord(at), big_endian);
   return image;
 }
 

@@ -63,7 +63,7 @@ TEST_F(WorkbenchTest, ResetsFollowTheCountExceptForLpcCpus) {
   reset_count_ = 2;
   Run(&Workbench::OnChecksum);
   EXPECT_EQ(target_->calls("reset"), 0);
-  // "LPC" further on in the name is reset like any other.
+  // LPC further on in the name is reset like any other.
   lpc.cpu_name = "NXP LPC2106";
   Build(lpc);
   Run(&Workbench::OnChecksum);

@@ -362,10 +362,10 @@ int Arm7Core::Halt() {
   std::uint32_t saved[12] = {};
   if (!SaveUnits(0, 1, saved)) return kHaltFailed;
   // Unit 0 matches any instruction fetch: the core halts on its next one.
-  WriteIce(kIceUnit0 + kIceAddressMask, 0xFFFFFFFF);
-  WriteIce(kIceUnit0 + kIceDataMask, 0xFFFFFFFF);
-  WriteIce(kIceUnit0 + kIceControlValue, 0xFFFFFFF7);
-  WriteIce(kIceUnit0 + kIceControlMask, 0xFFFFFFF7);
+  WriteIce(kIceUnit0 + kIceAddressMask, kMaskIgnoreAll);
+  WriteIce(kIceUnit0 + kIceDataMask, kMaskIgnoreAll);
+  WriteIce(kIceUnit0 + kIceControlValue, kControlFetchOnly);
+  WriteIce(kIceUnit0 + kIceControlMask, kControlFetchOnly);
   WriteIce(kIceDebugControl, kDebugInterruptsOff);
 
   int missed = 0;
@@ -453,14 +453,14 @@ bool Arm7Core::SingleStep() {
   // Unit 1 matches a fetch from the current PC without halting; unit 0
   // halts on any fetch while unit 1 does not match: the next instruction.
   WriteIce(kIceUnit1 + kIceAddressValue, s.regs[kPcIndex]);
-  WriteIce(kIceUnit1 + kIceAddressMask, 1);
-  WriteIce(kIceUnit1 + kIceDataMask, 0xFFFFFFFF);
-  WriteIce(kIceUnit1 + kIceControlValue, 0xFFFFFEF7);
-  WriteIce(kIceUnit1 + kIceControlMask, 0xFFFFFFF7);
-  WriteIce(kIceUnit0 + kIceAddressMask, 0xFFFFFFFF);
-  WriteIce(kIceUnit0 + kIceDataMask, 0xFFFFFFFF);
-  WriteIce(kIceUnit0 + kIceControlValue, 0xFFFFFF77);
-  WriteIce(kIceUnit0 + kIceControlMask, 0xFFFFFF77);
+  WriteIce(kIceUnit1 + kIceAddressMask, 1);  // bit 0 left out: a THUMB or ARM fetch
+  WriteIce(kIceUnit1 + kIceDataMask, kMaskIgnoreAll);
+  WriteIce(kIceUnit1 + kIceControlValue, kControlFetchUnarmed);
+  WriteIce(kIceUnit1 + kIceControlMask, kControlFetchOnly);
+  WriteIce(kIceUnit0 + kIceAddressMask, kMaskIgnoreAll);
+  WriteIce(kIceUnit0 + kIceDataMask, kMaskIgnoreAll);
+  WriteIce(kIceUnit0 + kIceControlValue, kControlFetchOutOfRange);
+  WriteIce(kIceUnit0 + kIceControlMask, kControlFetchOutOfRange);
   WriteIce(kIceDebugControl, kDebugInterruptsOff);
   if (!Resume()) {
     RestoreUnits(0, 2, saved);
@@ -481,10 +481,10 @@ bool Arm7Core::ResetAndCatch() {
   jtag_->TapReset();
   // Unit 0 catches the first instruction fetch after reset.
   WriteIce(kIceUnit0 + kIceControlValue, kControlUnitOff);
-  WriteIce(kIceUnit0 + kIceAddressMask, 0xFFFFFFFF);
-  WriteIce(kIceUnit0 + kIceDataMask, 0xFFFFFFFF);
-  WriteIce(kIceUnit0 + kIceControlMask, 0xFFFFFFF7);
-  WriteIce(kIceUnit0 + kIceControlValue, 0xFFFFFFF7);
+  WriteIce(kIceUnit0 + kIceAddressMask, kMaskIgnoreAll);
+  WriteIce(kIceUnit0 + kIceDataMask, kMaskIgnoreAll);
+  WriteIce(kIceUnit0 + kIceControlMask, kControlFetchOnly);
+  WriteIce(kIceUnit0 + kIceControlValue, kControlFetchOnly);
   jtag_->ResetPulse(timing_.reset_pulse_ms);
   s.regs[kPcIndex] = 0;
   s.entered_by_debug_request = 0;

@@ -18,7 +18,7 @@ bool Breakpoints::UnitBusy(int unit, bool* busy) {
   return true;
 }
 
-int Breakpoints::ChooseUnit(bool busy[2]) {
+int Breakpoints::ChooseUnit(const bool busy[2]) {
   if (!busy[0]) return 0;
   if (!busy[1]) return 1;
   return -1;
@@ -57,13 +57,16 @@ bool Breakpoints::ProbeWritable(std::uint32_t address) {
   const std::uint32_t word = address & ~3u;
   std::uint32_t original = 0;
   std::uint32_t back = 0;
-  core_->Load(word, 4, &original);
-  core_->Store(word, 4, 0x55AA55AA);
-  core_->Load(word, 4, &back);
+  // The accesses' results are left aside on purpose: a failed access shows
+  // as a read-back that differs, and the address then counts as not
+  // writable (the caller takes a hardware unit instead).
+  (void)core_->Load(word, 4, &original);
+  (void)core_->Store(word, 4, 0x55AA55AA);
+  (void)core_->Load(word, 4, &back);
   if (back != 0x55AA55AA) return false;
-  core_->Store(word, 4, 0xAA55AA55);
-  core_->Load(word, 4, &back);
-  core_->Store(word, 4, original);
+  (void)core_->Store(word, 4, 0xAA55AA55);
+  (void)core_->Load(word, 4, &back);
+  (void)core_->Store(word, 4, original);
   return back == 0xAA55AA55;
 }
 
@@ -73,6 +76,133 @@ std::uint32_t Breakpoints::SavedHalfword(const BreakpointSlot& whole, std::uint3
   const bool offset_zero = (address & 2) == 0;
   const bool high = state_->big_endian() ? offset_zero : !offset_zero;
   return high ? (whole.saved >> 16) & 0xFFFF : whole.saved & 0xFFFF;
+}
+
+// What one kind of entry writes into its watchpoint unit, registers in
+// address order: address value and mask, data value and mask, control value
+// and mask. The address value is the request's; a register left out keeps
+// what it held.
+struct UnitSetting {
+  bool writes_address;
+  std::uint32_t address_mask;
+  bool writes_data;
+  std::uint32_t data_value;
+  std::uint32_t data_mask;
+  std::uint32_t control_value;
+  std::uint32_t control_mask;
+};
+
+namespace {
+
+// An execution breakpoint: a fetch from the address (bit 0 left out).
+constexpr UnitSetting kExecuteSetting = {true, 1, false, 0, kMaskIgnoreAll, kControlFetchOnly,
+                                         kControlFetchOnly};
+// The unit every software breakpoint shares: a fetch of the pattern from
+// any address.
+constexpr UnitSetting kPatternSetting = {false, kMaskIgnoreAll, true, kWordPattern, kMaskExact,
+                                         kControlFetchOnly, kControlFetchOnly};
+// Data watchpoints, by access code (0 read, 1 write, 2 either): the exact
+// address, any data, a data access; read or write alone compare nRW too.
+constexpr UnitSetting kWatchSettings[3] = {
+    {true, kMaskExact, false, 0, kMaskIgnoreAll, kControlEnable | kControlData,
+     ~(kControlData | kControlWrite)},
+    {true, kMaskExact, false, 0, kMaskIgnoreAll, kControlEnable | kControlData | kControlWrite,
+     ~(kControlData | kControlWrite)},
+    {true, kMaskExact, false, 0, kMaskIgnoreAll, kControlEnable | kControlData, ~kControlData},
+};
+
+// Host watch flags to the access code.
+int WatchCode(std::uint32_t flags) {
+  const std::uint32_t access = flags & kFlagWatchMask;
+  if (access == 0x02) return 0;
+  if (access == 0x04) return 1;
+  return 2;
+}
+
+}  // namespace
+
+bool Breakpoints::ProgramUnit(int unit, const UnitSetting& setting, std::uint32_t address) {
+  const std::uint32_t values[6] = {address,           setting.address_mask,  setting.data_value,
+                                   setting.data_mask, setting.control_value, setting.control_mask};
+  const bool written[6] = {setting.writes_address, true, setting.writes_data, true, true, true};
+  return ProgramUnit(unit, values, written);
+}
+
+int Breakpoints::FreeUnit(const bool busy[2]) {
+  const int unit = ChooseUnit(busy);
+  if (unit < 0) state_->messenger.Report("%s", kTooMany);
+  return unit;
+}
+
+int Breakpoints::SetWatch(const BreakpointSpec& request, const bool busy[2], BreakpointSlot& made) {
+  const int unit = FreeUnit(busy);
+  if (unit < 0) return GDI_NOT_SUPPORTED;
+  const int code = WatchCode(request.flags);
+  if (request.condition != 0) return GDI_NOT_SUPPORTED;
+  if (!ProgramUnit(unit, kWatchSettings[code], request.address)) return GDI_FAILED;
+  made.unit = unit;
+  made.width = code;
+  return GDI_OK;
+}
+
+int Breakpoints::SetHardware(const BreakpointSpec& request, const bool busy[2],
+                             BreakpointSlot& made) {
+  const int unit = FreeUnit(busy);
+  if (unit < 0) return GDI_NOT_SUPPORTED;
+  if (!ProgramUnit(unit, kExecuteSetting, request.address)) return GDI_FAILED;
+  made.unit = unit;
+  made.width = 1;
+  return GDI_OK;
+}
+
+int Breakpoints::SetSoftware(const BreakpointSpec& request, const bool busy[2],
+                             BreakpointSlot& made) {
+  DriverState& s = *state_;
+  bool unit_programmed = false;
+  if (!AnySoftware(nullptr)) {
+    const int unit = FreeUnit(busy);
+    if (unit < 0) return GDI_NOT_SUPPORTED;
+    if (!ProgramUnit(unit, kPatternSetting, 0)) return GDI_FAILED;
+    made.unit = unit;
+    unit_programmed = true;
+  } else if (!busy[0] && !busy[1]) {
+    s.messenger.Report("Debug: some error occur about breakpoints!\n");
+    return GDI_FAILED;
+  } else {
+    for (const BreakpointSlot& other : s.breakpoints) {
+      if (IsSoftware(other)) {
+        made.unit = other.unit;
+        break;
+      }
+    }
+  }
+  // A pattern that cannot be put in place would halt nothing: fail the set
+  // and leave memory and units as they were.
+  BreakpointSlot* partner = SoftwareAt(request.address ^ 2u);
+  bool inserted = true;
+  if (!partner) {
+    inserted = core_->Load(request.address & ~3u, 4, &made.saved) &&
+               core_->Store(request.address & ~3u, 4, kWordPattern);
+    made.width = 0;
+  } else if (partner->width == 1) {
+    inserted = core_->Load(request.address, 2, &made.saved) &&
+               core_->Store(request.address, 2, kHalfwordPattern);
+    made.width = 1;
+  } else {
+    // The partner's pattern covers this halfword already: share out its
+    // saved word.
+    made.saved = SavedHalfword(*partner, request.address);
+    partner->saved = SavedHalfword(*partner, partner->address);
+    partner->width = 1;
+    made.width = 1;
+  }
+  if (!inserted) {
+    // The set fails either way; a unit that stays on matches only the
+    // pattern, which is nowhere in memory.
+    if (unit_programmed) (void)UnitOff(made.unit);
+    return GDI_FAILED;
+  }
+  return GDI_OK;
 }
 
 int Breakpoints::Set(const BreakpointSpec& request, BreakpointSlot* out) {
@@ -95,27 +225,9 @@ int Breakpoints::Set(const BreakpointSpec& request, BreakpointSlot* out) {
 
   BreakpointSlot made;
   std::uint32_t kind = request.kind;
-
+  int result = GDI_OK;
   if (request.flags & kFlagWatchMask) {
-    const int unit = ChooseUnit(busy);
-    if (unit < 0) {
-      s.messenger.Report("%s", kTooMany);
-      return GDI_NOT_SUPPORTED;
-    }
-    const std::uint32_t access = request.flags & kFlagWatchMask;
-    int code = 2;  // read or write
-    if (access == 0x02) code = 0;
-    if (access == 0x04) code = 1;
-    if (request.condition != 0) return GDI_NOT_SUPPORTED;
-    // Data watchpoint: exact address, any data; control compares the data
-    // access bit (and the write bit for reads or writes alone).
-    const std::uint32_t control_value = code == 1 ? 0x109 : 0x108;
-    const std::uint32_t control_mask = code == 2 ? 0xFFFFFFF7 : 0xFFFFFFF6;
-    const std::uint32_t values[6] = {request.address, 0, 0, 0xFFFFFFFF, control_value, control_mask};
-    const bool written[6] = {true, true, false, true, true, true};
-    if (!ProgramUnit(unit, values, written)) return GDI_FAILED;
-    made.unit = unit;
-    made.width = code;
+    result = SetWatch(request, busy, made);
   } else if (request.flags & kFlagExecute) {
     if (request.condition != 0) return GDI_NOT_SUPPORTED;
     if (request.address & 1) return GDI_BAD_ARGUMENT;
@@ -123,68 +235,10 @@ int Breakpoints::Set(const BreakpointSpec& request, BreakpointSlot* out) {
       if (!CoreHalted()) return GDI_FAILED;
       kind = ProbeWritable(request.address) ? kKindSoftware : kKindHardware;
     }
-    if (kind == kKindHardware) {
-      const int unit = ChooseUnit(busy);
-      if (unit < 0) {
-        s.messenger.Report("%s", kTooMany);
-        return GDI_NOT_SUPPORTED;
-      }
-      const std::uint32_t values[6] = {request.address, 1, 0, 0xFFFFFFFF, 0xFFFFFFF7, 0xFFFFFFF7};
-      const bool written[6] = {true, true, false, true, true, true};
-      if (!ProgramUnit(unit, values, written)) return GDI_FAILED;
-      made.unit = unit;
-      made.width = 1;
-    } else if (kind == kKindSoftware) {
-      bool unit_programmed = false;
-      if (!AnySoftware(nullptr)) {
-        const int unit = ChooseUnit(busy);
-        if (unit < 0) {
-          s.messenger.Report("%s", kTooMany);
-          return GDI_NOT_SUPPORTED;
-        }
-        // The pattern unit: any address, data 0xEFEFEFEF, instruction fetch.
-        const std::uint32_t values[6] = {0, 0xFFFFFFFF, kWordPattern, 0, 0xFFFFFFF7, 0xFFFFFFF7};
-        const bool written[6] = {false, true, true, true, true, true};
-        if (!ProgramUnit(unit, values, written)) return GDI_FAILED;
-        made.unit = unit;
-        unit_programmed = true;
-      } else if (!busy[0] && !busy[1]) {
-        s.messenger.Report("Debug: some error occur about breakpoints!\n");
-        return GDI_FAILED;
-      } else {
-        for (const BreakpointSlot& other : s.breakpoints) {
-          if (IsSoftware(other)) {
-            made.unit = other.unit;
-            break;
-          }
-        }
-      }
-      // A pattern that cannot be put in place would halt nothing: fail the
-      // set and leave memory and units as they were.
-      BreakpointSlot* partner = SoftwareAt(request.address ^ 2u);
-      bool inserted = true;
-      if (!partner) {
-        inserted = core_->Load(request.address & ~3u, 4, &made.saved) &&
-                   core_->Store(request.address & ~3u, 4, kWordPattern);
-        made.width = 0;
-      } else if (partner->width == 1) {
-        inserted = core_->Load(request.address, 2, &made.saved) &&
-                   core_->Store(request.address, 2, kHalfwordPattern);
-        made.width = 1;
-      } else {
-        // The partner's pattern covers this halfword already: share out its
-        // saved word.
-        made.saved = SavedHalfword(*partner, request.address);
-        partner->saved = SavedHalfword(*partner, partner->address);
-        partner->width = 1;
-        made.width = 1;
-      }
-      if (!inserted) {
-        if (unit_programmed) UnitOff(made.unit);
-        return GDI_FAILED;
-      }
-    }
+    if (kind == kKindHardware) result = SetHardware(request, busy, made);
+    else if (kind == kKindSoftware) result = SetSoftware(request, busy, made);
   }
+  if (result != GDI_OK) return result;
 
   made.number = static_cast<std::uint32_t>(index + 1);
   made.flags = request.flags;
@@ -240,7 +294,9 @@ void Breakpoints::ReenableUnits() {
     if (!programmed) continue;
     std::uint32_t control = 0;
     const int reg = IceUnitBase(entry.unit) + kIceControlValue;
-    if (core_->ReadIce(reg, &control)) core_->WriteIce(reg, control | kControlEnable);
+    // Best effort after a JTAG error: a unit that stays off is found again
+    // by the next set or clear, which read the control values.
+    if (core_->ReadIce(reg, &control)) (void)core_->WriteIce(reg, control | kControlEnable);
     done[entry.unit] = true;
   }
 }

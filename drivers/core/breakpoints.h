@@ -32,28 +32,32 @@ struct BreakpointSpec {
   std::uint32_t kind = 0;
 };
 
+struct UnitSetting;
+
 class Breakpoints {
  public:
   Breakpoints(DriverState* state, CoreAccess* core) : state_(state), core_(core) {}
 
   // Slot results: 0, 2, 4 or 5. On success `out` is the entry as set.
-  int Set(const BreakpointSpec& request, BreakpointSlot* out);
-  int Clear(std::uint32_t number);
+  [[nodiscard]] int Set(const BreakpointSpec& request, BreakpointSlot* out);
+  [[nodiscard]] int Clear(std::uint32_t number);
+  // Callers that only want the table empty (a test between its cases) may
+  // leave the result aside.
   int ClearAll();
 
   // Re-enables every unit a used entry holds (after a JTAG error).
   void ReenableUnits();
 
   // The used execution entry at `pc`, or the used software entry at pc ^ 2.
-  BreakpointSlot* ExecutionAt(std::uint32_t pc);
-  BreakpointSlot* SoftwareAt(std::uint32_t address);
+  [[nodiscard]] BreakpointSlot* ExecutionAt(std::uint32_t pc);
+  [[nodiscard]] BreakpointSlot* SoftwareAt(std::uint32_t address);
 
   // A whole-word software entry becomes a 16-bit one: the other halfword of
   // its word gets its saved bytes back.
-  bool Split(BreakpointSlot& entry);
+  [[nodiscard]] bool Split(BreakpointSlot& entry);
   // The saved instruction back into memory, and the pattern again.
-  bool WriteSaved(const BreakpointSlot& entry);
-  bool WritePattern(const BreakpointSlot& entry);
+  [[nodiscard]] bool WriteSaved(const BreakpointSlot& entry);
+  [[nodiscard]] bool WritePattern(const BreakpointSlot& entry);
 
   // Memory shadowing over `count` bytes at `address`, in address order.
   void ShadowRead(std::uint32_t address, std::uint8_t* bytes, std::uint32_t count) const;
@@ -65,14 +69,21 @@ class Breakpoints {
   }
 
  private:
-  bool UnitBusy(int unit, bool* busy);
-  int ChooseUnit(bool busy[2]);
-  bool CoreHalted();
-  bool ProgramUnit(int unit, const std::uint32_t values[6], const bool written[6]);
-  bool UnitOff(int unit);
+  [[nodiscard]] bool UnitBusy(int unit, bool* busy);
+  int ChooseUnit(const bool busy[2]);
+  [[nodiscard]] bool CoreHalted();
+  [[nodiscard]] bool ProgramUnit(int unit, const std::uint32_t values[6], const bool written[6]);
+  [[nodiscard]] bool ProgramUnit(int unit, const UnitSetting& setting, std::uint32_t address);
+  // A free unit, or -1 after the too-many warning.
+  int FreeUnit(const bool busy[2]);
+  // Set by kind: the unit and width go into `made`; a GDI result.
+  int SetWatch(const BreakpointSpec& request, const bool busy[2], BreakpointSlot& made);
+  int SetHardware(const BreakpointSpec& request, const bool busy[2], BreakpointSlot& made);
+  int SetSoftware(const BreakpointSpec& request, const bool busy[2], BreakpointSlot& made);
+  [[nodiscard]] bool UnitOff(int unit);
   bool AnySoftware(const BreakpointSlot* except) const;
   // Is the word at `address` writable RAM? Probes it with two patterns.
-  bool ProbeWritable(std::uint32_t address);
+  [[nodiscard]] bool ProbeWritable(std::uint32_t address);
   // The saved halfword at `address` out of a whole-word entry's saved word.
   std::uint32_t SavedHalfword(const BreakpointSlot& whole, std::uint32_t address) const;
   // The pattern bytes an entry covers and the byte of its saved value for

@@ -23,8 +23,28 @@ inline constexpr int IceUnitBase(int unit) { return unit == 0 ? kIceUnit0 : kIce
 
 inline constexpr std::uint32_t kDebugAck = 0x01;         // debug status bit 0
 inline constexpr std::uint32_t kDebugThumb = 0x10;       // debug status bit 4
-inline constexpr std::uint32_t kControlEnable = 0x100;   // watchpoint control bit 8
-inline constexpr std::uint32_t kControlUnitOff = 0xFFFFFEFF;
+
+// Watchpoint control value and mask bits (ARM7TDMI TRM, EmbeddedICE
+// watchpoint registers). In a mask a 1 leaves the bit out of the
+// comparison; in the address and data masks likewise per bit.
+inline constexpr std::uint32_t kControlWrite = 0x001;    // bit 0 nRW: a write
+inline constexpr std::uint32_t kControlData = 0x008;     // bit 3 nOPC: a data access, not a fetch
+inline constexpr std::uint32_t kControlRange = 0x080;    // bit 7 RANGE: the other unit matches
+inline constexpr std::uint32_t kControlEnable = 0x100;   // bit 8 ENABLE
+inline constexpr std::uint32_t kMaskIgnoreAll = 0xFFFFFFFF;
+inline constexpr std::uint32_t kMaskExact = 0;
+
+// Every bit set but nOPC. As a control value: enabled, on an instruction
+// fetch, the other bits whatever the mask lets through; as a control mask:
+// only nOPC is compared.
+inline constexpr std::uint32_t kControlFetchOnly = 0xFFFFFFF7;
+static_assert(kControlFetchOnly == ~kControlData);
+// The fetch match without ENABLE: the unit feeds RANGE but halts nothing.
+inline constexpr std::uint32_t kControlFetchUnarmed = kControlFetchOnly & ~kControlEnable;
+// A fetch while RANGE is low (value), with RANGE and nOPC compared (mask).
+inline constexpr std::uint32_t kControlFetchOutOfRange = kControlFetchOnly & ~kControlRange;
+// Every bit set but ENABLE: a unit that matches nothing.
+inline constexpr std::uint32_t kControlUnitOff = ~kControlEnable;
 
 // Debug control values.
 inline constexpr std::uint32_t kDebugInterruptsOff = 4;       // INTDIS
@@ -38,32 +58,32 @@ class CoreAccess {
  public:
   virtual ~CoreAccess() = default;
 
-  virtual bool ReadDebugStatus(std::uint32_t* status) = 0;
-  virtual bool ReadIce(int address, std::uint32_t* value) = 0;
-  virtual bool WriteIce(int address, std::uint32_t value) = 0;
+  [[nodiscard]] virtual bool ReadDebugStatus(std::uint32_t* status) = 0;
+  [[nodiscard]] virtual bool ReadIce(int address, std::uint32_t* value) = 0;
+  [[nodiscard]] virtual bool WriteIce(int address, std::uint32_t value) = 0;
   // The IDCODE when its bit 0 is 1, else 0.
-  virtual std::uint32_t ReadIdcode() = 0;
+  [[nodiscard]] virtual std::uint32_t ReadIdcode() = 0;
   // Reads every register of the current mode into the register file.
-  virtual bool ReadRegisters() = 0;
+  [[nodiscard]] virtual bool ReadRegisters() = 0;
   // Loads the bank of mode record `index` into the register file.
-  virtual bool LoadBank(int index) = 0;
+  [[nodiscard]] virtual bool LoadBank(int index) = 0;
   // Writes the register file back and restarts the core.
-  virtual bool Resume() = 0;
-  virtual int Halt() = 0;
-  virtual bool SingleStep() = 0;
-  virtual bool ResetAndCatch() = 0;
+  [[nodiscard]] virtual bool Resume() = 0;
+  [[nodiscard]] virtual int Halt() = 0;
+  [[nodiscard]] virtual bool SingleStep() = 0;
+  [[nodiscard]] virtual bool ResetAndCatch() = 0;
 
   // Memory through the core. With `check_halted` the core's state is read
   // first and a running core refused with the operation's message.
-  virtual bool Load(std::uint32_t address, int width, std::uint32_t* value,
+  [[nodiscard]] virtual bool Load(std::uint32_t address, int width, std::uint32_t* value,
                     bool check_halted = true) = 0;
-  virtual bool Store(std::uint32_t address, int width, std::uint32_t value,
+  [[nodiscard]] virtual bool Store(std::uint32_t address, int width, std::uint32_t value,
                      bool check_halted = true) = 0;
   // count a multiple of 8 words.
-  virtual bool BlockLoad(std::uint32_t address, std::uint32_t* words, int count,
+  [[nodiscard]] virtual bool BlockLoad(std::uint32_t address, std::uint32_t* words, int count,
                          bool check_halted = true) = 0;
   // count a multiple of 12 words.
-  virtual bool BlockStore(std::uint32_t address, const std::uint32_t* words, int count,
+  [[nodiscard]] virtual bool BlockStore(std::uint32_t address, const std::uint32_t* words, int count,
                           bool check_halted = true) = 0;
 };
 

@@ -11,42 +11,10 @@ constexpr int kData = 0;
 constexpr int kStatus = 1;
 constexpr int kControl = 2;
 
-// TDO arrives on status bit 7, which the port inverts.
-constexpr std::uint8_t kTdoBit = 0x80;
-// Harrier: the probe is ready for the next command byte.
-constexpr std::uint8_t kHarrierReady = 0x20;
-
-// Data-register lines of the bit-banged wirings.
-struct PinMap {
-  std::uint8_t tck, tdi, tms;
-};
-
-// How each wiring enables, releases and resets through the control register:
-// enable := (control AND enable_keep) OR enable_set (no read when keep is 0),
-// release := control AND release_keep, reset line = reset_bit.
-struct ControlMap {
-  std::uint8_t enable_keep, enable_set, release_keep, reset_bit;
-};
-
-PinMap Pins(Wiring wiring) {
-  switch (wiring) {
-    case Wiring::Emulator: return {0x01, 0x02, 0x04};
-    case Wiring::Cable:
-    case Wiring::Kestrel: return {0x04, 0x08, 0x02};
-    case Wiring::Harrier: break;
-  }
-  return {0, 0, 0};
-}
-
-ControlMap Control(Wiring wiring) {
-  switch (wiring) {
-    case Wiring::Emulator: return {0xFF, 0x06, 0xF9, 0x01};
-    case Wiring::Cable: return {0xFF, 0x01, 0xFE, 0x02};
-    case Wiring::Kestrel: return {0xFC, 0x01, 0xFC, 0x02};
-    case Wiring::Harrier: return {0x00, 0x02, 0xFD, 0x01};
-  }
-  return {0xFF, 0, 0xFF, 0};
-}
+// Byte protocol: the command byte's fields.
+constexpr int kCommandTms = 1;       // TMS in bit 1 (of each pair with three clocks)
+constexpr int kCommandToggle = 6;    // must differ from the last byte written
+constexpr std::uint8_t kCommandTriple = 0x80;
 
 // Stores here keep the delay loop from being optimised away.
 volatile int delay_sink = 0;
@@ -60,9 +28,9 @@ std::uint8_t JtagTransport::ReadRegister(int offset) {
 
 void JtagTransport::WriteRegister(int offset, std::uint8_t value) {
   ++counters_.port_writes;
-  // The Harrier acts on a data byte whose toggle bit differs from the last
-  // one written, whoever wrote it (the presence test too).
-  if (offset == kData && wiring_ == Wiring::Harrier) toggle_ = (value >> 6) & 1;
+  // A byte-protocol probe acts on a data byte whose toggle bit differs from
+  // the last one written, whoever wrote it (the presence test too).
+  if (offset == kData && wiring_.byte_protocol) toggle_ = (value >> kCommandToggle) & 1;
   port_->Write(static_cast<std::uint16_t>(base_ + offset), value);
 }
 
@@ -77,7 +45,7 @@ void JtagTransport::Delay() {
 void JtagTransport::WaitReady() {
   if (speed_code_ == 0 || probe_lost_) return;
   const std::uint32_t start = platform::TickCount();
-  while ((ReadRegister(kStatus) & kHarrierReady) == 0) {
+  while ((ReadRegister(kStatus) & wiring_.ready_bit) == 0) {
     if (platform::TickCount() - start >= ready_timeout_ms_ || Cancelled()) {
       probe_lost_ = true;
       return;
@@ -87,22 +55,24 @@ void JtagTransport::WaitReady() {
 
 int JtagTransport::ReadTdo() {
   if (probe_lost_) return 1;
-  return (ReadRegister(kStatus) & kTdoBit) ? 0 : 1;
+  const int level = (ReadRegister(kStatus) & wiring_.tdo_bit) != 0 ? 1 : 0;
+  return wiring_.tdo_inverted ? level ^ 1 : level;
 }
 
 int JtagTransport::Clock(int tdi, int tms, bool capture) {
   tdi &= 1;
   tms &= 1;
-  if (wiring_ == Wiring::Harrier) {
+  if (wiring_.byte_protocol) {
     WaitReady();
-    WriteRegister(kData, static_cast<std::uint8_t>(tdi | (tms << 1) | ((toggle_ ^ 1) << 6)));
+    WriteRegister(kData, static_cast<std::uint8_t>(tdi | (tms << kCommandTms) |
+                                                   ((toggle_ ^ 1) << kCommandToggle)));
     ++counters_.tck_cycles;
     if (!capture) return -1;
     WaitReady();
     return ReadTdo();
   }
-  const PinMap pins = Pins(wiring_);
-  const bool delays = wiring_ != Wiring::Kestrel;
+  const WiringRow& pins = wiring_;
+  const bool delays = wiring_.software_delays;
   const auto lines = static_cast<std::uint8_t>((tdi ? pins.tdi : 0) | (tms ? pins.tms : 0));
   if (delays) Delay();
   WriteRegister(kData, lines);
@@ -118,18 +88,18 @@ int JtagTransport::Clock(int tdi, int tms, bool capture) {
 
 void JtagTransport::TripleClock(const int tdi[3], const int tms[3]) {
   WaitReady();
-  std::uint8_t command = 0x80;
+  std::uint8_t command = kCommandTriple;
   for (int i = 0; i < 3; ++i) {
     command = static_cast<std::uint8_t>(command | ((tdi[i] & 1) << (2 * i)) |
-                                        ((tms[i] & 1) << (2 * i + 1)));
+                                        ((tms[i] & 1) << (2 * i + kCommandTms)));
   }
-  WriteRegister(kData, static_cast<std::uint8_t>(command | ((toggle_ ^ 1) << 6)));
+  WriteRegister(kData, static_cast<std::uint8_t>(command | ((toggle_ ^ 1) << kCommandToggle)));
   counters_.tck_cycles += 3;
 }
 
 void JtagTransport::ClockRun(const std::uint8_t* tdi, const std::uint8_t* tms, int count) {
   int i = 0;
-  if (wiring_ == Wiring::Harrier) {
+  if (wiring_.byte_protocol) {
     for (; i + 3 <= count; i += 3) {
       const int d[3] = {tdi[i], tdi[i + 1], tdi[i + 2]};
       const int m[3] = {tms[i], tms[i + 1], tms[i + 2]};
@@ -205,30 +175,15 @@ void JtagTransport::IdleClock() { Clock(1, 0, true); }
 
 bool JtagTransport::PresenceTest(std::uint16_t base) {
   base_ = base;
-  bool first = false;
-  bool second = false;
-  switch (wiring_) {
-    case Wiring::Cable:
-      return true;
-    case Wiring::Emulator:
-    case Wiring::Harrier: {
-      const std::uint8_t probe_a = wiring_ == Wiring::Emulator ? 0x38 : 0x30;
-      const std::uint8_t probe_b = wiring_ == Wiring::Emulator ? 0xC0 : 0x40;
-      WriteRegister(kData, probe_a);
-      first = (ReadRegister(kStatus) & 0x50) == 0x10;
-      WriteRegister(kData, probe_b);
-      second = (ReadRegister(kStatus) & 0x50) == 0x40;
-      break;
-    }
-    case Wiring::Kestrel:
-      WriteRegister(kData, 0x20);
-      first = (ReadRegister(kStatus) & 0x40) != 0;
-      WriteRegister(kData, 0x00);
-      second = (ReadRegister(kStatus) & 0x40) == 0;
-      break;
+  if (wiring_.presence_steps == 0) return true;
+  bool present = true;
+  for (int k = 0; k < wiring_.presence_steps; ++k) {
+    const PresenceStep& step = wiring_.presence[k];
+    WriteRegister(kData, step.data);
+    present = (ReadRegister(kStatus) & step.status_mask) == step.status_expected && present;
   }
   WriteRegister(kData, 0);
-  return first && second;
+  return present;
 }
 
 bool JtagTransport::StartUp(std::uint16_t base, std::uint32_t start_tick) {
@@ -236,17 +191,16 @@ bool JtagTransport::StartUp(std::uint16_t base, std::uint32_t start_tick) {
   ir_length_ = 4;
   probe_lost_ = false;
   const bool present = PresenceTest(base);
-  const ControlMap control = Control(wiring_);
-  std::uint8_t value = control.enable_set;
-  if (wiring_ == Wiring::Harrier) {
-    value = static_cast<std::uint8_t>(speed_code_ + control.enable_set);
+  std::uint8_t value = 0;
+  if (wiring_.byte_protocol) {
+    value = static_cast<std::uint8_t>(speed_code_ | wiring_.enable_set);
   } else {
-    value = static_cast<std::uint8_t>((ReadRegister(kControl) & control.enable_keep) |
-                                      control.enable_set);
+    value = static_cast<std::uint8_t>((ReadRegister(kControl) & wiring_.enable_keep) |
+                                      wiring_.enable_set);
   }
   WriteRegister(kControl, value);
   TapReset();
-  if (present && wiring_ == Wiring::Harrier) {
+  if (present && wiring_.byte_protocol) {
     const auto settle = static_cast<std::uint32_t>(speed_code_) * 10;
     while (platform::TickCount() - start_tick < settle && !Cancelled()) {
     }
@@ -255,24 +209,22 @@ bool JtagTransport::StartUp(std::uint16_t base, std::uint32_t start_tick) {
 }
 
 void JtagTransport::Release() {
-  const ControlMap control = Control(wiring_);
-  WriteRegister(kControl, static_cast<std::uint8_t>(ReadRegister(kControl) & control.release_keep));
+  WriteRegister(kControl, static_cast<std::uint8_t>(ReadRegister(kControl) & wiring_.release_keep));
   WriteRegister(kData, 0);
 }
 
 void JtagTransport::ResetPulse(std::uint32_t hold_ms) {
-  const ControlMap control = Control(wiring_);
-  if (wiring_ == Wiring::Harrier) {
+  if (wiring_.byte_protocol) {
     WriteRegister(kControl,
-                  static_cast<std::uint8_t>(speed_code_ | control.enable_set | control.reset_bit));
+                  static_cast<std::uint8_t>(speed_code_ | wiring_.enable_set | wiring_.reset_bit));
   } else {
-    WriteRegister(kControl, static_cast<std::uint8_t>(ReadRegister(kControl) | control.reset_bit));
+    WriteRegister(kControl, static_cast<std::uint8_t>(ReadRegister(kControl) | wiring_.reset_bit));
   }
   const std::uint32_t start = platform::TickCount();
   while (platform::TickCount() - start < hold_ms) {
   }
   WriteRegister(kControl,
-                static_cast<std::uint8_t>(ReadRegister(kControl) & ~control.reset_bit));
+                static_cast<std::uint8_t>(ReadRegister(kControl) & ~wiring_.reset_bit));
 }
 
 }  // namespace drivers

@@ -7,11 +7,9 @@
 #include <cstdint>
 
 #include "drivers/transport/port.h"
+#include "drivers/transport/wiring.h"
 
 namespace drivers {
-
-// The probe wirings. Which one a module drives is fixed per module.
-enum class Wiring { Emulator, Cable, Kestrel, Harrier };
 
 // TAP moves as the ARM debug layer sees them. Scans start and end in
 // Run-Test/Idle or an Update state.
@@ -48,24 +46,26 @@ struct TransportCounters {
 
 class JtagTransport final : public Jtag {
  public:
-  JtagTransport(Wiring wiring, Port* port) : wiring_(wiring), port_(port) {}
+  // Which wiring a module drives is fixed per module.
+  JtagTransport(Wiring wiring, Port* port) : JtagTransport(WiringOf(wiring), port) {}
+  JtagTransport(const WiringRow& wiring, Port* port) : wiring_(wiring), port_(port) {}
 
   void set_port(Port* port) { port_ = port; }
   Port* port() const { return port_; }
-  Wiring wiring() const { return wiring_; }
+  const WiringRow& wiring() const { return wiring_; }
 
   void set_base(std::uint16_t base) { base_ = base; }
   std::uint16_t base() const { return base_; }
   // 0, 1 or 4: factor x 100 rounds of a 10-step busy loop after each write.
   void set_delay_factor(int factor) { delay_factor_ = factor < 0 ? 0 : factor; }
   int delay_factor() const { return delay_factor_; }
-  // Harrier: 0, 4, 8 or 12, written into control bits 2..3; not 0 enables
-  // the ready handshake on status bit 5.
+  // Byte protocol: 0, 4, 8 or 12, written into control bits 2..3; not 0
+  // enables the ready handshake on the wiring's ready bit.
   void set_speed_code(int code) { speed_code_ = code & 0x0C; }
   int speed_code() const { return speed_code_; }
   void set_ir_length(int length) { ir_length_ = length; }
   int ir_length() const { return ir_length_; }
-  // Harrier: how long the module waits for the ready bit before taking the
+  // Byte protocol: how long the module waits for the ready bit before taking the
   // probe as lost (every later TDO then reads 1, so IR captures fail).
   void set_ready_timeout_ms(std::uint32_t ms) { ready_timeout_ms_ = ms; }
   bool probe_lost() const { return probe_lost_; }
@@ -85,8 +85,8 @@ class JtagTransport final : public Jtag {
   // 1 when the probe at `base` answers as its wiring should.
   bool PresenceTest(std::uint16_t base);
   // Sets the base and IR length 4, runs the presence test, enables the probe
-  // outputs and resets the TAP; returns the presence test result. Harrier:
-  // after a pass, waits until speed code x 10 ms have passed since
+  // outputs and resets the TAP; returns the presence test result. Byte
+  // protocol: after a pass, waits until speed code x 10 ms have passed since
   // `start_tick` (the tick count when the connect began).
   bool StartUp(std::uint16_t base, std::uint32_t start_tick);
   // Clears the enable bits of the control register and the data register.
@@ -104,12 +104,13 @@ class JtagTransport final : public Jtag {
   void WaitReady();
   bool Cancelled() const { return cancel_ && cancel_->load(std::memory_order_relaxed); }
   int ReadTdo();
-  // Harrier: three clocks in one command byte, nothing sampled.
+  // Byte protocol: three clocks in one command byte, nothing sampled.
   void TripleClock(const int tdi[3], const int tms[3]);
-  // A run of clocks with nothing sampled; the Harrier packs them by three.
+  // A run of clocks with nothing sampled; the byte protocol packs them by
+  // three.
   void ClockRun(const std::uint8_t* tdi, const std::uint8_t* tms, int count);
 
-  Wiring wiring_;
+  WiringRow wiring_;
   Port* port_;
   std::uint16_t base_ = 0x378;
   int delay_factor_ = 0;

@@ -401,6 +401,51 @@ TEST(TransportProbe, StartUpReportsAnAbsentProbeButStillResetsTheTap) {
   EXPECT_EQ(jtag.counters().tck_cycles, 7u);
 }
 
+// A probe the modules do not know, described by its row alone: other pins,
+// TDO plain on status bit 3, no delays, a one-step loop-back, its own
+// control bits. The transport drives it without a branch of its own.
+TEST(TransportWiringRow, AMadeUpWiringIsDrivenFromItsRowAlone) {
+  const WiringRow probe_x = {"Probe X", 0x10, 0x20, 0x40, 0x08, false, 0xF0, 0x04, 0xF3, 0x08,
+                             false, 1, {{0x55, 0x0F, 0x05}}, false, 0};
+  constexpr Pins kProbeXPins{0x10, 0x20, 0x40};
+  RecordingPort port;
+  port.control = 0xA3;
+  std::uint8_t tdo_level = 0x08;
+  port.status_of = [&](std::uint8_t data) -> std::uint8_t {
+    return data == 0x55 ? 0x05 : tdo_level;
+  };
+  JtagTransport jtag(probe_x, &port);
+  jtag.set_delay_factor(4);
+
+  EXPECT_TRUE(jtag.StartUp(0x378, 0));
+  EXPECT_EQ(port.control, 0xA4);  // (0xA3 AND 0xF0) OR 0x04
+  std::vector<std::uint8_t> expected = {0x55, 0x00};
+  for (int i = 0; i < 6; ++i) AppendClock(expected, kProbeXPins, 1, 1, false);
+  AppendClock(expected, kProbeXPins, 1, 0, false);
+  EXPECT_EQ(port.DataWrites(), expected);
+
+  port.log.clear();
+  EXPECT_EQ(jtag.IrScan(12), 0xFu);  // status bit 3 set: TDO = 1, not inverted
+  EXPECT_EQ(port.DataWrites(), BitBang(kProbeXPins, IrTicks(12)));
+  tdo_level = 0x00;
+  EXPECT_EQ(jtag.Clock(0, 0, true), 0);
+  EXPECT_EQ(jtag.counters().delays, 0u);
+
+  port.log.clear();
+  jtag.ResetPulse(1);
+  std::vector<std::uint8_t> controls;
+  for (const Access& a : port.log) {
+    if (a.op == 'w' && a.port == 0x37A) controls.push_back(a.value);
+  }
+  EXPECT_EQ(controls, (std::vector<std::uint8_t>{0xAC, 0xA4}));
+  jtag.Release();
+  EXPECT_EQ(port.control, 0xA0);
+
+  // Its loop-back is its own: a status that would satisfy another probe fails.
+  port.status_of = [](std::uint8_t) -> std::uint8_t { return 0x50; };
+  EXPECT_FALSE(jtag.PresenceTest(0x378));
+}
+
 TEST(PortLibraryLoading, PathJoinsTheDirectoryAndAMissingLibraryFails) {
   EXPECT_EQ(PortLibraryPath("/opt/ports/"), "/opt/ports/portcall.so");
   EXPECT_EQ(PortLibraryPath("/opt/ports"), "/opt/ports/portcall.so");
