@@ -9,7 +9,7 @@
 #include <QHBoxLayout>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QShortcut>
+#include <QKeyEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -110,8 +110,6 @@ MainWindow::MainWindow(QWidget* parent)
   setCentralWidget(central);
 
   BuildMenus();
-  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-  connect(escape, &QShortcut::activated, this, &MainWindow::CloseOrStop);
 
   frontend_.Attach({this, new ProgressPacer(progress_, kProgressIntervalMs, this), animation_,
                     status_, [this](bool enable, bool stoppable) { SetControls(enable, stoppable); },
@@ -342,6 +340,19 @@ void MainWindow::CloseOrStop() {
     return;
   }
   close();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  // Not a window-wide shortcut: a shortcut sees the key before the widget
+  // that has the focus, so Escape meant for a pop-up or a cell editor would
+  // close the window. A key event reaches the window only when the focus
+  // widget and its parents left it unused.
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    event->accept();
+    CloseOrStop();
+    return;
+  }
+  QMainWindow::keyPressEvent(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -65,6 +65,9 @@ class MainWindow : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Escape that no child used (a drop-down list's pop-up, a cell editor and
+  // a dialog each take their own) is the Close button.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   enum Button { kBlankCheck, kErase, kProgram, kVerify, kChecksum, kProtect, kUpload, kButtons };

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -79,7 +80,7 @@ class Run {
   int RunCommand() {
     switch (options_.command) {
       case CliCommand::kHexToBinary:
-        return Convert(HexToBinary);
+        return Convert([this](const std::string& in, const std::string& out) { return ConvertHex(in, out); });
       case CliCommand::kEncode:
         return Convert(EncodeDataFile);
       case CliCommand::kDecode:
@@ -137,13 +138,39 @@ class Run {
 
   // The conversion writes beside OUT and replaces it only when it is
   // complete, so a failed one leaves an existing OUT as it was.
-  int Convert(bool (*convert)(const std::string&, const std::string&)) {
+  // The input is checked before anything is written: a regular file (a FIFO
+  // would block), and not the output itself (which would be cut before it
+  // was read); nor is the output a directory.
+  int CheckConversionFiles(const std::string& in, const std::string& out) {
+    std::error_code error;
+    // A missing input is the conversion's own failure (its message box).
+    if (std::filesystem::exists(in, error) && !std::filesystem::is_regular_file(in, error))
+      return Usage("input file '" + in + "' is not a regular file");
+    if (std::filesystem::is_directory(out, error))
+      return Usage("output file '" + out + "' is a directory");
+    if (std::filesystem::equivalent(in, out, error))
+      return Usage("the input and the output are the same file '" + out + "'");
+    return kExitSucceeded;
+  }
+
+  // HexToBinary with its warnings shown.
+  bool ConvertHex(const std::string& in, const std::string& out) {
+    HexConversionReport report;
+    const bool converted = HexToBinary(in, out, HexConversionOptions{}, report);
+    for (const std::string& line : HexWarningLines(report)) Line(line, false);
+    return converted;
+  }
+
+  int Convert(const std::function<bool(const std::string&, const std::string&)>& convert) {
     const std::string& in = options_.files[0];
     const std::string& out = options_.files[1];
+    if (const int checked = CheckConversionFiles(in, out); checked != kExitSucceeded) return checked;
     std::error_code error;
     const bool beside = !std::filesystem::exists(out, error) || std::filesystem::is_regular_file(out, error);
-    const bool same = std::filesystem::equivalent(in, out, error);
-    const std::string part = beside && !same ? SiblingPartPath(out).string() : out;
+    const std::string part = beside ? SiblingPartPath(out).string() : out;
+    // Whatever an earlier run or someone else left under the part name (a
+    // link, too) goes first.
+    if (part != out) RemovePart(part);
     bool converted = convert(in, part);
     if (part != out) {
       if (converted) std::filesystem::rename(part, out, error);
@@ -392,9 +419,19 @@ class Run {
     if (options_.command == CliCommand::kCheckBlock && !workbench.config().UsesNandCommands())
       return Usage("check-block needs a CPU whose name holds \"(Nand)\", not '" + workbench.config().cpu_chip + "'");
 
+    if ((options_.command == CliCommand::kBlankCheck || options_.command == CliCommand::kChecksum) &&
+        workbench.config().UsesNandCommands())
+      // As the window, which offers neither for such a CPU: read over the
+      // NAND loader, a blank check or a checksum would mean nothing.
+      return Usage(options_.command_name + " is not available for CPU '" + workbench.config().cpu_chip +
+                   "': its flash is a NAND device; use upload or verify instead");
+
     if (!Enter(workbench)) return kExitUsage;  // it logged why nothing started
     started_command_ = true;
     const int status = WaitForOutcome(workbench);
+    if (workbench.last_report().result.cancelled)
+      // The user's answer to the overwrite question: a stop, not a failure.
+      Line("Info: upload cancelled, " + workbench.config().upload_file + " is kept.\n", false);
     if (status == kExitSucceeded && workbench.last_report().code == CommandCode::kNandCheckBlock)
       PrintBadBlocks(workbench);
     return status;

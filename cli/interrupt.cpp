@@ -28,7 +28,10 @@ void InstallInterruptHandler() {
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
+  // A terminal closed (SIGHUP) or a supervisor's request to end (SIGTERM)
+  // stops the command as Ctrl-C does, so it ends at its next stop check and
+  // removes its temporary files on the way out.
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal_number, &action, nullptr);
 }
 
 int InterruptCount() { return interrupts.load(); }

@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -239,6 +240,12 @@ void GDI_CALL DriverBinding::OnDriverMessage(int32_t kind, const char* text) {
   (void)kind;
   if (!text) return;
   std::string_view line(text);
+  constexpr std::string_view kIdLine = "Info: target device ID is: 0x";
+  if (line.substr(0, kIdLine.size()) == kIdLine) {
+    if (DriverBinding* target = g_message_target.load())
+      target->reported_id_code_ = static_cast<std::uint32_t>(
+          std::strtoul(std::string(line.substr(kIdLine.size())).c_str(), nullptr, 16));
+  }
   MessageLog* log = g_message_log.load();
   if (!log) {
     platform::ShowMessage(std::string(line));
@@ -253,6 +260,46 @@ void GDI_CALL DriverBinding::OnDriverMessage(int32_t kind, const char* text) {
   } else {
     log->Info(line);
   }
+}
+
+namespace {
+
+// ARM cores by their JTAG ID code (the version nibble, bits 31-28, left
+// out), and the module family that drives each.
+struct CoreId {
+  std::uint32_t id;  // bits 27-0
+  const char* name;
+  char family;       // the digit the module names end in
+};
+constexpr CoreId kCoreIds[] = {
+    {0x0F0F0F0F, "ARM7TDMI", '7'},
+    {0x0F1F0F0F, "ARM7TDMI-S", '7'},
+    {0x0032409D, "ARM920T", '9'},
+    {0x0032609D, "ARM922T", '9'},
+};
+
+}  // namespace
+
+std::string DriverBinding::CoreMismatchLine() const {
+  const std::uint32_t id = reported_id_code_.load();
+  const CoreId* core = nullptr;
+  for (const CoreId& row : kCoreIds)
+    if ((id & 0x0FFFFFFF) == row.id) core = &row;
+  const std::string module = platform::StripSharedLibrarySuffix(settings_.remote.device);
+  if (!core || module.empty()) return {};
+  const char module_family = module.back();
+  if ((module_family != '7' && module_family != '9') || module_family == core->family) return {};
+  // The same probe's module for the other core when there is one, else the
+  // emulator's.
+  std::string fits = module.substr(0, module.size() - 1) + core->family +
+                     std::string(platform::kSharedLibrarySuffix);
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(settings_.driver_module_directory + fits, error))
+    fits = std::string("osprey") + core->family + std::string(platform::kSharedLibrarySuffix);
+  return FormatText("Error: the target's ID code 0x%08X is an %s, but %s drives ARM%c cores: "
+                    "choose an ARM%c module such as %s.\n",
+                    id, core->name, settings_.remote.device.c_str(), module_family, core->family,
+                    fits.c_str());
 }
 
 bool DriverBinding::Fail(std::string_view line, bool as_error) {

@@ -107,6 +107,15 @@ class DriverBinding {
   // The bound table (nullptr when not bound), for tests and diagnostics.
   const DriverTable* table() const { return table_; }
 
+  // The JTAG ID code the driver reported at its connect ("Info: target
+  // device ID is: 0x..."), 0 before one.
+  std::uint32_t reported_id_code() const { return reported_id_code_.load(); }
+  // After a failed board initialisation: when the reported ID code names a
+  // core the module does not drive (an ARM9 core behind an ARM7 module, or
+  // the other way round), the line that says so and which module fits;
+  // empty otherwise.
+  std::string CoreMismatchLine() const;
+
   // The MessageCallback given to every driver: the text goes to the
   // MessageLog of the current binding, as an error when it begins "Error"
   // (ignoring case), else plainly. With no binding in existence it is shown
@@ -158,6 +167,7 @@ class DriverBinding {
   bool DisableInterrupts();
 
  private:
+  std::atomic<std::uint32_t> reported_id_code_{0};
   bool Fail(std::string_view line, bool as_error);
   // The module that CancelWaits reaches while it is loaded (under cancel_mutex_).
   void SetCancelTarget(const DriverTable* table);

@@ -64,7 +64,8 @@ bool SameFile(const std::string& a, const std::string& b) {
 // Opens both files the way both transforms do; shows the boxes on failure.
 bool OpenPair(const std::string& input_path, const std::string& output_path, File& in, File& out) {
   std::error_code error;
-  if (!std::filesystem::is_directory(input_path, error)) in.reset(std::fopen(input_path.c_str(), "rb"));
+  // A FIFO or a device would block the open or never end: only regular files.
+  if (std::filesystem::is_regular_file(input_path, error)) in.reset(std::fopen(input_path.c_str(), "rb"));
   if (!in) {
     Warn("Error: can't open input file" + input_path + " !");
     return false;

@@ -130,6 +130,11 @@ bool IniDocument::Load(const std::string& path) {
 
 void IniDocument::LoadFromText(std::string_view text) {
   lines_.clear();
+  // Editors that save UTF-8 may put a byte-order mark first; it is no part
+  // of the first line (which would then be no section header).
+  constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+  if (text.substr(0, kUtf8ByteOrderMark.size()) == kUtf8ByteOrderMark)
+    text.remove_prefix(kUtf8ByteOrderMark.size());
   while (!text.empty()) {
     std::size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);

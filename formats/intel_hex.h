@@ -9,8 +9,10 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace romsmith {
 
@@ -42,5 +44,45 @@ bool ParseHexRecord(std::string_view line, HexRecord& record);
 // no record (a blank line, text without ':') fails without one and leaves
 // what was written so far. Conversion ends at the end-of-file record.
 bool HexToBinary(const std::string& hex_path, const std::string& binary_path);
+
+// What a conversion passed over without failing: the conversion writes the
+// same bytes whatever it finds, but a user must not program a damaged file
+// unknowingly. For each kind, how many lines and the first one (counted
+// from 1; 0 when none).
+struct HexLineCount {
+  std::uint64_t count = 0;
+  std::uint64_t first_line = 0;
+  void Add(std::uint64_t line) {
+    if (count++ == 0) first_line = line;
+  }
+};
+
+struct HexConversionReport {
+  HexLineCount bad_checksum;        // the sum of the record's bytes is not 0
+  HexLineCount not_hexadecimal;     // a field character that is no hex digit
+  HexLineCount short_line;          // fewer characters than the byte count needs
+  HexLineCount ignored_address;     // extended segment or linear address records
+  bool too_large = false;           // the output would pass max_output_bytes
+  bool stopped = false;             // `stop` said so
+};
+
+struct HexConversionOptions {
+  // The conversion ends (false, no message) before the output passes this.
+  std::uint64_t max_output_bytes = UINT64_MAX;
+  // Asked every few hundred lines; true ends the conversion (false, no
+  // message).
+  std::function<bool()> stop;
+  // When set, the output must not exist yet and is created new (never
+  // through a link).
+  bool create_new = false;
+};
+
+// HexToBinary with limits and a report of what it passed over.
+bool HexToBinary(const std::string& hex_path, const std::string& binary_path,
+                 const HexConversionOptions& options, HexConversionReport& report);
+
+// One "Warning: " line (ending in a line break) for each kind the report
+// counted.
+std::vector<std::string> HexWarningLines(const HexConversionReport& report);
 
 }  // namespace romsmith

@@ -207,3 +207,84 @@ TEST(HexConversion, OverlongLinesAndFilesThatAreNoFilesAreBounded) {
 
 }  // namespace
 }  // namespace romsmith
+
+namespace romsmith {
+namespace {
+
+// What the conversion passed over, one kind a row: the output is the same
+// bytes it would be without the count, and each kind names its first line.
+TEST(HexConversionReport, EachKindOfDamageIsCountedFromItsFirstLine) {
+  struct Row {
+    const char* name;
+    std::string hex;
+    std::string bytes;  // the output, as without the report
+    std::vector<std::string> warnings;
+  };
+  const std::vector<Row> rows = {
+      {"clean file", ":02000000AABB99\n:00000001FF\n", Bytes({0xAA, 0xBB}), {}},
+      {"two bad checksums",
+       ":02000000AABB99\n:02000200CCDD00\n:02000400EEFF00\n:00000001FF\n",
+       Bytes({0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}),
+       {"Warning: hex file line 2: 2 records with a bad checksum; the data was converted as read.\n"}},
+      {"a character that is no digit", ":02000000AXBB99\n:00000001FF\n", Bytes({0x0A, 0xBB}),
+       {"Warning: hex file line 1: 1 line with characters that are not hexadecimal; the data was "
+        "converted as read.\n"}},
+      {"a line shorter than its count", ":02000000AABB99\n:04000200CCDD\n:00000001FF\n",
+       Bytes({0xAA, 0xBB, 0xCC, 0xDD, 0x00, 0x00}),
+       {"Warning: hex file line 2: 1 line shorter than its byte count; the missing bytes were "
+        "converted as read.\n"}},
+      {"extended address records",
+       ":02000000AABB99\n:020000040001F9\n:02000000CCDD55\n:020000021000EC\n:00000001FF\n",
+       Bytes({0xAA, 0xBB, 0xCC, 0xDD}),
+       {"Warning: hex file line 2: 2 extended address records ignored; the data behind them "
+        "follows the data before them.\n"}},
+  };
+  auto dir = ScratchDirectory();
+  MessageRecorder boxes;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    WriteFile(dir / "in.hex", row.hex);
+    const fs::path out = dir / "out.bin";
+    fs::remove(out);
+    HexConversionReport report;
+    EXPECT_TRUE(HexToBinary((dir / "in.hex").string(), out.string(), {}, report));
+    EXPECT_EQ(ReadFile(out), row.bytes);
+    EXPECT_EQ(HexWarningLines(report), row.warnings);
+    // The plain conversion writes the very same bytes.
+    bool ok = false;
+    EXPECT_EQ(Convert(dir, row.hex, ok), row.bytes);
+    EXPECT_TRUE(ok);
+  }
+  EXPECT_TRUE(boxes.texts.empty());
+}
+
+TEST(HexConversionReport, LimitsEndTheConversionWithoutAMessage) {
+  auto dir = ScratchDirectory();
+  MessageRecorder boxes;
+  const fs::path in = dir / "in.hex";
+  // A record at 0xFFF0 after one at 0: 64 KiB of fill from a few bytes.
+  WriteFile(in, ":02000000AABB99\n:02FFF000CCDD00\n:00000001FF\n");
+  HexConversionOptions options;
+  options.max_output_bytes = 4096;
+  HexConversionReport report;
+  EXPECT_FALSE(HexToBinary(in.string(), (dir / "big.bin").string(), options, report));
+  EXPECT_TRUE(report.too_large);
+  EXPECT_LE(fs::file_size(dir / "big.bin"), 4096u);
+
+  HexConversionOptions stopped;
+  stopped.stop = [] { return true; };
+  EXPECT_FALSE(HexToBinary(in.string(), (dir / "stop.bin").string(), stopped, report));
+  EXPECT_TRUE(report.stopped);
+
+  // Made new: a link planted under the output name is not written through.
+  WriteFile(dir / "victim.txt", "keep me");
+  fs::create_symlink(dir / "victim.txt", dir / "planted.bin");
+  HexConversionOptions fresh;
+  fresh.create_new = true;
+  EXPECT_FALSE(HexToBinary(in.string(), (dir / "planted.bin").string(), fresh, report));
+  EXPECT_EQ(ReadFile(dir / "victim.txt"), "keep me");
+  EXPECT_EQ(boxes.texts, std::vector<std::string>{"Error: can't create binary file!"});
+}
+
+}  // namespace
+}  // namespace romsmith

@@ -66,6 +66,9 @@ struct CommandResult {
   std::vector<CpuRegister> registers;
   // Beside `bad_blocks`: which blocks have been checked.
   std::optional<BadBlockTable> checked_blocks = std::nullopt;
+  // The user cancelled at a question (an upload's overwrite question): the
+  // outcome is a stop, and nothing was logged for it.
+  bool cancelled = false;
 };
 
 struct CommandReport {

@@ -36,6 +36,9 @@ class DriverLink : public TargetLink {
   void CancelWaits() override {
     if (binding_) binding_->CancelWaits();
   }
+  std::string CoreMismatchLine() const override {
+    return binding_ ? binding_->CoreMismatchLine() : std::string();
+  }
   // The wrappers run only between a successful BindDriver and UnbindDriver,
   // so a binding exists.
   bool WriteMemory(std::uint32_t address, std::uint32_t value, std::uint32_t size) override {

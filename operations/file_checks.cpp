@@ -1,5 +1,6 @@
 #include "operations/file_checks.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -120,8 +121,20 @@ std::string LowerCase(std::string text) {
 
 bool BinaryFile::OpenForReading(const std::filesystem::path& path) {
   Close();
-  file_ = std::fopen(path.c_str(), "rb");
   writing_ = false;
+  // Opened without waiting, so a FIFO cannot block the open, and taken only
+  // when it is a regular file: a FIFO or a device would block a read or
+  // never end.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return false;
+  }
+  file_ = ::fdopen(fd, "rb");
+  if (!file_) ::close(fd);
   return file_ != nullptr;
 }
 
@@ -129,6 +142,16 @@ bool BinaryFile::CreateForWriting(const std::filesystem::path& path) {
   Close();
   file_ = std::fopen(path.c_str(), "wb");
   writing_ = true;
+  return file_ != nullptr;
+}
+
+bool BinaryFile::CreateNew(const std::filesystem::path& path) {
+  Close();
+  writing_ = true;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  file_ = ::fdopen(fd, "wb");
+  if (!file_) ::close(fd);
   return file_ != nullptr;
 }
 

@@ -73,8 +73,11 @@ class BinaryFile {
   BinaryFile(const BinaryFile&) = delete;
   BinaryFile& operator=(const BinaryFile&) = delete;
 
+  // Regular files only (a FIFO or a device is refused without waiting).
   bool OpenForReading(const std::filesystem::path& path);
   bool CreateForWriting(const std::filesystem::path& path);
+  // Creates the file new: an existing name, also a link, fails.
+  bool CreateNew(const std::filesystem::path& path);
   bool IsOpen() const { return file_ != nullptr; }
 
   // The file's length in bytes (throws when it cannot be told).

@@ -110,7 +110,14 @@ CommandResult UploadBody(const CommandContext& context) {
   context.log.Info("Info: start upload...\n");
   const std::uint32_t blocks = SelectedBlocks(context);
   const std::string& name = context.config().upload_file;
-  if (!ConfirmUploadName(context, name)) return {};
+  switch (ConfirmUploadName(context, name)) {
+    case UploadName::kGoOn:
+      break;
+    case UploadName::kRefused:
+      return {};
+    case UploadName::kCancelled:
+      return UploadCancelled();
+  }
   // The blocks replace the upload file once something was read: a command
   // that fails before reading keeps the old file.
   UploadFile upload(name);
@@ -158,7 +165,10 @@ CommandResult VerifyBody(const CommandContext& context) {
         OpenProgramFile(context, program, static_cast<std::uint64_t>(blocks) * kBlock,
                         "Error: verify failed, file length is beyond flash memory.\n",
                         "Error: verify failed, the program file is empty.\n");
-    if (!opened) return {};
+    if (!opened) {
+      if (context.StopRequested()) return {CommandOutcome::kStopped, false, std::nullopt, {}};
+      return {};
+    }
     const std::uint64_t length = *opened;
     BinaryFile& file = program.file();
     const TargetConfig& c = context.config();

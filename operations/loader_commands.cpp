@@ -152,11 +152,6 @@ CommandResult ProtectBody(const CommandContext& context) {
 
 CommandResult ProgramBody(const CommandContext& context) {
   const TargetConfig& c = context.config();
-  if (c.auto_erase != 0) {
-    // A failed or stopped erase has said why; the program never starts.
-    const CommandResult erased = EraseBody(context);
-    if (!erased.completed) return {erased.outcome, false, std::nullopt, {}};
-  }
   LoaderParams params = BaseLoaderParams(context, LoaderOperation::kProgram);
   params.cycle_count = BuildCycles(context.command_set().program, context.WidthBytes(),
                                    context.Chips(), c.flash_address, params);
@@ -202,6 +197,16 @@ CommandResult ProgramBody(const CommandContext& context) {
     length = *opened;
     return static_cast<int>(length / 256);
   };
+  // The automatic erase runs once the loader and the program file are proven
+  // good: a missing, empty or oversized file erases nothing. A failed or
+  // stopped erase has said why; the program never starts.
+  std::optional<CommandResult> erased;
+  if (c.auto_erase != 0) {
+    job.before_load = [&] {
+      erased = EraseBody(context);
+      return erased->completed;
+    };
+  }
   job.fill = [&](std::vector<std::uint8_t>& block) {
     const std::uint32_t chunk_address = base + static_cast<std::uint32_t>(done);
     chunk_length = whole_sectors ? context.SectorBytes(k) : 1024;
@@ -242,6 +247,7 @@ CommandResult ProgramBody(const CommandContext& context) {
     return JobStep::kGoOn;
   };
   const LoaderJobResult result = RunLoaderJob(context, job);
+  if (erased && !erased->completed) return {erased->outcome, false, std::nullopt, {}};
   return {result.outcome, result.completed, std::nullopt, {}};
 }
 

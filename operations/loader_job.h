@@ -13,6 +13,7 @@
 #include "operations/command_context.h"
 #include "operations/file_checks.h"
 #include "operations/loader_params.h"
+#include "platform/run_files.h"
 
 namespace romsmith {
 
@@ -53,6 +54,10 @@ struct LoaderJob {
   // The body's own checks once the loader file is open; gives the progress
   // range, or nothing when the command cannot go on (it has logged why).
   std::function<std::optional<int>()> prepare;
+  // When set: runs once every input is checked and before the loader is
+  // written (a program's automatic erase); false ends the job (it has
+  // logged why). The start line then follows it instead of coming first.
+  std::function<bool()> before_load;
   // Builds the parameter block, and the data behind it, for the current run
   // into `block`. Called again for the same run after a debug image, so it
   // moves on only when after_run says so.
@@ -97,8 +102,17 @@ class ProgramFile {
   ProgramFile(const ProgramFile&) = delete;
   ProgramFile& operator=(const ProgramFile&) = delete;
 
-  // Converts an Intel HEX file; false when the conversion failed.
-  bool Resolve();
+  // Converts an Intel HEX file into the command's own temporary directory,
+  // after checking it is a regular file of a size the range can hold; logs
+  // a "Warning: " line for each kind of damage the conversion passed over.
+  enum class Resolution {
+    kResolved,
+    kFailed,   // the conversion failed (the caller logs its line)
+    kRefused,  // refused before or while converting (logged)
+    kStopped,  // the user stopped it (logged)
+  };
+  Resolution Resolve(const CommandContext& context, std::uint64_t capacity,
+                     const char* too_large_line);
   // Checks and opens the resolved file, logging the program-file lines.
   bool Open(MessageLog& log);
   const std::string& name() const { return name_; }
@@ -106,6 +120,7 @@ class ProgramFile {
 
  private:
   const TargetConfig& config_;
+  platform::RunDirectory run_directory_;
   std::string name_;
   std::string converted_;
   BinaryFile file_;
@@ -123,6 +138,19 @@ std::optional<std::uint64_t> OpenProgramFile(const CommandContext& context, Prog
 // After a program run with auto verify: the loader's result byte. kFailed
 // (logged) when it reports a verify error or cannot be read.
 JobStep CheckLoaderVerify(const CommandContext& context, const LoaderLayout& layout);
+
+// Whether the command runs a loader (every one but the host-read commands
+// and the register read).
+bool NeedsLoader(CommandCode code);
+// For a command that runs a loader: false (logged) when the CPU database
+// names no loader for the configuration's byte order.
+bool CheckLoaderNamed(const CommandSnapshot& job, MessageLog& log);
+
+// What killed runs left behind: the run directories of processes that no
+// longer run, and decoded loader copies ("*.mdl.ddl") in the program
+// directory, where earlier versions made them. Called with the program
+// directory locked.
+void RemoveStaleTemporaries();
 
 // The last line of a program that completed.
 const char* ProgramCompletedLine(const TargetConfig& config);

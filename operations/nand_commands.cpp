@@ -280,16 +280,20 @@ bool ReadChunk(const CommandContext& context, std::vector<std::uint8_t>& data) {
 
 CommandResult ProgramChunks(const CommandContext& context) {
   const TargetConfig& c = context.config();
-  if (c.auto_erase != 0) {
-    const CommandResult erased = NandEraseBody(context);
-    if (!erased.completed) return {erased.outcome, false, std::nullopt, {}};
-  }
   ChunkRun run(context, LoaderOperation::kNandProgram);
   LoaderJob job = run.Job("Info: start program...\n", ProgramCompletedLine(c));
   job.prepare = [&] {
     return run.OpenProgram("Error: program file too large, program failed.\n",
                            "Error: program file is empty, program failed.\n");
   };
+  // As the first family's program: the erase only once every input is good.
+  std::optional<CommandResult> erased;
+  if (c.auto_erase != 0) {
+    job.before_load = [&] {
+      erased = NandEraseBody(context);
+      return erased->completed;
+    };
+  }
   job.fill = [&](std::vector<std::uint8_t>& block) {
     return run.Fill(block, "Error: program file too large, program failed.\n", true);
   };
@@ -299,6 +303,7 @@ CommandResult ProgramChunks(const CommandContext& context) {
     return run.Next();
   };
   const LoaderJobResult result = RunLoaderJob(context, job);
+  if (erased && !erased->completed) return {erased->outcome, false, std::nullopt, {}};
   return {result.outcome, result.completed, std::nullopt, {}};
 }
 
@@ -310,8 +315,11 @@ CommandResult UploadChunks(const CommandContext& context) {
   bool walked_to_end = false;
   ChunkRun run(context, LoaderOperation::kNandUpload);
   LoaderJob job = run.Job("Info: start upload...\n", "Info: upload success.\n");
+  bool cancelled = false;
   job.prepare = [&]() -> std::optional<int> {
-    if (!ConfirmUploadName(context, c.upload_file)) return std::nullopt;
+    const UploadName answer = ConfirmUploadName(context, c.upload_file);
+    cancelled = answer == UploadName::kCancelled;
+    if (answer != UploadName::kGoOn) return std::nullopt;
     upload.emplace(c.upload_file);
     if (!upload->Create()) {
       context.log.Error("Error: can't create upload file.\n");
@@ -346,6 +354,7 @@ CommandResult UploadChunks(const CommandContext& context) {
     }
   };
   const LoaderJobResult result = RunLoaderJob(context, job);
+  if (cancelled) return UploadCancelled();
   return {result.outcome, result.completed, std::nullopt, {}};
 }
 

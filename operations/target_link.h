@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "target_data/program_settings.h"
 #include "target_data/target_config.h"
@@ -33,6 +34,10 @@ class TargetLink {
   // any call: waits in the driver give up, and the failures that follow
   // from that are not reported as errors. Lasts until UnbindDriver.
   virtual void CancelWaits() {}
+  // After a failed board initialisation: a line saying that the target's
+  // core does not fit the driver module, and which one does; empty when
+  // nothing says so.
+  virtual std::string CoreMismatchLine() const { return {}; }
 
   [[nodiscard]] virtual bool WriteMemory(std::uint32_t address, std::uint32_t value,
                                          std::uint32_t size) = 0;

@@ -12,10 +12,17 @@
 
 namespace romsmith {
 
-// Before an upload writes `name`: a name of kMaxPathLength characters or
-// more is refused ("Error: file name error."), and an existing file is
-// replaced only when the user agrees (else an error line says it is kept).
-bool ConfirmUploadName(const CommandContext& context, const std::string& name);
+// Before an upload reads anything for `name`: a name of kMaxPathLength
+// characters or more is refused ("Error: file name error."), so is a
+// directory, a name in a directory that does not exist, and a file this
+// program holds open for another purpose (the target board's own flash
+// image, the log file): writing it would be lost or would corrupt it. An
+// existing file is replaced only when the user agrees; a cancel is the
+// user's choice, not a failure, and logs nothing.
+enum class UploadName { kGoOn, kRefused, kCancelled };
+UploadName ConfirmUploadName(const CommandContext& context, const std::string& name);
+// The result of a command that ended at the overwrite question.
+CommandResult UploadCancelled();
 
 class UploadFile {
  public:

@@ -5,6 +5,7 @@
 
 #include "operations/command_bodies.h"
 #include "operations/driver_link.h"
+#include "operations/loader_job.h"
 #include "platform/directory_lock.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
@@ -139,6 +140,10 @@ std::shared_ptr<CommandSnapshot> Workbench::TakeSnapshot(Command command) {
     }
   }
   snapshot->config = config();
+  // A set-up error, said before anything is done on the target; the target
+  // test's board checks need no loader, its device code says so when it
+  // comes to it.
+  if (!snapshot->target_test && !CheckLoaderNamed(*snapshot, log_)) return nullptr;
   snapshot->settings = settings();
   snapshot->bad_blocks = bad_block_table_;
   snapshot->checked_blocks = checked_block_table_;
@@ -247,6 +252,9 @@ CommandResult Workbench::RunOnTarget(const CommandContext& context) {
     }
     log_.Error(context.job.target_test ? "Error: target board test failed.\n"
                                        : "Error: initialize taget board failed.\n");
+    // A module for the other core connects but cannot halt it.
+    if (const std::string mismatch = context.link.CoreMismatchLine(); !mismatch.empty())
+      log_.Error(mismatch);
     return {CommandOutcome::kFailed, false, std::nullopt, {}};
   }
   const CommandBody body = BodyFor(code);
@@ -272,6 +280,7 @@ void Workbench::Worker(std::shared_ptr<const CommandSnapshot> snapshot) {
     while (!locked && !stop.IsSet() && std::chrono::steady_clock::now() - start < lock_timeout_)
       locked = lock.Acquire(platform::ProgramDirectory(), std::chrono::milliseconds(100));
   }
+  if (locked) RemoveStaleTemporaries();
   if (!locked) {
     if (stop.IsSet()) {
       log_.Info(UserStopLine(snapshot->code));

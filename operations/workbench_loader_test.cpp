@@ -1,8 +1,11 @@
 // The loader-driven bodies against the in-process target: parameter blocks,
 // runs, progress, outcomes, files written and temporary files removed.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <thread>
 
 #include "formats/data_file.h"
@@ -573,7 +576,7 @@ TEST_F(LoaderTest, FailedTargetCallsEndTheCommandWithoutASuccessLine) {
       // A breakpoint that could not be cleared after the first chunk.
       {"breakpoint clear", "clear", 0, false, {"Error: clear all breakpoints failed.\n"}, 1},
       // The loader's verify byte could not be read.
-      {"verify byte", "read", 0, true,
+      {"verify byte", "read", 1, true,  // past the read of the area's mark
        {"Error: read memory failed.", "Error: read verify result failed, program failed.\n"}, 1},
   };
   for (const Case& c : cases) {
@@ -628,6 +631,124 @@ TEST_F(LoaderTest, VerifyComparesAnIntelHexFileAsTheBinaryItStandsFor) {
   EXPECT_EQ(LastLine(), "Error: convert Intel Hex format file failed, program stop.\n");
   EXPECT_EQ(target_->calls("dump"), dumps);
   EXPECT_TRUE(StrayFiles().empty());
+}
+
+}  // namespace
+}  // namespace romsmith::testing
+
+namespace romsmith::testing {
+namespace {
+
+// Program with auto erase proves every input before the erase: a program
+// file or loader that cannot be used leaves the old flash contents, runs
+// no loader and says why.
+TEST_F(LoaderTest, AutoEraseRunsOnlyOnceEveryInputIsGood) {
+  struct Row {
+    const char* name;
+    std::function<void()> arrange;
+    const char* line;  // the last line
+  };
+  const auto fifo = [this] {
+    const auto path = dir_ / "pipe.bin";
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    keep_.insert("pipe.bin");
+    bench_->pages().program.program_file = path.string();
+  };
+  const std::vector<Row> rows = {
+      {"missing file",
+       [this] { bench_->pages().program.program_file = (dir_ / "typo.bin").string(); },
+       "Error: cannot find program file.\n"},
+      {"empty file", [this] { UseProgram(""); },
+       "Error: program file is empty, program failed.\n"},
+      {"too large for the sectors", [this] { UseProgram(Pattern(4 * 4096 + 1)); },
+       "Error: program file too large, program failed.\n"},
+      {"a FIFO", fifo, nullptr},
+      {"a device",
+       [this] { bench_->pages().program.program_file = "/dev/zero"; },
+       "Error: program file /dev/zero is not a regular file (a pipe, a device or a directory).\n"},
+      {"missing HEX file",
+       [this] {
+         bench_->pages().program.program_file = (dir_ / "typo.hex").string();
+         bench_->pages().program.format = "Intel Hex";
+       },
+       "Error: convert Intel Hex format file failed, program stop.\n"},
+      {"HEX converting to more than the sectors",
+       [this] {
+         WriteFileBytes(dir_ / "big.hex", ToHex(Pattern(4 * 4096 + 16)));
+         keep_.insert("big.hex");
+         bench_->pages().program.program_file = (dir_ / "big.hex").string();
+         bench_->pages().program.format = "Intel Hex";
+       },
+       "Error: program file too large, program failed.\n"},
+      {"empty loader", [this] { WriteFileBytes(dir_ / "loader.bin", ""); }, nullptr},
+      {"loader cut inside a word",
+       [this] { WriteFileBytes(dir_ / "loader.bin", std::string(50, '\x11')); },
+       nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Build(BenchOptions());
+    UseProgram(Pattern(1000));
+    SelectSectors(1, 4);
+    bench_->pages().program.auto_erase = true;
+    std::fill(target_->flash().begin(), target_->flash().end(), 0x00);
+    row.arrange();
+    EXPECT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kFailed);
+    EXPECT_TRUE(target_->runs().empty());
+    EXPECT_EQ(FlashBytes(0, 4 * 4096), std::string(4 * 4096, '\0')) << "the flash was erased";
+    const Texts lines = Lines();
+    EXPECT_TRUE(std::none_of(lines.begin(), lines.end(), [](const std::string& line) {
+      return line.rfind("Info: start erase", 0) == 0;
+    }));
+    if (row.line) {
+      EXPECT_EQ(LastLine(), row.line);
+    }
+    EXPECT_EQ(LastLine().rfind("Error: ", 0), 0u) << LastLine();
+    EXPECT_TRUE(StrayFiles().empty());
+  }
+
+  // The NAND family the same way: its check block may run, its erase not.
+  for (const char* name : {"typo.bin", "large.bin"}) {
+    SCOPED_TRACE(name);
+    BenchOptions nand;
+    nand.cpu_name = "S3C2410 (Nand)";
+    nand.width = 8;
+    nand.sector_sizes = std::vector<std::int32_t>(8, 16384);
+    nand.nand = true;
+    Build(nand);
+    UseProgram(Pattern(4 * 16384 + 1), "large.bin");
+    bench_->pages().program.program_file = (dir_ / name).string();
+    SelectSectors(1, 4);
+    bench_->pages().program.auto_erase = true;
+    std::fill(target_->flash().begin(), target_->flash().end(), 0x00);
+    EXPECT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kFailed);
+    for (const FakeTarget::Run& run : target_->runs())
+      EXPECT_NE(run.params[0], static_cast<std::uint8_t>(LoaderOperation::kNandErase));
+    EXPECT_EQ(FlashBytes(0, 4 * 16384), std::string(4 * 16384, '\0')) << "the flash was erased";
+  }
+}
+
+// The image area around the loader: padding that reports a run into it,
+// and the mark behind the breakpoint that a finished run leaves in place.
+TEST_F(LoaderTest, LoaderPaddingTrapsARunIntoItAndTheMarkMustSurvive) {
+  WriteFileBytes(dir_ / "loader.bin", std::string(64, '\x11'));
+  EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kSucceeded);
+  // The padding is erased bytes up to the word before the breakpoint,
+  // STR PC, [PC], which stores into the word behind the breakpoint, where
+  // the mark is.
+  EXPECT_EQ(target_->ReadRamWord(0x0C000000 + 64), 0xFFFFFFFFu);
+  EXPECT_EQ(target_->ReadRamWord(0x0C000000 + 0x7F0), 0xFFFFFFFFu);
+  EXPECT_EQ(target_->ReadRamWord(0x0C000000 + 0x7F4), 0xE58FF000u);
+  EXPECT_EQ(target_->ReadRamWord(0x0C000000 + 0x7F8), 0xFFFFFFFFu);
+  EXPECT_EQ(target_->ReadRamWord(0x0C000000 + 0x7FC), 0xA5C3D2E1u);
+
+  // RAM that does not keep the mark (a run into the padding, or no RAM at
+  // the address) is no finished run.
+  ASSERT_TRUE(target_->WriteMemory(0x0C000000 + 0x7FC, 0, 4));
+  target_->set_broken_ram_word(0x0C000000 + 0x7FC);
+  EXPECT_EQ(Run(&Workbench::OnErase), CommandOutcome::kFailed);
+  EXPECT_EQ(LastLine().rfind("Error: the loader did not run to its end", 0), 0u) << LastLine();
+  EXPECT_EQ(target_->runs().size(), 2u);  // one erase each, no second sector tried
 }
 
 }  // namespace

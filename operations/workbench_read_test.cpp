@@ -101,19 +101,22 @@ TEST_F(ReadTest, UploadWritesTheRangeAndAsksBeforeOverwriting) {
   EXPECT_EQ(Lines(), (Texts{"Info: start upload...\n", "Info: upload completed.\n"}));
   EXPECT_EQ(ReadFileText(path), image);
 
+  // A cancel is the user's choice: a stop, with no line of its own.
   frontend_->answers = {platform::MessageAnswer::Cancel};
   const int dumps = target_->calls("dump");
-  EXPECT_EQ(Run(&Workbench::OnUpload), CommandOutcome::kFailed);
+  EXPECT_EQ(Run(&Workbench::OnUpload), CommandOutcome::kStopped);
   ASSERT_EQ(frontend_->questions.size(), 1u);
   EXPECT_EQ(frontend_->questions[0].text, "Overwrite " + path + "?");
   EXPECT_EQ(frontend_->questions[0].buttons, platform::MessageButtons::OkCancel);
-  EXPECT_EQ(LastLine(), "Error: upload cancelled, " + path + " is kept.\n");
+  EXPECT_EQ(LastLine(), "Info: start upload...\n");
+  EXPECT_TRUE(bench_->last_report().result.cancelled);
   EXPECT_EQ(target_->calls("dump"), dumps);
   EXPECT_EQ(ReadFileText(path), image);
 
   bench_->pages().program.upload_file = (dir_ / "no-such-dir" / "u.bin").string();
   EXPECT_EQ(Run(&Workbench::OnUpload), CommandOutcome::kFailed);
-  EXPECT_EQ(LastLine(), "Error: can't create upload file.\n");
+  EXPECT_EQ(LastLine(), "Error: the directory of upload file " + (dir_ / "no-such-dir" / "u.bin").string() +
+                            " does not exist, upload stopped.\n");
 }
 
 TEST_F(ReadTest, UploadThatReadsNothingOrCannotNameItsFileKeepsTheOldFile) {
@@ -274,7 +277,8 @@ TEST_F(NandTest, UnreadBadBlockMaskFailsTheCheckAndKeepsTheEarlierMarks) {
   // The second group's mask cannot be read: its blocks keep what the last
   // check found instead of all counting as good.
   target_->MarkBad(3);
-  target_->FailAfter("read", 1);
+  // Each run's mark, then its mask: the second group's mask fails.
+  target_->FailAfter("read", 3);
   EXPECT_EQ(Run(&Workbench::OnProtect), CommandOutcome::kFailed);
   EXPECT_EQ(LinesFrom("Info: start check block...\n"),
             (Texts{"Info: start check block...\n", "Error: read memory failed.",
@@ -414,7 +418,7 @@ TEST_F(NandTest, UploadReplacesTheOldFileOnlyWithWhatItRead) {
   const Case cases[] = {
       {"nothing read", 0, platform::MessageAnswer::Ok, CommandOutcome::kFailed, "old contents"},
       {"one chunk read", 1, platform::MessageAnswer::Ok, CommandOutcome::kFailed, image.substr(0, 4096)},
-      {"cancelled", -1, platform::MessageAnswer::Cancel, CommandOutcome::kFailed, "old contents"},
+      {"cancelled", -1, platform::MessageAnswer::Cancel, CommandOutcome::kStopped, "old contents"},
       {"all read", -1, platform::MessageAnswer::Ok, CommandOutcome::kSucceeded, image},
   };
   for (const Case& c : cases) {

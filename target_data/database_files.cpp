@@ -146,14 +146,17 @@ FlashDatabase LoadFlashDatabase(const std::filesystem::path& program_directory) 
 
 bool LoadCommandSet(const std::filesystem::path& program_directory,
                     const std::string& command_type, CommandSet& set) {
-  const std::filesystem::path copy = program_directory / "rom.api";
-  std::error_code error;
-  std::filesystem::remove(copy, error);  // never read a copy a stopped run left behind
-  DecodeDataFile((program_directory / "rom.xdl").string(), copy.string());
+  bool loaded = false;
   IniDocument document;
-  const bool loaded = document.Load(copy.string());
-  // The plain copy never outlives the read, also when the read failed.
-  std::filesystem::remove(copy, error);
+  {
+    // A copy of this read alone, in a directory made new for it, gone with
+    // the read also when the read failed.
+    ScratchCopy copy("rom.api", program_directory);
+    std::error_code error;
+    std::filesystem::remove(copy.path(), error);  // never read a copy a stopped run left behind
+    DecodeDataFile((program_directory / "rom.xdl").string(), copy.path().string());
+    loaded = document.Load(copy.path().string());
+  }
   if (!loaded) {
     ShowFlashDataError();
     return false;

@@ -478,3 +478,68 @@ TEST(TargetPages, FlashSelectionAndSectorList) {
 
 }  // namespace
 }  // namespace romsmith
+
+namespace romsmith {
+namespace {
+
+// A configuration naming a device or CPU the database does not hold is
+// refused with the name, before the checks that would blame the sectors; a
+// damaged name is shown cut and without control characters.
+TEST(TargetConfigValidation, NamesWhatTheDatabasesDoNotHold) {
+  struct Row {
+    const char* name;
+    std::string flash_chip;
+    std::string cpu_chip;
+    bool empty_databases;
+    std::string line;
+  };
+  const std::string long_name(100000, 'Z');
+  const std::vector<Row> rows = {
+      {"known", "AF040", "AC7100", false, ""},
+      {"unknown device", "AF999", "AC7100", false,
+       "Error: flash device \"AF999\" is not in the flash device database; choose one from the "
+       "flash list.\n"},
+      {"unknown CPU", "AF040", "AC7199", false,
+       "Error: CPU \"AC7199\" is not in the CPU database; choose one from the CPU list.\n"},
+      {"UTF-8 name", "AF\xC3\xA9\x01", "AC7100", false,
+       "Error: flash device \"AF\xC3\xA9?\" is not in the flash device database; choose one from "
+       "the flash list.\n"},
+      {"100 KB name", long_name, "AC7100", false,
+       "Error: flash device \"" + std::string(64, 'Z') +
+           "... (100000 bytes)\" is not in the flash device database; choose one from the flash "
+           "list.\n"},
+      {"databases not read", "AF040", "AC7100", true,
+       "Error: the flash device database (rom.xdl) could not be read, so flash device \"AF040\" "
+       "cannot be used.\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TargetPages pages = MakePages();
+    FillPages(pages);
+    pages.flash.chip = row.flash_chip;
+    pages.cpu.chip = row.cpu_chip;
+    if (row.empty_databases) {
+      pages.flash.database = FlashDatabase();
+      pages.cpu.database = CpuDatabase();
+    }
+    TargetDocument doc(pages);
+    doc.TakeFromPages();
+    std::vector<std::string> lines;
+    EXPECT_EQ(doc.Validate([&](const std::string& line) { lines.push_back(line); }),
+              row.line.empty());
+    EXPECT_EQ(lines, row.line.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.line});
+  }
+}
+
+TEST(TargetConfigFile, AByteOrderMarkBeforeTheFirstSectionIsSkipped) {
+  const auto dir = TestDirectory();
+  WriteText(dir / "bom.cfg", "\xEF\xBB\xBF[SETUP]\r\nCpuVendor=Acme\r\nCpuChip=AC7100\r\nFlashChip=AF040\r\n");
+  TargetPages pages = MakePages();
+  TargetDocument doc(pages);
+  ASSERT_TRUE(doc.Load((dir / "bom.cfg").string()));
+  EXPECT_EQ(doc.config().cpu_chip, "AC7100");
+  EXPECT_EQ(doc.config().flash_chip, "AF040");
+}
+
+}  // namespace
+}  // namespace romsmith

@@ -18,6 +18,21 @@ std::int32_t ShiftSectorNumber(std::int32_t number, std::int32_t by) {
 
 constexpr char kSaveChangedQuestion[] = "Save changed to target config file?";
 
+// A name from a file as a line shows it: control characters as '?', and a
+// very long one cut (a damaged file may hold anything there).
+std::string ShownName(const std::string& name) {
+  std::size_t longest = 64;
+  // Cut before a UTF-8 sequence, never inside one.
+  while (longest < name.size() && longest > 0 &&
+         (static_cast<unsigned char>(name[longest]) & 0xC0) == 0x80)
+    --longest;
+  std::string shown;
+  for (const char c : name.substr(0, longest))
+    shown.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c);
+  if (name.size() > longest) shown += FormatText("... (%zu bytes)", name.size());
+  return shown;
+}
+
 std::string CountText(std::int32_t value) { return value ? FormatText("%d", value) : std::string(); }
 
 }  // namespace
@@ -121,6 +136,29 @@ bool TargetDocument::IsModified() {
 }
 
 bool TargetDocument::Validate(const LogError& log_error) const {
+  // A name the database does not hold would give the device no sectors and
+  // the CPU none of its set-up rows: said first, with the name, before
+  // anything is done on the target.
+  const auto refuse = [&log_error](const std::string& line) {
+    if (log_error) log_error(line);
+    return false;
+  };
+  if (!config_.flash_vendor.empty() && !config_.flash_chip.empty() &&
+      !pages_.flash.database.Find(config_.flash_chip)) {
+    if (pages_.flash.database.devices.empty())
+      return refuse("Error: the flash device database (rom.xdl) could not be read, so flash device \"" +
+                    ShownName(config_.flash_chip) + "\" cannot be used.\n");
+    return refuse("Error: flash device \"" + ShownName(config_.flash_chip) +
+                  "\" is not in the flash device database; choose one from the flash list.\n");
+  }
+  if (!config_.cpu_vendor.empty() && !config_.cpu_chip.empty() &&
+      !pages_.cpu.database.Find(config_.cpu_chip)) {
+    if (pages_.cpu.database.cpus.empty())
+      return refuse("Error: the CPU database (proc.xdl) could not be read, so CPU \"" +
+                    ShownName(config_.cpu_chip) + "\" cannot be used.\n");
+    return refuse("Error: CPU \"" + ShownName(config_.cpu_chip) +
+                  "\" is not in the CPU database; choose one from the CPU list.\n");
+  }
   return ValidateTargetConfig(config_, selected_flash_.sector_count(), log_error);
 }
 

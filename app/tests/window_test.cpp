@@ -1,6 +1,8 @@
 // The main window through its object names: start-up, the menus, the File
 // menu's configuration files, the pages and the two dialogs.
 #include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -425,6 +427,47 @@ class WindowTest : public QObject, protected WindowFixture {
     W<QTabWidget>("pageTabs")->setCurrentIndex(0);
     QCOMPARE(window_->workbench().config().memory_count, 1u);
     QCOMPARE(window_->workbench().config().memory[0].value, 0x55u);
+  }
+
+  // Escape meant for a pop-up or a cell editor stays there; Escape that
+  // nothing else takes is the Close button. The window must be the active
+  // one for its shortcuts to see keys, as it is for a user.
+  void escapeInAPopUpOrACellEditorLeavesTheWindowOpen() {
+    Open();
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    W<QTabWidget>("pageTabs")->setCurrentWidget(W<QWidget>("programPage"));
+    auto* format = W<QComboBox>("formatCombo");
+    format->setFocus();
+    format->showPopup();
+    QWidget* popup = format->view();
+    QTRY_VERIFY(popup->isVisible());
+    QTest::keyClick(popup, Qt::Key_Escape);
+    QTRY_VERIFY(!popup->isVisible());
+    QVERIFY(window_->isVisible());
+    QVERIFY(boxes_->asked().empty());
+
+    W<QTabWidget>("pageTabs")->setCurrentIndex(0);
+    auto* memory = W<QTableWidget>("memoryList");
+    memory->setFocus();
+    memory->setCurrentCell(0, 0);
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+      memory->edit(memory->model()->index(0, 0));
+      auto* editor = memory->viewport()->findChild<QLineEdit*>();
+      QVERIFY(editor);
+      editor->setFocus();
+      QTest::keyClicks(editor, "0x10");
+      QTest::keyClick(editor, key);
+      QTRY_VERIFY(!editor->isVisible());
+      QVERIFY(window_->isVisible());
+      QTRY_VERIFY(!memory->viewport()->findChild<QLineEdit*>());
+    }
+    QCOMPARE(memory->item(0, 0)->text(), QString("0x10"));
+
+    // With nothing else to take it, Escape closes the window.
+    W<QTabWidget>("pageTabs")->setFocus();
+    QTest::keyClick(W<QTabWidget>("pageTabs"), Qt::Key_Escape);
+    QTRY_VERIFY(!window_->isVisible());
   }
 
   void pathTooltipsShowFromThirtySevenCharacters() {

@@ -183,7 +183,10 @@ bool FakeTarget::FillMemory(std::uint32_t address, const std::uint8_t* bytes, st
     log_.Error("Error: fill memory failed.\n");
     return false;
   }
-  for (std::uint32_t i = 0; i < count; ++i) *Byte(address + i) = bytes[i];
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (static_cast<std::int64_t>(address + i) == broken_ram_word_) continue;
+    *Byte(address + i) = bytes[i];
+  }
   return true;
 }
 

@@ -9,8 +9,11 @@
 //
 // One test per command, so ctest runs the commands side by side.
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <atomic>
+#include <cstdio>
+#include <functional>
 #include <cstring>
 #include <random>
 #include <sstream>
@@ -249,6 +252,252 @@ TEST_P(FaultMatrix, EveryFaultEndsInAnErrorOrAStopAndTheHealedBoardWorks) {
     CheckFaultyRun(std::string("stop ") + (after_connect ? "after connecting, " : "") +
                        std::to_string(delay.count()) + " ms in",
                    run, true);
+  }
+}
+
+// ---------------------------------------------------------------- inputs
+
+// The mistakes a user makes in what a command is given: each is refused
+// before anything on the target or in a file changes (the flash image keeps
+// its contents), with a line that says what is wrong, and exits 1, or 2 for
+// a set-up error; what works despite a flaw says so and goes on. Output and
+// error lines are read together.
+class InputMatrix : public FlashCommands {
+ protected:
+  void SetUp() override {
+    FlashCommands::SetUp();
+    merge_stderr_ = true;
+    WriteText(root_ / "profile.ini", "[Option]\nTimeOut=2\nResetCount=1\nRegChkPop=0\n");
+  }
+  // Sectors 1-4 (64 KiB) hold an older program.
+  void PrepareBoard() {
+    Target t;
+    t.run_budget = 200000;
+    t.board_extra = "ProgramTimeUs=1\n";
+    Bytes image(0x10000, 0xFF);
+    const Bytes old = Pattern(0x10000, 5);
+    std::copy(old.begin(), old.end(), image.begin());
+    Prepare(t, image);
+  }
+  void EditConfig(const std::string& from, const std::string& to) {
+    std::string cfg = ReadText(root_ / "target.cfg");
+    Replace(cfg, from, to);
+    WriteText(root_ / "target.cfg", cfg);
+  }
+  void EditBoard(const std::string& from, const std::string& to) {
+    std::string board = ReadText(root_ / "board.ini");
+    Replace(board, from, to);
+    WriteText(root_ / "board.ini", board);
+  }
+  // Files of this process's run directories left in the temporary
+  // directory by `pid`.
+  static bool RunDirectoryLeft(pid_t pid) {
+    const std::string prefix = "romsmith-run-" + std::to_string(pid) + "-";
+    for (const auto& entry : fs::directory_iterator(fs::temp_directory_path()))
+      if (entry.path().filename().string().rfind(prefix, 0) == 0) return true;
+    return false;
+  }
+};
+
+// Intel HEX text of `bytes` from address 0, 16 bytes a record; the record
+// at `bad_record` (counted from 0) gets a wrong checksum.
+std::string HexText(const Bytes& bytes, std::size_t bad_record = SIZE_MAX) {
+  std::string text;
+  char field[16];
+  for (std::size_t at = 0, record = 0; at < bytes.size(); at += 16, ++record) {
+    const std::size_t n = std::min<std::size_t>(16, bytes.size() - at);
+    unsigned sum = static_cast<unsigned>(n + (at >> 8) + (at & 0xFF));
+    std::snprintf(field, sizeof field, ":%02X%04X00", static_cast<unsigned>(n), static_cast<unsigned>(at & 0xFFFF));
+    text += field;
+    for (std::size_t i = 0; i < n; ++i) {
+      sum += bytes[at + i];
+      std::snprintf(field, sizeof field, "%02X", bytes[at + i]);
+      text += field;
+    }
+    std::snprintf(field, sizeof field, "%02X\n", ((0x100 - (sum & 0xFF)) + (record == bad_record)) & 0xFF);
+    text += field;
+  }
+  return text + ":00000001FF\n";
+}
+
+TEST_F(InputMatrix, EveryInputMistakeIsRefusedBeforeTheTargetOrAFileChanges) {
+  struct Row {
+    const char* name;
+    std::function<void()> arrange;
+    const char* arguments;
+    int status;
+    std::string line;  // a line, or the start of one, the run prints
+    bool flash_kept = true;
+    bool erase_starts = false;  // the erase's start line comes before its failure
+  };
+  const fs::path root = root_;
+  const auto nothing = [] {};
+  const Bytes fits = Pattern(0x8000, 9);
+  const std::vector<Row> rows = {
+      {"program file missing", nothing, "-s 1-4 -f ROOT/typo.bin --auto-erase program", 1,
+       "Error: cannot find program file.\n"},
+      {"program file empty", [this] { WriteText(root_ / "empty.bin", ""); },
+       "-s 1-4 -f ROOT/empty.bin --auto-erase program", 1,
+       "Error: program file is empty, program failed.\n"},
+      {"program file a FIFO",
+       [this] { ASSERT_EQ(::mkfifo((root_ / "pipe.bin").c_str(), 0600), 0); },
+       "-s 1-4 -f ROOT/pipe.bin --auto-erase program", 1, "is not a regular file"},
+      {"verify file a FIFO",
+       [this] { ASSERT_EQ(::mkfifo((root_ / "pipe.bin").c_str(), 0600), 0); },
+       "-s 1-4 -f ROOT/pipe.bin verify", 1, "is not a regular file"},
+      {"program file a device", nothing, "-s 1-4 -f /dev/zero --auto-erase program", 1,
+       "Error: program file /dev/zero is not a regular file (a pipe, a device or a directory).\n"},
+      {"program file too large",
+       [this] { WriteBytes(root_ / "big.bin", Pattern(0x10001, 1)); },
+       "-s 1-4 -f ROOT/big.bin --auto-erase program", 1,
+       "Error: program file too large, program failed.\n"},
+      {"HEX file missing", nothing, "-s 1-4 -f ROOT/typo.hex --format hex --auto-erase program", 1,
+       "Error: convert Intel Hex format file failed, program stop.\n"},
+      {"loader cut to 100 bytes",
+       [this] { fs::resize_file(root_ / "program/parl.mdl", 100); },
+       "-s 1-4 -f ROOT/fits.bin --auto-erase program", 1, "not whole 32-bit words"},
+      {"loader cut at a word",
+       [this] { fs::resize_file(root_ / "program/parl.mdl", 400); },
+       "-s 1-4 -f ROOT/fits.bin --auto-erase program", 1,
+       "Error: the loader did not run to its end", true, true},
+      {"loader empty", [this] { fs::resize_file(root_ / "program/parl.mdl", 0); },
+       "-s 1-4 erase", 1, "is empty, command stopped.\n", true, true},
+      {"upload onto the board's flash image", nothing, "-s 1-4 -f ROOT/flash.bin upload", 1,
+       "is held open by this program"},
+      {"upload into a missing directory", nothing, "-s 1-4 -f ROOT/none/up.bin upload", 1,
+       "does not exist, upload stopped.\n"},
+      {"unknown flash device",
+       [this] { EditConfig("FlashChip=Am29LV160DB", "FlashChip=Am29LV999"); },
+       "-s 1-4 erase", 2,
+       "Error: flash device \"Am29LV999\" is not in the flash device database; choose one from "
+       "the flash list.\n"},
+      {"a 100 KB flash device name",
+       [this] { EditConfig("FlashChip=Am29LV160DB", "FlashChip=" + std::string(100000, 'x')); },
+       "-s 1-4 erase", 2, "... (100000 bytes)\" is not in the flash device database"},
+      {"unknown CPU", [this] { EditConfig("CpuChip=S3C44B0X", "CpuChip=S3C44B9X"); },
+       "-s 1-4 erase", 2,
+       "Error: CPU \"S3C44B9X\" is not in the CPU database; choose one from the CPU list.\n"},
+      {"CPU database missing", [this] { fs::remove(root_ / "program/proc.xdl"); },
+       "-s 1-4 erase", 2, "Error: the CPU database (proc.xdl) could not be read"},
+      {"no loader for the byte order",
+       [this] {
+         EditConfig("CpuChip=S3C44B0X", "CpuChip=S3C2410");
+         EditConfig("CpuEndian=LITTLE", "CpuEndian=BIG");
+       },
+       "-s 1-4 erase", 2,
+       "Error: CPU S3C2410 has no loader for big-endian targets in the CPU database (no "
+       "LoadFileBE): choose the other byte order or another CPU.\n"},
+      {"checksum of a NAND CPU",
+       [this] { EditConfig("CpuChip=S3C44B0X", "CpuChip=S3C2410 (Nand)"); },
+       "-s 1-4 checksum", 2, "checksum is not available for CPU 'S3C2410 (Nand)'"},
+      {"blank check of a NAND CPU",
+       [this] { EditConfig("CpuChip=S3C44B0X", "CpuChip=S3C2410 (Nand)"); },
+       "-s 1-4 blank-check", 2, "is not available for CPU 'S3C2410 (Nand)'"},
+      {"an ARM7 module against an ARM920T",
+       [this] {
+         EditBoard("Core=ARM7TDMI", "Core=ARM920T");
+         EditBoard("IdCode=$3F0F0F0F", "IdCode=$0032409D");
+       },
+       "-s 1-4 erase", 1,
+       "Error: the target's ID code 0x0032409D is an ARM920T, but osprey7.so drives ARM7 cores: "
+       "choose an ARM9 module such as osprey9.so.\n"},
+      {"upload overwrite cancelled",
+       [this] {
+         WriteText(root_ / "up.bin", "keep");
+         answer_ = "-n";
+       },
+       "-s 1-4 -f ROOT/up.bin upload", 3, "Info: upload cancelled, ROOT/up.bin is kept.\n"},
+      {"hex2bin onto its own input",
+       [this] { WriteText(root_ / "in.hex", ":00000001FF\n"); },
+       "hex2bin ROOT/in.hex ROOT/in.hex", 2, "the input and the output are the same file"},
+      // What works despite a flaw goes on and says so.
+      {"configuration with a byte-order mark",
+       [this] { WriteText(root_ / "target.cfg", "\xEF\xBB\xBF" + ReadText(root_ / "target.cfg")); },
+       "-s 1-4 -f ROOT/fits.bin program", 0, "Info: program suceess.\n", false},
+      {"HEX file with a bad checksum",
+       [this, fits] { WriteText(root_ / "fits.hex", HexText(fits, 1000)); },
+       "-s 1-4 -f ROOT/fits.hex --format hex program", 0,
+       "Warning: hex file line 1001: 1 record with a bad checksum; the data was converted as "
+       "read.\n",
+       false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    PrepareBoard();
+    answer_ = "-y";
+    for (const char* name : {"parl.mdl", "proc.xdl"})
+      fs::copy_file(fs::path(ROMSMITH_STAGE_DIR) / name, root_ / "program" / name,
+                    fs::copy_options::overwrite_existing);
+    WriteBytes(root_ / "fits.bin", fits);
+    row.arrange();
+    const CliResult run = Cli(Expand(row.arguments, root_));
+    SCOPED_TRACE(run.out);
+    EXPECT_EQ(run.status, row.status);
+    EXPECT_NE(run.out.find(Expand(row.line, root_)), std::string::npos) << row.line;
+    if (row.status != 0) {
+      if (!row.erase_starts) {
+        EXPECT_EQ(run.out.find("Info: start erase"), std::string::npos);
+      }
+      EXPECT_EQ(run.out.find(" completed."), std::string::npos);
+    }
+    if (row.status == 3) {
+      EXPECT_EQ(run.out.find("Error: "), std::string::npos);
+    }
+    const Bytes expected = row.flash_kept ? image_ : With(0, 0x10000, fits);
+    EXPECT_TRUE(SameImage(Flash(), expected)) << "the flash is not as expected";
+    EXPECT_EQ(fs::file_size(root_ / "flash.bin"), size_) << "the board's image lost its size";
+    for (const char* name : {"pipe.bin", "empty.bin", "big.bin", "up.bin", "in.hex", "fits.hex"})
+      fs::remove(root_ / name);
+  }
+}
+
+// The decoded loader is made new in the command's own directory: a link
+// planted under the old fixed name beside the loader writes nothing through
+// it, and such a name left by a killed run goes at the next start.
+TEST_F(InputMatrix, TemporaryFilesAreMadeNewAndStaleOnesGo) {
+  PrepareBoard();
+  WriteText(root_ / "victim.txt", "mine");
+  fs::create_symlink(root_ / "victim.txt", root_ / "program/parl.mdl.ddl");
+  WriteText(root_ / "program/parb.mdl.ddl", "left by a killed run");
+  WriteBytes(root_ / "fits.bin", Pattern(0x4000, 2));
+  WriteText(root_ / "fits.hex", HexText(Pattern(0x4000, 2)));
+  const CliResult run = Cli(Expand("-s 1-4 -f ROOT/fits.hex --format hex program", root_));
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(ReadText(root_ / "victim.txt"), "mine");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root_ / "program/parl.mdl.ddl")));
+  EXPECT_FALSE(fs::exists(root_ / "program/parb.mdl.ddl"));
+  EXPECT_FALSE(fs::exists(root_ / "fits.hex.bin")) << "the converted copy is made beside the file";
+}
+
+// SIGTERM and SIGHUP stop a running program as Ctrl-C does: the user-stop
+// line, exit 3, and nothing of the run left in its temporary directory.
+TEST_F(InputMatrix, TerminationSignalsStopTheCommandAndRemoveItsFiles) {
+  for (const int signal_number : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal_number);
+    PrepareBoard();
+    WriteBytes(root_ / "fits.bin", Pattern(0x10000, 4));
+    int fd = -1;
+    const pid_t pid = Start(Expand("-s 1-4 -f ROOT/fits.bin program", root_), fd);
+    ASSERT_GT(pid, 0);
+    CliResult run;
+    bool sent = false;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+      run.out.append(buffer, static_cast<std::size_t>(n));
+      if (!sent && run.out.find("Info: start program...") != std::string::npos) {
+        ::kill(pid, signal_number);
+        sent = true;
+      }
+    }
+    ::close(fd);
+    run.status = Wait(pid);
+    SCOPED_TRACE(run.out);
+    EXPECT_TRUE(sent);
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.out.find("Info: user stop program.\n"), std::string::npos);
+    EXPECT_FALSE(RunDirectoryLeft(pid));
+    for (const auto& entry : fs::directory_iterator(root_ / "program"))
+      EXPECT_NE(entry.path().extension(), ".ddl") << entry.path();
   }
 }
 

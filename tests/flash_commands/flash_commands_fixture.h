@@ -151,7 +151,7 @@ class FlashCommands : public ::testing::Test {
     std::vector<std::string> args = {
         ROMSMITH_CLI, "--program-dir", (root_ / "program").string(), "--board",
         (root_ / "board.ini").string(), "--set", std::string("Directory.Device=") + ROMSMITH_STAGE_DIR + "/drivers/",
-        "--set", std::string("Directory.Driver=") + ROMSMITH_STAGE_DIR + "/ports/simboard/", "-y", "-c",
+        "--set", std::string("Directory.Driver=") + ROMSMITH_STAGE_DIR + "/ports/simboard/", answer_, "-c",
         (root_ / "target.cfg").string()};
     std::size_t at = 0;
     while (at < arguments.size()) {
@@ -189,8 +189,11 @@ class FlashCommands : public ::testing::Test {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (root_ / "err.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (merge_stderr_)
+      posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
+    else
+      posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (root_ / "err.txt").c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
     const pid_t pid = Spawn(Arguments(arguments), actions);
     ::close(pipe_fds[1]);
@@ -246,6 +249,10 @@ class FlashCommands : public ::testing::Test {
   }
 
   fs::path root_;
+  // How questions are answered ("-y" or "-n"), and whether standard error
+  // comes through the same pipe as standard output.
+  std::string answer_ = "-y";
+  bool merge_stderr_ = false;
   Target target_;
   std::uint32_t size_ = 0;
   Bytes image_;
