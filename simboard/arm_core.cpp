@@ -282,21 +282,110 @@ void ArmCore::SetSwiHook(SwiHook hook) { swi_hook_ = std::move(hook); }
 
 void ArmCore::MapFastMemory(std::uint32_t base, std::uint32_t size, std::uint8_t* memory) {
   if (size == 0 || memory == nullptr) return;
-  fast_.push_back(FastRegion{base, size, memory});
+  FastRegion region{base, size, memory, {}};
+  region.code.resize((std::uint64_t{size} + kCodePageBytes - 1) >> kCodePageShift);
+  fast_.push_back(std::move(region));
 }
 
-void ArmCore::ClearFastMemory() { fast_.clear(); }
+void ArmCore::ClearFastMemory() {
+  fast_.clear();
+  last_fast_ = 0;
+  code_page_ = nullptr;
+  code_memory_ = nullptr;
+  code_span_ = 0;
+}
+
+void ArmCore::InvalidateCode(std::uint32_t address, std::uint32_t count) {
+  if (count == 0) return;
+  const std::uint64_t low = address;
+  const std::uint64_t high = low + count;
+  for (FastRegion& region : fast_) {
+    const std::uint64_t base = region.base;
+    const std::uint64_t limit = base + region.size;
+    if (high <= base || low >= limit) continue;
+    // An ARM instruction that starts up to 3 bytes below the change covers it.
+    std::uint64_t start = low > base ? low - base : 0;
+    start = start >= 2 ? (start - 2) & ~std::uint64_t{1} : 0;
+    const std::uint64_t end = std::min(high, limit) - base;
+    for (std::uint64_t at = start; at < end;) {
+      const std::uint64_t page = at >> kCodePageShift;
+      const std::uint64_t page_end = std::min<std::uint64_t>((page + 1) << kCodePageShift, end);
+      if (CodePage* code = region.code[page].get()) {
+        const std::size_t from = (at & (kCodePageBytes - 1)) >> 1;
+        const std::size_t to = ((page_end - 1) & (kCodePageBytes - 1)) >> 1;
+        for (std::size_t slot = from; slot <= to; ++slot) code->slots[slot].state = DecodedState::Empty;
+      }
+      at = page_end;
+    }
+  }
+}
 
 void ArmCore::AttachCoprocessor(unsigned number, Coprocessor* coprocessor) {
   coprocessors_[number & 15] = coprocessor;
 }
 
 const ArmCore::FastRegion* ArmCore::FindFast(std::uint32_t address, std::uint32_t bytes) const {
-  for (const FastRegion& region : fast_) {
+  if (last_fast_ < fast_.size()) {
+    const FastRegion& region = fast_[last_fast_];
     const std::uint32_t offset = address - region.base;
     if (offset < region.size && region.size - offset >= bytes) return &region;
   }
+  for (std::size_t i = 0; i < fast_.size(); ++i) {
+    const FastRegion& region = fast_[i];
+    const std::uint32_t offset = address - region.base;
+    if (offset < region.size && region.size - offset >= bytes) {
+      last_fast_ = i;
+      return &region;
+    }
+  }
   return nullptr;
+}
+
+const ArmCore::Decoded* ArmCore::DecodeAtPc() {
+  const bool thumb = Thumb();
+  const std::uint32_t bytes = thumb ? 2u : 4u;
+  if ((pc_ & (bytes - 1)) != 0) return nullptr;
+  std::uint32_t offset = pc_ - code_base_;
+  if (code_page_ == nullptr || offset >= code_span_ || code_span_ - offset < bytes) {
+    const FastRegion* region = FindFast(pc_, bytes);
+    if (region == nullptr) return nullptr;
+    const std::uint32_t in_region = pc_ - region->base;
+    const std::uint32_t page = in_region >> kCodePageShift;
+    auto& slot = region->code[page];
+    if (!slot) slot = std::make_unique<CodePage>();
+    code_page_ = slot.get();
+    code_base_ = region->base + (page << kCodePageShift);
+    code_memory_ = region->memory + (page << kCodePageShift);
+    code_span_ = std::min<std::uint32_t>(kCodePageBytes, region->size - (page << kCodePageShift));
+    offset = pc_ - code_base_;
+    if (code_span_ - offset < bytes) return nullptr;  // the last halfword of a region
+  }
+  Decoded& decoded = code_page_->slots[offset >> 1];
+  const DecodedState state = thumb ? DecodedState::Thumb : DecodedState::Arm;
+  if (decoded.state != state) {
+    if (thumb) {
+      decoded.opcode = LoadFast(code_memory_ + offset, AccessSize::Half);
+      decoded.handler = ThumbInstructions::HandlerFor(decoded.opcode);
+    } else {
+      decoded.opcode = LoadFast(code_memory_ + offset, AccessSize::Word);
+      decoded.handler = ArmInstructions::HandlerFor(decoded.opcode);
+    }
+    decoded.state = state;
+  }
+  return &decoded;
+}
+
+void ArmCore::AskObserver() {
+  watch_instructions_ = observer_ != nullptr && observer_->WatchesInstructions();
+  watch_data_ = observer_ != nullptr && observer_->WatchesData();
+  watched_instruction_count_ =
+      watch_instructions_
+          ? std::min(observer_->WatchedInstructions(watched_instructions_.data()),
+                     kMaxWatchMatches)
+          : 0;
+  watched_data_count_ =
+      watch_data_ ? std::min(observer_->WatchedData(watched_data_.data()), kMaxWatchMatches)
+                  : 0;
 }
 
 std::uint64_t ArmCore::SkipUnexecuted(std::uint64_t limit) {
@@ -422,7 +511,8 @@ bool ArmCore::ReadData(std::uint32_t address, AccessSize size, std::uint32_t& va
       FlushCycles();
       ok = data_bus_->Read(address, size, AccessKind::DataRead, value);
     }
-    if (ok && observer_ != nullptr && observer_->AfterDataAccess(address, size, value, false)) {
+    if (ok && watch_data_ && DataWatched(address, size, value) &&
+        observer_->AfterDataAccess(address, size, value, false)) {
       watch_hit_ = true;
     }
   } else {
@@ -444,12 +534,23 @@ bool ArmCore::WriteData(std::uint32_t address, AccessSize size, std::uint32_t va
   if (!injected_) {
     if (const FastRegion* region = FindFast(address, bytes)) {
       StoreFast(region->memory + (address - region->base), size, value);
+      const std::uint32_t offset = address - region->base;
+      if (CodePage* code = region->code[offset >> kCodePageShift].get()) {
+        // Drop the decoded instructions the store overwrote: the slot of
+        // each halfword written and of an ARM instruction starting 2 below.
+        CodePage* page = code;
+        const std::uint32_t in_page = offset & (kCodePageBytes - 1);
+        const std::uint32_t first = in_page >= 2 ? ((in_page - 2) & ~1u) >> 1 : 0;
+        const std::uint32_t last = (in_page + bytes - 1) >> 1;
+        for (std::uint32_t slot = first; slot <= last; ++slot) page->slots[slot].state = DecodedState::Empty;
+      }
       ok = true;
     } else {
       FlushCycles();
       ok = data_bus_->Write(address, size, value);
     }
-    if (ok && observer_ != nullptr && observer_->AfterDataAccess(address, size, value, true)) {
+    if (ok && watch_data_ && DataWatched(address, size, value) &&
+        observer_->AfterDataAccess(address, size, value, true)) {
       watch_hit_ = true;
     }
   } else {
@@ -521,52 +622,7 @@ void ArmCore::ExecuteCurrent(std::uint32_t opcode, StepResult& result) {
   result.cycles = cycles_now_;
 }
 
-StepResult ArmCore::StepInternal() {
-  StepResult result;
-  result.address = pc_;
-  if (events_pending_) {
-    if (halt_request_) {
-      result.outcome = StepOutcome::Halted;
-      result.halt = HaltReason::DebugRequest;
-      result.cycles = 0;
-      return result;
-    }
-    if (fiq_line_ && (cpsr_ & psr::kF) == 0) {
-      EnterException(Exception::Fiq, pc_ + 4);
-      result.outcome = StepOutcome::Exception;
-      result.exception = Exception::Fiq;
-      result.exception_taken = true;
-      result.cycles = 3;
-      return result;
-    }
-    if (irq_line_ && (cpsr_ & psr::kI) == 0) {
-      EnterException(Exception::Irq, pc_ + 4);
-      result.outcome = StepOutcome::Exception;
-      result.exception = Exception::Irq;
-      result.exception_taken = true;
-      result.cycles = 3;
-      return result;
-    }
-  }
-  const bool thumb = Thumb();
-  std::uint32_t opcode = 0;
-  if (!Fetch(pc_, thumb, opcode)) {
-    EnterException(Exception::PrefetchAbort, result.address + 4);
-    result.outcome = StepOutcome::Exception;
-    result.exception = Exception::PrefetchAbort;
-    result.exception_taken = true;
-    result.cycles = 3;
-    return result;
-  }
-  result.opcode = opcode;
-  if (observer_ != nullptr && observer_->BeforeInstruction(pc_, opcode, thumb)) {
-    result.outcome = StepOutcome::Halted;
-    result.halt = HaltReason::Breakpoint;
-    result.cycles = 0;
-    return result;
-  }
-  watch_hit_ = false;
-  ExecuteCurrent(opcode, result);
+inline void ArmCore::FinishStep(bool thumb, StepResult& result) {
   ++instructions_;
   if (!pc_written_) {
     pc_ += thumb ? 2 : 4;
@@ -609,10 +665,101 @@ StepResult ArmCore::StepInternal() {
     result.outcome = StepOutcome::Halted;
     result.halt = HaltReason::Watchpoint;
   }
+}
+
+inline bool ArmCore::AfterRunStep(const StepResult& step, RunResult& run, std::uint64_t max_instructions,
+                           unsigned stop_on_exceptions) {
+  cycles_ += step.cycles;
+  unflushed_cycles_ += step.cycles;
+  // Breakpoints and debug requests stop before anything ran; interrupt
+  // entries are not instructions. An aborted fetch takes the place of an
+  // instruction, so a core whose vectors lie where nothing answers still
+  // ends its run.
+  const bool entry_only = step.outcome == StepOutcome::Exception &&
+                          (step.exception == Exception::Irq || step.exception == Exception::Fiq ||
+                           step.exception == Exception::Reset);
+  if (!entry_only &&
+      !(step.outcome == StepOutcome::Halted &&
+        (step.halt == HaltReason::DebugRequest || step.halt == HaltReason::Breakpoint))) {
+    ++run.instructions;
+  }
+  run.last = step;
+  if (step.outcome == StepOutcome::Halted) return true;
+  if (step.exception_taken &&
+      (stop_on_exceptions & (1u << static_cast<unsigned>(step.exception))) != 0) {
+    return true;
+  }
+  // A core running through erased flash or zeroed memory meets long runs
+  // of instructions whose condition never passes; pass over them at once.
+  if (step.outcome == StepOutcome::Executed && !step.pc_written && !Thumb() &&
+      !ArmInstructions::ConditionPassed(*this, step.opcode >> 28)) {
+    run.instructions += SkipUnexecuted(max_instructions - run.instructions);
+  }
+  // A core parked on a branch to itself (a boot ROM or firmware idle loop)
+  // repeats it until something outside stops it.
+  if (step.outcome == StepOutcome::Executed && step.pc_written && pc_ == step.address &&
+      BranchesToItself(step.opcode, Thumb())) {
+    run.instructions += SpinInPlace(max_instructions - run.instructions, step.cycles);
+  }
+  return false;
+}
+
+StepResult ArmCore::StepInternal(const Decoded* decoded, bool looked_up) {
+  StepResult result;
+  result.address = pc_;
+  if (events_pending_) {
+    if (halt_request_) {
+      result.outcome = StepOutcome::Halted;
+      result.halt = HaltReason::DebugRequest;
+      result.cycles = 0;
+      return result;
+    }
+    if (fiq_line_ && (cpsr_ & psr::kF) == 0) {
+      EnterException(Exception::Fiq, pc_ + 4);
+      result.outcome = StepOutcome::Exception;
+      result.exception = Exception::Fiq;
+      result.exception_taken = true;
+      result.cycles = 3;
+      return result;
+    }
+    if (irq_line_ && (cpsr_ & psr::kI) == 0) {
+      EnterException(Exception::Irq, pc_ + 4);
+      result.outcome = StepOutcome::Exception;
+      result.exception = Exception::Irq;
+      result.exception_taken = true;
+      result.cycles = 3;
+      return result;
+    }
+  }
+  const bool thumb = Thumb();
+  std::uint32_t opcode = 0;
+  if (!looked_up) decoded = DecodedAtPc();
+  if (decoded != nullptr) {
+    opcode = decoded->opcode;
+  } else if (!Fetch(pc_, thumb, opcode)) {
+    EnterException(Exception::PrefetchAbort, result.address + 4);
+    result.outcome = StepOutcome::Exception;
+    result.exception = Exception::PrefetchAbort;
+    result.exception_taken = true;
+    result.cycles = 3;
+    return result;
+  }
+  result.opcode = opcode;
+  if (watch_instructions_ && InstructionWatched(pc_, opcode, thumb) &&
+      observer_->BeforeInstruction(pc_, opcode, thumb)) {
+    result.outcome = StepOutcome::Halted;
+    result.halt = HaltReason::Breakpoint;
+    result.cycles = 0;
+    return result;
+  }
+  watch_hit_ = false;
+  ExecuteCurrent(opcode, result);
+  FinishStep(thumb, result);
   return result;
 }
 
 StepResult ArmCore::Step() {
+  AskObserver();
   StepResult result = StepInternal();
   cycles_ += result.cycles;
   unflushed_cycles_ += result.cycles;
@@ -622,40 +769,101 @@ StepResult ArmCore::Step() {
 
 RunResult ArmCore::Run(std::uint64_t max_instructions, unsigned stop_on_exceptions) {
   RunResult run;
+  AskObserver();
+  // The last instruction run on the straight-line path, for run.last.
+  bool straight_last = false;
+  std::uint32_t last_address = 0, last_opcode = 0, last_cycles = 0;
+  bool last_pc_written = false;
   while (run.instructions < max_instructions) {
-    const StepResult step = StepInternal();
-    cycles_ += step.cycles;
-    unflushed_cycles_ += step.cycles;
-    // Breakpoints and debug requests stop before anything ran; interrupt
-    // entries are not instructions. An aborted fetch takes the place of an
-    // instruction, so a core whose vectors lie where nothing answers still
-    // ends its run.
-    const bool entry_only = step.outcome == StepOutcome::Exception &&
-                            (step.exception == Exception::Irq || step.exception == Exception::Fiq ||
-                             step.exception == Exception::Reset);
-    if (!entry_only &&
-        !(step.outcome == StepOutcome::Halted &&
-          (step.halt == HaltReason::DebugRequest || step.halt == HaltReason::Breakpoint))) {
-      ++run.instructions;
+    // Straight-line code in fast memory with nothing watching: the decoded
+    // instruction runs at once, and only what it did decides whether the
+    // general step's handling is needed.
+    const Decoded* decoded = nullptr;
+    bool looked_up = false;
+    if (!events_pending_) {
+      decoded = DecodedAtPc();
+      looked_up = true;
+      if (decoded != nullptr &&
+          (!watch_instructions_ ||
+           !InstructionWatched(pc_, decoded->opcode, decoded->state == DecodedState::Thumb))) {
+        const std::uint32_t address = pc_;
+        const std::uint32_t opcode = decoded->opcode;
+        const bool thumb = decoded->state == DecodedState::Thumb;
+        pc_written_ = false;
+        exception_pending_ = false;
+        watch_hit_ = false;
+        cycles_now_ = 1;
+        bool plain = true;  // nothing but the next instruction follows
+        if (thumb) {
+          r_[15] = address + 4;
+          decoded->handler(*this, opcode);
+        } else {
+          r_[15] = address + 8;
+          plain = ArmInstructions::ConditionPassed(*this, opcode >> 28);
+          if (plain) {
+            decoded->handler(*this, opcode);
+          } else {
+            // Passing over a stretch of such instructions at once only pays
+            // when the next one does not execute either.
+            const std::uint32_t next = address + 4 - code_base_;
+            plain = next + 4 <= code_span_ &&
+                    ArmInstructions::ConditionPassed(
+                        *this, LoadFast(code_memory_ + next, AccessSize::Word) >> 28);
+          }
+        }
+        if (!pc_written_ && !exception_pending_ && !watch_hit_ && plain) {
+          // The common case: one instruction on to the next.
+          ++instructions_;
+          ++run.instructions;
+          pc_ = address + (thumb ? 2u : 4u);
+          cycles_ += cycles_now_;
+          unflushed_cycles_ += cycles_now_;
+          straight_last = true;
+          last_address = address;
+          last_opcode = opcode;
+          last_cycles = cycles_now_;
+          last_pc_written = false;
+          continue;
+        }
+        if (pc_written_ && !exception_pending_ && !watch_hit_) {
+          // A branch (or a load or data processing into R15) that does not
+          // branch to itself.
+          const std::uint32_t target = Thumb() ? (r_[15] & ~1u) : (r_[15] & ~3u);
+          if (target != address) {
+            ++instructions_;
+            ++run.instructions;
+            pc_ = target;
+            cycles_ += cycles_now_;
+            unflushed_cycles_ += cycles_now_;
+            straight_last = true;
+            last_address = address;
+            last_opcode = opcode;
+            last_cycles = cycles_now_;
+            last_pc_written = true;
+            continue;
+          }
+        }
+        straight_last = false;
+        StepResult step;
+        step.address = address;
+        step.opcode = opcode;
+        step.pc_written = pc_written_;
+        step.cycles = cycles_now_;
+        FinishStep(thumb, step);
+        if (AfterRunStep(step, run, max_instructions, stop_on_exceptions)) break;
+        continue;
+      }
     }
-    run.last = step;
-    if (step.outcome == StepOutcome::Halted) break;
-    if (step.exception_taken &&
-        (stop_on_exceptions & (1u << static_cast<unsigned>(step.exception))) != 0) {
-      break;
-    }
-    // A core running through erased flash or zeroed memory meets long runs
-    // of instructions whose condition never passes; pass over them at once.
-    if (step.outcome == StepOutcome::Executed && !step.pc_written && !Thumb() &&
-        !ArmInstructions::ConditionPassed(*this, step.opcode >> 28)) {
-      run.instructions += SkipUnexecuted(max_instructions - run.instructions);
-    }
-    // A core parked on a branch to itself (a boot ROM or firmware idle loop)
-    // repeats it until something outside stops it.
-    if (step.outcome == StepOutcome::Executed && step.pc_written && pc_ == step.address &&
-        BranchesToItself(step.opcode, Thumb())) {
-      run.instructions += SpinInPlace(max_instructions - run.instructions, step.cycles);
-    }
+    straight_last = false;
+    const StepResult step = StepInternal(decoded, looked_up);
+    if (AfterRunStep(step, run, max_instructions, stop_on_exceptions)) break;
+  }
+  if (straight_last) {
+    run.last = StepResult{};
+    run.last.address = last_address;
+    run.last.opcode = last_opcode;
+    run.last.cycles = last_cycles;
+    run.last.pc_written = last_pc_written;
   }
   FlushCycles();
   run.limit_reached =

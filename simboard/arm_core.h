@@ -118,6 +118,19 @@ enum class SwiAction : std::uint8_t {
 // field and the state it came from; semihosting lives here.
 using SwiHook = std::function<SwiAction(std::uint32_t comment, bool thumb)>;
 
+// The accesses a comparator may match: an address and a data value (the
+// opcode for a fetch) each equal to `value` in the bits `mask` leaves clear.
+struct WatchMatch {
+  std::uint32_t address_value = 0;
+  std::uint32_t address_mask = 0xFFFFFFFFu;
+  std::uint32_t data_value = 0;
+  std::uint32_t data_mask = 0xFFFFFFFFu;
+  bool Covers(std::uint32_t address, std::uint32_t data) const {
+    return ((address ^ address_value) & ~address_mask) == 0 && ((data ^ data_value) & ~data_mask) == 0;
+  }
+};
+inline constexpr unsigned kMaxWatchMatches = 4;
+
 // The debug logic's view of execution. Not called for injected instructions.
 class DebugObserver {
  public:
@@ -132,8 +145,27 @@ class DebugObserver {
                                bool write) = 0;
   // False while BeforeInstruction would answer false for any instruction
   // and change nothing (no breakpoint or vector catch armed): the core may
-  // then pass over a stretch of instructions that do not execute at once.
+  // then pass over a stretch of instructions that do not execute at once,
+  // and runs without calling BeforeInstruction.
   virtual bool WatchesInstructions() const { return true; }
+  // False while AfterDataAccess would answer false for any access and
+  // change nothing (no comparator armed): the core then does not call it.
+  virtual bool WatchesData() const { return true; }
+  // While watching: the accesses outside of which BeforeInstruction
+  // (AfterDataAccess) would answer false and change nothing, as up to
+  // kMaxWatchMatches matches (data as the comparators see it: a THUMB
+  // opcode or a narrow value on both or all lanes). The default is every
+  // access.
+  virtual unsigned WatchedInstructions(WatchMatch* matches) const {
+    matches[0] = WatchMatch{};
+    return 1;
+  }
+  virtual unsigned WatchedData(WatchMatch* matches) const {
+    matches[0] = WatchMatch{};
+    return 1;
+  }
+  // All of these are asked at the start of each Step and Run; the answers
+  // must not change while the core runs.
 };
 
 // A coprocessor reached by MRC/MCR. False makes the instruction undefined.
@@ -235,8 +267,16 @@ class ArmCore {
   // Host memory standing for [base, base + size): byte i of `memory` is the
   // byte at processor address base + i. The core composes halfwords and words
   // in its byte order. The memory must outlive the mapping.
+  //
+  // Instructions fetched from fast memory are decoded once and kept, page by
+  // page; the core's own stores drop what they overwrite. Whoever else
+  // changes such memory (the region behind it, the host over JTAG, a test
+  // writing the bytes) must call InvalidateCode for the bytes it changed.
   void MapFastMemory(std::uint32_t base, std::uint32_t size, std::uint8_t* memory);
   void ClearFastMemory();
+  // Bytes [address, address + count) of memory have changed: decoded
+  // instructions that cover any of them are dropped.
+  void InvalidateCode(std::uint32_t address, std::uint32_t count);
 
   // Coprocessor `number` (0-15) served by `coprocessor` (nullptr: none).
   // An ARM9TDMI core has its own CP15 unless one is attached here.
@@ -259,10 +299,30 @@ class ArmCore {
   friend struct ThumbInstructions;
   friend struct ThumbDecoder;
 
+  using Handler = void (*)(ArmCore&, std::uint32_t);
+
+  // One decoded instruction: the handler of its encoding and the opcode it
+  // was decoded from, for the state it was fetched in (empty: not decoded).
+  enum class DecodedState : std::uint8_t { Empty, Arm, Thumb };
+  struct Decoded {
+    Handler handler = nullptr;
+    std::uint32_t opcode = 0;
+    DecodedState state = DecodedState::Empty;
+  };
+  // The decoded instructions of one page of fast memory, one slot per
+  // halfword (an ARM instruction uses the slot of its first halfword).
+  static constexpr unsigned kCodePageShift = 12;
+  static constexpr std::uint32_t kCodePageBytes = 1u << kCodePageShift;
+  struct CodePage {
+    std::array<Decoded, kCodePageBytes / 2> slots{};
+  };
+
   struct FastRegion {
     std::uint32_t base;
     std::uint32_t size;
     std::uint8_t* memory;
+    // Decoded pages by (offset >> kCodePageShift), made on the first fetch.
+    mutable std::vector<std::unique_ptr<CodePage>> code;
   };
 
   // Bank slots for R13/R14 and the SPSR.
@@ -275,7 +335,9 @@ class ArmCore {
   std::uint32_t UserRegister(unsigned n) const;
   void SetUserRegister(unsigned n, std::uint32_t value);
   void EnterException(Exception exception, std::uint32_t return_address);
-  StepResult StepInternal();
+  // One step; `decoded` is DecodedAtPc() when `looked_up`, else it is
+  // looked up here when needed.
+  StepResult StepInternal(const Decoded* decoded = nullptr, bool looked_up = false);
   void ExecuteCurrent(std::uint32_t opcode, StepResult& result);
   bool Fetch(std::uint32_t address, bool thumb, std::uint32_t& opcode);
   void UpdatePendingEvents();
@@ -285,6 +347,31 @@ class ArmCore {
   bool ReadData(std::uint32_t address, AccessSize size, std::uint32_t& value);
   bool WriteData(std::uint32_t address, AccessSize size, std::uint32_t value);
   const FastRegion* FindFast(std::uint32_t address, std::uint32_t bytes) const;
+  // The decoded instruction at Pc() in the current state, decoding it now
+  // when it is not yet; nullptr when Pc() is not in fast memory or not
+  // aligned to the state's instruction size.
+  const Decoded* DecodedAtPc() {
+    const std::uint32_t offset = pc_ - code_base_;
+    if (code_page_ != nullptr && offset < code_span_) {
+      const bool thumb = Thumb();
+      const Decoded& decoded = code_page_->slots[offset >> 1];
+      if ((pc_ & (thumb ? 1u : 3u)) == 0 &&
+          decoded.state == (thumb ? DecodedState::Thumb : DecodedState::Arm)) {
+        return &decoded;
+      }
+    }
+    return DecodeAtPc();
+  }
+  const Decoded* DecodeAtPc();
+  // What the watching observer needs, asked at the start of Step and Run.
+  void AskObserver();
+  // The part of a step after the instruction ran: PC, pending exceptions and
+  // a watchpoint hit, into `result`.
+  [[gnu::always_inline]] inline void FinishStep(bool thumb, StepResult& result);
+  // Run's handling of one step: counts it, and true when the run ends.
+  [[gnu::always_inline]] inline bool AfterRunStep(const StepResult& step, RunResult& run,
+                                                  std::uint64_t max_instructions,
+                                                  unsigned stop_on_exceptions);
   // Passes over up to `limit` ARM instructions from Pc() whose condition
   // fails under the current flags, all at once, as stepping them would:
   // PC, counts, one cycle each and the fetches' read counts. Returns how
@@ -335,8 +422,36 @@ class ArmCore {
   bool events_pending_ = false;  // any of the above that may need attention
 
   DebugObserver* observer_ = nullptr;
+  // The observer's answers at the start of this step or run.
+  bool watch_instructions_ = false;
+  bool watch_data_ = false;
+  unsigned watched_instruction_count_ = 0;
+  unsigned watched_data_count_ = 0;
+  std::array<WatchMatch, kMaxWatchMatches> watched_instructions_{};
+  std::array<WatchMatch, kMaxWatchMatches> watched_data_{};
+  bool InstructionWatched(std::uint32_t address, std::uint32_t opcode, bool thumb) const {
+    const std::uint32_t data = thumb ? (opcode & 0xFFFFu) * 0x00010001u : opcode;
+    for (unsigned i = 0; i < watched_instruction_count_; ++i)
+      if (watched_instructions_[i].Covers(address, data)) return true;
+    return false;
+  }
+  bool DataWatched(std::uint32_t address, AccessSize size, std::uint32_t value) const {
+    const std::uint32_t data = size == AccessSize::Byte   ? (value & 0xFFu) * 0x01010101u
+                               : size == AccessSize::Half ? (value & 0xFFFFu) * 0x00010001u
+                                                          : value;
+    for (unsigned i = 0; i < watched_data_count_; ++i)
+      if (watched_data_[i].Covers(address, data)) return true;
+    return false;
+  }
   SwiHook swi_hook_;
   std::vector<FastRegion> fast_;
+  mutable std::size_t last_fast_ = 0;  // index in fast_ of the last region found
+  // The code page Pc() was last decoded from: its slots, the address of its
+  // first byte and how many of its bytes lie in fast memory.
+  CodePage* code_page_ = nullptr;
+  const std::uint8_t* code_memory_ = nullptr;
+  std::uint32_t code_base_ = 0;
+  std::uint32_t code_span_ = 0;
   std::array<Coprocessor*, 16> coprocessors_{};
   std::uint32_t cp15_id_;
   std::uint32_t cp15_control_ = 0;

@@ -3,12 +3,48 @@
 // block transfer both states use. Private to the core's sources.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstdint>
 
 #include "simboard/arm_core.h"
 
 namespace simboard {
+
+// For each condition, bit n is set when it holds with NZCV = n.
+constexpr std::array<std::uint16_t, 16> MakeConditionTable() {
+  std::array<std::uint16_t, 16> table{};
+  for (unsigned cond = 0; cond < 16; ++cond) {
+    std::uint16_t mask = 0;
+    for (unsigned flags = 0; flags < 16; ++flags) {
+      const bool n = flags & 8, z = flags & 4, c = flags & 2, v = flags & 1;
+      bool pass = false;
+      switch (cond) {
+        case 0x0: pass = z; break;               // EQ
+        case 0x1: pass = !z; break;              // NE
+        case 0x2: pass = c; break;               // CS
+        case 0x3: pass = !c; break;              // CC
+        case 0x4: pass = n; break;               // MI
+        case 0x5: pass = !n; break;              // PL
+        case 0x6: pass = v; break;               // VS
+        case 0x7: pass = !v; break;              // VC
+        case 0x8: pass = c && !z; break;         // HI
+        case 0x9: pass = !c || z; break;         // LS
+        case 0xA: pass = n == v; break;          // GE
+        case 0xB: pass = n != v; break;          // LT
+        case 0xC: pass = !z && n == v; break;    // GT
+        case 0xD: pass = z || n != v; break;     // LE
+        case 0xE: pass = true; break;            // AL
+        default: pass = false; break;            // NV: never on ARMv4
+      }
+      if (pass) mask = static_cast<std::uint16_t>(mask | (1u << flags));
+    }
+    table[cond] = mask;
+  }
+  return table;
+}
+
+inline constexpr std::array<std::uint16_t, 16> kConditionTable = MakeConditionTable();
 
 // A shifter result with its carry out.
 struct Shifted {
@@ -82,9 +118,14 @@ inline std::uint32_t MultiplyCycles(std::uint32_t rs, bool is_signed) {
 
 struct ArmInstructions {
   static void Execute(ArmCore& core, std::uint32_t opcode);
+  // The handler of an opcode's encoding; it expects the condition to have
+  // passed.
+  static ArmCore::Handler HandlerFor(std::uint32_t opcode);
 
   // 16-bit masks over NZCV (bit n set: condition holds for flags value n).
-  static bool ConditionPassed(const ArmCore& core, unsigned cond);
+  static bool ConditionPassed(const ArmCore& core, unsigned cond) {
+    return (kConditionTable[cond & 15] >> (core.cpsr_ >> 28)) & 1;
+  }
 
   static std::uint32_t Carry(const ArmCore& core) { return (core.cpsr_ >> 29) & 1; }
 
@@ -168,6 +209,7 @@ struct ArmInstructions {
 
 struct ThumbInstructions {
   static void Execute(ArmCore& core, std::uint32_t opcode);
+  static ArmCore::Handler HandlerFor(std::uint32_t opcode);
 };
 
 }  // namespace simboard

@@ -1,6 +1,7 @@
 #include "simboard/arm_debug.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 
@@ -48,6 +49,15 @@ const IceRegisterInfo* FindIn(unsigned address, bool arm9) {
 // of the debug status (the debugger waiting for a halt) this many more.
 constexpr std::uint64_t kRunSlice = 10000;
 constexpr std::uint64_t kPollSlice = 1000000;
+// A run looks at the host clock after each slice of this many instructions
+// (well under a millisecond of host time).
+constexpr std::uint64_t kHostCheckSlice = 50000;
+
+std::uint64_t HostMicroseconds() {
+  using namespace std::chrono;
+  return static_cast<std::uint64_t>(
+      duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+}
 
 std::uint32_t WidthMask(unsigned width) {
   return width >= 32 ? 0xFFFFFFFFu : ((1u << width) - 1);
@@ -377,6 +387,43 @@ bool ArmDebugLogic::WatchesInstructions() const {
          (units_[1].control_value & watch_control::kEnable) != 0;
 }
 
+bool ArmDebugLogic::WatchesData() const {
+  if (settings_.never_halt) return false;
+  return (units_[0].control_value & watch_control::kEnable) != 0 ||
+         (units_[1].control_value & watch_control::kEnable) != 0;
+}
+
+unsigned ArmDebugLogic::WatchedAddresses(bool data, WatchMatch* matches) const {
+  unsigned count = 0;
+  const bool armed = (units_[0].control_value & watch_control::kEnable) != 0 ||
+                     (units_[1].control_value & watch_control::kEnable) != 0;
+  if (armed && !settings_.never_halt) {
+    // Either unit counts, armed or not: unit 1's match feeds unit 0.
+    for (const Watchpoint& w : units_) {
+      // nOPC compared, and against the other kind of access: never matches.
+      const bool kind_compared = (w.control_mask & watch_control::kData) == 0;
+      const bool wants_data = (w.control_value & watch_control::kData) != 0;
+      if (kind_compared && wants_data != data) continue;
+      matches[count++] = WatchMatch{w.address_value, w.address_mask, w.data_value, w.data_mask};
+    }
+  }
+  return count;
+}
+
+unsigned ArmDebugLogic::WatchedInstructions(WatchMatch* matches) const {
+  unsigned count = WatchedAddresses(false, matches);
+  if (vector_catch_ != 0 && !settings_.never_halt) {
+    // Both vector bases: the core may move its vectors while it runs.
+    matches[count++] = WatchMatch{0x00000000u, 0x1Fu, 0, 0xFFFFFFFFu};
+    matches[count++] = WatchMatch{0xFFFF0000u, 0x1Fu, 0, 0xFFFFFFFFu};
+  }
+  return count;
+}
+
+unsigned ArmDebugLogic::WatchedData(WatchMatch* matches) const {
+  return WatchedAddresses(true, matches);
+}
+
 bool ArmDebugLogic::AfterDataAccess(std::uint32_t address, AccessSize size, std::uint32_t value,
                                     bool write) {
   return CheckWatchpoints(address, ReplicateOnLanes(value, size),
@@ -414,7 +461,18 @@ DebugEntry ArmDebugLogic::RunAndCatch(std::uint64_t count) {
 
 void ArmDebugLogic::RunCore(std::uint64_t max_instructions) {
   if (in_debug_ || reset_asserted_ || max_instructions == 0) return;
-  HandleRunResult(runner_->Run(max_instructions));
+  // Slices of the run, each short against the host-time bound; the core
+  // stops where it is when the bound has passed, and goes on at the next
+  // action of the debugger.
+  const std::uint64_t started = HostMicroseconds();
+  while (max_instructions > 0) {
+    const RunResult result = runner_->Run(std::min(max_instructions, kHostCheckSlice));
+    HandleRunResult(result);
+    if (result.last.outcome == StepOutcome::Halted || in_debug_ || reset_asserted_) return;
+    if (result.instructions == 0) return;
+    max_instructions -= std::min(max_instructions, result.instructions);
+    if (HostMicroseconds() - started >= settings_.run_host_us) return;
+  }
 }
 
 void ArmDebugLogic::Poll() {

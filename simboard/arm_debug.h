@@ -93,6 +93,11 @@ struct DebugSettings {
   bool real_time = false;       // the core runs clock_khz instructions per host millisecond
   std::uint32_t clock_khz = 20000;
   std::uint64_t run_budget = 100000000;  // instructions per run in deterministic timing
+  // Deterministic timing: the host time one run may take at most, in
+  // microseconds. A run between two debugger actions ends at the budget or
+  // at this bound, whichever comes first, so a core that never halts costs
+  // a waiting debugger no more than its own poll interval per poll.
+  std::uint64_t run_host_us = 10000;
 };
 
 struct DebugCounters {
@@ -165,6 +170,9 @@ class ArmDebugLogic : public ScanChains, public DebugObserver {
   // running core.
   bool BeforeInstruction(std::uint32_t address, std::uint32_t opcode, bool thumb) override;
   bool WatchesInstructions() const override;
+  bool WatchesData() const override;
+  unsigned WatchedInstructions(WatchMatch* matches) const override;
+  unsigned WatchedData(WatchMatch* matches) const override;
   bool AfterDataAccess(std::uint32_t address, AccessSize size, std::uint32_t value,
                        bool write) override;
 
@@ -263,6 +271,9 @@ class ArmDebugLogic : public ScanChains, public DebugObserver {
   bool CheckWatchpoints(std::uint32_t address, std::uint32_t data, std::uint32_t control);
   std::uint32_t AccessControl(AccessSize size, bool data, bool write) const;
   bool VectorCaught(std::uint32_t address) const;
+  // The address comparators of the units that may match an access of this
+  // kind (a unit matches nothing its address comparator rejects).
+  unsigned WatchedAddresses(bool data, WatchMatch* matches) const;
 
   class OwnRunner;
   // The core's side of the debug comms channel: coprocessor 14, c0 the

@@ -15,41 +15,6 @@ namespace {
 
 using Handler = void (*)(ArmCore&, std::uint32_t);
 
-// For each condition, bit n is set when it holds with NZCV = n.
-constexpr std::array<std::uint16_t, 16> MakeConditionTable() {
-  std::array<std::uint16_t, 16> table{};
-  for (unsigned cond = 0; cond < 16; ++cond) {
-    std::uint16_t mask = 0;
-    for (unsigned flags = 0; flags < 16; ++flags) {
-      const bool n = flags & 8, z = flags & 4, c = flags & 2, v = flags & 1;
-      bool pass = false;
-      switch (cond) {
-        case 0x0: pass = z; break;               // EQ
-        case 0x1: pass = !z; break;              // NE
-        case 0x2: pass = c; break;               // CS
-        case 0x3: pass = !c; break;              // CC
-        case 0x4: pass = n; break;               // MI
-        case 0x5: pass = !n; break;              // PL
-        case 0x6: pass = v; break;               // VS
-        case 0x7: pass = !v; break;              // VC
-        case 0x8: pass = c && !z; break;         // HI
-        case 0x9: pass = !c || z; break;         // LS
-        case 0xA: pass = n == v; break;          // GE
-        case 0xB: pass = n != v; break;          // LT
-        case 0xC: pass = !z && n == v; break;    // GT
-        case 0xD: pass = z || n != v; break;     // LE
-        case 0xE: pass = true; break;            // AL
-        default: pass = false; break;            // NV: never on ARMv4
-      }
-      if (pass) mask = static_cast<std::uint16_t>(mask | (1u << flags));
-    }
-    table[cond] = mask;
-  }
-  return table;
-}
-
-constexpr std::array<std::uint16_t, 16> kConditions = MakeConditionTable();
-
 // Operand 2 forms of data processing.
 enum OperandKind : unsigned {
   kImmediate,
@@ -64,9 +29,6 @@ enum DpOpcode : unsigned {
 
 }  // namespace
 
-bool ArmInstructions::ConditionPassed(const ArmCore& core, unsigned cond) {
-  return (kConditions[cond & 15] >> (core.cpsr_ >> 28)) & 1;
-}
 
 struct ArmDecoder : ArmInstructions {
   template <unsigned Op, bool S, unsigned Kind>
@@ -512,9 +474,14 @@ void ArmInstructions::BlockTransfer(ArmCore& core, unsigned rn, std::uint32_t li
 }
 
 void ArmInstructions::Execute(ArmCore& core, std::uint32_t opcode) {
-  if (!((kConditions[opcode >> 28] >> (core.cpsr_ >> 28)) & 1)) return;
+  if (!((kConditionTable[opcode >> 28] >> (core.cpsr_ >> 28)) & 1)) return;
   static const std::array<Handler, 4096>& table = ArmDecoder::Table();
   table[((opcode >> 16) & 0xFF0) | ((opcode >> 4) & 0xF)](core, opcode);
+}
+
+ArmCore::Handler ArmInstructions::HandlerFor(std::uint32_t opcode) {
+  static const std::array<Handler, 4096>& table = ArmDecoder::Table();
+  return table[((opcode >> 16) & 0xFF0) | ((opcode >> 4) & 0xF)];
 }
 
 }  // namespace simboard

@@ -102,11 +102,16 @@ std::unique_ptr<Board> Board::Create(BoardDescription description, std::string& 
       board->bus_, d.core == CoreKind::ARM7TDMI ? CoreModel::ARM7TDMI : CoreModel::ARM9TDMI,
       d.big_endian ? ByteOrder::Big : ByteOrder::Little);
   AttachCoreToRegions(board->bus_, *board->core_);
-  // RAM is plain host memory: the core reads and writes it directly.
+  // RAM is plain host memory: the core reads and writes it directly, and
+  // hears of every change that does not come from its own stores.
   for (const auto& region : d.regions) {
     if (region.kind != RegionKind::RAM) continue;
-    Region* ram = board->bus_.Find(region.base);
+    auto* ram = static_cast<RamRegion*>(board->bus_.Find(region.base));
     board->core_->MapFastMemory(region.base, static_cast<std::uint32_t>(region.size), ram->Direct());
+    ArmCore* core = board->core_.get();
+    ram->SetChangeHook([core](std::uint32_t address, std::uint32_t count) {
+      core->InvalidateCode(address, count);
+    });
   }
   board->Reset();
   return board;

@@ -22,6 +22,7 @@ bool RamRegion::Read(std::uint32_t offset, unsigned count, AccessKind, std::uint
 
 bool RamRegion::Write(std::uint32_t offset, unsigned count, const std::uint8_t* bytes) {
   std::memcpy(memory_.get() + offset, bytes, count);
+  if (changed_) changed_(base() + offset, count);
   return true;
 }
 
@@ -31,6 +32,7 @@ void RamRegion::Peek(std::uint32_t offset, std::uint32_t count, std::uint8_t* by
 
 void RamRegion::Poke(std::uint32_t offset, std::uint32_t count, const std::uint8_t* bytes) {
   std::memcpy(memory_.get() + offset, bytes, count);
+  if (changed_) changed_(base() + offset, count);
 }
 
 bool IoRegion::Read(std::uint32_t offset, unsigned count, AccessKind, std::uint8_t* bytes) {

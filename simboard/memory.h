@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -89,7 +90,14 @@ class RamRegion : public Region {
   void Poke(std::uint32_t offset, std::uint32_t count, const std::uint8_t* bytes) override;
   std::uint8_t* Direct() override { return memory_.get(); }
 
+  // Called with the processor address and length of every change made
+  // through Write and Poke (the core keeps decoded instructions of RAM it
+  // reads directly, and drops those the change covers).
+  using ChangeHook = std::function<void(std::uint32_t address, std::uint32_t count)>;
+  void SetChangeHook(ChangeHook hook) { changed_ = std::move(hook); }
+
  private:
+  ChangeHook changed_;
   struct Free {
     void operator()(std::uint8_t* p) const;
   };

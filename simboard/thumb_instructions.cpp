@@ -353,4 +353,9 @@ void ThumbInstructions::Execute(ArmCore& core, std::uint32_t opcode) {
   table[(opcode >> 6) & 0x3FF](core, opcode & 0xFFFF);
 }
 
+ArmCore::Handler ThumbInstructions::HandlerFor(std::uint32_t opcode) {
+  static const std::array<Handler, 1024>& table = ThumbDecoder::Table();
+  return table[(opcode >> 6) & 0x3FF];
+}
+
 }  // namespace simboard
