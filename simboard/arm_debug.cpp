@@ -147,6 +147,7 @@ ArmDebugLogic::ArmDebugLogic(ArmCore& core, Bus& system_bus, const DebugSettings
     runner = own_runner_.get();
   }
   runner_ = runner;
+  idle_per_tck_ = std::max<std::uint64_t>(1, settings_.clock_khz / 1000);
   core_.SetDebugObserver(this);
   core_.AttachCoprocessor(14, &comms_);
   SetRunning(true);
@@ -479,11 +480,6 @@ void ArmDebugLogic::Poll() {
   if (!settings_.real_time) return;
   // Also under a halted core: the board's clock moves on.
   HandleRunResult(runner_->CatchUp());
-}
-
-void ArmDebugLogic::TckCycle() {
-  if ((in_debug_ || reset_asserted_) && !settings_.real_time)
-    runner_->Idle(std::max<std::uint64_t>(1, settings_.clock_khz / 1000));
 }
 
 void ArmDebugLogic::SetSystemReset(bool asserted) {

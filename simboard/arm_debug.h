@@ -189,7 +189,9 @@ class ArmDebugLogic : public ScanChains, public DebugObserver {
   // One TCK period: time passes on the board while the core does not run
   // (in debug state or in reset), as many core cycles as one period of a
   // 1 MHz TCK lasts at the board's clock.
-  void TckCycle();
+  void TckCycle() {
+    if ((in_debug_ || reset_asserted_) && !settings_.real_time) runner_->Idle(idle_per_tck_);
+  }
 
   // EmbeddedICE registers as chain 2 reads and writes them.
   std::uint32_t ReadIceRegister(unsigned address);
@@ -306,6 +308,7 @@ class ArmDebugLogic : public ScanChains, public DebugObserver {
   std::uint32_t chain2_latch_ = 0;  // register value a chain-2 read left for the next capture
 
   bool reset_asserted_ = false;
+  std::uint64_t idle_per_tck_ = 1;  // core cycles in one 1 MHz TCK period
   std::function<void(const std::string&)> trace_;
 };
 

@@ -44,15 +44,6 @@ TapController::TapController(std::uint32_t id_code, ScanChains* chains,
     : id_code_(id_code), chains_(chains), scan_select_format_(scan_select),
       scan_select_(scan_select.reset_chain) {}
 
-void TapController::SetPins(bool tck, bool tms, bool tdi) {
-  if (tck == tck_) return;
-  tck_ = tck;
-  if (tck)
-    RisingEdge(tms, tdi);
-  else
-    FallingEdge();
-}
-
 bool TapController::Clock(bool tms, bool tdi) {
   SetPins(false, tms, tdi);
   SetPins(true, tms, tdi);
@@ -144,7 +135,8 @@ void TapController::RisingEdge(bool tms, bool tdi) {
     if (tdi) ir_shift_ |= 1u << (kIrLength - 1);
   }
   TapState previous = state_;
-  TapState next = NextTapState(state_, tms);
+  const Transition& transition = kTransitions[static_cast<unsigned>(state_)];
+  TapState next = tms ? transition.on_one : transition.on_zero;
   state_ = next;
   switch (next) {
     case TapState::TestLogicReset: Reset(); break;

@@ -90,7 +90,14 @@ class TapController {
                 ScanSelectFormat scan_select = kArm7ScanSelect);
 
   // The probe drives the pins; edges of TCK act as on silicon.
-  void SetPins(bool tck, bool tms, bool tdi);
+  void SetPins(bool tck, bool tms, bool tdi) {
+    if (tck == tck_) return;
+    tck_ = tck;
+    if (tck)
+      RisingEdge(tms, tdi);
+    else
+      FallingEdge();
+  }
   bool Tdo() const { return tdo_; }
   // nTRST: while asserted the controller stays in Test-Logic-Reset.
   void SetTestReset(bool asserted);

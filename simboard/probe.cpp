@@ -41,15 +41,20 @@ const ProbeWiring& WiringOf(ProbeKind kind) { return kWirings[static_cast<unsign
 
 ParallelPort::ParallelPort(std::uint32_t base, ProbeKind probe, JtagConnector& target,
                            std::uint64_t dead_after)
-    : base_(base), wiring_(WiringOf(probe)), target_(target), dead_after_(dead_after) {}
-
-bool ParallelPort::ProbeEnabled() const {
-  return (control_ & wiring_.enable_mask) == wiring_.enable_value;
+    : base_(base), wiring_(WiringOf(probe)), target_(target), dead_after_(dead_after) {
+  auto mask = [](std::int8_t bit) {
+    return bit >= 0 ? static_cast<std::uint8_t>(1u << bit) : std::uint8_t{0};
+  };
+  tck_mask_ = mask(wiring_.tck_bit);
+  tms_mask_ = mask(wiring_.tms_bit);
+  tdi_mask_ = mask(wiring_.tdi_bit);
+  UpdatePinsLive();
 }
 
 void ParallelPort::CountAccess() {
   if (dead_after_ != 0 && counters_.reads + counters_.writes >= dead_after_ && !dead_) {
     dead_ = true;
+    UpdatePinsLive();
     if (reset_asserted_) {
       reset_asserted_ = false;
       target_.SetSystemReset(false);
@@ -59,7 +64,7 @@ void ParallelPort::CountAccess() {
 
 std::uint8_t ParallelPort::Read(std::uint32_t port) {
   if (port < base_ || port > base_ + 2) return 0xFF;
-  CountAccess();
+  if (dead_after_ != 0) CountAccess();
   ++counters_.reads;
   switch (port - base_) {
     case 0: return data_;
@@ -70,12 +75,21 @@ std::uint8_t ParallelPort::Read(std::uint32_t port) {
 
 void ParallelPort::Write(std::uint32_t port, std::uint8_t value) {
   if (port < base_ || port > base_ + 2) return;
-  CountAccess();
+  if (dead_after_ != 0) CountAccess();
   ++counters_.writes;
-  if (port == base_)
+  if (port == base_) {
+    if (pins_live_) {
+      // The bit-banging path: straight to the pins.
+      data_ = value;
+      const bool tck = (value & tck_mask_) != 0;
+      target_.SetPins(tck, (value & tms_mask_) != 0, (value & tdi_mask_) != 0);
+      driven_tck_ = tck;
+      return;
+    }
     WriteData(value);
-  else if (port == base_ + 2)
+  } else if (port == base_ + 2) {
     WriteControl(value);
+  }
 }
 
 std::uint8_t ParallelPort::ReadStatus() {
@@ -121,6 +135,7 @@ void ParallelPort::WriteData(std::uint8_t value) {
 void ParallelPort::WriteControl(std::uint8_t value) {
   bool was_enabled = ProbeEnabled();
   control_ = value;
+  UpdatePinsLive();
   if (dead_) return;
   bool reset = (control_ & wiring_.reset_mask) != 0;
   if (reset != reset_asserted_) {

@@ -78,7 +78,7 @@ class ParallelPort {
   std::uint8_t Read(std::uint32_t port);
   void Write(std::uint32_t port, std::uint8_t value);
 
-  bool ProbeEnabled() const;
+  bool ProbeEnabled() const { return (control_ & wiring_.enable_mask) == wiring_.enable_value; }
   bool ProbeDead() const { return dead_; }
   const PortCounters& Counters() const { return counters_; }
   void ResetCounters() { counters_ = {}; }
@@ -92,6 +92,10 @@ class ParallelPort {
   void HarrierCommand(std::uint8_t command);
   void HarrierClock(bool tms, bool tdi);
   unsigned SpeedCode() const { return control_ & wiring_.speed_mask; }
+  // Whether data writes reach the pins now (a pin-level probe, enabled and
+  // alive); kept up to date by every change of the control register and
+  // of dead_.
+  void UpdatePinsLive() { pins_live_ = !dead_ && !wiring_.byte_protocol && ProbeEnabled(); }
 
   std::uint32_t base_;
   const ProbeWiring& wiring_;
@@ -104,6 +108,9 @@ class ParallelPort {
   bool reset_asserted_ = false;
   bool last_toggle_ = false;
   unsigned busy_reads_ = 0;  // status reads left before the ready bit returns
+  bool pins_live_ = false;
+  // The data register bits of TCK, TMS and TDI (0: not wired).
+  std::uint8_t tck_mask_ = 0, tms_mask_ = 0, tdi_mask_ = 0;
   PortCounters counters_;
 };
 
