@@ -12,10 +12,10 @@
 
 #include <gtest/gtest.h>
 
-#include "simboard/arm_debug.h"
-#include "simboard/board.h"
-#include "simboard/board_jtag.h"
-#include "simboard/jtag_side.h"
+#include "simboard/debug/arm_debug.h"
+#include "simboard/board/board.h"
+#include "simboard/board/board_jtag.h"
+#include "simboard/debug/jtag_side.h"
 #include "simboard/tests/board_test_support.h"
 
 namespace simboard {
