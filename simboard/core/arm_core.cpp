@@ -811,35 +811,29 @@ RunResult ArmCore::Run(std::uint64_t max_instructions, unsigned stop_on_exceptio
                         *this, LoadFast(code_memory_ + next, AccessSize::Word) >> 28);
           }
         }
-        if (!pc_written_ && !exception_pending_ && !watch_hit_ && plain) {
-          // The common case: one instruction on to the next.
-          ++instructions_;
-          ++run.instructions;
-          pc_ = address + (thumb ? 2u : 4u);
-          cycles_ += cycles_now_;
-          unflushed_cycles_ += cycles_now_;
-          straight_last = true;
-          last_address = address;
-          last_opcode = opcode;
-          last_cycles = cycles_now_;
-          last_pc_written = false;
-          continue;
-        }
-        if (pc_written_ && !exception_pending_ && !watch_hit_) {
-          // A branch (or a load or data processing into R15) that does not
-          // branch to itself.
-          const std::uint32_t target = Thumb() ? (r_[15] & ~1u) : (r_[15] & ~3u);
-          if (target != address) {
+        // The common cases: on to the next instruction, or a branch (or a
+        // load or data processing into R15) that does not branch to itself.
+        if (!exception_pending_ && !watch_hit_) {
+          std::uint32_t next = 0;
+          bool simple = false;
+          if (!pc_written_) {
+            next = address + (thumb ? 2u : 4u);
+            simple = plain;
+          } else {
+            next = Thumb() ? (r_[15] & ~1u) : (r_[15] & ~3u);
+            simple = next != address;
+          }
+          if (simple) {
             ++instructions_;
             ++run.instructions;
-            pc_ = target;
+            pc_ = next;
             cycles_ += cycles_now_;
             unflushed_cycles_ += cycles_now_;
             straight_last = true;
             last_address = address;
             last_opcode = opcode;
             last_cycles = cycles_now_;
-            last_pc_written = true;
+            last_pc_written = pc_written_;
             continue;
           }
         }
