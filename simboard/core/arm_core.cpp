@@ -733,7 +733,7 @@ StepResult ArmCore::StepInternal(const Decoded* decoded, bool looked_up) {
   }
   const bool thumb = Thumb();
   std::uint32_t opcode = 0;
-  if (!looked_up) decoded = DecodedAtPc();
+  if (!looked_up && !fast_.empty()) decoded = DecodedAtPc();
   if (decoded != nullptr) {
     opcode = decoded->opcode;
   } else if (!Fetch(pc_, thumb, opcode)) {
@@ -779,8 +779,8 @@ RunResult ArmCore::Run(std::uint64_t max_instructions, unsigned stop_on_exceptio
     // instruction runs at once, and only what it did decides whether the
     // general step's handling is needed.
     const Decoded* decoded = nullptr;
-    bool looked_up = false;
-    if (!events_pending_) {
+    bool looked_up = fast_.empty();  // nothing is ever decoded without fast memory
+    if (!events_pending_ && !looked_up) {
       decoded = DecodedAtPc();
       looked_up = true;
       if (decoded != nullptr &&
