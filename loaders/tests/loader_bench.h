@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "simboard/board.h"
+#include "simboard/board/board.h"
 #include "target_data/flash_database.h"
 
 namespace romsmith::loader_testing {

@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-#include "simboard/board_jtag.h"
+#include "simboard/board/board_jtag.h"
 
 namespace simboard {
 

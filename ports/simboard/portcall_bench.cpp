@@ -8,7 +8,7 @@
 #include <string>
 
 #include "ports/simboard/portcall_test_support.h"
-#include "simboard/jtag_tap.h"
+#include "simboard/debug/jtag_tap.h"
 
 namespace {
 

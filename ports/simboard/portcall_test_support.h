@@ -13,8 +13,8 @@
 #include <string>
 
 #include "platform/shared_library.h"
-#include "simboard/arm7_debug.h"
-#include "simboard/probe.h"
+#include "simboard/debug/arm7_debug.h"
+#include "simboard/debug/probe.h"
 #include "simboard/tests/jtag_test_support.h"
 
 namespace simboard::testing {

@@ -15,10 +15,10 @@
 #include <string>
 #include <thread>
 
-#include "simboard/arm7_debug.h"
-#include "simboard/arm9_debug.h"
-#include "simboard/jtag_side.h"
-#include "simboard/remote_bitbang.h"
+#include "simboard/debug/arm7_debug.h"
+#include "simboard/debug/arm9_debug.h"
+#include "simboard/debug/jtag_side.h"
+#include "simboard/tool/remote_bitbang.h"
 #include "simboard/tests/arm_test_support.h"
 #include "simboard/tests/jtag_test_support.h"
 

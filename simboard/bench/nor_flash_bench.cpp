@@ -8,7 +8,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "simboard/board.h"
+#include "simboard/board/board.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "simboard/board_file.h"
-#include "simboard/board_jtag.h"
+#include "simboard/description/board_file.h"
+#include "simboard/board/board_jtag.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -6,9 +6,9 @@
 
 #include <array>
 
-#include "simboard/arm7_debug.h"
-#include "simboard/arm_core.h"
-#include "simboard/jtag_side.h"
+#include "simboard/debug/arm7_debug.h"
+#include "simboard/core/arm_core.h"
+#include "simboard/debug/jtag_side.h"
 #include "simboard/tests/arm_test_support.h"
 #include "simboard/tests/jtag_test_support.h"
 

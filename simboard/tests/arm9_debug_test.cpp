@@ -8,10 +8,10 @@
 
 #include <array>
 
-#include "simboard/arm920t_cp15.h"
-#include "simboard/arm9_debug.h"
-#include "simboard/arm_core.h"
-#include "simboard/jtag_side.h"
+#include "simboard/debug/arm920t_cp15.h"
+#include "simboard/debug/arm9_debug.h"
+#include "simboard/core/arm_core.h"
+#include "simboard/debug/jtag_side.h"
 #include "simboard/tests/arm_test_support.h"
 #include "simboard/tests/jtag_test_support.h"
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "simboard/arm_core.h"
+#include "simboard/core/arm_core.h"
 #include "simboard/tests/arm_test_support.h"
 
 namespace simboard {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "simboard/arm_core.h"
-#include "simboard/bus.h"
+#include "simboard/core/arm_core.h"
+#include "simboard/memory/bus.h"
 
 namespace simboard::testing {
 

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "simboard/board.h"
+#include "simboard/board/board.h"
 #include "simboard/tests/board_test_support.h"
 
 namespace simboard {

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "simboard/board.h"
+#include "simboard/board/board.h"
 
 namespace simboard::testing {
 

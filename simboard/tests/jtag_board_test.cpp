@@ -20,12 +20,12 @@
 #include <thread>
 #include <vector>
 
-#include "simboard/arm920t_cp15.h"
-#include "simboard/board_jtag.h"
-#include "simboard/remote_bitbang.h"
+#include "simboard/debug/arm920t_cp15.h"
+#include "simboard/board/board_jtag.h"
+#include "simboard/tool/remote_bitbang.h"
 #include "simboard/tests/arm_test_support.h"
 #include "simboard/tests/jtag_test_support.h"
-#include "simboard/tool_options.h"
+#include "simboard/tool/tool_options.h"
 
 namespace simboard {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "simboard/jtag_tap.h"
-#include "simboard/probe.h"
+#include "simboard/debug/jtag_tap.h"
+#include "simboard/debug/probe.h"
 #include "simboard/tests/jtag_test_support.h"
 
 namespace simboard {

@@ -1,8 +1,8 @@
 #include "simboard/tests/jtag_test_support.h"
 
-#include "simboard/arm7_debug.h"
-#include "simboard/arm9_debug.h"
-#include "simboard/jtag_tap.h"
+#include "simboard/debug/arm7_debug.h"
+#include "simboard/debug/arm9_debug.h"
+#include "simboard/debug/jtag_tap.h"
 
 namespace simboard::testing {
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "simboard/jtag_tap.h"
-#include "simboard/probe.h"
+#include "simboard/debug/jtag_tap.h"
+#include "simboard/debug/probe.h"
 
 namespace simboard::testing {
 

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <vector>
 
-#include "simboard/lpc_flash.h"
+#include "simboard/onchip/lpc_flash.h"
 #include "simboard/tests/board_test_support.h"
 
 namespace simboard {

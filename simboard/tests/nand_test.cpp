@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "simboard/nand_controller.h"
+#include "simboard/nand/nand_controller.h"
 #include "simboard/tests/board_test_support.h"
 
 namespace simboard {

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "simboard/board_file.h"
+#include "simboard/description/board_file.h"
 #include "simboard/tests/board_test_support.h"
 #include "simboard/tests/nor_bank.h"
 

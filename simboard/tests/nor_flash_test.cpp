@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "simboard/nor_flash.h"
+#include "simboard/nor/nor_flash.h"
 #include "simboard/tests/board_test_support.h"
 #include "simboard/tests/nor_bank.h"
 

@@ -1,7 +1,7 @@
 // The AT91SAM7S embedded flash controller as a loader drives it over the bus.
 #include <gtest/gtest.h>
 
-#include "simboard/sam7_flash.h"
+#include "simboard/onchip/sam7_flash.h"
 #include "simboard/tests/board_test_support.h"
 
 namespace simboard {

@@ -1,7 +1,7 @@
 // The STR71x flash interface as a loader drives it over the bus.
 #include <gtest/gtest.h>
 
-#include "simboard/str71x_flash.h"
+#include "simboard/onchip/str71x_flash.h"
 #include "simboard/tests/board_test_support.h"
 
 namespace simboard {
