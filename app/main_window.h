@@ -112,7 +112,6 @@ class MainWindow : public QMainWindow {
 
   bool command_running_ = false;
   bool nand_cpu_ = false;
-  bool log_file_open_ = false;
   bool help_viewer_failed_ = false;
 };
 

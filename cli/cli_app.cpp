@@ -10,14 +10,10 @@
 #include <thread>
 
 #include "cli/interrupt.h"
-#include "driver_host/driver_binding.h"
-#include "driver_host/driver_tables.h"
-#include "formats/data_file.h"
-#include "formats/intel_hex.h"
-#include "operations/file_checks.h"
 #include "operations/workbench.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
+#include "target_data/comm_types.h"
 #include "target_data/program_settings.h"
 
 namespace romsmith {
@@ -38,11 +34,11 @@ class Run {
     if (setup != kExitSucceeded) return setup;
     switch (options_.command) {
       case CliCommand::kHexToBinary:
-        return Convert(HexToBinary);
+        return Convert(FileJob::kHexToBinary);
       case CliCommand::kEncode:
-        return Convert(EncodeDataFile);
+        return Convert(FileJob::kEncode);
       case CliCommand::kDecode:
-        return Convert(DecodeDataFile);
+        return Convert(FileJob::kDecode);
       case CliCommand::kDrivers:
         return ListDrivers();
       default:
@@ -80,27 +76,20 @@ class Run {
     return kExitSucceeded;
   }
 
-  // The conversion writes beside OUT and replaces it only when it is
-  // complete, so a failed one leaves an existing OUT as it was.
-  int Convert(bool (*convert)(const std::string&, const std::string&)) {
-    const std::string& in = options_.files[0];
-    const std::string& out = options_.files[1];
-    std::error_code error;
-    const bool beside = !std::filesystem::exists(out, error) || std::filesystem::is_regular_file(out, error);
-    const bool same = std::filesystem::equivalent(in, out, error);
-    const std::string part = beside && !same ? SiblingPartPath(out).string() : out;
-    bool converted = convert(in, part);
-    if (part != out) {
-      if (converted) std::filesystem::rename(part, out, error);
-      converted = converted && !error;
-      RemovePart(part);
-    }
-    if (!converted) {
-      Line("Error: " + options_.command_name + " " + in + " " + out + " failed.\n", true);
-      return kExitFailed;
-    }
-    Line("Info: " + options_.command_name + " " + in + " " + out + " done.\n", false);
-    return kExitSucceeded;
+  // The conversions need no settings: they run on the Workbench's worker
+  // under the program directory's lock, as every command does.
+  int Convert(FileJob job) {
+    Workbench workbench(frontend_, Settings());
+    PrintLines(workbench);
+    if (!workbench.RunFileJob(job, options_.files[0], options_.files[1])) return kExitFailed;
+    return WaitForOutcome(workbench);
+  }
+
+  // Every line the Workbench logs is printed as it is logged.
+  void PrintLines(Workbench& workbench) {
+    workbench.log().SetLineTap([this](const std::string& text, bool error, bool label) {
+      frontend_.PrintLine(text, error, label);
+    });
   }
 
   SettingsStore Settings() const {
@@ -180,10 +169,7 @@ class Run {
 
   int RunTargetCommand() {
     Workbench workbench(frontend_, Settings());
-    workbench.log().SetLineTap([this](const std::string& text, bool error, bool label) {
-      if (error || text.rfind("Error: ", 0) == 0) ++error_lines_;
-      frontend_.PrintLine(text, error, label);
-    });
+    PrintLines(workbench);
 
     // As the desktop program starts: settings, log file, databases, then
     // the configuration shown on the pages.
@@ -221,22 +207,26 @@ class Run {
     std::fflush(streams_.out);
   }
 
-  // Waits for the running command, turning Ctrl-C into its stop request.
+  // Waits for the running command, turning Ctrl-C into its stop request:
+  // the wait ends the moment the command does, and looks at the interrupt
+  // count at least every kInterruptCheck meanwhile.
   int WaitForOutcome(Workbench& workbench) {
+    static constexpr std::chrono::milliseconds kInterruptCheck{50};
     bool stop_sent = false;
-    while (workbench.IsBusy()) {
+    while (!workbench.WaitForCompletion(kInterruptCheck)) {
       if (!stop_sent && InterruptCount() > 0) {
         workbench.RequestStop();
         stop_sent = true;
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     workbench.WaitForCommand();
-    switch (workbench.outcome()) {
+    return ExitStatus(workbench.outcome());
+  }
+
+  static int ExitStatus(CommandOutcome outcome) {
+    switch (outcome) {
       case CommandOutcome::kSucceeded:
-        // A command that reported an error did not succeed, whatever its
-        // last line says.
-        return error_lines_.load() == 0 ? kExitSucceeded : kExitFailed;
+        return kExitSucceeded;
       case CommandOutcome::kStopped:
         return kExitStopped;
       default:
@@ -267,8 +257,6 @@ class Run {
 
   const CliOptions& options_;
   const TerminalStreams streams_;
-  // Error lines logged by the running command (from its worker thread).
-  std::atomic<int> error_lines_{0};
   TerminalFrontend frontend_;
   platform::ScopedMessageHandler boxes_;
 };

@@ -112,7 +112,9 @@ DriverBinding::~DriverBinding() {
 }
 
 void DriverBinding::RecomputeConnection() {
-  comm_code_ = EqualsIgnoringCase(settings_.remote.comm_type, "PARALLEL") ? kCommParallel : 0;
+  // Only the parallel port is a connection this program opens itself.
+  const std::uint32_t stored = CommTypeFromSetting(settings_.remote.comm_type);
+  comm_code_ = stored == kCommParallel ? stored : kCommNone;
   if (comm_code_ == kCommParallel) {
     std::array<char, GDI_PORT_TEXT_SIZE> port{};
     CopyText(port, settings_.remote.parallel);

@@ -34,26 +34,13 @@
 #include <vector>
 
 #include "driver_api/gdi.h"
+#include "driver_host/driver_entry.h"
 #include "reporting/message_log.h"
 #include "platform/shared_library.h"
 #include "target_data/program_settings.h"
 #include "target_data/target_config.h"
 
 namespace romsmith {
-
-// One driver module found in the driver module directory.
-struct DriverEntry {
-  std::string path;         // full path of the module file
-  std::string file_name;    // with its suffix: what "Remote" "Device" holds
-  std::string title;        // without the suffix: what the user picks
-  std::string description;  // DriverInfo description
-  std::string version;      // DriverInfo version text
-  std::uint32_t comm_types = 0;
-  std::vector<std::string> speed_names;  // empty when the driver offers none
-  std::uint32_t speed_count = 0;         // 0: no speed choice
-
-  bool operator==(const DriverEntry&) const = default;
-};
 
 // Every "NAME.so" of the directory (a text that ends in the separator, or
 // not) that loads and exports gdi_get, ordered by file name. Each module is

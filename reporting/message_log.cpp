@@ -29,6 +29,10 @@ bool MessageLog::IsFileOnly(std::string_view text) {
   return StartsWithIgnoringCase(text, "debug") || StartsWithIgnoringCase(text, "Info: CPU");
 }
 
+bool MessageLog::IsErrorLine(std::string_view text, bool error) {
+  return error || text.starts_with("Error: ");
+}
+
 void MessageLog::OpenLogFile() { OpenLogFile(platform::ProgramDirectory() / "Info.log"); }
 
 void MessageLog::OpenLogFile(const std::filesystem::path& path) {
@@ -60,6 +64,7 @@ void MessageLog::WriteToFile(std::string_view text) {
 
 void MessageLog::Log(std::string_view text, bool error, bool blink) {
   if (text.empty()) return;
+  if (IsErrorLine(text, error)) error_lines_.fetch_add(1);
   if (log_to_file_) WriteToFile(text);
   const bool label = !IsFileOnly(text);
   if (tap_) tap_(std::string(text), error, label);

@@ -28,6 +28,11 @@ std::int32_t ProfileStore::GetInt(const std::string& section, const std::string&
   return value;
 }
 
+bool ProfileStore::Find(const std::string& section, const std::string& key,
+                        std::string& value) const {
+  return document_.GetString(section, key, value);
+}
+
 std::string ProfileStore::GetText(const std::string& section, const std::string& key,
                                   const std::string& fallback) const {
   std::string value = fallback;

@@ -26,6 +26,9 @@ class ProfileStore {
   // The stored integer, or `fallback` when the entry is missing.
   std::int32_t GetInt(const std::string& section, const std::string& key,
                       std::int32_t fallback) const;
+  // The stored text (trimmed) into `value`; false, and `value` unchanged,
+  // when the entry is missing.
+  bool Find(const std::string& section, const std::string& key, std::string& value) const;
   // The stored text, or `fallback` when the entry is missing.
   std::string GetText(const std::string& section, const std::string& key,
                       const std::string& fallback = {}) const;

@@ -87,6 +87,12 @@ class SettingsStore {
   // held or what the caller put into values(), not the override.
   void SetOverride(const std::string& section, const std::string& key, const std::string& value);
 
+  // The warning lines of the loads so far ("Warning: TimeOut=abc in the
+  // profile ... the default 12 is used."), each once: a value that is not
+  // one of its setting's values is replaced by the default at every load,
+  // and the user hears of it once.
+  std::vector<std::string> TakeWarnings();
+
   // Writes the "Remote" keys of values().remote into the loaded document and
   // saves the file; false when the file could not be written.
   bool SaveRemoteSettings();
@@ -118,6 +124,8 @@ class SettingsStore {
   bool loaded_ = false;
   ProgramSettings values_;
   std::vector<Override> overrides_;
+  std::vector<std::string> warnings_;
+  std::vector<std::string> reported_;
 };
 
 }  // namespace romsmith
