@@ -21,10 +21,8 @@ install(FILES ${CMAKE_BINARY_DIR}/install/installed-marker DESTINATION ${ROMSMIT
 # bin/NAME -> ../lib/romsmith/NAME for each program that this build makes.
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/install/bin)
 foreach(program romsmith romsmith-cli romsmith-simboard)
-  if(TARGET ${program})
-    file(CREATE_LINK ../${ROMSMITH_INSTALL_DIR}/${program} ${CMAKE_BINARY_DIR}/install/bin/${program} SYMBOLIC)
-    install(FILES ${CMAKE_BINARY_DIR}/install/bin/${program} DESTINATION bin)
-  endif()
+  file(CREATE_LINK ../${ROMSMITH_INSTALL_DIR}/${program} ${CMAKE_BINARY_DIR}/install/bin/${program} SYMBOLIC)
+  install(FILES ${CMAKE_BINARY_DIR}/install/bin/${program} DESTINATION bin)
 endforeach()
 
 install(FILES ${PROJECT_SOURCE_DIR}/cli/romsmith-cli.1 ${PROJECT_SOURCE_DIR}/simboard/romsmith-simboard.1
