@@ -11,7 +11,7 @@
 #include "driver_host/driver_tables.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
-#include "target_data/text.h"
+#include "platform/text.h"
 
 namespace romsmith {
 namespace {

@@ -1,6 +1,6 @@
 #include "driver_host/driver_tables.h"
 
-#include "target_data/text.h"
+#include "platform/text.h"
 
 namespace romsmith {
 

@@ -6,7 +6,7 @@
 #include "formats/data_file.h"
 #include "formats/intel_hex.h"
 #include "platform/paths.h"
-#include "target_data/text.h"
+#include "platform/text.h"
 
 namespace romsmith {
 namespace {
@@ -40,7 +40,7 @@ class LoaderFile {
     if (context.settings().plain_loaders == 0) {
       // A failed decode shows when the copy is looked for.
       decoded_ = path_ + ".ddl";
-      DecodeDataFile(path_, decoded_);
+      static_cast<void>(DecodeDataFile(path_, decoded_));
       path_ = decoded_;
     }
     if (!CheckFileName(path_, context.log)) {

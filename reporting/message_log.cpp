@@ -1,25 +1,11 @@
 #include "reporting/message_log.h"
 
-#include <cctype>
-
 #include "reporting/frontend.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 
 namespace romsmith {
-namespace {
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i])))
-      return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 MessageLog::~MessageLog() {
   if (file_) std::fclose(file_);

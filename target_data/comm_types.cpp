@@ -1,6 +1,6 @@
 #include "target_data/comm_types.h"
 
-#include "target_data/text.h"
+#include "platform/text.h"
 
 namespace romsmith {
 

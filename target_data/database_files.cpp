@@ -9,7 +9,7 @@
 #include "target_data/cpu_database.h"
 #include "target_data/flash_database.h"
 #include "target_data/scratch_copy.h"
-#include "target_data/text.h"
+#include "platform/text.h"
 
 namespace romsmith {
 namespace {
@@ -149,7 +149,8 @@ bool LoadCommandSet(const std::filesystem::path& program_directory,
   const std::filesystem::path copy = program_directory / "rom.api";
   std::error_code error;
   std::filesystem::remove(copy, error);  // never read a copy a stopped run left behind
-  DecodeDataFile((program_directory / "rom.xdl").string(), copy.string());
+  // A failed decode has shown its box; the load below then fails too.
+  static_cast<void>(DecodeDataFile((program_directory / "rom.xdl").string(), copy.string()));
   IniDocument document;
   const bool loaded = document.Load(copy.string());
   // The plain copy never outlives the read, also when the read failed.

@@ -9,7 +9,10 @@ namespace romsmith {
 
 ProfileStore::ProfileStore() : ProfileStore(platform::ProfilePath()) {}
 
-ProfileStore::ProfileStore(std::filesystem::path path) : path_(std::move(path)) { Reload(); }
+// A profile that does not exist yet reads as empty (see Reload).
+ProfileStore::ProfileStore(std::filesystem::path path) : path_(std::move(path)) {
+  static_cast<void>(Reload());
+}
 
 bool ProfileStore::Reload() {
   // A fresh user has no profile yet: it reads as empty, and Save creates it.

@@ -79,7 +79,7 @@ class SettingsStore {
   // Reads romsmith.ini and the profile. When the file cannot be read:
   // message box "Can't open romsmith.ini file!" (caption "Error", error
   // icon), false, and every value keeps what it was.
-  bool Load();
+  [[nodiscard]] bool Load();
 
   // A value that stands in for key `key` of `section` in romsmith.ini and in
   // the profile at every later Load, for the life of this store (the command
@@ -95,11 +95,11 @@ class SettingsStore {
 
   // Writes the "Remote" keys of values().remote into the loaded document and
   // saves the file; false when the file could not be written.
-  bool SaveRemoteSettings();
+  [[nodiscard]] bool SaveRemoteSettings();
 
   // Writes the user options of values() to the profile section "Option"
   // (time-out in seconds, test RAM size in KiB) and saves the profile.
-  bool SaveOptions();
+  [[nodiscard]] bool SaveOptions();
 
   ProgramSettings& values() { return values_; }
   const ProgramSettings& values() const { return values_; }
