@@ -209,9 +209,10 @@ class Run {
 
   // Waits for the running command, turning Ctrl-C into its stop request:
   // the wait ends the moment the command does, and looks at the interrupt
-  // count at least every kInterruptCheck meanwhile.
+  // count (a signal cannot wake a condition) every kInterruptCheck
+  // meanwhile, so a stop reaches even a command of a few milliseconds.
   int WaitForOutcome(Workbench& workbench) {
-    static constexpr std::chrono::milliseconds kInterruptCheck{50};
+    static constexpr std::chrono::milliseconds kInterruptCheck{10};
     bool stop_sent = false;
     while (!workbench.WaitForCompletion(kInterruptCheck)) {
       if (!stop_sent && InterruptCount() > 0) {
