@@ -5,17 +5,12 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include "driver_host/driver_tables.h"
 #include "platform/paths.h"
 
 namespace romsmith::gui {
 namespace {
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
-
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-  return QString::fromStdString(a).compare(QLatin1String(b), Qt::CaseInsensitive) == 0;
-}
 
 // The port number after a prefix ("LPT2" gives index 1); -1 when the text
 // does not carry one.
@@ -43,40 +38,26 @@ ConfigurationChoice ChoiceFromSettings(const RemoteSettings& remote) {
   ConfigurationChoice choice;
   choice.device_file = remote.device;
   choice.speed = remote.speed;
-  if (EqualsIgnoringCase(remote.comm_type, "Parallel")) {
-    choice.type = kTypeParallel;
-    choice.port = remote.parallel;
-  } else if (EqualsIgnoringCase(remote.comm_type, "TCPIP")) {
-    choice.type = kTypeTcpIp;
-    choice.port = remote.ip_addr;
-  } else if (EqualsIgnoringCase(remote.comm_type, "USB")) {
-    choice.type = kTypeUsb;
-  }
+  choice.type = CommTypeFromSetting(remote.comm_type);
+  if (choice.type == kTypeParallel) choice.port = remote.parallel;
+  if (choice.type == kTypeTcpIp) choice.port = remote.ip_addr;
   return choice;
 }
 
 void ApplyConfiguration(const ConfigurationChoice& choice, RemoteSettings& remote) {
   remote.device = choice.device_file;
   remote.speed = choice.speed;
-  switch (choice.type) {
-    case kTypeNone:
-      remote.comm_type.clear();
-      remote.parallel.clear();
-      break;
-    case kTypeParallel:
-      remote.comm_type = "Parallel";
-      remote.parallel = choice.port;
-      break;
-    case kTypeTcpIp:
-      remote.comm_type = "TCPIP";
-      remote.ip_addr = choice.port;
-      break;
-    case kTypeUsb:
-      remote.comm_type = "USB";
-      break;
-    default:
-      break;
+  if (choice.type == kTypeNone) {
+    remote.comm_type.clear();
+    remote.parallel.clear();
+    return;
   }
+  // A type without a stored text (a serial port) leaves the stored type.
+  const CommTypeNameRow* row = CommTypeRow(choice.type);
+  if (!row || !row->setting) return;
+  remote.comm_type = row->setting;
+  if (choice.type == kTypeParallel) remote.parallel = choice.port;
+  if (choice.type == kTypeTcpIp) remote.ip_addr = choice.port;
 }
 
 ConfigurationDialog::ConfigurationDialog(std::vector<DriverEntry> drivers,
@@ -207,9 +188,9 @@ void ConfigurationDialog::OnDeviceChanged() {
 std::string ConfigurationDialog::PortFromPanel(std::uint32_t type, const std::string& otherwise) const {
   switch (type) {
     case kTypeParallel:
-      return PortText("LPT", parallel_port_->currentIndex());
+      return PortText(CommTypeRow(kTypeParallel)->port_prefix, parallel_port_->currentIndex());
     case kTypeSerial:
-      return PortText("COM", serial_port_->currentIndex());
+      return PortText(CommTypeRow(kTypeSerial)->port_prefix, serial_port_->currentIndex());
     case kTypeTcpIp:
       return ip_address_->text().left(31).toStdString();
     default:
@@ -231,13 +212,13 @@ void ConfigurationDialog::OnTypeChanged() {
   ip_panel_->hide();
   switch (choice_.type) {
     case kTypeParallel: {
-      const int port = PortIndex(choice_.port, "LPT");
+      const int port = PortIndex(choice_.port, CommTypeRow(kTypeParallel)->port_prefix);
       parallel_port_->setCurrentIndex(port >= 0 && port < parallel_port_->count() ? port : 0);
       parallel_panel_->show();
       break;
     }
     case kTypeSerial: {
-      const int port = PortIndex(choice_.port, "COM");
+      const int port = PortIndex(choice_.port, CommTypeRow(kTypeSerial)->port_prefix);
       serial_port_->setCurrentIndex(port >= 0 && port < serial_port_->count() ? port : 0);
       serial_panel_->show();
       break;

@@ -13,16 +13,19 @@
 #include <string>
 #include <vector>
 
-#include "driver_host/driver_binding.h"
+#include "operations/workbench.h"
+#include "target_data/comm_types.h"
 #include "target_data/program_settings.h"
 
 namespace romsmith::gui {
 
-inline constexpr std::uint32_t kTypeNone = 0;
-inline constexpr std::uint32_t kTypeSerial = 0x0001;
-inline constexpr std::uint32_t kTypeTcpIp = 0x0008;
-inline constexpr std::uint32_t kTypeUsb = 0x0100;
-inline constexpr std::uint32_t kTypeParallel = 0x8000;
+// The types the dialog has panels or stored texts for, as the contract codes
+// them.
+inline constexpr std::uint32_t kTypeNone = kCommNone;
+inline constexpr std::uint32_t kTypeSerial = kCommSerial;
+inline constexpr std::uint32_t kTypeTcpIp = kCommTcpIp;
+inline constexpr std::uint32_t kTypeUsb = kCommUsb;
+inline constexpr std::uint32_t kTypeParallel = kCommParallel;
 
 // What the dialog edits.
 struct ConfigurationChoice {

@@ -8,7 +8,7 @@
 #include "app/cpu_page.h"
 #include "app/tab_order.h"
 #include "app/vendor_tree.h"
-#include "formats/numbers.h"
+#include "platform/text.h"
 
 namespace romsmith::gui {
 namespace {

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -22,11 +23,7 @@
 #include "app/message_list.h"
 #include "app/option_dialog.h"
 #include "app/program_page.h"
-#include "formats/data_file.h"
 #include "platform/paths.h"
-#include "target_data/cpu_database.h"
-#include "target_data/flash_database.h"
-#include "target_data/profile_store.h"
 
 namespace romsmith::gui {
 namespace {
@@ -235,20 +232,13 @@ void MainWindow::BuildMenus() {
 }
 
 void MainWindow::Start() {
-  // The recent file list lives in the profile with the user options.
-  SettingsStore& settings = workbench_->settings_store();
-  workbench_->document().recent_files().Read(ProfileStore(settings.profile_path()));
-  UpdateRecentFiles();
-
   // Without settings the window still opens, with no log file; the
-  // databases are loaded either way.
-  log_file_open_ = workbench_->Start();
-  TargetPages& pages = workbench_->pages();
-  if (!log_file_open_) {
-    pages.cpu.database = LoadCpuDatabase(platform::ProgramDirectory());
-    pages.flash.database = LoadFlashDatabase(platform::ProgramDirectory());
-  }
-  pages.cpu.ResetMemoryRows();
+  // databases and the recent file list are loaded either way.
+  StartOptions options;
+  options.read_recent_files = true;
+  workbench_->Start(options);
+  UpdateRecentFiles();
+  workbench_->pages().cpu.ResetMemoryRows();
   cpu_page_->FillTree();
   flash_page_->FillTree();
   LoadPages();
@@ -437,32 +427,26 @@ void MainWindow::UpdateRecentFiles() {
   recent_placeholder_->setVisible(entries.empty());
 }
 
-void MainWindow::WriteRecentFiles() {
-  ProfileStore profile(workbench_->settings_store().profile_path());
-  workbench_->document().recent_files().Write(profile);
-  profile.Save();
-}
+void MainWindow::WriteRecentFiles() { workbench_->SaveRecentFiles(); }
 
 // ---------------------------------------------------------------- dialogs
 
 void MainWindow::Configure() {
-  SettingsStore& settings = workbench_->settings_store();
-  ConfigurationDialog dialog(workbench_->Drivers(), ChoiceFromSettings(settings.values().remote),
-                             this);
+  const ProgramSettings& settings = workbench_->settings();
+  ConfigurationDialog dialog(workbench_->Drivers(), ChoiceFromSettings(settings.remote), this);
   if (dialog.exec() != QDialog::Accepted) return;
   // The next command binds the driver with these.
-  ApplyConfiguration(dialog.choice(), settings.values().remote);
-  settings.SaveRemoteSettings();
+  RemoteSettings remote = settings.remote;
+  ApplyConfiguration(dialog.choice(), remote);
+  workbench_->ChangeConnection(remote);
 }
 
 void MainWindow::Options() {
-  SettingsStore& settings = workbench_->settings_store();
-  OptionDialog dialog(OptionsFromSettings(settings.values()), this);
+  OptionDialog dialog(OptionsFromSettings(workbench_->settings()), this);
   if (dialog.exec() != QDialog::Accepted) return;
-  ApplyOptions(dialog.values(), settings.values());
-  settings.SaveOptions();
-  // The log file is written from now on only when it could be opened.
-  if (log_file_open_) workbench_->log().SetLogToFile(settings.values().log_to_file != 0);
+  ProgramSettings options = workbench_->settings();
+  ApplyOptions(dialog.values(), options);
+  workbench_->ChangeOptions(options);
 }
 
 void MainWindow::HelpContents() {
@@ -487,9 +471,15 @@ void MainWindow::About() {
   }
   PasswordDialog dialog(this);
   const bool encrypt = dialog.exec() == QDialog::Accepted;
-  RunDataFileMaintenance(dialog.password().toStdString(),
-                         encrypt ? MaintenanceAction::Scramble : MaintenanceAction::Unscramble,
-                         platform::ProgramDirectoryText());
+  // The data files are rewritten on the worker under the program
+  // directory's lock, the commands off meanwhile; the menu returns when the
+  // files are done.
+  QEventLoop done;
+  connect(this, &MainWindow::commandFinished, &done, &QEventLoop::quit);
+  if (!workbench_->RunDataFileMaintenance(dialog.password().toStdString(), encrypt)) return;
+  command_running_ = true;
+  SetControls(false, false);
+  done.exec();
 }
 
 // ---------------------------------------------------------------- lists

@@ -4,6 +4,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "platform/message_box.h"
@@ -11,36 +12,37 @@
 namespace romsmith::gui {
 namespace {
 
-QLineEdit* NumberEdit(QWidget* parent, const char* name, std::int64_t value) {
-  auto* edit = new QLineEdit(QString::number(value), parent);
-  edit->setObjectName(name);
-  return edit;
+bool InDialog(const SettingRow& row) {
+  return row.field != SettingField::kNone && IsNumberSetting(row);
+}
+
+// The row's explanation under its field, in the small print of a hint.
+QLabel* Explanation(const SettingRow& row, QWidget* parent) {
+  auto* label = new QLabel(QString::fromUtf8(row.description), parent);
+  label->setObjectName(QString::fromLatin1(row.object_name) + "Help");
+  label->setWordWrap(true);
+  label->setForegroundRole(QPalette::PlaceholderText);
+  QFont font = label->font();
+  font.setPointSizeF(font.pointSizeF() * 0.9);
+  label->setFont(font);
+  return label;
 }
 
 }  // namespace
 
 OptionValues OptionsFromSettings(const ProgramSettings& settings) {
   OptionValues values;
-  values.log = settings.log_to_file != 0;
-  values.check_id = settings.check_id != 0;
-  values.load_sector_data = settings.load_sector_data != 0;
-  values.time_out_seconds = settings.time_out_polls / 10;
-  values.test_ram_kib = settings.test_ram_bytes / 1024;
-  values.reset_count = settings.reset_count;
-  // The frequency is kept as a 32-bit pattern; the dialog shows it unsigned.
-  values.lpc_frequency_khz = static_cast<std::uint32_t>(settings.lpc_frequency);
+  for (const SettingRow& row : SettingRows())
+    if (InDialog(row)) values[row.key] = StoredNumber(row, settings);
   return values;
 }
 
 void ApplyOptions(const OptionValues& values, ProgramSettings& settings) {
-  settings.log_to_file = values.log ? 1 : 0;
-  settings.check_id = values.check_id ? 1 : 0;
-  settings.load_sector_data = values.load_sector_data ? 1 : 0;
-  settings.time_out_polls = static_cast<std::int32_t>(values.time_out_seconds * 10);
-  settings.test_ram_bytes = static_cast<std::int32_t>(values.test_ram_kib * 1024);
-  settings.reset_count = static_cast<std::int32_t>(values.reset_count);
-  settings.lpc_frequency =
-      static_cast<std::int32_t>(static_cast<std::uint32_t>(values.lpc_frequency_khz));
+  for (const SettingRow& row : SettingRows()) {
+    if (!InDialog(row)) continue;
+    if (const auto value = values.find(row.key); value != values.end())
+      SetStoredNumber(row, value->second, settings);
+  }
 }
 
 OptionDialog::OptionDialog(const OptionValues& values, QWidget* parent)
@@ -48,35 +50,39 @@ OptionDialog::OptionDialog(const OptionValues& values, QWidget* parent)
   setObjectName("optionDialog");
   setWindowTitle(tr("Option"));
 
-  log_ = new QCheckBox(tr("Output information to log file."), this);
-  log_->setObjectName("logCheck");
-  log_->setChecked(values.log);
-  check_id_ = new QCheckBox(tr("Check flash device code status."), this);
-  check_id_->setObjectName("checkIdCheck");
-  check_id_->setChecked(values.check_id);
-  check_id_->setEnabled(false);
-  load_sector_data_ = new QCheckBox(tr("Loading all sector data when programming."), this);
-  load_sector_data_->setObjectName("loadSectorDataCheck");
-  load_sector_data_->setChecked(values.load_sector_data);
-  time_out_ = NumberEdit(this, "timeOutEdit", values.time_out_seconds);
-  test_ram_ = NumberEdit(this, "testRamSizeEdit", values.test_ram_kib);
-  reset_count_ = NumberEdit(this, "resetCountEdit", values.reset_count);
-  lpc_frequency_ = NumberEdit(this, "lpcFrequencyEdit", values.lpc_frequency_khz);
-
+  auto* switches = new QVBoxLayout;
   auto* form = new QFormLayout;
-  const auto with_unit = [this](QLineEdit* edit, const QString& unit) {
-    auto* row = new QHBoxLayout;
-    row->addWidget(edit);
-    row->addWidget(new QLabel(unit, this));
-    return row;
-  };
-  form->addRow(tr("Time Out:"), with_unit(time_out_, tr("Sec.")));
-  form->addRow(tr("Test Ram Size:"), with_unit(test_ram_, tr("KB")));
-  form->addRow(tr("Reset Count Before Flash command:"), reset_count_);
-  auto* frequency = new QHBoxLayout;
-  frequency->addWidget(lpc_frequency_);
-  frequency->addWidget(new QLabel(tr("KHz"), this));
-  form->addRow(tr("Philps LPC2000 XTAL Freq.:"), frequency);
+  for (const SettingRow& row : SettingRows()) {
+    if (!InDialog(row)) continue;
+    const auto value = values.find(row.key);
+    const std::int64_t number = value != values.end() ? value->second : row.default_number;
+    const QString tip = QString::fromUtf8(row.description);
+    Field field{&row, nullptr, nullptr};
+    if (row.kind == SettingKind::kSwitch) {
+      field.check = new QCheckBox(tr(row.label), this);
+      field.check->setObjectName(row.object_name);
+      field.check->setChecked(number != 0);
+      field.check->setEnabled(row.field == SettingField::kEditable);
+      field.check->setToolTip(tip);
+      switches->addWidget(field.check);
+      auto* hint = Explanation(row, this);
+      hint->setIndent(field.check->style()->pixelMetric(QStyle::PM_IndicatorWidth) + 6);
+      switches->addWidget(hint);
+    } else {
+      field.edit = new QLineEdit(QString::number(number), this);
+      field.edit->setObjectName(row.object_name);
+      field.edit->setEnabled(row.field == SettingField::kEditable);
+      field.edit->setToolTip(tip);
+      auto* line = new QHBoxLayout;
+      line->addWidget(field.edit);
+      if (row.unit) line->addWidget(new QLabel(tr(row.unit), this));
+      auto* column = new QVBoxLayout;
+      column->addLayout(line);
+      column->addWidget(Explanation(row, this));
+      form->addRow(tr(row.label), column);
+    }
+    fields_.push_back(field);
+  }
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   buttons->setObjectName("buttonBox");
@@ -84,38 +90,31 @@ OptionDialog::OptionDialog(const OptionValues& values, QWidget* parent)
   connect(buttons, &QDialogButtonBox::rejected, this, &OptionDialog::reject);
 
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(log_);
-  layout->addWidget(check_id_);
-  layout->addWidget(load_sector_data_);
+  layout->addLayout(switches);
   layout->addLayout(form);
   layout->addWidget(buttons);
 }
 
 void OptionDialog::accept() {
   OptionValues checked = values_;
-  const NumberField fields[] = {
-      {time_out_, 1, 360, &checked.time_out_seconds},
-      {test_ram_, 1, 1024, &checked.test_ram_kib},
-      {reset_count_, 0, 4, &checked.reset_count},
-      {lpc_frequency_, 1, 4294967295LL, &checked.lpc_frequency_khz},
-  };
-  for (const NumberField& field : fields) {
-    bool ok = false;
-    const qlonglong number = field.edit->text().trimmed().toLongLong(&ok);
-    if (!ok || number < field.low || number > field.high) {
-      platform::ShowMessage(
-          QString("Please enter an integer between %1 and %2.").arg(field.low).arg(field.high)
-              .toStdString(),
-          "Romsmith", platform::MessageIcon::Warning);
+  for (const Field& field : fields_) {
+    const SettingRow& row = *field.row;
+    if (field.check) {
+      checked[row.key] = field.check->isChecked() ? 1 : 0;
+      continue;
+    }
+    // The one check every front end uses, so what OK takes --set takes.
+    const std::optional<std::int64_t> number =
+        ParseSettingNumber(row, field.edit->text().toStdString());
+    if (!number) {
+      platform::ShowMessage(RangeMessage(row.low, row.high), "Romsmith",
+                            platform::MessageIcon::Warning);
       field.edit->setFocus();
       field.edit->selectAll();
       return;
     }
-    *field.target = number;
+    checked[row.key] = *number;
   }
-  checked.log = log_->isChecked();
-  checked.check_id = check_id_->isChecked();
-  checked.load_sector_data = load_sector_data_->isChecked();
   values_ = checked;
   QDialog::accept();
 }

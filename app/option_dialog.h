@@ -1,6 +1,7 @@
-// Tools > Option: the flash-command options of the user profile. The dialog
-// shows them in the user's units (seconds, KiB) and checks each number
-// against its range on OK.
+// Tools > Option: every user option of the profile, one field per row of the
+// settings schema that the dialog shows: a check box for a switch, a number
+// field in the user's units (seconds, KiB) for a number, each with its
+// one-line explanation. OK checks every number as --set does.
 #pragma once
 
 #include <QCheckBox>
@@ -8,21 +9,18 @@
 #include <QLineEdit>
 
 #include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "target_data/program_settings.h"
+#include "target_data/settings_schema.h"
 
 namespace romsmith::gui {
 
-// The dialog's values, in the units it shows.
-struct OptionValues {
-  bool log = false;
-  bool check_id = false;
-  bool load_sector_data = false;
-  std::int64_t time_out_seconds = 0;
-  std::int64_t test_ram_kib = 0;
-  std::int64_t reset_count = 1;
-  std::int64_t lpc_frequency_khz = 11059;
-};
+// The dialog's values by key, in the units it shows (what the profile
+// stores).
+using OptionValues = std::map<std::string, std::int64_t>;
 
 // Settings (held in polls and bytes) <-> the dialog's units.
 OptionValues OptionsFromSettings(const ProgramSettings& settings);
@@ -41,21 +39,14 @@ class OptionDialog : public QDialog {
   void accept() override;
 
  private:
-  struct NumberField {
-    QLineEdit* edit;
-    std::int64_t low;
-    std::int64_t high;
-    std::int64_t* target;
+  struct Field {
+    const SettingRow* row;
+    QCheckBox* check;  // a switch
+    QLineEdit* edit;   // a number
   };
 
   OptionValues values_;
-  QCheckBox* log_;
-  QCheckBox* check_id_;
-  QCheckBox* load_sector_data_;
-  QLineEdit* time_out_;
-  QLineEdit* test_ram_;
-  QLineEdit* reset_count_;
-  QLineEdit* lpc_frequency_;
+  std::vector<Field> fields_;
 };
 
 }  // namespace romsmith::gui

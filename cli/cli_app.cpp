@@ -24,6 +24,7 @@
 #include "operations/workbench.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
+#include "target_data/comm_types.h"
 #include "target_data/program_settings.h"
 
 namespace romsmith {
@@ -80,11 +81,11 @@ class Run {
   int RunCommand() {
     switch (options_.command) {
       case CliCommand::kHexToBinary:
-        return Convert([this](const std::string& in, const std::string& out) { return ConvertHex(in, out); });
+        return Convert(FileJob::kHexToBinary);
       case CliCommand::kEncode:
-        return Convert(EncodeDataFile);
+        return Convert(FileJob::kEncode);
       case CliCommand::kDecode:
-        return Convert(DecodeDataFile);
+        return Convert(FileJob::kDecode);
       case CliCommand::kDrivers:
         return ListDrivers();
       default:
@@ -136,8 +137,6 @@ class Run {
     return kExitSucceeded;
   }
 
-  // The conversion writes beside OUT and replaces it only when it is
-  // complete, so a failed one leaves an existing OUT as it was.
   // The input is checked before anything is written: a regular file (a FIFO
   // would block), and not the output itself (which would be cut before it
   // was read); nor is the output a directory.
@@ -153,36 +152,17 @@ class Run {
     return kExitSucceeded;
   }
 
-  // HexToBinary with its warnings shown.
-  bool ConvertHex(const std::string& in, const std::string& out) {
-    HexConversionReport report;
-    const bool converted = HexToBinary(in, out, HexConversionOptions{}, report);
-    for (const std::string& line : HexWarningLines(report)) Line(line, false);
-    return converted;
-  }
-
-  int Convert(const std::function<bool(const std::string&, const std::string&)>& convert) {
+  // The conversions need no settings: they run on the Workbench's worker.
+  int Convert(FileJob job) {
     const std::string& in = options_.files[0];
     const std::string& out = options_.files[1];
     if (const int checked = CheckConversionFiles(in, out); checked != kExitSucceeded) return checked;
-    std::error_code error;
-    const bool beside = !std::filesystem::exists(out, error) || std::filesystem::is_regular_file(out, error);
-    const std::string part = beside ? SiblingPartPath(out).string() : out;
-    // Whatever an earlier run or someone else left under the part name (a
-    // link, too) goes first.
-    if (part != out) RemovePart(part);
-    bool converted = convert(in, part);
-    if (part != out) {
-      if (converted) std::filesystem::rename(part, out, error);
-      converted = converted && !error;
-      RemovePart(part);
-    }
-    if (!converted) {
-      Line("Error: " + options_.command_name + " " + in + " " + out + " failed.\n", true);
-      return kExitFailed;
-    }
-    Line("Info: " + options_.command_name + " " + in + " " + out + " done.\n", false);
-    return kExitSucceeded;
+    Workbench workbench(frontend_, Settings());
+    workbench.log().SetLineTap([this](const std::string& text, bool error, bool label) {
+      frontend_.PrintLine(text, error, label, TakeResultLine(text, record_.results));
+    });
+    if (!workbench.RunFileJob(job, in, out)) return kExitFailed;
+    return WaitForOutcome(workbench);
   }
 
   SettingsStore Settings() const {
@@ -445,22 +425,27 @@ class Run {
     frontend_.PrintResult(summary.Text() + "\n");
   }
 
-  // Waits for the running command, turning Ctrl-C into its stop request.
+  // Waits for the running command, turning Ctrl-C into its stop request:
+  // the wait ends the moment the command does, and looks at the interrupt
+  // count (a signal cannot wake a condition) every kInterruptCheck
+  // meanwhile, so a stop reaches even a command of a few milliseconds.
   int WaitForOutcome(Workbench& workbench) {
+    static constexpr std::chrono::milliseconds kInterruptCheck{10};
     bool stop_sent = false;
-    while (workbench.IsBusy()) {
+    while (!workbench.WaitForCompletion(kInterruptCheck)) {
       if (!stop_sent && InterruptCount() > 0) {
         workbench.RequestStop();
         stop_sent = true;
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     workbench.WaitForCommand();
-    switch (workbench.outcome()) {
+    return ExitStatus(workbench.outcome());
+  }
+
+  static int ExitStatus(CommandOutcome outcome) {
+    switch (outcome) {
       case CommandOutcome::kSucceeded:
-        // A command that reported an error did not succeed, whatever its
-        // last line says.
-        return error_lines_.load() == 0 ? kExitSucceeded : kExitFailed;
+        return kExitSucceeded;
       case CommandOutcome::kStopped:
         return kExitStopped;
       default:

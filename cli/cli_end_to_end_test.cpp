@@ -257,9 +257,10 @@ TEST_F(CliRun, OverridesAreWhatMakesTheRunWork) {
   EXPECT_EQ(plain.status, 1);
   EXPECT_NE(plain.err.find("Error: unable to load emulator module.\n"), std::string::npos);
 
-  // A profile option: a time-out of 0 seconds ends the first loader run.
+  // A profile option: a time-out of 1 second (the shortest there is) ends
+  // a loader run that never finishes.
   environment_["TESTDRIVER_RUN_POLLS"] = "1000000";
-  const Result timed = Cli(With({"--set", "Option.TimeOut=0", "-c", Cfg(), "-s", "1-1", "erase"}));
+  const Result timed = Cli(With({"--set", "Option.TimeOut=1", "-c", Cfg(), "-s", "1-1", "erase"}));
   EXPECT_EQ(timed.status, 1) << timed.out;
   EXPECT_EQ(ReadFile(program_ / "romsmith.ini"), kSettings);
   EXPECT_EQ(ReadFile(root_ / "profile.ini"), kProfile);
@@ -399,6 +400,38 @@ TEST_F(CliRun, VerboseLinesAndTheLogFile) {
   EXPECT_NE(log.find("Debug: probe answered"), std::string::npos);
   EXPECT_NE(log.find("Info: checksum completed"), std::string::npos);
   EXPECT_EQ(ReadFile(root_ / "profile.ini"), kProfile);
+}
+
+TEST_F(CliRun, OptionValuesAreCheckedAsTheOptionDialogChecksThem) {
+  // On the command line: refused before anything runs, with the dialog's
+  // range.
+  for (const std::string bad : {"abc", "-5", "0", "361", "99999999999"}) {
+    const Result refused =
+        Cli(With({"--set", "Option.TimeOut=" + bad, "-c", Cfg(), "-s", "1-1", "erase"}));
+    EXPECT_EQ(refused.status, 2) << bad;
+    EXPECT_EQ(refused.out, "") << bad;
+    EXPECT_EQ(refused.err, "romsmith-cli: --set 'Option.TimeOut=" + bad +
+                               "': Please enter an integer between 1 and 360.\n"
+                               "Try 'romsmith-cli --help'.\n");
+  }
+  // In the profile: the default stands in, with a warning, and the run
+  // neither fails at once nor waits for ever.
+  WriteFile(root_ / "profile.ini", "[Option]\r\nTimeOut=99999999999\r\nResetCount=1\r\n");
+  const Result fallback = Cli(With({"-c", Cfg(), "-s", "1-1", "erase"}));
+  EXPECT_EQ(fallback.status, 0) << fallback.out << fallback.err;
+  EXPECT_NE((fallback.out + fallback.err)
+                .find("Warning: TimeOut=99999999999 in the profile (section \"Option\") "
+                      "is not an integer between 1 and 360; the default 12 is used.\n"),
+            std::string::npos)
+      << fallback.out;
+}
+
+TEST_F(CliRun, ADriverErrorLineFailsAnOtherwiseFinishedCommand) {
+  environment_["TESTDRIVER_SAY"] = "17:Error: probe lost sync once";  // at connect
+  const Result result = Cli(With({"-c", Cfg(), "-s", "1-1", "checksum"}));
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.out.find("Info: checksum completed"), std::string::npos) << result.out;
+  EXPECT_NE((result.out + result.err).find("Error: probe lost sync once"), std::string::npos);
 }
 
 TEST_F(CliRun, ReadRegistersPrintsEveryRow) {

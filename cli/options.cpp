@@ -5,6 +5,8 @@
 #include <string_view>
 #include <utility>
 
+#include "target_data/settings_schema.h"
+
 #ifndef ROMSMITH_VERSION
 #define ROMSMITH_VERSION "0"
 #endif
@@ -32,24 +34,6 @@ constexpr std::array<CommandName, 14> kCommands = {{
     {"hex2bin", CliCommand::kHexToBinary},
     {"encode", CliCommand::kEncode},
     {"decode", CliCommand::kDecode},
-}};
-
-struct KnownSetting {
-  const char* section;
-  const char* key;
-};
-
-// Every key the program reads from romsmith.ini and from the profile's
-// "Option" section.
-constexpr std::array<KnownSetting, 23> kSettings = {{
-    {"Directory", "Driver"},   {"Directory", "Device"},     {"Remote", "Device"},
-    {"Remote", "CommType"},    {"Remote", "Parallel"},      {"Remote", "IPAddr"},
-    {"Remote", "Speed"},       {"Option", "RegChkPop"},     {"Option", "Log"},
-    {"Option", "LoadSectData"}, {"Option", "CheckID"},      {"Option", "ResetCount"},
-    {"Option", "TimeOut"},     {"Option", "TestRamSize"},   {"Option", "LpcFreq"},
-    {"Option", "LpcVectorChecksum"}, {"Option", "FastRead"}, {"Option", "TargetVerify"},
-    {"Tevrin", "Debug"},       {"Tevrin", "DebugFile"},     {"Tevrin", "Encrypt"},
-    {"Tevrin", "NoExeEncrypt"}, {"Tevrin", "DebugCount"},
 }};
 
 const std::string kHelp =
@@ -304,8 +288,14 @@ class Parser {
     }
     SettingOverride setting{value.substr(0, dot), value.substr(dot + 1, equals - dot - 1),
                             value.substr(equals + 1)};
-    if (!IsKnownSetting(setting.section, setting.key)) {
+    const SettingRow* row = FindSetting(setting.section, setting.key);
+    if (!row) {
       Fail("unknown setting " + Quoted(setting.section + "." + setting.key));
+      return;
+    }
+    // The value is checked as the Option dialog checks what is typed there.
+    if (const std::string refused = SettingValueError(*row, setting.value); !refused.empty()) {
+      Fail("--set " + Quoted(value) + ": " + refused);
       return;
     }
     options_.settings.push_back(std::move(setting));
@@ -380,14 +370,12 @@ bool IsTargetCommand(CliCommand command) {
 }
 
 bool IsKnownSetting(const std::string& section, const std::string& key) {
-  for (const KnownSetting& setting : kSettings)
-    if (section == setting.section && key == setting.key) return true;
-  return false;
+  return FindSetting(section, key) != nullptr;
 }
 
 std::vector<std::string> KnownSettingNames() {
   std::vector<std::string> names;
-  for (const KnownSetting& setting : kSettings)
+  for (const SettingRow& setting : SettingRows())
     names.push_back(std::string(setting.section) + "." + setting.key);
   return names;
 }

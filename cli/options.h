@@ -91,7 +91,7 @@ CliParseResult ParseCommandLine(const std::vector<std::string>& arguments);
 bool IsTargetCommand(CliCommand command);
 
 // True when SECTION.KEY names a setting of romsmith.ini or of the profile's
-// "Option" section.
+// "Option" section (a row of the settings schema).
 bool IsKnownSetting(const std::string& section, const std::string& key);
 // Every SECTION.KEY that --set takes, in the order of the list.
 std::vector<std::string> KnownSettingNames();

@@ -208,6 +208,33 @@ TEST(CliOptions, StandardStreamsAndTheRecord) {
   }
 }
 
+TEST(CliOptions, SettingValuesAreCheckedAgainstTheirRange) {
+  struct Case {
+    const char* setting;
+    const char* refusal;  // nullptr: accepted
+  };
+  for (const Case& c : {
+           Case{"Option.TimeOut=abc", "Please enter an integer between 1 and 360."},
+           Case{"Option.TimeOut=-5", "Please enter an integer between 1 and 360."},
+           Case{"Option.TimeOut=99999999999", "Please enter an integer between 1 and 360."},
+           Case{"Option.TimeOut=360", nullptr},
+           Case{"Option.TestRamSize=1025", "Please enter an integer between 1 and 1024."},
+           Case{"Option.ResetCount=5", "Please enter an integer between 0 and 4."},
+           Case{"Option.FastRead=2", "Please enter an integer between 0 and 1."},
+           Case{"Option.TargetVerify=1", nullptr},
+           Case{"Option.LpcFreq=4294967295", nullptr},
+           Case{"Remote.Speed=x", "Please enter an integer between -2147483648 and 2147483647."},
+           Case{"Remote.Device=any name.so", nullptr},
+       }) {
+    const CliParseResult result = Parse({"--set", c.setting, "drivers"});
+    if (!c.refusal) {
+      EXPECT_TRUE(result.ok) << c.setting << ": " << result.error;
+      continue;
+    }
+    EXPECT_EQ(result.error, std::string("romsmith-cli: --set '") + c.setting + "': " + c.refusal);
+  }
+}
+
 TEST(CliOptions, KnownSettingsAreTheFilesKeys) {
   for (const char* key : {"Driver", "Device"}) EXPECT_TRUE(IsKnownSetting("Directory", key));
   for (const char* key : {"Device", "CommType", "Parallel", "IPAddr", "Speed"})

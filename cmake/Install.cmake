@@ -40,10 +40,8 @@ install(FILES ${CMAKE_BINARY_DIR}/install/installed-marker DESTINATION ${ROMSMIT
 # bin/NAME -> ../lib/romsmith/NAME for each program that this build makes.
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/install/bin)
 foreach(program romsmith romsmith-cli romsmith-simboard)
-  if(TARGET ${program})
-    file(CREATE_LINK ../${ROMSMITH_INSTALL_DIR}/${program} ${CMAKE_BINARY_DIR}/install/bin/${program} SYMBOLIC)
-    install(FILES ${CMAKE_BINARY_DIR}/install/bin/${program} DESTINATION bin)
-  endif()
+  file(CREATE_LINK ../${ROMSMITH_INSTALL_DIR}/${program} ${CMAKE_BINARY_DIR}/install/bin/${program} SYMBOLIC)
+  install(FILES ${CMAKE_BINARY_DIR}/install/bin/${program} DESTINATION bin)
 endforeach()
 
 # Manual pages and the package's changelog, compressed as Debian wants them

@@ -12,7 +12,7 @@
 #include "driver_host/driver_tables.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
-#include "target_data/text.h"
+#include "platform/text.h"
 
 namespace romsmith {
 namespace {
@@ -113,7 +113,9 @@ DriverBinding::~DriverBinding() {
 }
 
 void DriverBinding::RecomputeConnection() {
-  comm_code_ = EqualsIgnoringCase(settings_.remote.comm_type, "PARALLEL") ? kCommParallel : 0;
+  // Only the parallel port is a connection this program opens itself.
+  const std::uint32_t stored = CommTypeFromSetting(settings_.remote.comm_type);
+  comm_code_ = stored == kCommParallel ? stored : kCommNone;
   if (comm_code_ == kCommParallel) {
     std::array<char, GDI_PORT_TEXT_SIZE> port{};
     CopyText(port, settings_.remote.parallel);

@@ -34,26 +34,13 @@
 #include <vector>
 
 #include "driver_api/gdi.h"
+#include "driver_host/driver_entry.h"
 #include "reporting/message_log.h"
 #include "platform/shared_library.h"
 #include "target_data/program_settings.h"
 #include "target_data/target_config.h"
 
 namespace romsmith {
-
-// One driver module found in the driver module directory.
-struct DriverEntry {
-  std::string path;         // full path of the module file
-  std::string file_name;    // with its suffix: what "Remote" "Device" holds
-  std::string title;        // without the suffix: what the user picks
-  std::string description;  // DriverInfo description
-  std::string version;      // DriverInfo version text
-  std::uint32_t comm_types = 0;
-  std::vector<std::string> speed_names;  // empty when the driver offers none
-  std::uint32_t speed_count = 0;         // 0: no speed choice
-
-  bool operator==(const DriverEntry&) const = default;
-};
 
 // Every "NAME.so" of the directory (a text that ends in the separator, or
 // not) that loads and exports gdi_get, ordered by file name. Each module is
@@ -91,7 +78,7 @@ class DriverBinding {
   // a line of its own ("Error: unable to load emulator module.\n", as an
   // error); open and connect failures are explained by the driver's own
   // messages. Binding while bound unbinds first.
-  bool BindDriver();
+  [[nodiscard]] bool BindDriver();
   // Closes the driver and unloads it; nothing when not bound.
   void UnbindDriver();
   bool bound() const { return table_ != nullptr; }
@@ -125,46 +112,46 @@ class DriverBinding {
   // ---- Access wrappers ---- (failure line; "error": logged as an error)
 
   // Size 1, 2 or 4. "Error: write memory failed.\n" (plainly).
-  bool WriteMemory(std::uint32_t address, std::uint32_t value, std::uint32_t size);
+  [[nodiscard]] bool WriteMemory(std::uint32_t address, std::uint32_t value, std::uint32_t size);
   // Size 1, 2 or 4. "Error: read memory failed." (error, no line break).
-  bool ReadMemory(std::uint32_t address, std::uint32_t* value, std::uint32_t size);
+  [[nodiscard]] bool ReadMemory(std::uint32_t address, std::uint32_t* value, std::uint32_t size);
   // Bytes in address order, width 1, 2 or 4 passed to the driver.
   // "Error: fill memory failed.\n" (error).
-  bool FillMemory(std::uint32_t address, const std::uint8_t* bytes, std::uint32_t count,
-                  std::uint32_t width);
+  [[nodiscard]] bool FillMemory(std::uint32_t address, const std::uint8_t* bytes,
+                                std::uint32_t count, std::uint32_t width);
   // "Error: dump memory failed." (error, no line break).
-  bool DumpMemory(std::uint32_t address, std::uint8_t* bytes, std::uint32_t count,
-                  std::uint32_t width);
+  [[nodiscard]] bool DumpMemory(std::uint32_t address, std::uint8_t* bytes, std::uint32_t count,
+                                std::uint32_t width);
   // Names of kRegisterNameTable, ignoring case; an unknown name fails
   // without calling the driver. "Error: write register failed.\n" /
   // "Error: read register failed.\n" (plainly).
-  bool WriteRegister(std::string_view name, std::uint32_t value);
-  bool ReadRegister(std::string_view name, std::uint32_t* value);
+  [[nodiscard]] bool WriteRegister(std::string_view name, std::uint32_t value);
+  [[nodiscard]] bool ReadRegister(std::string_view name, std::uint32_t* value);
   // WriteRegister("pc", value).
-  bool SetPC(std::uint32_t value);
+  [[nodiscard]] bool SetPC(std::uint32_t value);
   // Driver results 0 and 1 both succeed. "Error: run target failed.\n".
-  bool RunTarget();
+  [[nodiscard]] bool RunTarget();
   // "Error: stop target failed.\n", "Error: step target failed.\n",
   // "Error: reset target failed.\n" (plainly).
-  bool StopTarget();
-  bool StepTarget();
-  bool ResetTarget();
+  [[nodiscard]] bool StopTarget();
+  [[nodiscard]] bool StepTarget();
+  [[nodiscard]] bool ResetTarget();
   // running := state 0. "Error: get target status failed.\n" (error).
-  bool GetTargetStatus(bool* running);
+  [[nodiscard]] bool GetTargetStatus(bool* running);
   // An automatic execution breakpoint; number := the driver's handle.
   // "Error: breakpoint set failed.\n" (error).
-  bool SetBreakpoint(std::uint32_t address, std::uint32_t* number);
+  [[nodiscard]] bool SetBreakpoint(std::uint32_t address, std::uint32_t* number);
   // "Error: clear breakpoint failed.\n", "Error: clear all breakpoints
   // failed.\n" (error).
-  bool ClearBreakpoint(std::uint32_t number);
-  bool ClearAllBreakpoints();
+  [[nodiscard]] bool ClearBreakpoint(std::uint32_t number);
+  [[nodiscard]] bool ClearAllBreakpoints();
   // Logs "R0=0x..." to "R14=0x..." (one call each, no line break), "\n",
   // then "sp=0x... " to "spsr=0x... " and "\n", all plainly; a failed read
   // ends the dump at once with false.
-  bool DumpRegisters();
+  [[nodiscard]] bool DumpRegisters();
   // CPSR |= 0xC0 (IRQ and FIQ off). True when both the read and the write
   // succeeded; nothing is written when the read failed.
-  bool DisableInterrupts();
+  [[nodiscard]] bool DisableInterrupts();
 
  private:
   std::atomic<std::uint32_t> reported_id_code_{0};

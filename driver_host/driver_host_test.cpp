@@ -504,10 +504,11 @@ TEST_F(DriverHostTest, RegisterAndRunControlWrappersReachTheDriver) {
 
 TEST_F(DriverHostTest, DumpRegistersLogsEveryRegisterAndStopsAtTheFirstFailure) {
   ASSERT_TRUE(Bind());
-  for (int n = 0; n <= 14; ++n) binding_.WriteRegister("R" + std::to_string(n), 0x100u + n);
-  binding_.WriteRegister("PC", 0xABC);
-  binding_.WriteRegister("CPSR", 0xD3);
-  binding_.WriteRegister("SPSR", 0x10);
+  for (int n = 0; n <= 14; ++n)
+    ASSERT_TRUE(binding_.WriteRegister("R" + std::to_string(n), 0x100u + n));
+  ASSERT_TRUE(binding_.WriteRegister("PC", 0xABC));
+  ASSERT_TRUE(binding_.WriteRegister("CPSR", 0xD3));
+  ASSERT_TRUE(binding_.WriteRegister("SPSR", 0x10));
   TakeLines();
   EXPECT_TRUE(binding_.DumpRegisters());
   std::vector<Line> expected;

@@ -1,31 +1,8 @@
 #include "driver_host/driver_tables.h"
 
-#include "target_data/text.h"
+#include "platform/text.h"
 
 namespace romsmith {
-
-const char* CommTypeName(std::uint32_t code) {
-  for (const CommTypeNameRow& row : kCommTypeNames) {
-    if (row.code == code) return row.name;
-  }
-  return nullptr;
-}
-
-std::vector<CommTypeNameRow> CommTypesOf(std::uint32_t mask) {
-  std::vector<CommTypeNameRow> rows;
-  for (const CommTypeNameRow& row : kCommTypeNames) {
-    if (mask & row.code) rows.push_back(row);
-  }
-  return rows;
-}
-
-bool CommTypeHasSettings(std::uint32_t code) {
-  return code == 0x0001 || code == 0x0008 || code == kCommParallel;
-}
-
-std::string PortText(std::string_view prefix, int choice) {
-  return std::string(prefix) + std::to_string(1 + choice);
-}
 
 int RegisterKey(std::string_view name) {
   int key = -1;

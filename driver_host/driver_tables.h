@@ -1,5 +1,6 @@
-// The fixed tables of the driver host: communication-type names and the
-// register list every bound driver is given.
+// The fixed tables of the driver host: the register list every bound driver
+// is given and the slots the program calls (the communication types are in
+// target_data/comm_types.h).
 #pragma once
 
 #include <array>
@@ -9,37 +10,9 @@
 #include <vector>
 
 #include "driver_api/gdi.h"
+#include "target_data/comm_types.h"
 
 namespace romsmith {
-
-struct CommTypeNameRow {
-  std::uint32_t code;  // bit of DriverInfo::comm_types and ConnectRecord::comm_type
-  const char* name;
-};
-
-// The 16 communication types in bit order.
-inline constexpr std::array<CommTypeNameRow, 16> kCommTypeNames = {{
-    {0x0001, "RS232"}, {0x0002, "RS422"},    {0x0004, "RS485"},    {0x0008, "TCPIP"},
-    {0x0010, "IPXSPX"}, {0x0020, "IPC"},     {0x0040, "RPC"},      {0x0080, "SCSI"},
-    {0x0100, "USB"},   {0x0200, "I2C"},      {0x0400, "PROFIBUS"}, {0x0800, "INTERBUS"},
-    {0x1000, "TAP"},   {0x2000, "FILE"},     {0x4000, "ISA"},      {0x8000, "PARALLEL"},
-}};
-
-inline constexpr std::uint32_t kCommParallel = 0x8000;
-
-// The name of one bit code, or nullptr for a code that is not one row.
-const char* CommTypeName(std::uint32_t code);
-
-// The rows whose bit is set in a driver's mask, in table order: what the
-// configuration dialog offers for that driver.
-std::vector<CommTypeNameRow> CommTypesOf(std::uint32_t mask);
-
-// True for the three types that carry a settings sub-page in the
-// configuration dialog: RS232 (port number), TCPIP (address), PARALLEL (port).
-bool CommTypeHasSettings(std::uint32_t code);
-
-// A port text from a zero-based choice: "LPT" and 0 give "LPT1".
-std::string PortText(std::string_view prefix, int choice);
 
 struct RegisterNameRow {
   const char* name;

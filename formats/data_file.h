@@ -21,11 +21,11 @@ std::uint8_t UnscrambleByte(std::uint8_t scrambled);
 // the exclamation icon and return false: "Error: can't open input file<path> !",
 // "Error: can't create output file!", "Error: file exception, e file failed!".
 // The input and the output must be different files.
-bool EncodeDataFile(const std::string& input_path, const std::string& output_path);
+[[nodiscard]] bool EncodeDataFile(const std::string& input_path, const std::string& output_path);
 
 // Scrambled file to plain file ("d file"). A missing last filler byte is no
 // error. Failure texts as EncodeDataFile, with "d file" in the last one.
-bool DecodeDataFile(const std::string& input_path, const std::string& output_path);
+[[nodiscard]] bool DecodeDataFile(const std::string& input_path, const std::string& output_path);
 
 // The data files of the program folder, in maintenance order.
 struct DataFilePair {

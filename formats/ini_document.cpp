@@ -13,7 +13,7 @@
 #include <system_error>
 
 #include "formats/debug_trace.h"
-#include "formats/numbers.h"
+#include "platform/text.h"
 #include "platform/message_box.h"
 
 namespace romsmith {
@@ -95,7 +95,9 @@ constexpr const char* kCannotWrite = "Can not write %s!";
 
 }  // namespace
 
-IniDocument::IniDocument(const std::string& path) { Load(path); }
+// A file that cannot be read leaves the document empty, as Load says; the
+// caller of this constructor takes it as it is.
+IniDocument::IniDocument(const std::string& path) { static_cast<void>(Load(path)); }
 
 IniDocument::~IniDocument() { lines_.clear(); }
 

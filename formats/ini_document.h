@@ -44,18 +44,18 @@ class IniDocument {
   // path first, whether or not the file opens, so a later Save creates it.
   // Lines end at LF; a CR directly before the LF is dropped with it; a line
   // break at the very end gives no extra empty line.
-  bool Load(const std::string& path);
+  [[nodiscard]] bool Load(const std::string& path);
   // The same splitting applied to text already in memory; the file name is
   // left as it is.
   void LoadFromText(std::string_view text);
 
   // Writes every line followed by CR LF to the document's own file name.
-  bool Save();
+  [[nodiscard]] bool Save();
   // The same to another path; the document's file name is not changed.
   // The old file is replaced only by a complete new one: the lines go to a
   // temporary file beside it, which is renamed over it at the end. A failure
   // shows a message box and returns false.
-  bool SaveAs(const std::string& path) const;
+  [[nodiscard]] bool SaveAs(const std::string& path) const;
 
   // The file contents Save would write.
   std::string Text() const;

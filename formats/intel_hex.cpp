@@ -9,7 +9,7 @@
 #include <system_error>
 #include <vector>
 
-#include "formats/numbers.h"
+#include "platform/text.h"
 #include "platform/message_box.h"
 
 namespace romsmith {

@@ -43,7 +43,7 @@ bool ParseHexRecord(std::string_view line, HexRecord& record);
 // on failure; open and file errors show a message box first, a line that is
 // no record (a blank line, text without ':') fails without one and leaves
 // what was written so far. Conversion ends at the end-of-file record.
-bool HexToBinary(const std::string& hex_path, const std::string& binary_path);
+[[nodiscard]] bool HexToBinary(const std::string& hex_path, const std::string& binary_path);
 
 // What a conversion passed over without failing: the conversion writes the
 // same bytes whatever it finds, but a user must not program a damaged file

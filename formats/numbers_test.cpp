@@ -1,4 +1,4 @@
-#include "formats/numbers.h"
+#include "platform/text.h"
 
 #include <gtest/gtest.h>
 

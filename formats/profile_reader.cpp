@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "formats/numbers.h"
+#include "platform/text.h"
 #include "platform/message_box.h"
 
 namespace romsmith {
@@ -59,13 +59,16 @@ bool CJXINIFile::Load(const std::string& path) {
   file_size_ = *size;
   const std::uint64_t mapped = file_size_ + kMappingExtension;
   if (mapped > SIZE_MAX || !file_.Truncate(mapped)) {
-    file_.Truncate(file_size_);
+    // Putting the length back is all that is left to try; the failure is
+    // the mapping's, reported below.
+    static_cast<void>(file_.Truncate(file_size_));
     Fail("CreateFileMapping Failure");
     return false;
   }
   if (!file_.Map(static_cast<std::size_t>(mapped))) {
-    // Put the file back as it was rather than leave the room behind.
-    file_.Truncate(file_size_);
+    // Put the file back as it was rather than leave the room behind (at
+    // best: the failure reported is the mapping's).
+    static_cast<void>(file_.Truncate(file_size_));
     Fail("MapViewOfFile Failure");
     return false;
   }
@@ -82,7 +85,8 @@ bool CJXINIFile::FlushViewMMF() {
   // Cut off the mapping's room and trailing zeros, unless someone rewrote
   // the file in place meanwhile: its new length is theirs.
   bool rewritten = file_.IsFileAt(file_name_) && file_.Size() != file_size_ + kMappingExtension;
-  if (!rewritten) file_.Truncate(text_length_);
+  // A cut that fails leaves zeros after the text, which the next read skips.
+  if (!rewritten) static_cast<void>(file_.Truncate(text_length_));
   file_.Close();
   file_name_.clear();
   text_ = nullptr;

@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "operations/command_bodies.h"
-#include "target_data/text.h"
+#include "platform/text.h"
 
 namespace romsmith {
 namespace {

@@ -11,7 +11,7 @@
 #include "operations/lpc_vector_checksum.h"
 #include "operations/target_checksum.h"
 #include "operations/upload_file.h"
-#include "target_data/text.h"
+#include "platform/text.h"
 
 namespace romsmith {
 namespace {

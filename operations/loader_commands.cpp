@@ -6,7 +6,7 @@
 #include "operations/command_bodies.h"
 #include "operations/loader_job.h"
 #include "operations/lpc_vector_checksum.h"
-#include "target_data/text.h"
+#include "platform/text.h"
 
 namespace romsmith {
 namespace {

@@ -8,7 +8,7 @@
 #include "operations/command_bodies.h"
 #include "platform/paths.h"
 #include "platform/run_files.h"
-#include "target_data/text.h"
+#include "platform/text.h"
 
 namespace romsmith {
 namespace {
@@ -85,7 +85,7 @@ class LoaderFile {
         return false;
       }
       // A failed decode shows when the copy is looked for.
-      DecodeDataFile(path_, decoded.string());
+      static_cast<void>(DecodeDataFile(path_, decoded.string()));
       path_ = decoded.string();
     }
     if (!CheckFileName(path_, context.log)) {

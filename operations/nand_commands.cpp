@@ -7,7 +7,7 @@
 #include "operations/command_bodies.h"
 #include "operations/loader_job.h"
 #include "operations/upload_file.h"
-#include "target_data/text.h"
+#include "platform/text.h"
 
 namespace romsmith {
 namespace {

@@ -1,9 +1,16 @@
 #include "operations/workbench.h"
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <system_error>
 #include <utility>
 
+#include "driver_host/driver_binding.h"
+#include "formats/data_file.h"
+#include "formats/intel_hex.h"
 #include "operations/command_bodies.h"
+#include "operations/file_checks.h"
 #include "operations/driver_link.h"
 #include "operations/loader_job.h"
 #include "platform/directory_lock.h"
@@ -11,6 +18,8 @@
 #include "platform/paths.h"
 #include "target_data/cpu_database.h"
 #include "target_data/flash_database.h"
+#include "target_data/profile_store.h"
+#include "target_data/settings_schema.h"
 
 namespace romsmith {
 
@@ -66,24 +75,65 @@ void Workbench::SetTargetLink(std::unique_ptr<TargetLink> link) { link_ = std::m
 
 // ---------------------------------------------------------------- start-up
 
-bool Workbench::Start(const StartOptions& options) {
+bool Workbench::LoadSettings() {
   if (!settings_.Load()) return false;
-  log_.SetLogToFile(settings().log_to_file != 0);
-  switch (options.log_file) {
-    case StartOptions::LogFile::kCreate:
-      log_.OpenLogFile();
-      break;
-    case StartOptions::LogFile::kCreateWhenLogging:
-      if (log_.log_to_file()) log_.OpenLogFile();
-      break;
-    case StartOptions::LogFile::kNone:
-      break;
+  // A value that is not one of its setting's values was replaced by the
+  // default; the user hears of it once.
+  for (const std::string& line : settings_.TakeWarnings()) log_.Info(line);
+  return true;
+}
+
+bool Workbench::Start(const StartOptions& options) {
+  // The recent file list lives in the profile with the user options.
+  if (options.read_recent_files)
+    document_.recent_files().Read(ProfileStore(settings_.profile_path()));
+  const bool loaded = LoadSettings();
+  if (loaded) {
+    log_.SetLogToFile(settings().log_to_file != 0);
+    switch (options.log_file) {
+      case StartOptions::LogFile::kCreate:
+        log_.OpenLogFile();
+        break;
+      case StartOptions::LogFile::kCreateWhenLogging:
+        if (log_.log_to_file()) log_.OpenLogFile();
+        break;
+      case StartOptions::LogFile::kNone:
+        break;
+    }
   }
   if (options.load_databases) {
     pages_.cpu.database = LoadCpuDatabase(platform::ProgramDirectory());
     pages_.flash.database = LoadFlashDatabase(platform::ProgramDirectory());
   }
-  return true;
+  return loaded;
+}
+
+bool Workbench::ChangeConnection(const RemoteSettings& remote) {
+  if (IsBusy()) return false;
+  settings_.values().remote = remote;
+  return settings_.SaveRemoteSettings();
+}
+
+bool Workbench::ChangeOptions(const ProgramSettings& options) {
+  if (IsBusy()) return false;
+  ProgramSettings& values = settings_.values();
+  for (const SettingRow& row : SettingRows()) {
+    if (row.store != SettingStore::kProfile) continue;
+    if (IsNumberSetting(row))
+      SetStoredNumber(row, StoredNumber(row, options), values);
+    else
+      TextMember(row, values) = TextMember(row, options);
+  }
+  const bool saved = settings_.SaveOptions();
+  // The log file is written from now on only when it could be opened.
+  if (log_.file_open()) log_.SetLogToFile(values.log_to_file != 0);
+  return saved;
+}
+
+bool Workbench::SaveRecentFiles() {
+  ProfileStore profile(settings_.profile_path());
+  document_.recent_files().Write(profile);
+  return profile.Save();
 }
 
 std::vector<DriverEntry> Workbench::Drivers() const {
@@ -102,13 +152,13 @@ std::shared_ptr<CommandSnapshot> Workbench::TakeSnapshot(Command command) {
       return nullptr;
     }
     log_.Info("Info: start register read...\n");
-    if (!settings_.Load()) return nullptr;
+    if (!LoadSettings()) return nullptr;
     snapshot->code = CommandCode::kRegisterRead;
     snapshot->cpu = pages_.cpu.current;
   } else {
     if (!document_.Validate([this](const std::string& line) { log_.Error(line); }))
       return nullptr;
-    if (!settings_.Load()) return nullptr;
+    if (!LoadSettings()) return nullptr;
     snapshot->cpu = document_.selected_cpu();
     snapshot->flash = document_.selected_flash();
     const bool nand = config().UsesNandCommands();
@@ -161,10 +211,15 @@ bool Workbench::RunCommand(Command command) {
 bool Workbench::StartWorker(std::shared_ptr<CommandSnapshot> snapshot) {
   snapshot_ = std::move(snapshot);
   if (link_) link_->PrepareCommand(snapshot_->settings, snapshot_->config);
-  last_code_ = snapshot_->code;
+  return LaunchWorker(snapshot_->code, [this, snapshot = snapshot_] { Worker(snapshot); });
+}
+
+bool Workbench::LaunchWorker(CommandCode code, std::function<void()> work) {
+  last_code_ = code;
   stop_event_ = std::make_shared<platform::Event>();
   closing_ = false;
   outcome_ = CommandOutcome::kNone;
+  log_.ResetErrorCount();
   // A command started from the completion callback runs while the thread
   // that called it ends by itself.
   if (worker_.joinable()) worker_.detach();
@@ -172,7 +227,7 @@ bool Workbench::StartWorker(std::shared_ptr<CommandSnapshot> snapshot) {
   // clearing at its end can never come first.
   busy_ = true;
   try {
-    worker_ = std::thread(&Workbench::Worker, this, snapshot_);
+    worker_ = std::thread(std::move(work));
   } catch (const std::system_error&) {
     busy_ = false;
     log_.Error("Error: cannot start the command thread.\n");
@@ -192,6 +247,11 @@ void Workbench::ApplyRegisterRead(const CommandReport& report) {
 
 void Workbench::WaitForCommand() {
   if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
+}
+
+bool Workbench::WaitForCompletion(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(idle_mutex_);
+  return idle_.wait_for(lock, timeout, [this] { return !busy_.load(); });
 }
 
 bool Workbench::OnCloseOrStop() {
@@ -231,7 +291,12 @@ CommandReport Workbench::last_report() const {
 
 // ---------------------------------------------------------------- worker
 
-void Workbench::Publish(CommandCode code, const CommandResult& result) {
+void Workbench::Publish(CommandCode code, const CommandResult& body_result) {
+  CommandResult result = body_result;
+  // A command that reported an error did not succeed, whatever its last
+  // line says: both front ends show this one outcome.
+  if (result.outcome == CommandOutcome::kSucceeded && log_.error_count() > 0)
+    result.outcome = CommandOutcome::kFailed;
   if (result.bad_blocks) bad_block_table_ = *result.bad_blocks;
   if (result.checked_blocks) checked_block_table_ = *result.checked_blocks;
   {
@@ -271,23 +336,8 @@ void Workbench::Worker(std::shared_ptr<const CommandSnapshot> snapshot) {
   CommandResult result;
   bool published = false;
   platform::DirectoryLock lock;
-  // Two runs on one program directory share its temporary copies; the second
-  // waits for the first, and a stop ends the wait.
-  bool locked = lock.Acquire(platform::ProgramDirectory(), std::chrono::milliseconds(0));
-  if (!locked) {
-    log_.Info("Info: another command is using the program directory, waiting...\n");
-    const auto start = std::chrono::steady_clock::now();
-    while (!locked && !stop.IsSet() && std::chrono::steady_clock::now() - start < lock_timeout_)
-      locked = lock.Acquire(platform::ProgramDirectory(), std::chrono::milliseconds(100));
-  }
-  if (locked) RemoveStaleTemporaries();
-  if (!locked) {
-    if (stop.IsSet()) {
-      log_.Info(UserStopLine(snapshot->code));
-      result.outcome = CommandOutcome::kStopped;
-    } else {
-      log_.Error("Error: program directory is busy, command not run.\n");
-    }
+  if (!LockProgramDirectory(lock, stop, snapshot->code, result)) {
+    // The wait ended; it said why.
   } else if (!link_) {
     log_.Error("Error: unable to load emulator module.\n");
   } else if (!link_->BindDriver()) {
@@ -310,14 +360,137 @@ void Workbench::Worker(std::shared_ptr<const CommandSnapshot> snapshot) {
   }
   if (!published) Publish(snapshot->code, result);
   lock.Release();
+  EndWorker();
+}
+
+bool Workbench::LockProgramDirectory(platform::DirectoryLock& lock, const platform::Event& stop,
+                                     CommandCode code, CommandResult& result) {
+  // Two runs on one program directory share its temporary copies; the second
+  // waits for the first, and a stop ends the wait.
+  bool locked = lock.Acquire(platform::ProgramDirectory(), std::chrono::milliseconds(0));
+  if (!locked && ::access(platform::ProgramDirectory().c_str(), W_OK) != 0) {
+    // No lock file can be made: waiting would never end.
+    log_.Error("Error: program directory " + platform::ProgramDirectoryText() +
+               " is not writable, command not run.\n");
+    return false;
+  }
+  if (!locked) {
+    log_.Info("Info: another command is using the program directory, waiting...\n");
+    const auto start = std::chrono::steady_clock::now();
+    while (!locked && !stop.IsSet() && std::chrono::steady_clock::now() - start < lock_timeout_)
+      locked = lock.Acquire(platform::ProgramDirectory(), std::chrono::milliseconds(100));
+  }
+  if (locked) {
+    // Holding the lock, no other run of this directory is alive: what a
+    // killed run left behind can go.
+    RemoveStaleTemporaries();
+    return true;
+  }
+  if (stop.IsSet()) {
+    log_.Info(UserStopLine(code));
+    result.outcome = CommandOutcome::kStopped;
+  } else {
+    log_.Error("Error: program directory is busy, command not run.\n");
+  }
+  return false;
+}
+
+void Workbench::EndWorker() {
   CompletionCallback completion;
   {
     std::lock_guard guard(report_mutex_);
     completion = completion_;
   }
   const CommandReport report = last_report();
-  busy_ = false;
+  {
+    std::lock_guard idle(idle_mutex_);
+    busy_ = false;
+  }
+  idle_.notify_all();
   if (completion) completion(report);
+}
+
+// ---------------------------------------------------------------- host jobs
+
+bool Workbench::StartHostJob(std::function<CommandOutcome()> job, bool locks_directory) {
+  if (IsBusy()) return false;
+  WaitForCommand();
+  return LaunchWorker(CommandCode::kNone, [this, job = std::move(job), locks_directory] {
+    HostWorker(job, locks_directory);
+  });
+}
+
+void Workbench::HostWorker(std::function<CommandOutcome()> job, bool locks_directory) {
+  platform::ScopedThreadMessageHandler boxes(
+      [this](const platform::MessageRequest& request) { return worker_frontend_->Ask(request); });
+  const std::shared_ptr<const platform::Event> stop = stop_event_;
+  CommandResult result;
+  platform::DirectoryLock lock;
+  if (!locks_directory || LockProgramDirectory(lock, *stop, CommandCode::kNone, result)) {
+    result.outcome = job();
+    result.completed = result.outcome == CommandOutcome::kSucceeded;
+  }
+  Publish(CommandCode::kNone, result);
+  lock.Release();
+  EndWorker();
+}
+
+bool Workbench::RunDataFileMaintenance(const std::string& password, bool scramble) {
+  const std::string directory = platform::ProgramDirectoryText();
+  return StartHostJob(
+      [password, scramble, directory] {
+        const MaintenanceResult done = romsmith::RunDataFileMaintenance(
+            password, scramble ? MaintenanceAction::Scramble : MaintenanceAction::Unscramble,
+            directory);
+        // Each failed pair has shown its box; a wrong password does nothing.
+        return done.password_accepted && done.pairs_failed == 0 ? CommandOutcome::kSucceeded
+                                                                : CommandOutcome::kFailed;
+      },
+      true);
+}
+
+bool Workbench::RunFileJob(FileJob job, const std::string& in, const std::string& out) {
+  struct JobRow {
+    const char* name;
+    bool (*convert)(const std::string&, const std::string&);
+  };
+  static constexpr JobRow kJobs[] = {{"hex2bin", nullptr}, {"encode", EncodeDataFile}, {"decode", DecodeDataFile}};
+  const JobRow& row = kJobs[static_cast<std::size_t>(job)];
+  return StartHostJob(
+      [this, row, in, out] {
+        // The conversion writes beside OUT and replaces it only when it is
+        // complete, so a failed one leaves an existing OUT as it was.
+        std::error_code error;
+        const bool beside =
+            !std::filesystem::exists(out, error) || std::filesystem::is_regular_file(out, error);
+        const bool same = std::filesystem::equivalent(in, out, error);
+        const std::string part = beside && !same ? SiblingPartPath(out).string() : out;
+        // Whatever an earlier run or someone else left under the part name
+        // (a link, too) goes first.
+        if (part != out) RemovePart(part);
+        bool converted = false;
+        if (row.convert) {
+          converted = row.convert(in, part);
+        } else {
+          // HEX conversion, with a warning line for each kind of damage.
+          HexConversionReport report;
+          converted = HexToBinary(in, part, HexConversionOptions{}, report);
+          for (const std::string& line : HexWarningLines(report)) log_.Info(line);
+        }
+        if (part != out) {
+          if (converted) std::filesystem::rename(part, out, error);
+          converted = converted && !error;
+          RemovePart(part);
+        }
+        const std::string what = std::string(row.name) + " " + in + " " + out;
+        if (!converted) {
+          log_.Error("Error: " + what + " failed.\n");
+          return CommandOutcome::kFailed;
+        }
+        log_.Info("Info: " + what + " done.\n");
+        return CommandOutcome::kSucceeded;
+      },
+      false);
 }
 
 }  // namespace romsmith

@@ -31,15 +31,17 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-#include "driver_host/driver_binding.h"
+#include "driver_host/driver_entry.h"
 #include "operations/command_context.h"
 #include "operations/target_link.h"
+#include "platform/directory_lock.h"
 #include "platform/event.h"
 #include "reporting/frontend.h"
 #include "reporting/message_log.h"
@@ -64,6 +66,9 @@ enum class Command {
   kRegisterRead,
 };
 
+// The file jobs of the tools (the command line's hex2bin, encode, decode).
+enum class FileJob { kHexToBinary, kEncode, kDecode };
+
 // What Start does besides loading the settings.
 struct StartOptions {
   enum class LogFile {
@@ -72,8 +77,11 @@ struct StartOptions {
     kNone,
   };
   LogFile log_file = LogFile::kCreate;
-  // The CPU and flash device databases onto the pages.
+  // The CPU and flash device databases onto the pages (also when the
+  // settings could not be read: they do not depend on them).
   bool load_databases = true;
+  // The recent file list of the user profile into the document.
+  bool read_recent_files = false;
 };
 
 class Workbench {
@@ -98,6 +106,27 @@ class Workbench {
   bool Start(const StartOptions& options = {});
   // The driver modules of the settings' driver module directory.
   std::vector<DriverEntry> Drivers() const;
+
+  // --- Settings changes of the dialogs, not while a command runs (false
+  // then, and nothing changes). The connection: the "Remote" keys of
+  // romsmith.ini, used from the next command on. The user options of the
+  // profile; the log file follows the "Log" option when it is open. False
+  // also when the file could not be written (a box has said so).
+  bool ChangeConnection(const RemoteSettings& remote);
+  bool ChangeOptions(const ProgramSettings& options);
+  // The document's recent file list into the profile.
+  bool SaveRecentFiles();
+
+  // --- Jobs on the worker without the target: refused (false) while a
+  // command runs, ended by the completion callback with a report of code
+  // kNone. Scrambles or unscrambles every data file pair of the program
+  // directory with the maintenance password, under the directory lock as
+  // every command.
+  bool RunDataFileMaintenance(const std::string& password, bool scramble);
+  // Converts IN into OUT ("Info: hex2bin IN OUT done." or "Error: ...
+  // failed."); OUT is replaced only when the conversion is complete. Only
+  // the two files are touched, so the program directory is not locked.
+  bool RunFileJob(FileJob job, const std::string& in, const std::string& out);
 
   // --- Commands. Each takes the pages into the configuration, checks it,
   // reloads the settings, copies what the command needs and starts the
@@ -138,8 +167,13 @@ class Workbench {
   // Blocks until the running command (if any) has ended. Never from the
   // thread that the Frontend's calls wait for while a command runs.
   void WaitForCommand();
+  // Waits up to `timeout` for the running command to end (at once when none
+  // runs); true when none runs any more. Any thread but the worker's.
+  bool WaitForCompletion(std::chrono::milliseconds timeout);
   // Replaces the completion callback (owner's thread, no command running).
   void SetCompletionCallback(CompletionCallback callback);
+  // The last command's outcome: a command that logged an error line
+  // (its own, a driver's) did not succeed, whatever its body returned.
   CommandOutcome outcome() const { return outcome_.load(); }
   // The last command's report (kNone code before any).
   CommandReport last_report() const;
@@ -175,7 +209,18 @@ class Workbench {
   class WorkerFrontend;
 
   std::shared_ptr<CommandSnapshot> TakeSnapshot(Command command);
+  bool LoadSettings();
+  bool StartHostJob(std::function<CommandOutcome()> job, bool locks_directory);
+  void HostWorker(std::function<CommandOutcome()> job, bool locks_directory);
+  // Takes the program directory's lock for the worker, waiting for another
+  // run that holds it; false when the wait ended (it logged why, and the
+  // outcome it leaves).
+  bool LockProgramDirectory(platform::DirectoryLock& lock, const platform::Event& stop,
+                            CommandCode code, CommandResult& result);
+  void EndWorker();
   bool StartWorker(std::shared_ptr<CommandSnapshot> snapshot);
+  // Resets the command state and starts `work` on the worker thread.
+  bool LaunchWorker(CommandCode code, std::function<void()> work);
   void Worker(std::shared_ptr<const CommandSnapshot> snapshot);
   CommandResult RunOnTarget(const CommandContext& context);
   void Publish(CommandCode code, const CommandResult& result);
@@ -195,6 +240,8 @@ class Workbench {
   // Command state.
   std::thread worker_;
   std::atomic<bool> busy_{false};
+  std::mutex idle_mutex_;
+  std::condition_variable idle_;
   std::shared_ptr<platform::Event> stop_event_;
   std::atomic<CommandOutcome> outcome_{CommandOutcome::kNone};
   std::atomic<CommandCode> last_code_{CommandCode::kNone};

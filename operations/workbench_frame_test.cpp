@@ -334,24 +334,79 @@ TEST(FileChecks, WritingToAFullDeviceThrowsDiskFull) {
 namespace romsmith::testing {
 namespace {
 
-TEST_F(WorkbenchTest, RamTestSizesNoRamHasAreRefusedWithALine) {
-  // The fake's RAM sits at 0x0C000000 (the example configuration).
-  struct Case {
-    const char* kib;
-    const char* line;
-  };
-  for (const Case& c :
-       {Case{"-4", "Error: test RAM size -4 KiB at 0x0C000000 is not a RAM range to test (at most 262144 KiB).\n"},
-        Case{"262145", "Error: test RAM size 262145 KiB at 0x0C000000 is not a RAM range to test (at most 262144 KiB).\n"},
-        // 3,000,000 KiB does not fit 32 bits as bytes: it must not wrap.
-        Case{"3000000",
-             "Error: test RAM size 2097151 KiB at 0x0C000000 is not a RAM range to test (at most 262144 KiB).\n"}}) {
-    profile_extra_ = std::string("TestRamSize=") + c.kib + "\n";
-    EXPECT_EQ(Run(&Workbench::StartTargetTest), CommandOutcome::kFailed) << c.kib;
-    EXPECT_EQ(LastLine(), "Error: target board test failed.\n") << c.kib;
+TEST_F(WorkbenchTest, RamTestSizesOutsideTheOptionRangeFallBackToTheDefault) {
+  // The option's range is 1..1024 KiB, as the Option dialog and --set
+  // check it; a profile value outside it never reaches the RAM test, which
+  // tests the default 4 KiB instead, and one warning says so.
+  for (const char* kib : {"-4", "262145", "3000000"}) {
+    profile_extra_ = std::string("TestRamSize=") + kib + "\n";
+    EXPECT_EQ(Run(&Workbench::StartTargetTest), CommandOutcome::kSucceeded) << kib;
     const std::vector<std::string> lines = Lines();
-    EXPECT_NE(std::find(lines.begin(), lines.end(), c.line), lines.end()) << c.kib;
+    const std::string warning = std::string("Warning: TestRamSize=") + kib +
+                                " in the profile (section \"Option\") is not an integer between "
+                                "1 and 1024; the default 4 is used.\n";
+    EXPECT_NE(std::find(lines.begin(), lines.end(), warning), lines.end()) << kib;
   }
+}
+
+TEST_F(WorkbenchTest, AnErrorLineDuringAFinishedCommandFailsItForEveryFrontEnd) {
+  target_->set_dump_delay_ms(150);
+  WriteSettings();
+  CommandReport reported;
+  bench_->SetCompletionCallback([&reported](const CommandReport& report) { reported = report; });
+  ASSERT_TRUE(bench_->OnChecksum());
+  EXPECT_FALSE(bench_->WaitForCompletion(std::chrono::milliseconds(0)));
+  // A driver's own line arrives while the command runs (the message
+  // callback logs it plainly, from the driver's thread).
+  bench_->log().Log("Error: probe lost sync once.\n", false, false);
+  EXPECT_TRUE(bench_->WaitForCompletion(std::chrono::seconds(10)));
+  bench_->WaitForCommand();
+  EXPECT_EQ(bench_->outcome(), CommandOutcome::kFailed);
+  EXPECT_EQ(bench_->last_report().result.outcome, CommandOutcome::kFailed);
+  EXPECT_EQ(reported.result.outcome, CommandOutcome::kFailed);  // what the window shows
+  // The next command counts its own lines only.
+  target_->set_dump_delay_ms(0);
+  EXPECT_EQ(Run(&Workbench::OnChecksum), CommandOutcome::kSucceeded);
+  EXPECT_TRUE(bench_->WaitForCompletion(std::chrono::milliseconds(0)));
+}
+
+TEST_F(WorkbenchTest, FileJobsRunOnTheWorkerOneAtATime) {
+  WriteFileBytes(dir_ / "in.hex", ":0400000001020304F2\n:00000001FF\n");
+  ASSERT_TRUE(bench_->RunFileJob(FileJob::kHexToBinary, (dir_ / "in.hex").string(),
+                                 (dir_ / "out.bin").string()));
+  EXPECT_TRUE(bench_->WaitForCompletion(std::chrono::seconds(10)));
+  bench_->WaitForCommand();
+  keep_ = {"in.hex", "out.bin"};
+  EXPECT_EQ(ReadFileText(dir_ / "out.bin"), std::string("\x01\x02\x03\x04"));
+  EXPECT_EQ(bench_->outcome(), CommandOutcome::kSucceeded);
+  EXPECT_EQ(LastLine(), "Info: hex2bin " + (dir_ / "in.hex").string() + " " +
+                            (dir_ / "out.bin").string() + " done.\n");
+
+  // A failed conversion fails, and leaves no part file.
+  ASSERT_TRUE(bench_->RunFileJob(FileJob::kDecode, (dir_ / "missing.mdl").string(),
+                                 (dir_ / "out.bin").string()));
+  bench_->WaitForCommand();
+  EXPECT_EQ(bench_->outcome(), CommandOutcome::kFailed);
+  EXPECT_EQ(ReadFileText(dir_ / "out.bin"), std::string("\x01\x02\x03\x04"));
+  EXPECT_TRUE(StrayFiles().empty());
+
+  // The maintenance with a wrong password changes nothing and fails.
+  ASSERT_TRUE(bench_->RunDataFileMaintenance("wrong", true));
+  bench_->WaitForCommand();
+  EXPECT_EQ(bench_->outcome(), CommandOutcome::kFailed);
+
+  // None of them, and no settings change, while a command runs.
+  target_->set_dump_delay_ms(150);
+  WriteSettings();
+  ASSERT_TRUE(bench_->OnChecksum());
+  EXPECT_FALSE(bench_->RunFileJob(FileJob::kHexToBinary, (dir_ / "in.hex").string(),
+                                  (dir_ / "other.bin").string()));
+  EXPECT_FALSE(bench_->RunDataFileMaintenance("wrong", true));
+  EXPECT_FALSE(bench_->ChangeOptions(bench_->settings()));
+  EXPECT_FALSE(bench_->ChangeConnection(bench_->settings().remote));
+  bench_->WaitForCommand();
+  EXPECT_EQ(bench_->outcome(), CommandOutcome::kSucceeded);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "other.bin"));
 }
 
 }  // namespace

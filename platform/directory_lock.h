@@ -17,7 +17,8 @@ class DirectoryLock {
 
   // Takes the lock on `directory` (through a hidden lock file in it), waiting
   // up to `timeout`; false when the lock file cannot be made or the wait ran out.
-  bool Acquire(const std::filesystem::path& directory, std::chrono::milliseconds timeout);
+  [[nodiscard]] bool Acquire(const std::filesystem::path& directory,
+                             std::chrono::milliseconds timeout);
   void Release();
   bool held() const { return fd_ >= 0; }
 

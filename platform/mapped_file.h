@@ -22,7 +22,7 @@ class MappedFile {
   // Opens for reading and writing. While open, other processes that honour
   // advisory locks may read but not write (a shared lock is refused to
   // writers taking an exclusive one).
-  bool Open(const std::filesystem::path& path, OpenMode mode);
+  [[nodiscard]] bool Open(const std::filesystem::path& path, OpenMode mode);
   bool IsOpen() const { return fd_ >= 0; }
 
   std::optional<std::uint64_t> Size() const;
@@ -32,11 +32,11 @@ class MappedFile {
 
   // Lengthens the file to `length` bytes (never shortens it) and maps all of
   // it shared, so writes reach the file.
-  bool Map(std::size_t length);
+  [[nodiscard]] bool Map(std::size_t length);
   void Unmap();
 
   // Sets the file's length on disk.
-  bool Truncate(std::uint64_t length);
+  [[nodiscard]] bool Truncate(std::uint64_t length);
   void Close();
 
   char* data() const { return static_cast<char*>(view_); }

@@ -16,7 +16,7 @@ class SharedLibrary {
   SharedLibrary& operator=(const SharedLibrary&) = delete;
 
   // Loads the module (its own symbols kept local, resolved at once).
-  bool Open(const std::filesystem::path& path);
+  [[nodiscard]] bool Open(const std::filesystem::path& path);
   bool IsOpen() const { return handle_ != nullptr; }
 
   // The address of an export, or nullptr.

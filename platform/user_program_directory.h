@@ -36,7 +36,7 @@ bool IsLinkedFromInstall(const std::filesystem::path& relative, bool executable)
 // and removes links to files the installed tree no longer has. Files the
 // user already has are never touched. False with `error` set when the
 // directory cannot be made.
-bool SeedUserProgramDirectory(const std::filesystem::path& installed, const std::filesystem::path& user,
-                              std::string& error);
+[[nodiscard]] bool SeedUserProgramDirectory(const std::filesystem::path& installed,
+                                            const std::filesystem::path& user, std::string& error);
 
 }  // namespace platform

@@ -1,25 +1,11 @@
 #include "reporting/message_log.h"
 
-#include <cctype>
-
 #include "reporting/frontend.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 
 namespace romsmith {
-namespace {
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i])))
-      return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 MessageLog::~MessageLog() {
   if (file_) std::fclose(file_);
@@ -27,6 +13,10 @@ MessageLog::~MessageLog() {
 
 bool MessageLog::IsFileOnly(std::string_view text) {
   return StartsWithIgnoringCase(text, "debug") || StartsWithIgnoringCase(text, "Info: CPU");
+}
+
+bool MessageLog::IsErrorLine(std::string_view text, bool error) {
+  return error || text.starts_with("Error: ");
 }
 
 void MessageLog::OpenLogFile() { OpenLogFile(platform::ProgramDirectory() / "Info.log"); }
@@ -60,6 +50,7 @@ void MessageLog::WriteToFile(std::string_view text) {
 
 void MessageLog::Log(std::string_view text, bool error, bool blink) {
   if (text.empty()) return;
+  if (IsErrorLine(text, error)) error_lines_.fetch_add(1);
   if (log_to_file_) WriteToFile(text);
   const bool label = !IsFileOnly(text);
   if (tap_) tap_(std::string(text), error, label);

@@ -3,6 +3,7 @@
 // to "Info.log" in the program directory.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -35,12 +36,25 @@ class MessageLog {
   // Creates "Info.log" in the program directory anew (or at `path`).
   void OpenLogFile();
   void OpenLogFile(const std::filesystem::path& path);
+  // True once a log file was opened and stays open.
+  bool file_open() {
+    std::lock_guard lock(file_mutex_);
+    return file_ != nullptr;
+  }
 
   // One line. An empty text does nothing.
   void Log(std::string_view text, bool error, bool blink);
   // A line logged plainly / logged as an error.
   void Info(std::string_view text) { Log(text, false, false); }
   void Error(std::string_view text) { Log(text, true, true); }
+
+  // The error lines since the last reset: those logged as errors and those
+  // that begin "Error: " however they were logged (a driver's own line
+  // among them). The Workbench resets it when a command starts and folds it
+  // into the command's outcome. Counted from any thread.
+  void ResetErrorCount() { error_lines_.store(0); }
+  int error_count() const { return error_lines_.load(); }
+  static bool IsErrorLine(std::string_view text, bool error);
 
   // True for lines that never reach the label: those beginning "debug" or
   // "Info: CPU", either ignoring case.
@@ -52,6 +66,7 @@ class MessageLog {
   Frontend* frontend_ = nullptr;
   LineTap tap_;
   bool log_to_file_ = false;
+  std::atomic<int> error_lines_{0};
   std::FILE* file_ = nullptr;
   std::mutex file_mutex_;
 };

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "platform/paths.h"
-#include "target_data/text.h"
+#include "platform/text.h"
 
 namespace romsmith {
 

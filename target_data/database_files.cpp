@@ -9,7 +9,7 @@
 #include "target_data/cpu_database.h"
 #include "target_data/flash_database.h"
 #include "target_data/scratch_copy.h"
-#include "target_data/text.h"
+#include "platform/text.h"
 
 namespace romsmith {
 namespace {
@@ -154,7 +154,8 @@ bool LoadCommandSet(const std::filesystem::path& program_directory,
     ScratchCopy copy("rom.api", program_directory);
     std::error_code error;
     std::filesystem::remove(copy.path(), error);  // never read a copy a stopped run left behind
-    DecodeDataFile((program_directory / "rom.xdl").string(), copy.path().string());
+    // A failed decode has shown its box; the load below then fails too.
+    static_cast<void>(DecodeDataFile((program_directory / "rom.xdl").string(), copy.path().string()));
     loaded = document.Load(copy.path().string());
   }
   if (!loaded) {

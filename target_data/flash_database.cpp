@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "target_data/text.h"
+#include "platform/text.h"
 
 namespace romsmith {
 namespace {

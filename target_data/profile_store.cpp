@@ -9,7 +9,10 @@ namespace romsmith {
 
 ProfileStore::ProfileStore() : ProfileStore(platform::ProfilePath()) {}
 
-ProfileStore::ProfileStore(std::filesystem::path path) : path_(std::move(path)) { Reload(); }
+// A profile that does not exist yet reads as empty (see Reload).
+ProfileStore::ProfileStore(std::filesystem::path path) : path_(std::move(path)) {
+  static_cast<void>(Reload());
+}
 
 bool ProfileStore::Reload() {
   // A fresh user has no profile yet: it reads as empty, and Save creates it.
@@ -26,6 +29,11 @@ std::int32_t ProfileStore::GetInt(const std::string& section, const std::string&
   std::int32_t value = fallback;
   document_.GetInt(section, key, value);
   return value;
+}
+
+bool ProfileStore::Find(const std::string& section, const std::string& key,
+                        std::string& value) const {
+  return document_.GetString(section, key, value);
 }
 
 std::string ProfileStore::GetText(const std::string& section, const std::string& key,

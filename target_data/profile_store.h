@@ -21,11 +21,14 @@ class ProfileStore {
 
   // Reads the file again; false (and an empty profile) when it does not
   // exist or cannot be read.
-  bool Reload();
+  [[nodiscard]] bool Reload();
 
   // The stored integer, or `fallback` when the entry is missing.
   std::int32_t GetInt(const std::string& section, const std::string& key,
                       std::int32_t fallback) const;
+  // The stored text (trimmed) into `value`; false, and `value` unchanged,
+  // when the entry is missing.
+  bool Find(const std::string& section, const std::string& key, std::string& value) const;
   // The stored text, or `fallback` when the entry is missing.
   std::string GetText(const std::string& section, const std::string& key,
                       const std::string& fallback = {}) const;
@@ -37,7 +40,7 @@ class ProfileStore {
 
   // Writes the profile (temporary file and rename); false after the failure
   // was shown.
-  bool Save();
+  [[nodiscard]] bool Save();
 
   const std::filesystem::path& path() const { return path_; }
 

@@ -2,24 +2,44 @@
 
 #include <algorithm>
 #include <cstdint>
-
+#include <optional>
 #include <system_error>
 #include <utility>
 
 #include "platform/message_box.h"
 #include "platform/paths.h"
+#include "target_data/settings_schema.h"
 
 namespace romsmith {
 namespace {
 
-std::int32_t SaturatedProduct(std::int32_t value, std::int32_t factor) {
-  const std::int64_t product = static_cast<std::int64_t>(value) * factor;
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(product, INT32_MIN, INT32_MAX));
-}
-
-constexpr char kDirectorySection[] = "Directory";
 constexpr char kRemoteSection[] = "Remote";
-constexpr char kMaintenanceSection[] = "Tevrin";
+
+// Where a row's text comes from at a load: the override, else its file.
+class RowSource {
+ public:
+  RowSource(const IniDocument& settings, const ProfileStore& profile)
+      : settings_(settings), profile_(profile) {}
+  bool Find(const SettingRow& row, std::string& text) const {
+    if (row.store == SettingStore::kSettingsFile)
+      return settings_.GetString(row.section, row.key, text);
+    return profile_.Find(row.section, row.key, text);
+  }
+
+ private:
+  const IniDocument& settings_;
+  const ProfileStore& profile_;
+};
+
+std::string RefusedLine(const SettingRow& row, const std::string& text) {
+  const std::string where = row.store == SettingStore::kProfile
+                                ? "in the profile"
+                                : std::string("in ") + kSettingsFileName;
+  return "Warning: " + std::string(row.key) + "=" + text + " " + where + " (section \"" +
+         row.section + "\") is not an integer between " + std::to_string(row.low) + " and " +
+         std::to_string(row.high) + "; the default " + std::to_string(row.default_number) +
+         " is used.\n";
+}
 
 }  // namespace
 
@@ -53,7 +73,6 @@ bool SettingsStore::Load() {
   }
   document_ = std::move(document);
   loaded_ = true;
-  ProgramSettings& v = values_;
 
   // The values are read from copies with the overrides in them; document_
   // stays as the file is, so that saving the "Remote" keys writes no
@@ -65,47 +84,65 @@ bool SettingsStore::Load() {
     profile.SetText(o.section, o.key, o.value);
   }
 
-  std::string port_driver_directory;
-  std::string driver_module_directory;
-  settings.GetString(kDirectorySection, "Driver", port_driver_directory);
-  settings.GetString(kDirectorySection, "Device", driver_module_directory);
-  v.remote = RemoteSettings();
-  settings.GetString(kRemoteSection, "Device", v.remote.device);
-  settings.GetString(kRemoteSection, "CommType", v.remote.comm_type);
-  settings.GetString(kRemoteSection, "Parallel", v.remote.parallel);
-  settings.GetString(kRemoteSection, "IPAddr", v.remote.ip_addr);
-  settings.GetInt(kRemoteSection, "Speed", v.remote.speed);
-
-  v.register_check_prompt = 1;
-  settings.GetInt(kOptionSection, "RegChkPop", v.register_check_prompt);
-
-  v.log_to_file = profile.GetInt(kOptionSection, "Log", 0);
-  v.load_sector_data = profile.GetInt(kOptionSection, "LoadSectData", 0);
-  v.check_id = profile.GetInt(kOptionSection, "CheckID", 1);
-  v.reset_count = profile.GetInt(kOptionSection, "ResetCount", 1);
-  // Scaled without overflow: a huge value stays huge and is refused where
-  // it is used, instead of wrapping into a small or negative one.
-  v.time_out_polls = SaturatedProduct(profile.GetInt(kOptionSection, "TimeOut", 12), 10);
-  v.test_ram_bytes = SaturatedProduct(profile.GetInt(kOptionSection, "TestRamSize", 4), 1024);
-  v.lpc_frequency = profile.GetInt(kOptionSection, "LpcFreq", 11059);
-  v.lpc_vector_checksum = profile.GetInt(kOptionSection, "LpcVectorChecksum", 1);
-  v.fast_read = profile.GetInt(kOptionSection, "FastRead", 0);
-  v.target_verify = profile.GetInt(kOptionSection, "TargetVerify", 0);
-
-  v.debug = 0;
-  v.encrypt = 0;
-  v.plain_loaders = 0;
-  v.debug_file.clear();
-  v.debug_count = 3;
-  settings.GetInt(kMaintenanceSection, "Debug", v.debug);
-  settings.GetString(kMaintenanceSection, "DebugFile", v.debug_file);
-  settings.GetInt(kMaintenanceSection, "Encrypt", v.encrypt);
-  settings.GetInt(kMaintenanceSection, "NoExeEncrypt", v.plain_loaders);
-  settings.GetUnsigned(kMaintenanceSection, "DebugCount", v.debug_count);
-
-  v.port_driver_directory = DirectoryText(port_driver_directory);
-  v.driver_module_directory = DirectoryText(driver_module_directory);
+  // Every row is set, from its text or to its default, so a key that left
+  // the file since the last load reads as the default again. A number that
+  // is not one of the row's values never reaches a command: the default
+  // stands in and a warning says so.
+  const RowSource source(settings, profile);
+  warnings_.clear();
+  for (const SettingRow& row : SettingRows()) {
+    std::string text;
+    const bool found = source.Find(row, text);
+    switch (row.kind) {
+      case SettingKind::kText:
+        TextMember(row, values_) = found ? text : row.default_text;
+        break;
+      case SettingKind::kDirectory:
+        TextMember(row, values_) = DirectoryText(found ? text : row.default_text);
+        break;
+      default: {
+        std::int64_t number = row.default_number;
+        if (found) {
+          if (const std::optional<std::int64_t> parsed = ParseSettingNumber(row, text))
+            number = *parsed;
+          else
+            warnings_.push_back(RefusedLine(row, text));
+        }
+        SetStoredNumber(row, number, values_);
+        break;
+      }
+    }
+  }
   return true;
+}
+
+std::vector<std::string> SettingsStore::TakeWarnings() {
+  std::vector<std::string> fresh;
+  for (const std::string& line : warnings_) {
+    if (std::find(reported_.begin(), reported_.end(), line) != reported_.end()) continue;
+    reported_.push_back(line);
+    fresh.push_back(line);
+  }
+  return fresh;
+}
+
+// Writes the rows of `section` of `store`, in row order, with `write`.
+template <typename Write>
+static void WriteRows(SettingStore store, std::string_view section, const ProgramSettings& values,
+                      Write write) {
+  for (const SettingRow& row : SettingRows()) {
+    if (row.store != store || section != row.section) continue;
+    if (IsNumberSetting(row)) {
+      // An unsigned value is written as the signed pattern a 32-bit
+      // writer leaves; the reading takes both forms.
+      std::int64_t number = StoredNumber(row, values);
+      if (row.kind == SettingKind::kUnsigned)
+        number = static_cast<std::int32_t>(static_cast<std::uint32_t>(number));
+      write(row, std::optional<std::int32_t>(static_cast<std::int32_t>(number)), std::string());
+    } else {
+      write(row, std::optional<std::int32_t>(), TextMember(row, values));
+    }
+  }
 }
 
 bool SettingsStore::SaveRemoteSettings() {
@@ -116,28 +153,27 @@ bool SettingsStore::SaveRemoteSettings() {
     platform::ShowMessage("Can't open romsmith.ini file!", "Error", platform::MessageIcon::Error);
     return false;
   }
-  const RemoteSettings& remote = values_.remote;
-  document_.SetString(kRemoteSection, "Device", remote.device);
-  document_.SetString(kRemoteSection, "CommType", remote.comm_type);
-  document_.SetString(kRemoteSection, "Parallel", remote.parallel);
-  document_.SetInt(kRemoteSection, "Speed", remote.speed);
-  document_.SetString(kRemoteSection, "IPAddr", remote.ip_addr);
+  WriteRows(
+      SettingStore::kSettingsFile, kRemoteSection, values_,
+      [this](const SettingRow& row, std::optional<std::int32_t> number, const std::string& text) {
+        if (number)
+          document_.SetInt(row.section, row.key, *number);
+        else
+          document_.SetString(row.section, row.key, text);
+      });
   return document_.SaveAs(settings_path_.string());
 }
 
 bool SettingsStore::SaveOptions() {
   ProfileStore profile(profile_path_);
-  const ProgramSettings& v = values_;
-  profile.SetInt(kOptionSection, "Log", v.log_to_file);
-  profile.SetInt(kOptionSection, "LoadSectData", v.load_sector_data);
-  profile.SetInt(kOptionSection, "CheckID", v.check_id);
-  profile.SetInt(kOptionSection, "ResetCount", v.reset_count);
-  profile.SetInt(kOptionSection, "TimeOut", v.time_out_polls / 10);
-  profile.SetInt(kOptionSection, "TestRamSize", v.test_ram_bytes / 1024);
-  profile.SetInt(kOptionSection, "LpcFreq", v.lpc_frequency);
-  profile.SetInt(kOptionSection, "LpcVectorChecksum", v.lpc_vector_checksum);
-  profile.SetInt(kOptionSection, "FastRead", v.fast_read);
-  profile.SetInt(kOptionSection, "TargetVerify", v.target_verify);
+  WriteRows(SettingStore::kProfile, kOptionSection, values_,
+            [&profile](const SettingRow& row, std::optional<std::int32_t> number,
+                       const std::string& text) {
+              if (number)
+                profile.SetInt(row.section, row.key, *number);
+              else
+                profile.SetText(row.section, row.key, text);
+            });
   return profile.Save();
 }
 

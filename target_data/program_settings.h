@@ -79,7 +79,7 @@ class SettingsStore {
   // Reads romsmith.ini and the profile. When the file cannot be read:
   // message box "Can't open romsmith.ini file!" (caption "Error", error
   // icon), false, and every value keeps what it was.
-  bool Load();
+  [[nodiscard]] bool Load();
 
   // A value that stands in for key `key` of `section` in romsmith.ini and in
   // the profile at every later Load, for the life of this store (the command
@@ -87,13 +87,19 @@ class SettingsStore {
   // held or what the caller put into values(), not the override.
   void SetOverride(const std::string& section, const std::string& key, const std::string& value);
 
+  // The warning lines of the loads so far ("Warning: TimeOut=abc in the
+  // profile ... the default 12 is used."), each once: a value that is not
+  // one of its setting's values is replaced by the default at every load,
+  // and the user hears of it once.
+  std::vector<std::string> TakeWarnings();
+
   // Writes the "Remote" keys of values().remote into the loaded document and
   // saves the file; false when the file could not be written.
-  bool SaveRemoteSettings();
+  [[nodiscard]] bool SaveRemoteSettings();
 
   // Writes the user options of values() to the profile section "Option"
   // (time-out in seconds, test RAM size in KiB) and saves the profile.
-  bool SaveOptions();
+  [[nodiscard]] bool SaveOptions();
 
   ProgramSettings& values() { return values_; }
   const ProgramSettings& values() const { return values_; }
@@ -118,6 +124,8 @@ class SettingsStore {
   bool loaded_ = false;
   ProgramSettings values_;
   std::vector<Override> overrides_;
+  std::vector<std::string> warnings_;
+  std::vector<std::string> reported_;
 };
 
 }  // namespace romsmith

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "target_data/cpu_database.h"
-#include "target_data/text.h"
+#include "platform/text.h"
 
 namespace romsmith {
 namespace {

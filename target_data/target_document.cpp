@@ -2,9 +2,8 @@
 
 #include <algorithm>
 
-#include "formats/numbers.h"
+#include "platform/text.h"
 #include "platform/message_box.h"
-#include "target_data/text.h"
 
 namespace romsmith {
 namespace {

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-#include "formats/numbers.h"
-#include "target_data/text.h"
+#include "platform/text.h"
 
 namespace romsmith {
 namespace {

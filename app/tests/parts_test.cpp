@@ -332,11 +332,11 @@ class PartsTest : public QObject {
     settings.test_ram_bytes = 4096;
     settings.lpc_frequency = -1;
     OptionValues values = OptionsFromSettings(settings);
-    QCOMPARE(values.time_out_seconds, 12);
-    QCOMPARE(values.test_ram_kib, 4);
-    QCOMPARE(values.lpc_frequency_khz, 4294967295LL);
-    values.time_out_seconds = 5;
-    values.test_ram_kib = 16;
+    QCOMPARE(values.at("TimeOut"), 12);
+    QCOMPARE(values.at("TestRamSize"), 4);
+    QCOMPARE(values.at("LpcFreq"), 4294967295LL);
+    values["TimeOut"] = 5;
+    values["TestRamSize"] = 16;
     ApplyOptions(values, settings);
     QCOMPARE(settings.time_out_polls, 50);
     QCOMPARE(settings.test_ram_bytes, 16384);

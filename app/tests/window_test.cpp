@@ -26,6 +26,7 @@
 #include "app/status_line.h"
 #include "app/tests/gui_test_support.h"
 #include "target_data/profile_store.h"
+#include "target_data/settings_schema.h"
 
 using namespace romsmith;
 using namespace romsmith::gui;
@@ -272,7 +273,7 @@ class WindowTest : public QObject, protected WindowFixture {
   void tabWalksThePageThenTheButtons_data() {
     QTest::addColumn<int>("page");
     QTest::addColumn<QStringList>("order");
-    const QStringList buttons = {"blankCheckButton", "eraseButton",  "programButton",
+    const QStringList buttons = {"blankCheckButton", "eraseButton",    "programButton",
                                  "verifyButton",     "checksumButton", "protectButton",
                                  "uploadButton",     "closeButton",  "messageListButton"};
     // Row by row, left to right; Tab leaves a list at once (the arrows move
@@ -545,6 +546,40 @@ class WindowTest : public QObject, protected WindowFixture {
     QCOMPARE(profile.GetInt("Option", "ResetCount", -1), 0);
     QCOMPARE(profile.GetInt("Option", "Log", -1), 1);
     QCOMPARE(static_cast<std::uint32_t>(profile.GetInt("Option", "LpcFreq", 0)), 4294967295u);
+  }
+
+  void optionDialogOffersEveryUserOptionAndWritesWhatSetAccepts() {
+    Open();
+    OnNextDialog([](QWidget* dialog) {
+      // Every user option of the profile has a field, with its explanation.
+      for (const SettingRow& row : SettingRows()) {
+        if (row.store != SettingStore::kProfile) continue;
+        auto* field = dialog->findChild<QWidget*>(row.object_name);
+        QVERIFY2(field, row.key);
+        QCOMPARE(field->toolTip(), QString::fromUtf8(row.description));
+        QVERIFY(dialog->findChild<QWidget*>(QString(row.object_name) + "Help"));
+      }
+      Find<QCheckBox>(dialog, "fastReadCheck")->setChecked(true);
+      Find<QCheckBox>(dialog, "targetVerifyCheck")->setChecked(true);
+      Find<QCheckBox>(dialog, "lpcVectorChecksumCheck")->setChecked(false);
+      Find<QLineEdit>(dialog, "timeOutEdit")->setText("360");
+      Find<QDialogButtonBox>(dialog, "buttonBox")->button(QDialogButtonBox::Ok)->click();
+    });
+    Action("optionAction")->trigger();
+    const ProgramSettings& settings = window_->workbench().settings();
+    QCOMPARE(settings.fast_read, 1);
+    QCOMPARE(settings.target_verify, 1);
+    QCOMPARE(settings.lpc_vector_checksum, 0);
+    QCOMPARE(settings.time_out_polls, 3600);
+    // What the dialog wrote, --set takes as it is.
+    ProfileStore profile(folder_->profile.toStdString());
+    for (const SettingRow& row : SettingRows()) {
+      if (row.store != SettingStore::kProfile) continue;
+      const std::string text = profile.GetText("Option", row.key, "missing");
+      QVERIFY2(text != "missing", row.key);
+      QCOMPARE(SettingValueError(row, text), std::string());
+    }
+    QCOMPARE(profile.GetText("Option", "FastRead"), std::string("1"));
   }
 };
 

@@ -9,7 +9,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-namespace drivers::parport {
+namespace ports::parport {
 namespace {
 
 constexpr int kData = 0;
@@ -176,4 +176,4 @@ void ParallelPorts::ReleaseAll() {
   }
 }
 
-}  // namespace drivers::parport
+}  // namespace ports::parport

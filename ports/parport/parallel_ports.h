@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace drivers::parport {
+namespace ports::parport {
 
 // The system calls the mapping needs; the library uses the real ones, tests a
 // fake.
@@ -80,4 +80,4 @@ class ParallelPorts {
   Reporter report_;
 };
 
-}  // namespace drivers::parport
+}  // namespace ports::parport

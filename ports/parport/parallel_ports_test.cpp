@@ -9,7 +9,7 @@
 
 #include "ports/parport/parallel_ports.h"
 
-namespace drivers::parport {
+namespace ports::parport {
 namespace {
 
 // Devices that hold the three registers ppdev shows; every call is logged.
@@ -161,11 +161,11 @@ TEST(ParportFailure, OpenAndClaimFailuresAreReportedOnceWithTheLpGroup) {
 }
 
 }  // namespace
-}  // namespace drivers::parport
+}  // namespace ports::parport
 
 #include "drivers/transport/port.h"
 
-namespace drivers::parport {
+namespace ports::parport {
 namespace {
 
 TEST(ParportLibrary, TheStagedLibraryLoadsThroughThePortInterface) {
@@ -178,4 +178,4 @@ TEST(ParportLibrary, TheStagedLibraryLoadsThroughThePortInterface) {
 }
 
 }  // namespace
-}  // namespace drivers::parport
+}  // namespace ports::parport

@@ -7,12 +7,12 @@
 
 namespace {
 
-drivers::parport::ParallelPorts& Ports() {
-  static drivers::parport::PpdevSystem system;
-  static drivers::parport::ParallelPorts ports(
-      &system, drivers::parport::DeviceTable(std::getenv("ROMSMITH_PARPORT")),
+ports::parport::ParallelPorts& Ports() {
+  static ports::parport::PpdevSystem system;
+  static ports::parport::ParallelPorts claimed(
+      &system, ports::parport::DeviceTable(std::getenv("ROMSMITH_PARPORT")),
       [](const std::string& text) { std::fputs(text.c_str(), stderr); });
-  return ports;
+  return claimed;
 }
 
 }  // namespace

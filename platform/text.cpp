@@ -1,4 +1,4 @@
-#include "target_data/text.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -14,6 +14,10 @@ char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' +
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
 bool ContainsIgnoringCase(std::string_view text, std::string_view part) {

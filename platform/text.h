@@ -1,10 +1,13 @@
-// Number texts as the INI files, the databases and the edit fields hold them.
+// The text helpers of the whole program, below every other layer: ASCII
+// comparisons ignoring case, printf-style formatting, and the number texts
+// as the INI files, the databases and the edit fields hold them.
 //
-// The conversions behave like the C library's strtol, strtoul and atoi on a
-// system whose long is 32 bits wide, whatever the width of long here: leading
-// white space is skipped, a sign is accepted, conversion stops at the first
-// character that is not a digit of the base, a text without digits gives 0,
-// and out-of-range values saturate the way those functions do.
+// The number conversions behave like the C library's strtol, strtoul and
+// atoi on a system whose long is 32 bits wide, whatever the width of long
+// here: leading white space is skipped, a sign is accepted, conversion stops
+// at the first character that is not a digit of the base, a text without
+// digits gives 0, and out-of-range values saturate the way those functions
+// do.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +15,19 @@
 #include <string_view>
 
 namespace romsmith {
+
+// Comparisons of ASCII texts ignoring case, as the byte-order and "(Nand)"
+// tests and the configuration comparison need them.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+bool ContainsIgnoringCase(std::string_view text, std::string_view part);
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix);
+
+// printf-style formatting into a string.
+std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Every ':' replaced by a blank, so colon-separated rows scan like blank-
+// separated ones.
+std::string ColonsToBlanks(std::string text);
 
 // strtol with a 32-bit long: saturates at INT32_MIN / INT32_MAX. Base 16
 // accepts an optional "0x" / "0X" after the sign, as strtol does.
