@@ -15,10 +15,6 @@
 #include "cli/interrupt.h"
 #include "cli/run_record.h"
 #include "cli/standard_streams.h"
-#include "driver_host/driver_binding.h"
-#include "driver_host/driver_tables.h"
-#include "formats/data_file.h"
-#include "formats/intel_hex.h"
 #include "operations/bad_block_summary.h"
 #include "operations/file_checks.h"
 #include "operations/workbench.h"
@@ -364,27 +360,18 @@ class Run {
   // The length of the program file as the command wrote or compared it: an
   // Intel HEX file as the flat binary it converts to.
   std::uint64_t ProgramFileBytes(Workbench& workbench) {
-    const std::string& file = workbench.config().program_file;
-    std::error_code error;
-    if (workbench.config().format != "Intel Hex") {
-      const auto size = std::filesystem::file_size(file, error);
-      return error ? 0 : size;
-    }
+    const TargetConfig& c = workbench.config();
+    const bool hex = c.format == "Intel Hex";
     std::string why;
-    if (private_.path().empty() && !private_.Create(why)) return 0;
-    const std::filesystem::path flat = private_.path() / "length.bin";
-    std::filesystem::remove(flat, error);
-    if (!HexToBinary(file, flat.string())) return 0;
-    const auto size = std::filesystem::file_size(flat, error);
-    std::filesystem::remove(flat, error);
-    return error ? 0 : size;
+    if (hex && private_.path().empty() && !private_.Create(why)) return 0;
+    return ProgramFileLength(c.program_file, hex, private_.path());
   }
 
   int RunOn(Workbench& workbench) {
 
     // As the desktop program starts: settings, log file, databases, then
     // the configuration shown on the pages.
-    if (!workbench.Start({StartOptions::LogFile::kCreateWhenLogging, true}))
+    if (!workbench.Start({StartOptions::LogFile::kCreateWhenLogging, true, false, false}))
       return Usage("the settings could not be loaded");
     TargetPages& pages = workbench.pages();
     if (!workbench.document().Load(*options_.config))

@@ -7,7 +7,7 @@
 #include <map>
 
 #include "cli/run_record.h"
-#include "formats/ini_document.h"
+#include "target_data/station_file.h"
 
 namespace romsmith {
 namespace {
@@ -65,9 +65,9 @@ std::string Seconds(double seconds) {
 }  // namespace
 
 bool LoadStation(const fs::path& file, Station& station, std::string& error) {
-  IniDocument document;
+  StationFile document;
   std::error_code missing;
-  if (!fs::is_regular_file(file, missing) || !document.Load(file.string())) {
+  if (!fs::is_regular_file(file, missing) || !document.Load(file)) {
     error = "station file " + Quoted(file.string()) + " could not be read";
     return false;
   }
@@ -75,13 +75,12 @@ bool LoadStation(const fs::path& file, Station& station, std::string& error) {
   station.file = file;
   station.name = file.stem().string();
   std::string name;
-  if (document.GetString("Station", "Name", name) && !Trimmed(name).empty()) station.name = Trimmed(name);
+  if (document.Get("Station", "Name", name) && !Trimmed(name).empty()) station.name = Trimmed(name);
 
   std::map<std::string, std::string> taken;  // port or board -> target
-  for (const std::string& raw : document.lines()) {
-    const std::string line = Trimmed(raw);
-    if (!IniDocument::IsHeaderLine(line)) continue;
-    const std::string section = line.substr(1, line.size() - 2);
+  for (const StationFile::Header& header : document.Headers()) {
+    const std::string& line = header.line;
+    const std::string& section = header.section;
     if (section.rfind(kTargetPrefix, 0) != 0) continue;
     StationTarget target;
     target.name = Trimmed(section.substr(sizeof kTargetPrefix - 1));
@@ -97,11 +96,11 @@ bool LoadStation(const fs::path& file, Station& station, std::string& error) {
       }
     }
     std::string value;
-    if (document.GetString(section, "Config", value) && !Trimmed(value).empty())
+    if (document.Get(section, "Config", value) && !Trimmed(value).empty())
       target.config = Resolved(file, Trimmed(value));
-    if (document.GetString(section, "Device", value)) target.device = Trimmed(value);
-    if (document.GetString(section, "Parallel", value)) target.parallel = Trimmed(value);
-    if (document.GetString(section, "Board", value) && !Trimmed(value).empty())
+    if (document.Get(section, "Device", value)) target.device = Trimmed(value);
+    if (document.Get(section, "Parallel", value)) target.parallel = Trimmed(value);
+    if (document.Get(section, "Board", value) && !Trimmed(value).empty())
       target.board = Resolved(file, Trimmed(value));
     if (target.config.empty()) {
       error = where + " has no Config=";

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 
+#include "formats/intel_hex.h"
 #include "reporting/message_log.h"
 
 namespace romsmith {
@@ -192,6 +193,21 @@ void BinaryFile::Close() {
   const bool closed = std::fclose(file) == 0;
   if (writing_ && (!flushed || !closed))
     throw FileException{FileCauseFromErrno(error_number == 0 ? EIO : error_number)};
+}
+
+std::uint64_t ProgramFileLength(const std::string& file, bool intel_hex,
+                                const std::filesystem::path& scratch) {
+  std::error_code error;
+  if (!intel_hex) {
+    const auto size = std::filesystem::file_size(file, error);
+    return error ? 0 : size;
+  }
+  const std::filesystem::path flat = scratch / "length.bin";
+  std::filesystem::remove(flat, error);
+  if (!HexToBinary(file, flat.string())) return 0;
+  const auto size = std::filesystem::file_size(flat, error);
+  std::filesystem::remove(flat, error);
+  return error ? 0 : size;
 }
 
 }  // namespace romsmith

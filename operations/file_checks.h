@@ -27,6 +27,12 @@ std::filesystem::path SiblingPartPath(const std::filesystem::path& path);
 // Removes such a file, quietly.
 void RemovePart(const std::filesystem::path& part);
 
+// The bytes a program file stands for: a flat binary's size, or the size of
+// the flat binary an Intel HEX file converts to (converted again into
+// `scratch`, a directory of the caller's, and removed). 0 when it cannot tell.
+std::uint64_t ProgramFileLength(const std::string& file, bool intel_hex,
+                                const std::filesystem::path& scratch);
+
 // Causes of a file exception, 0 to 14.
 enum class FileCause : int {
   kNone = 0,

@@ -101,7 +101,7 @@ bool Workbench::Start(const StartOptions& options) {
         break;
     }
   }
-  if (options.load_databases) {
+  if (options.load_databases && (loaded || options.databases_without_settings)) {
     pages_.cpu.database = LoadCpuDatabase(platform::ProgramDirectory());
     pages_.flash.database = LoadFlashDatabase(platform::ProgramDirectory());
   }
@@ -454,7 +454,8 @@ bool Workbench::RunFileJob(FileJob job, const std::string& in, const std::string
     const char* name;
     bool (*convert)(const std::string&, const std::string&);
   };
-  static constexpr JobRow kJobs[] = {{"hex2bin", nullptr}, {"encode", EncodeDataFile}, {"decode", DecodeDataFile}};
+  static constexpr JobRow kJobs[] = {
+      {"hex2bin", nullptr}, {"encode", EncodeDataFile}, {"decode", DecodeDataFile}};
   const JobRow& row = kJobs[static_cast<std::size_t>(job)];
   return StartHostJob(
       [this, row, in, out] {

@@ -82,6 +82,9 @@ struct StartOptions {
   bool load_databases = true;
   // The recent file list of the user profile into the document.
   bool read_recent_files = false;
+  // The databases also when the settings could not be read (the window
+  // shows its pages all the same; a command line run ends there).
+  bool databases_without_settings = true;
 };
 
 class Workbench {

@@ -155,7 +155,8 @@ bool LoadCommandSet(const std::filesystem::path& program_directory,
     std::error_code error;
     std::filesystem::remove(copy.path(), error);  // never read a copy a stopped run left behind
     // A failed decode has shown its box; the load below then fails too.
-    static_cast<void>(DecodeDataFile((program_directory / "rom.xdl").string(), copy.path().string()));
+    static_cast<void>(
+        DecodeDataFile((program_directory / "rom.xdl").string(), copy.path().string()));
     loaded = document.Load(copy.path().string());
   }
   if (!loaded) {

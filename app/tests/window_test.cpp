@@ -275,7 +275,7 @@ class WindowTest : public QObject, protected WindowFixture {
     QTest::addColumn<QStringList>("order");
     const QStringList buttons = {"blankCheckButton", "eraseButton",    "programButton",
                                  "verifyButton",     "checksumButton", "protectButton",
-                                 "uploadButton",     "closeButton",  "messageListButton"};
+                                 "uploadButton",     "closeButton",    "messageListButton"};
     // Row by row, left to right; Tab leaves a list at once (the arrows move
     // in it); of the two byte-order choices only the checked one is a stop.
     QTest::newRow("Program") << 0
