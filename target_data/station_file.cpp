@@ -13,7 +13,8 @@ std::vector<StationFile::Header> StationFile::Headers() const {
   std::vector<Header> headers;
   for (const std::string& raw : document_->lines()) {
     std::string line = raw;
-    while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) line.pop_back();
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r'))
+      line.pop_back();
     line.erase(0, line.find_first_not_of(" \t"));
     if (!IniDocument::IsHeaderLine(line)) continue;
     headers.push_back({line.substr(1, line.size() - 2), line});
@@ -21,7 +22,8 @@ std::vector<StationFile::Header> StationFile::Headers() const {
   return headers;
 }
 
-bool StationFile::Get(const std::string& section, const std::string& key, std::string& value) const {
+bool StationFile::Get(const std::string& section, const std::string& key,
+                      std::string& value) const {
   return document_->GetString(section, key, value);
 }
 
