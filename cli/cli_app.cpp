@@ -288,7 +288,6 @@ class Run {
   int RunTargetCommand() {
     Workbench workbench(frontend_, Settings());
     workbench.log().SetLineTap([this](const std::string& text, bool error, bool label) {
-      if (error || text.rfind("Error: ", 0) == 0) ++error_lines_;
       frontend_.PrintLine(text, error, label, TakeResultLine(text, record_.results));
     });
     int status = RunOn(workbench);
@@ -472,8 +471,6 @@ class Run {
   std::optional<std::string> file_;
   PrivateDirectory private_;
   bool started_command_ = false;
-  // Error lines logged by the running command (from its worker thread).
-  std::atomic<int> error_lines_{0};
   TerminalFrontend frontend_;
   platform::ScopedMessageHandler boxes_;
 };
