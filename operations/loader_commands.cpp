@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "operations/command_bodies.h"
+#include "operations/image_program.h"
 #include "operations/loader_job.h"
 #include "operations/lpc_vector_checksum.h"
 #include "platform/text.h"
@@ -152,6 +153,8 @@ CommandResult ProtectBody(const CommandContext& context) {
 
 CommandResult ProgramBody(const CommandContext& context) {
   const TargetConfig& c = context.config();
+  // An image places its own bytes, sector by sector.
+  if (c.UsesAddressImage()) return ImageProgramBody(context);
   LoaderParams params = BaseLoaderParams(context, LoaderOperation::kProgram);
   params.cycle_count = BuildCycles(context.command_set().program, context.WidthBytes(),
                                    context.Chips(), c.flash_address, params);
