@@ -152,7 +152,7 @@ TEST(CliOptions, UsageErrorsWordForWord) {
   EXPECT_EQ(ErrorOf({"decode", "a", "b", "c"}), "romsmith-cli: 'decode' needs two files: IN OUT");
   EXPECT_EQ(ErrorOf({"drivers", "extra"}), "romsmith-cli: 'drivers' takes no arguments, not 'extra'");
   EXPECT_EQ(ErrorOf({"--format", "elf", "drivers"}),
-            "romsmith-cli: --format must be bin or hex, not 'elf'");
+            "romsmith-cli: --format must be bin, hex or image, not 'elf'");
   EXPECT_EQ(ErrorOf({"-y", "-n", "drivers"}), "romsmith-cli: --yes and --no exclude each other");
   EXPECT_EQ(ErrorOf({"-q", "--verbose", "drivers"}),
             "romsmith-cli: --verbose and --quiet exclude each other");
