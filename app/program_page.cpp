@@ -154,7 +154,8 @@ void ProgramPageWidget::Store(ProgramPage& page) const {
 void ProgramPageWidget::BrowseProgramFile() {
   const QString fallback = default_folder_ ? default_folder_() : QString();
   const QString path = files_().OpenFile(
-      this, tr("Program File"), "Flat Bin File (*.bin);;Intel Hex File (*.hex);;"
+      this, tr("Program File"),
+      "Flat Bin File (*.bin);;Intel Hex File (*.hex);;"
       "Image File (*.elf *.axf *.srec *.s19 *.s28 *.s37 *.mot *.hex);;All Files (*)",
       DialogStart(program_file_->text(), fallback));
   if (!path.isEmpty()) program_file_->setText(path);

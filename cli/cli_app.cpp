@@ -255,7 +255,7 @@ class Run {
       file_ = (private_.path() / "upload.bin").string();
       return true;
     }
-    const std::string name = format == "Intel Hex"   ? "standard-input.hex"
+    const std::string name = format == "Intel Hex"    ? "standard-input.hex"
                              : format == kImageFormat ? "standard-input.image"
                                                       : "standard-input.bin";
     file_ = (private_.path() / name).string();

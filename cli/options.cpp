@@ -37,6 +37,7 @@ constexpr std::array<CommandName, 14> kCommands = {{
     {"decode", CliCommand::kDecode},
 }};
 
+// clang-format off
 const std::string kHelp =
     "romsmith-cli [OPTIONS] COMMAND [ARGS]\n"
     "romsmith-cli batch STATION.ini [--csv FILE] [OPTIONS] COMMAND...\n"
@@ -76,6 +77,7 @@ const std::string kHelp =
     "-h, --help   --version\n"
     "Results and \"Info:\" lines go to standard output, \"Warning:\" and \"Error:\" lines to "
     "standard error.\n";
+// clang-format on
 
 std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 

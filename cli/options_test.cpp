@@ -14,6 +14,8 @@ std::string ErrorOf(std::vector<std::string> arguments) {
 }
 
 TEST(CliOptions, HelpTextWordForWord) {
+  // The lines as the help text breaks them.
+  // clang-format off
   EXPECT_EQ(CliHelpText(),
             "romsmith-cli [OPTIONS] COMMAND [ARGS]\n"
             "romsmith-cli batch STATION.ini [--csv FILE] [OPTIONS] COMMAND...\n"
@@ -53,6 +55,7 @@ TEST(CliOptions, HelpTextWordForWord) {
             "-h, --help   --version\n"
             "Results and \"Info:\" lines go to standard output, \"Warning:\" and \"Error:\" lines to "
             "standard error.\n");
+  // clang-format on
 }
 
 TEST(CliOptions, EveryOptionInItsLongAndShortForms) {

@@ -96,7 +96,8 @@ CommandResult BlankCheckBody(const CommandContext& context) {
 CommandResult ChecksumBody(const CommandContext& context) {
   context.log.Info("Info: start checksum...\n");
   if (context.config().UsesAddressImage())
-    context.log.Info("Info: the checksum is of the selected sectors, whatever the program file's format.\n");
+    context.log.Info(
+        "Info: the checksum is of the selected sectors, whatever the program file's format.\n");
   const std::uint32_t blocks = SelectedBlocks(context);
   std::uint16_t sum = 0;
   const CommandOutcome outcome =
@@ -112,7 +113,9 @@ CommandResult ChecksumBody(const CommandContext& context) {
 CommandResult UploadBody(const CommandContext& context) {
   context.log.Info("Info: start upload...\n");
   if (context.config().UsesAddressImage())
-    context.log.Info("Info: upload writes the selected sectors as a flat binary; the image format is for program and verify.\n");
+    context.log.Info(
+        "Info: upload writes the selected sectors as a flat binary; the image format is for "
+        "program and verify.\n");
   const std::uint32_t blocks = SelectedBlocks(context);
   const std::string& name = context.config().upload_file;
   switch (ConfirmUploadName(context, name)) {

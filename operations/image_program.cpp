@@ -76,9 +76,9 @@ bool PutVectorChecksum(const CommandContext& context, AddressImage& image) {
     const std::uint32_t file_word = LoadLpcChecksum(vectors, big);
     const std::uint32_t checksum = LpcVectorChecksum(vectors, big);
     StoreLpcChecksum(vectors, checksum, big);
-    context.log.Info(FormatText(
-        "Info: LPC vector checksum 0x%08X put at 0x14 (the file holds 0x%08X).\n", checksum,
-        file_word));
+    context.log.Info(
+        FormatText("Info: LPC vector checksum 0x%08X put at 0x14 (the file holds 0x%08X).\n",
+                   checksum, file_word));
     return true;
   }
   return false;
@@ -260,8 +260,7 @@ FlashLayout LayoutOf(const CommandContext& context) {
   return layout;
 }
 
-bool CheckImagePlacement(const AddressImage& image, const FlashLayout& layout,
-                         std::string& error) {
+bool CheckImagePlacement(const AddressImage& image, const FlashLayout& layout, std::string& error) {
   if (image.segments.empty()) {
     error = "the image holds no bytes";
     return false;
@@ -278,9 +277,9 @@ bool CheckImagePlacement(const AddressImage& image, const FlashLayout& layout,
       outside = std::max<std::uint64_t>(segment.address, high);
     else
       continue;
-    error = FormatText("image byte at 0x%08llX is outside the flash (%s)",
-                       static_cast<unsigned long long>(outside),
-                       AddressRangeText(low, high).c_str());
+    error =
+        FormatText("image byte at 0x%08llX is outside the flash (%s)",
+                   static_cast<unsigned long long>(outside), AddressRangeText(low, high).c_str());
     return false;
   }
   return true;
@@ -301,9 +300,10 @@ std::optional<ImagePlan> PlanImage(const AddressImage& image, const FlashLayout&
       const std::uint64_t begin = std::max<std::uint64_t>(segments[s].address, sector_start);
       const std::uint64_t end = std::min(segments[s].end(), sector_end);
       if (sector.bytes.empty()) sector.bytes.assign(layout.sector_bytes[k], 0xFF);
-      std::copy(segments[s].bytes.begin() + static_cast<std::ptrdiff_t>(begin - segments[s].address),
-                segments[s].bytes.begin() + static_cast<std::ptrdiff_t>(end - segments[s].address),
-                sector.bytes.begin() + static_cast<std::ptrdiff_t>(begin - sector_start));
+      std::copy(
+          segments[s].bytes.begin() + static_cast<std::ptrdiff_t>(begin - segments[s].address),
+          segments[s].bytes.begin() + static_cast<std::ptrdiff_t>(end - segments[s].address),
+          sector.bytes.begin() + static_cast<std::ptrdiff_t>(begin - sector_start));
       sector.pieces.push_back({static_cast<std::uint32_t>(begin - sector_start),
                                static_cast<std::uint32_t>(end - sector_start)});
     }
@@ -357,8 +357,8 @@ CommandResult ImageProgramBody(const CommandContext& context) {
   ImagePlan plan;
   std::vector<const ImageSector*> to_write;
   std::size_t unchanged = 0;
-  std::size_t next = 0;          // the sector of to_write being written
-  std::uint32_t offset = 0;      // into it
+  std::size_t next = 0;      // the sector of to_write being written
+  std::uint32_t offset = 0;  // into it
   std::uint32_t chunk_length = 0;
   std::uint64_t done = 0;
 

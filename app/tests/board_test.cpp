@@ -183,11 +183,13 @@ class BoardTest : public QObject {
     // sector 5.
     const QString source = folder_->RootPath("image.s");
     const QString elf = folder_->RootPath("image.elf");
-    WriteText(source, ".section .a, \"ax\"\n.word 0x11223344, 0x55667788\n"
-                      ".section .b, \"ax\"\n.word 0xCAFEF00D\n");
-    const QString build = QString("arm-none-eabi-as -o '%1.o' '%2' && arm-none-eabi-ld "
-                                  "--section-start=.a=0x100 --section-start=.b=0x10000 -e 0x100 "
-                                  "-o '%1' '%1.o'")
+    WriteText(source,
+              ".section .a, \"ax\"\n.word 0x11223344, 0x55667788\n"
+              ".section .b, \"ax\"\n.word 0xCAFEF00D\n");
+    const QString build = QString(
+                              "arm-none-eabi-as -o '%1.o' '%2' && arm-none-eabi-ld "
+                              "--section-start=.a=0x100 --section-start=.b=0x10000 -e 0x100 "
+                              "-o '%1' '%1.o'")
                               .arg(elf, source);
     QCOMPARE(std::system(build.toLocal8Bit().constData()), 0);
     OpenWithExample();

@@ -51,7 +51,8 @@ Measured RunCli(const std::vector<std::string>& arguments, const fs::path& root,
   envp.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
   Measured m;
   pid_t pid = -1;
   const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
@@ -77,8 +78,10 @@ std::string SRecords(const std::vector<unsigned char>& data) {
   std::string text;
   char field[8];
   for (std::uint32_t at = 0; at < data.size(); at += 32) {
-    const std::uint32_t n = std::min<std::uint32_t>(32, static_cast<std::uint32_t>(data.size()) - at);
-    std::vector<unsigned> bytes = {n + 5, at >> 24 & 0xFF, at >> 16 & 0xFF, at >> 8 & 0xFF, at & 0xFF};
+    const std::uint32_t n =
+        std::min<std::uint32_t>(32, static_cast<std::uint32_t>(data.size()) - at);
+    std::vector<unsigned> bytes = {n + 5, at >> 24 & 0xFF, at >> 16 & 0xFF, at >> 8 & 0xFF,
+                                   at & 0xFF};
     for (std::uint32_t i = 0; i < n; ++i) bytes.push_back(data[at + i]);
     unsigned sum = 0;
     text += "S3";
@@ -129,11 +132,27 @@ int main() {
       .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 
   const std::vector<std::string> program = {
-      (stage / "romsmith-cli").string(), "--program-dir", (root / "program").string(), "--board",
-      (root / "board.ini").string(), "--set", "Directory.Device=" + (stage / "drivers").string() + "/",
-      "--set", "Directory.Driver=" + (stage / "ports/simboard").string() + "/", "-y", "-c",
-      (stage / "examples/s3c44b0x-am29lv160db.cfg").string(), "-s", kSectors, "-f",
-      (root / "image.srec").string(), "--format", "image", "--auto-erase", "--auto-verify", "program"};
+      (stage / "romsmith-cli").string(),
+      "--program-dir",
+      (root / "program").string(),
+      "--board",
+      (root / "board.ini").string(),
+      "--set",
+      "Directory.Device=" + (stage / "drivers").string() + "/",
+      "--set",
+      "Directory.Driver=" + (stage / "ports/simboard").string() + "/",
+      "-y",
+      "-c",
+      (stage / "examples/s3c44b0x-am29lv160db.cfg").string(),
+      "-s",
+      kSectors,
+      "-f",
+      (root / "image.srec").string(),
+      "--format",
+      "image",
+      "--auto-erase",
+      "--auto-verify",
+      "program"};
   const Measured erased = RunCli(program, root, "erased");
   const Measured same = RunCli(program, root, "same");
   {
@@ -153,7 +172,8 @@ int main() {
   std::printf("image program of 1 MiB (S-records, sectors %s, auto erase and verify):\n", kSectors);
   const auto row = [&](const char* what, const Measured& m) {
     std::printf("  %-34s exit %d, TCK %.0f = %5.2f%% of the erased board's; %s\n", what, m.status,
-                m.Tck(), erased.Tck() > 0 ? 100.0 * m.Tck() / erased.Tck() : 0.0, Summary(m).c_str());
+                m.Tck(), erased.Tck() > 0 ? 100.0 * m.Tck() / erased.Tck() : 0.0,
+                Summary(m).c_str());
   };
   row("onto an erased board", erased);
   row("onto a board holding it (goal 3%)", same);

@@ -27,9 +27,10 @@ class ImageProgram : public FlashCommands {
   // false when the toolchain is missing.
   bool BuildImages() {
     if (std::system("command -v arm-none-eabi-ld > /dev/null 2>&1") != 0) return false;
-    WriteText(root_ / "image.s", ".section .boot, \"ax\"\n.word 0x11223344, 0x55667788\n.ascii \"boot\"\n"
-                                 ".section .app, \"ax\"\n.word 0xCAFEF00D\n.space " +
-                                     std::to_string(kAppFill) + ", 0xA5\n.byte 1, 2, 3\n");
+    WriteText(root_ / "image.s",
+              ".section .boot, \"ax\"\n.word 0x11223344, 0x55667788\n.ascii \"boot\"\n"
+              ".section .app, \"ax\"\n.word 0xCAFEF00D\n.space " +
+                  std::to_string(kAppFill) + ", 0xA5\n.byte 1, 2, 3\n");
     const std::string d = "'" + root_.string() + "/";
     const std::string build =
         "arm-none-eabi-as -EL -o " + d + "image.o' " + d + "image.s' && arm-none-eabi-ld -EL " +
@@ -84,7 +85,7 @@ TEST_F(ImageProgram, EachFormPlacesItsSegmentsAndKeepsEveryOtherByte) {
 TEST_F(ImageProgram, OnlyTheChangedSectorIsWrittenAndVerifyFindsTheDifference) {
   if (!BuildImages()) GTEST_SKIP() << "no ARM toolchain";
   Prepare(Target{}, Pattern(0x200000, 5));
-  image_ = Expected();  // the board already holds the image...
+  image_ = Expected();               // the board already holds the image...
   image_[kAppAddress + 100] = 0x5A;  // ...but for one byte of the app
   WriteBytes(root_ / "flash.bin", image_);
   const std::string args = "-f " + (root_ / "image.elf").string() + " --format image ";
