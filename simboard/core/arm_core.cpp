@@ -623,6 +623,17 @@ void ArmCore::ExecuteCurrent(std::uint32_t opcode, StepResult& result) {
 }
 
 inline void ArmCore::FinishStep(bool thumb, StepResult& result) {
+  if (breakpoint_hit_) {
+    // A BKPT the debug logic stops at: it did not execute, as at a
+    // breakpoint on its address.
+    breakpoint_hit_ = false;
+    pc_ = result.address;
+    result.outcome = StepOutcome::Halted;
+    result.halt = HaltReason::Breakpoint;
+    result.pc_written = false;
+    result.cycles = 0;
+    return;
+  }
   ++instructions_;
   if (!pc_written_) {
     pc_ += thumb ? 2 : 4;

@@ -164,6 +164,16 @@ class DebugObserver {
     matches[0] = WatchMatch{};
     return 1;
   }
+  // A breakpoint instruction (BKPT) has reached execute on an ARM9TDMI
+  // core. True stops the core before it, as a breakpoint on its address
+  // does (Step returns Halted/Breakpoint, Pc() stays at `address`); false
+  // leaves it an undefined instruction. Asked whatever WatchesInstructions
+  // answers; never on an ARM7TDMI core, which has no such instruction.
+  virtual bool StopsAtBreakpointInstruction(std::uint32_t address, bool thumb) {
+    (void)address;
+    (void)thumb;
+    return false;
+  }
   // All of these are asked at the start of each Step and Run; the answers
   // must not change while the core runs.
 };
@@ -414,6 +424,7 @@ class ArmCore {
   Exception pending_exception_ = Exception::Reset;
   std::uint32_t swi_comment_ = 0;
   bool watch_hit_ = false;
+  bool breakpoint_hit_ = false;   // a BKPT the observer stops at
   std::uint32_t cycles_now_ = 0;  // cycles of the instruction executing
 
   bool irq_line_ = false;
