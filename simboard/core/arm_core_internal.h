@@ -197,22 +197,20 @@ struct ArmInstructions {
   // Halfword loads: LDRH, or LDRSH when `sign`. An odd address is left
   // unpredictable by the architecture, but each core does one thing with
   // it, and code written on the chip relies on it. The ARM7TDMI makes the
-  // halfword bus cycle, selects the halfword as usual and then turns it by
-  // one byte, as its load rotator turns an unaligned word. Its data sheet
-  // only calls the value unpredictable ("Halfword and signed data
-  // transfer"); this follows its data path (the rotation of loaded data in
-  // "Single data transfer") and what the chip is measured to do: LDRH gives
-  // the addressed byte in bits 7:0 and the byte below it in bits 31:24,
-  // LDRSH the addressed byte sign-extended. The ARM9TDMI's load path
-  // ignores bit 0: both read the aligned halfword.
+  // halfword bus cycle, selects the halfword as usual and then turns it
+  // right by a byte, as its load rotator turns a word by the address bits
+  // (the same amount in either byte order). Its data sheet only calls the
+  // value unpredictable ("Halfword and signed data transfer"); this follows
+  // its data path (the rotation of loaded data in "Single data transfer")
+  // and what the chip is measured to do little-endian: LDRH gives the
+  // halfword rotated right by 8 bits, LDRSH its bits 7:0 sign-extended (the
+  // addressed byte, little-endian). The ARM9TDMI's load path ignores bit 0:
+  // both read the aligned halfword.
   static bool LoadHalfword(ArmCore& core, std::uint32_t address, bool sign, std::uint32_t& value) {
     if (!core.ReadData(address, AccessSize::Half, value)) return false;
     if ((address & 1) != 0 && core.model_ == CoreModel::ARM7TDMI) {
-      const bool little = core.order_ == ByteOrder::Little;
-      const std::uint32_t addressed = little ? value >> 8 : value & 0xFF;
-      const std::uint32_t below = little ? value & 0xFF : value >> 8;
-      value = sign ? static_cast<std::uint32_t>(static_cast<std::int8_t>(addressed))
-                   : addressed | (below << 24);
+      value = std::rotr(value, 8);
+      if (sign) value = static_cast<std::uint32_t>(static_cast<std::int8_t>(value));
       return true;
     }
     if (sign) value = static_cast<std::uint32_t>(static_cast<std::int16_t>(value));

@@ -124,13 +124,13 @@ std::vector<Behaviour> Behaviours() {
                 kHalfwordData,
                 {}};
     if (model == CoreModel::ARM7TDMI) {
-      // The addressed byte in bits 7:0, the one below it in bits 31:24;
-      // LDRSH: the addressed byte, sign-extended.
-      b.expected = {{1, 0xBB0000AA, 0x88000099},
-                    {2, 0x99000088, 0xAA0000BB},
-                    {3, 0xFFFFFFAA, 0xFFFFFF99},
-                    {4, 0xFFFFFF88, 0xFFFFFFBB},
-                    {6, 0x99000088, 0xAA0000BB}};
+      // The halfword rotated right by a byte; LDRSH: its bits 7:0
+      // sign-extended (the addressed byte, little-endian).
+      b.expected = {{1, 0xBB0000AA, 0x99000088},
+                    {2, 0x99000088, 0xBB0000AA},
+                    {3, 0xFFFFFFAA, 0xFFFFFF88},
+                    {4, 0xFFFFFF88, 0xFFFFFFAA},
+                    {6, 0x99000088, 0xBB0000AA}};
     } else {
       // Bit 0 ignored: the aligned halfword.
       b.expected = {{1, 0x0000AABB, 0x00008899},
