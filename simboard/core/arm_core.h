@@ -11,6 +11,11 @@
 // state and + 4 in THUMB state (the visible pipeline). Two ARM7TDMI details
 // are kept: a register-specified shift reads R15 as address + 12, and STR/STM
 // of R15 store address + 12.
+//
+// Where ARMv4T leaves a result unpredictable, the core does what the chip
+// of its model does every time (odd halfword loads, empty register lists,
+// the 26-bit compares into R15, aborted load multiples, BKPT): see the
+// instruction helpers in arm_core_internal.h.
 #pragma once
 
 #include <array>

@@ -2,10 +2,11 @@
 // unpredictable but the chip does one thing every time, and code written on
 // the chip relies on it: halfword loads from odd addresses, empty register
 // lists, exception returns, loads into the PC and the 26-bit "P" compares in
-// every mode, aborted load multiples, and BKPT. Each row is one behaviour on
-// one core; every row runs in all seven modes and both byte orders. A
-// program starts at 0x100 with the registers and memory its row gives and
-// runs until "done"; it reports through registers.
+// every mode, aborted load multiples, BKPT, and the CP15 each core answers.
+// In the first table each row is one behaviour on one core and runs in all
+// seven modes and both byte orders: a program starts at 0x100 with the
+// registers and memory its row gives and runs until "done"; it reports
+// through registers.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "simboard/core/arm_core.h"
+#include "simboard/debug/arm920t_cp15.h"
 #include "simboard/tests/arm_test_support.h"
 
 namespace simboard {
@@ -447,6 +449,78 @@ TEST_P(LoadMultipleAbort, KeepsWhatTheCoreKeeps) {
 
 INSTANTIATE_TEST_SUITE_P(CasesOrders, LoadMultipleAbort,
                          ::testing::Combine(::testing::ValuesIn(kAbortCases),
+                                            ::testing::Values(ByteOrder::Little, ByteOrder::Big)),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) == ByteOrder::Little ? "_Little"
+                                                                                : "_Big");
+                         });
+
+// The system control coprocessor each core answers MRC and MCR with: none
+// on the ARM7TDMI; the ARM920T's (ID, cache type, control; c7 and c8 are
+// operations, written only; c4, c11, c12 and opcode1 other than 0 are
+// reserved); the minimal one of a bare ARM9TDMI board.
+enum class Cp15Kind : std::uint8_t { None, Bare, Arm920t };
+
+struct Cp15Case {
+  const char* name;
+  std::uint32_t opcode;  // with r0 as the ARM register
+  Cp15Kind kind;
+  bool undefined;
+  std::uint32_t r0;  // after an MRC that is not undefined
+};
+
+constexpr std::uint32_t kMrcId = 0xEE100F10;          // MRC p15, 0, r0, c0, c0, 0
+constexpr std::uint32_t kMrcCacheType = 0xEE100F30;   // c0, c0, 1
+constexpr std::uint32_t kMrcControl = 0xEE110F10;     // c1
+constexpr std::uint32_t kMrcCacheOps = 0xEE170F10;    // c7
+constexpr std::uint32_t kMcrInvalidate = 0xEE070F17;  // MCR c7, c7, 0
+constexpr std::uint32_t kMrcReserved = 0xEE140F10;    // c4
+constexpr std::uint32_t kMrcOpcode1 = 0xEE300F10;     // opcode1 = 1
+
+constexpr Cp15Case kCp15Cases[] = {
+    {"Arm7Id", kMrcId, Cp15Kind::None, true, 0},
+    {"Arm7Invalidate", kMcrInvalidate, Cp15Kind::None, true, 0},
+    {"BareId", kMrcId, Cp15Kind::Bare, false, 0x41129200},
+    {"BareCacheType", kMrcCacheType, Cp15Kind::Bare, false, 0},
+    {"BareControl", kMrcControl, Cp15Kind::Bare, false, 0x78},
+    {"BareCacheOpsRead", kMrcCacheOps, Cp15Kind::Bare, true, 0},
+    {"BareInvalidate", kMcrInvalidate, Cp15Kind::Bare, false, 0},
+    {"Arm920tId", kMrcId, Cp15Kind::Arm920t, false, 0x41129200},
+    {"Arm920tCacheType", kMrcCacheType, Cp15Kind::Arm920t, false, 0x0D172172},
+    {"Arm920tControl", kMrcControl, Cp15Kind::Arm920t, false, 0x78},
+    {"Arm920tCacheOpsRead", kMrcCacheOps, Cp15Kind::Arm920t, true, 0},
+    {"Arm920tInvalidate", kMcrInvalidate, Cp15Kind::Arm920t, false, 0},
+    {"Arm920tReserved", kMrcReserved, Cp15Kind::Arm920t, true, 0},
+    {"Arm920tOpcode1", kMrcOpcode1, Cp15Kind::Arm920t, true, 0},
+};
+
+class Cp15Access : public ::testing::TestWithParam<std::tuple<Cp15Case, ByteOrder>> {};
+
+TEST_P(Cp15Access, AnswersAsTheCoreDoes) {
+  const auto [c, order] = GetParam();
+  RamBus bus(0, kRamSize, order);
+  ArmCore core(bus, c.kind == Cp15Kind::None ? CoreModel::ARM7TDMI : CoreModel::ARM9TDMI, order);
+  Arm920tCp15 cp15(core);
+  if (c.kind == Cp15Kind::Arm920t) core.AttachCoprocessor(15, &cp15);
+  core.SetRegister(0, 0xDEADBEEF);
+  core.SetPc(kStart);
+  const StepResult step = core.ExecuteInstruction(c.opcode, false, bus);
+  EXPECT_EQ(step.outcome, c.undefined ? StepOutcome::Undefined : StepOutcome::Executed);
+  const bool mrc = (c.opcode & (1u << 20)) != 0;
+  if (!c.undefined && mrc) {
+    // The control register shows the byte order in bit 7.
+    const std::uint32_t b =
+        c.opcode == kMrcControl && order == ByteOrder::Big ? cp15::kBigEndian : 0;
+    EXPECT_EQ(core.Register(0), c.r0 | b);
+  } else {
+    EXPECT_EQ(core.Register(0), 0xDEADBEEFu);
+  }
+  core.AttachCoprocessor(15, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(CasesOrders, Cp15Access,
+                         ::testing::Combine(::testing::ValuesIn(kCp15Cases),
                                             ::testing::Values(ByteOrder::Little, ByteOrder::Big)),
                          [](const auto& info) {
                            return std::string(std::get<0>(info.param).name) +
