@@ -87,8 +87,9 @@ struct ArmDecoder : ArmInstructions {
       // TSTP, TEQP, CMPP, CMNP (Rd = R15), a relic of the 26-bit PSR: the
       // core moves the SPSR of the mode into the CPSR in a privileged mode
       // and does nothing in User or System mode, flags included (ARM7TDMI
-      // data sheet, "TEQ, TST, CMP and CMN opcodes"; the ARM9TDMI is given
-      // the same). The architecture leaves the Rd field should-be-zero.
+      // data sheet, and for the ARM920T the S3C2440A user's manual, both in
+      // "TEQ, TST, CMP and CMN opcodes"). The architecture leaves the Rd
+      // field should-be-zero.
       if (rd == 15) RestoreCpsr(core);
     } else {
       WriteRegister(core, rd, result);
