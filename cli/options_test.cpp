@@ -37,6 +37,8 @@ TEST(CliOptions, HelpTextWordForWord) {
             "    --auto-erase | --no-auto-erase | --auto-verify | --no-auto-verify\n"
             "    --set SECTION.KEY=VALUE   one setting of romsmith.ini or of the profile (\"Option\"), "
             "for this run only; repeatable\n"
+            "    --fast               the fastest way that keeps every check, for this run: "
+            "Option.Fast=1 (StreamProgram, TargetVerify and FastRead)\n"
             "    --board FILE         the virtual board file to use (sets ROMSMITH_BOARD for the port "
             "library)\n"
             "    --program-dir DIR    the program directory (default: the directory of the "

@@ -15,6 +15,9 @@
 @   +8 flash start   +12 sector or chunk address   +16 data length
 @   +20 ten cycle addresses   +60 ten cycle data (already replicated per chip)
 @ Device code: the code read back lands in bytes 4-7 as a word.
+@ Stream (9): programs word 16 bytes from word 12 on (both a multiple of
+@   4), the data coming through the debug comms channel instead of RAM; see
+@   "stream" below.
 @
 @ Build variants:
 @   ARM920T  the image first turns the MMU and caches off (CP15), so command
@@ -38,6 +41,7 @@
         .equ    OP_PROGRAM, 4
         .equ    OP_PROTECT, 5
         .equ    OP_DEVICE_CODE, 8
+        .equ    OP_STREAM, 9
         .equ    MODE_JEDEC, 0
         .equ    MODE_WHOLE_SECTOR, 1
         .equ    MODE_INTEL, 2
@@ -143,6 +147,8 @@ arm_start:
         beq     program
         cmp     r0, #OP_PROTECT
         beq     protect
+        cmp     r0, #OP_STREAM
+        beq     stream
         b       park
 
 @ r8 := the command set for this run; parks when this loader has none for
@@ -264,6 +270,91 @@ program_failed:
         cmp     r0, #0
         bne     finish                  @ the host reads the result byte
         b       park                    @ else only its time-out can tell
+
+@ --------------------------------------------------------------- stream
+@ The debug comms channel (ARM7TDMI/ARM9TDMI TRM, debug communications
+@ channel): c0 of CP14 holds R (bit 0: a word from the host waits) and W
+@ (bit 1: our word has not been read); c1 is the data. A stale host word
+@ is dropped first, then the run sends the length (word 16) as its ready
+@ word, and the host streams the data a word at a time. Each word lands in
+@ the data area and is programmed from there access by access, as program
+@ does; an Intel block found locked is unlocked once and the access tried
+@ again. The run ends by sending 0 (every word programmed) or 1 (a word
+@ failed: byte 7 := 1 and word 16 := the failing address as well, the chips
+@ reset) and reaching done.
+stream:
+        ldr     r4, [r12, #12]
+        mrc     p14, 0, r0, c0, c0, 0
+        tst     r0, #1
+        mrcne   p14, 0, r0, c1, c0, 0   @ a word left from an earlier run
+        ldr     r0, [r12, #16]
+        mcr     p14, 0, r0, c1, c0, 0   @ ready
+        bl      select_cycle_wait
+stream_word:
+        ldr     r0, [r12, #12]
+        ldr     r1, [r12, #16]
+        add     r1, r0, r1
+        cmp     r4, r1
+        bhs     stream_done
+1:      mrc     p14, 0, r0, c0, c0, 0
+        tst     r0, #1
+        beq     1b
+        mrc     p14, 0, r0, c1, c0, 0
+        str     r0, [r12, #DATA]
+stream_access:
+        and     r0, r4, #3
+        add     r0, r0, r12
+        add     r0, r0, #DATA
+        BUS_READ r3, r0
+        bl      erased_value
+        cmp     r3, r1
+        beq     3f                      @ all ones: nothing to program
+        bl      write_cycles            @ keeps r3 and r4
+        cmp     r1, #0
+        bne     stream_failed
+        BUS_WRITE r3, r4
+        mov     r0, r4
+        bl      wait_done               @ keeps r3 and r4
+        cmp     r1, #0
+        beq     3f
+        cmp     r8, #MODE_INTEL
+        bne     stream_failed
+        tst     r1, r10, lsl #1         @ SR1: the block is locked
+        beq     stream_failed
+        COMMAND r1, 0x50
+        BUS_WRITE r1, r4
+        mov     r0, r4
+        bl      intel_unlock
+        cmp     r1, #0
+        bne     stream_failed
+        bl      write_cycles
+        cmp     r1, #0
+        bne     stream_failed
+        BUS_WRITE r3, r4
+        mov     r0, r4
+        bl      wait_done
+        cmp     r1, #0
+        bne     stream_failed
+3:      add     r4, r4, r11
+        tst     r4, #3
+        bne     stream_access
+        b       stream_word
+stream_done:
+        ldr     r0, [r12, #12]
+        bl      read_array
+        mov     r0, #0
+        b       2f
+stream_failed:
+        mov     r0, r4
+        bl      chip_reset
+        mov     r0, #1
+        strb    r0, [r12, #7]
+        str     r4, [r12, #16]          @ where it failed, for the host's line
+2:      mrc     p14, 0, r1, c0, c0, 0
+        tst     r1, #2
+        bne     2b                      @ the ready word still unread
+        mcr     p14, 0, r0, c1, c0, 0
+        b       finish
 
 @ --------------------------------------------------------------- protect
 @ Every cycle is followed by a status wait: protection commands start

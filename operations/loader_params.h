@@ -39,6 +39,7 @@ enum class LoaderOperation : std::uint8_t {
   kProgram = 4,
   kProtect = 5,
   kDeviceCode = 8,  // read the device code, or leave the software-ID mode
+  kStreamProgram = 9,  // NOR: program a range from the debug comms channel
   kNandErase = 13,
   kNandProgram = 14,
   kNandCheckBlock = 15,
