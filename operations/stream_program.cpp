@@ -22,6 +22,11 @@ constexpr std::uint32_t kFailedAddressOffset = 16;
 // What the loader sends at the end of the range.
 constexpr std::uint32_t kStreamDone = 0;
 constexpr std::uint32_t kStreamFailed = 1;
+constexpr std::uint32_t kStreamEraseFailed = 2;
+// After the erase the stream begins with: every sector erased.
+constexpr std::uint32_t kStreamErased = 0x45524153;
+// The erase table the loader keeps in its 1 KiB data area.
+constexpr std::size_t kMaxStreamErasedSectors = 230;
 constexpr std::uint32_t kVerifyBlock = 1024;
 
 using Clock = std::chrono::steady_clock;
@@ -33,9 +38,9 @@ struct WaitOutcome {
   std::uint32_t word = 0;
 };
 
-WaitOutcome WaitForLoaderWord(const CommandContext& context) {
+WaitOutcome WaitForLoaderWord(const CommandContext& context, int runs = 1) {
   const auto started = Clock::now();
-  const auto limit = context.poll_interval * context.settings().time_out_polls;
+  const auto limit = context.poll_interval * context.settings().time_out_polls * runs;
   std::int64_t seconds_told = 0;
   while (true) {
     CommsWrite got;
@@ -61,10 +66,31 @@ WaitOutcome WaitForLoaderWord(const CommandContext& context) {
   }
 }
 
+// Words in while the loader takes them one by one (the erase table).
+bool WriteEachWord(const CommandContext& context, const std::vector<std::uint32_t>& words) {
+  std::size_t in = 0;
+  const auto started = Clock::now();
+  while (in < words.size()) {
+    CommsWrite wrote;
+    if (context.link.WriteComms(words.data() + in, static_cast<std::uint32_t>(words.size() - in),
+                                1, &wrote) != CommsAnswer::kDone)
+      return false;
+    in += wrote.written;
+    if (wrote.status_read ||
+        (in < words.size() &&
+         Clock::now() - started >= context.poll_interval * context.settings().time_out_polls)) {
+      context.log.Error(kProgramLines.time_out);
+      return false;
+    }
+  }
+  return true;
+}
+
 // The loader, started at R with its breakpoint, told the range by the block
-// already in RAM, fed `length` bytes of `source` and followed to its end.
+// already in RAM, given the erase table (`erase`, empty: no erase; the
+// block says which), fed `length` bytes of `source` and followed to its end.
 RunResult FeedRunningLoader(const CommandContext& context, std::uint32_t length,
-                            const ByteSource& source,
+                            const std::vector<std::uint32_t>& erase, const ByteSource& source,
                             const std::function<void(std::uint32_t)>& progress) {
   TargetLink& link = context.link;
   const std::uint32_t ram = context.config().ram_address;
@@ -89,6 +115,22 @@ RunResult FeedRunningLoader(const CommandContext& context, std::uint32_t length,
                                  "does not stream, program failed.\n",
                                  ready.word, length));
     return RunResult::kFailed;
+  }
+  if (!erase.empty()) {
+    context.log.Info("Info: start erase...\n");
+    if (!WriteEachWord(context, erase)) return RunResult::kFailed;
+    const int sectors = static_cast<int>(erase[kLoaderCycleSlots * 2 + 1]);
+    const WaitOutcome erased = WaitForLoaderWord(context, sectors);
+    if (erased.result != RunResult::kDone) return erased.result;
+    if (erased.word != kStreamErased) {
+      std::uint32_t at = 0;
+      if (erased.word == kStreamEraseFailed &&
+          link.ReadMemory(ram + kFirstFamilyLayout.params + kFailedAddressOffset, &at, 4))
+        context.log.Info(FormatText("Info: the sector at 0x%08X did not erase.\n", at));
+      context.log.Error("Error: time out, erase failed.\n");
+      return RunResult::kFailed;
+    }
+    context.log.Info("Info: erase completed.\n");
   }
 
   const std::uint32_t total_words = (length + 3) / 4;
@@ -187,6 +229,33 @@ RunResult FeedRunningLoader(const CommandContext& context, std::uint32_t length,
   return link.ClearAllBreakpoints() ? RunResult::kDone : RunResult::kFailed;
 }
 
+// The words that tell the loader what to erase before the data: the sector
+// erase cycles (count, ten addresses, ten data; the sector address cycle at
+// the flash start, where the loader puts each sector), the sector count and
+// each selected sector's start. Empty when the erase cannot go this way: the
+// whole chip with a chip erase of its own, no sector erase, or more sectors
+// than the loader's table holds.
+std::vector<std::uint32_t> EraseTable(const CommandContext& context) {
+  const TargetConfig& c = context.config();
+  const bool whole_chip =
+      c.start_sector == 0 && c.end_sector == context.flash().sector_count() - 1;
+  const std::size_t sectors = static_cast<std::size_t>(c.end_sector - c.start_sector + 1);
+  if ((whole_chip && context.command_set().chip_erase.count != 0) ||
+      context.command_set().sector_erase.count == 0 || sectors > kMaxStreamErasedSectors ||
+      context.family.Has(FamilyTrait::kEraseBySector))
+    return {};
+  LoaderParams cycles;
+  const std::uint8_t count = BuildCycles(context.command_set().sector_erase, context.WidthBytes(),
+                                         context.Chips(), c.flash_address, cycles);
+  std::vector<std::uint32_t> table = {count};
+  table.insert(table.end(), cycles.cycle_address.begin(), cycles.cycle_address.end());
+  table.insert(table.end(), cycles.cycle_data.begin(), cycles.cycle_data.end());
+  table.push_back(static_cast<std::uint32_t>(sectors));
+  for (std::int32_t k = c.start_sector; k <= c.end_sector; ++k)
+    table.push_back(c.flash_address + context.SectorOffset(k));
+  return table;
+}
+
 LoaderParams StreamParams(const CommandContext& context) {
   LoaderParams params = BaseLoaderParams(context, LoaderOperation::kStreamProgram);
   params.cycle_count = BuildCycles(context.command_set().program, context.WidthBytes(),
@@ -277,7 +346,8 @@ RunResult StreamRange(const CommandContext& context, LoaderParams params, std::u
   if (!context.link.FillMemory(context.config().ram_address + kFirstFamilyLayout.params,
                                block.data(), static_cast<std::uint32_t>(block.size()), 4))
     return RunResult::kFailed;
-  return FeedRunningLoader(context, params.length, source, progress);
+  params.reserved = 0;
+  return FeedRunningLoader(context, params.length, {}, source, progress);
 }
 
 CommandResult StreamProgramBody(const CommandContext& context) {
@@ -300,8 +370,13 @@ CommandResult StreamProgramBody(const CommandContext& context) {
     length = *opened;
     return static_cast<int>(length / 256);
   };
+  // The automatic erase goes into the stream's run when it can (one run
+  // erases every sector, then takes the data), else as Erase does it.
+  const std::vector<std::uint32_t> erase_table =
+      c.auto_erase != 0 ? EraseTable(context) : std::vector<std::uint32_t>{};
+  params.reserved = erase_table.empty() ? 0 : 1;
   std::optional<CommandResult> erased;
-  if (c.auto_erase != 0) {
+  if (c.auto_erase != 0 && erase_table.empty()) {
     job.before_load = [&] {
       erased = EraseBody(context);
       return erased->completed;
@@ -318,7 +393,7 @@ CommandResult StreamProgramBody(const CommandContext& context) {
     const ByteSource source = [&](std::uint8_t* bytes, std::size_t count) {
       return program.file().Read(bytes, count);
     };
-    return FeedRunningLoader(context, params.length, source, [&](std::uint32_t done) {
+    return FeedRunningLoader(context, params.length, erase_table, source, [&](std::uint32_t done) {
       context.frontend.SetProgressPosition(static_cast<int>(done / 256));
     });
   };

@@ -23,7 +23,7 @@ namespace romsmith {
 // waiting); from then on, and on a byte-wide bus (four programs a word), each
 // word waits for the one before to be taken. A word lost anyway leaves the
 // loader waiting for one more at the end: the command fails, never passes.
-inline constexpr std::uint32_t kStreamCheckWords = 64;
+inline constexpr std::uint32_t kStreamCheckWords = 256;
 // Words per call into the driver: the stop check and the progress bar move
 // this often (1 KiB).
 inline constexpr std::uint32_t kStreamBatchWords = 256;
@@ -48,9 +48,12 @@ RunResult StreamRange(const CommandContext& context, LoaderParams params, std::u
                       std::uint32_t length, const ByteSource& source,
                       const std::function<void(std::uint32_t)>& progress);
 
-// Program (code 4) through the stream, with the lines and the automatic
-// erase of the chunked program; auto verify checks the range afterwards as
-// Verify does (on the target with TargetVerify).
+// Program (code 4) through the stream, with the lines of the chunked
+// program. The automatic erase runs in the stream's own run, before the
+// data, when the selected sectors go by the sector erase (its start and
+// completed lines after the program's start line), else first as Erase. Auto
+// verify checks the range afterwards as Verify does (on the target with
+// TargetVerify).
 CommandResult StreamProgramBody(const CommandContext& context);
 
 }  // namespace romsmith
