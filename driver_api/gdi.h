@@ -182,12 +182,12 @@ typedef struct MemoryCell {
 
 /* What gdi_write_comms leaves behind. */
 typedef struct CommsResult {
-  uint32_t written;      /*  0: words that went into the channel */
-  uint32_t status;       /*  4: the word the core sent, when status_read is 1 */
-  uint32_t status_read;  /*  8: 1 when the core had sent a word (W set): it was
-                            read, and no word went in after that check */
-  uint32_t control;      /* 12: the comms control register as last read */
-} CommsResult;           /* 16 bytes */
+  uint32_t written;     /*  0: words that went into the channel */
+  uint32_t status;      /*  4: the word the core sent, when status_read is 1 */
+  uint32_t status_read; /*  8: 1 when the core had sent a word (W set): it was
+                           read, and no word went in after that check */
+  uint32_t control;     /* 12: the comms control register as last read */
+} CommsResult;          /* 16 bytes */
 
 /* One register the program will name by key. The driver copies the list. */
 typedef struct RegisterListItem {

@@ -81,6 +81,7 @@ static int32_t GDI_CALL WriteComms(const uint32_t* words, uint32_t count, uint32
 }
 
 #define R NoArgument
+// clang-format off
 static const DriverTable kCheckTable = {
     SetBreakpoint, ClearBreakpoint, NoArgument, NoArgument, Step, R, NoArgument, R, GetStatus,
     NoArgument, R, R, Open, Close, GetVersion, GetInfo, NoArgument, Connect, SetRegisterList,
@@ -88,6 +89,7 @@ static const DriverTable kCheckTable = {
     SetOption, WriteComms, {R, R, R, R, R, R, R, R, R, R, R},
     Memory, Memory, {R, R, R}, NoArgument, {R, R, R, R}, WriteRegister, ReadRegister,
     CreateGroup, DeleteGroup, WriteGroup, ReadGroup, {R, R, R, R}, GetCpuState, Free};
+// clang-format on
 #undef R
 
 const DriverTable* GdiLayoutCheckTable(void);

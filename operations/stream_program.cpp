@@ -62,7 +62,8 @@ WaitOutcome WaitForLoaderWord(const CommandContext& context, int runs = 1) {
     }
     // A loader busy with its last words answers within a few checks; one
     // that is not, is polled at the loader-run pace.
-    if (waited > std::chrono::milliseconds(10)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (waited > std::chrono::milliseconds(10))
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }
 
@@ -72,8 +73,8 @@ bool WriteEachWord(const CommandContext& context, const std::vector<std::uint32_
   const auto started = Clock::now();
   while (in < words.size()) {
     CommsWrite wrote;
-    if (context.link.WriteComms(words.data() + in, static_cast<std::uint32_t>(words.size() - in),
-                                1, &wrote) != CommsAnswer::kDone)
+    if (context.link.WriteComms(words.data() + in, static_cast<std::uint32_t>(words.size() - in), 1,
+                                &wrote) != CommsAnswer::kDone)
       return false;
     in += wrote.written;
     if (wrote.status_read ||
@@ -111,9 +112,10 @@ RunResult FeedRunningLoader(const CommandContext& context, std::uint32_t length,
   const WaitOutcome ready = WaitForLoaderWord(context);
   if (ready.result != RunResult::kDone) return ready.result;
   if (ready.word != length) {
-    context.log.Error(FormatText("Error: the loader answered 0x%08X, not the range length 0x%08X: it "
-                                 "does not stream, program failed.\n",
-                                 ready.word, length));
+    context.log.Error(
+        FormatText("Error: the loader answered 0x%08X, not the range length 0x%08X: it "
+                   "does not stream, program failed.\n",
+                   ready.word, length));
     return RunResult::kFailed;
   }
   if (!erase.empty()) {
@@ -173,7 +175,8 @@ RunResult FeedRunningLoader(const CommandContext& context, std::uint32_t length,
           context.log.Info(kProgramLines.user_stop);
           return RunResult::kStopped;
         }
-        if (Clock::now() - batch_started >= context.poll_interval * context.settings().time_out_polls) {
+        if (Clock::now() - batch_started >=
+            context.poll_interval * context.settings().time_out_polls) {
           context.log.Error(kProgramLines.time_out);
           return RunResult::kFailed;
         }
@@ -237,8 +240,7 @@ RunResult FeedRunningLoader(const CommandContext& context, std::uint32_t length,
 // than the loader's table holds.
 std::vector<std::uint32_t> EraseTable(const CommandContext& context) {
   const TargetConfig& c = context.config();
-  const bool whole_chip =
-      c.start_sector == 0 && c.end_sector == context.flash().sector_count() - 1;
+  const bool whole_chip = c.start_sector == 0 && c.end_sector == context.flash().sector_count() - 1;
   const std::size_t sectors = static_cast<std::size_t>(c.end_sector - c.start_sector + 1);
   if ((whole_chip && context.command_set().chip_erase.count != 0) ||
       context.command_set().sector_erase.count == 0 || sectors > kMaxStreamErasedSectors ||
@@ -319,18 +321,21 @@ bool StreamsThisProgram(const CommandContext& context) {
                             !context.family.Has(FamilyTrait::kVectorChecksum);
   const std::uint32_t base = c.flash_address + context.SectorOffset(c.start_sector);
   if (!nor || !plain_family || (base & 3) != 0 || context.settings().debug != 0) {
-    context.log.Info("Info: this flash is not programmed through the comms channel; the data goes "
-                     "in chunks.\n");
+    context.log.Info(
+        "Info: this flash is not programmed through the comms channel; the data goes "
+        "in chunks.\n");
     return false;
   }
   // A driver without the channel says so before anything is written.
   CommsWrite probe;
   switch (context.link.WriteComms(nullptr, 0, 0, &probe)) {
-    case CommsAnswer::kDone: return true;
+    case CommsAnswer::kDone:
+      return true;
     case CommsAnswer::kNotSupported:
       context.log.Info("Info: the driver has no debug comms channel; the data goes in chunks.\n");
       return false;
-    case CommsAnswer::kFailed: return false;
+    case CommsAnswer::kFailed:
+      return false;
   }
   return false;
 }

@@ -15,9 +15,9 @@ namespace romsmith {
 
 // How far a write into the target's debug comms channel went.
 struct CommsWrite {
-  std::uint32_t written = 0;     // words that went in
-  bool status_read = false;      // the target had sent a word; writing stopped there
-  std::uint32_t status = 0;      // that word
+  std::uint32_t written = 0;  // words that went in
+  bool status_read = false;   // the target had sent a word; writing stopped there
+  std::uint32_t status = 0;   // that word
 };
 
 enum class CommsAnswer {

@@ -70,8 +70,12 @@ struct ProgramSettings {
 };
 
 // The options as they act, "Fast" included.
-inline bool StreamsProgram(const ProgramSettings& s) { return s.stream_program != 0 || s.fast != 0; }
-inline bool VerifiesOnTarget(const ProgramSettings& s) { return s.target_verify != 0 || s.fast != 0; }
+inline bool StreamsProgram(const ProgramSettings& s) {
+  return s.stream_program != 0 || s.fast != 0;
+}
+inline bool VerifiesOnTarget(const ProgramSettings& s) {
+  return s.target_verify != 0 || s.fast != 0;
+}
 inline bool ReadsFast(const ProgramSettings& s) { return s.fast_read != 0 || s.fast != 0; }
 
 inline constexpr char kSettingsFileName[] = "romsmith.ini";

@@ -62,9 +62,9 @@ inline constexpr std::uint32_t kCommsFromCoreFull = 0x2;
 // How far a write into the comms channel went (slot 24).
 struct CommsProgress {
   std::uint32_t written = 0;
-  std::uint32_t status = 0;      // the core's word, when status_read
+  std::uint32_t status = 0;  // the core's word, when status_read
   bool status_read = false;
-  std::uint32_t control = 0;     // comms control as last read
+  std::uint32_t control = 0;  // comms control as last read
 };
 
 // Halt results.

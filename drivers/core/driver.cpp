@@ -255,8 +255,8 @@ int Driver::SetOption(const char* name, std::int32_t value) {
 
 // ---- Debug comms channel ---------------------------------------------------
 
-int Driver::WriteComms(const std::uint32_t* words, std::uint32_t count,
-                       std::uint32_t check_every, CommsResult* out) {
+int Driver::WriteComms(const std::uint32_t* words, std::uint32_t count, std::uint32_t check_every,
+                       CommsResult* out) {
   if (!out || (!words && count != 0)) return GDI_BAD_ARGUMENT;
   *out = {};
   if (!Connected()) return GDI_FAILED;

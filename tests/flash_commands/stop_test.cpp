@@ -65,7 +65,8 @@ TEST_F(FlashCommands, StopDuringAStreamLeavesWholeWordsOnly) {
   ASSERT_GT(pid, 0);
   std::atomic<bool> ended{false};
   std::thread guard([pid, &ended] {
-    for (int i = 0; i < 600 && !ended; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (int i = 0; i < 600 && !ended; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
     if (!ended) ::kill(pid, SIGKILL);
   });
   std::string out;

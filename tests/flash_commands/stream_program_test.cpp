@@ -55,7 +55,8 @@ class StreamProgram : public FlashCommands, public ::testing::WithParamInterface
     Replace(board, "Base=$0C000000\nSize=8M", "Base=$30000000\nSize=64M");
     Replace(board, "Base=$01C00000\nSize=4M", "Base=$48000000\nSize=$18000000");
     WriteText(root_ / "board.ini", board);
-    std::string cfg = ReadText(fs::path(ROMSMITH_SOURCE_DIR) / "data/examples/s3c2410-am29lv160db.cfg");
+    std::string cfg =
+        ReadText(fs::path(ROMSMITH_SOURCE_DIR) / "data/examples/s3c2410-am29lv160db.cfg");
     Replace(cfg, "FlashVendor=AMD", std::string("FlashVendor=") + c.flash->vendor);
     Replace(cfg, "FlashChip=Am29LV160DB", std::string("FlashChip=") + c.flash->chip);
     Replace(cfg, "FlashChipsPerSector=1", "FlashChipsPerSector=" + std::to_string(c.chips));
@@ -106,8 +107,8 @@ TEST_P(StreamProgram, PutsTheFileIntoTheFlashThroughTheCommsChannel) {
   WriteBytes(root_ / "data.bin", file);
   const std::string sectors = Sectors(file.size());
   ::setenv("ROMSMITH_BOARD_COUNTERS", (root_ / "counters.txt").c_str(), 1);
-  const CliResult run = Cli("-f " + (root_ / "data.bin").string() + " " + sectors +
-                            Driver() + " --set Option.StreamProgram=1 --auto-erase --auto-verify program");
+  const CliResult run = Cli("-f " + (root_ / "data.bin").string() + " " + sectors + Driver() +
+                            " --set Option.StreamProgram=1 --auto-erase --auto-verify program");
   ::unsetenv("ROMSMITH_BOARD_COUNTERS");
   ASSERT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_TRUE(run.Has("Info: program suceess.")) << run.out;
@@ -125,8 +126,9 @@ TEST_P(StreamProgram, ABitThatNeverProgramsFailsTheCommand) {
   PrepareCase(GetParam(), "StuckBits=$00004100:$FFFF");
   const Bytes file = Pattern(kFileBytes, 41);
   WriteBytes(root_ / "data.bin", file);
-  const CliResult run = Cli("-f " + (root_ / "data.bin").string() + " " + Sectors(file.size()) +
-                            Driver() + " --set Option.StreamProgram=1 --auto-erase --no-auto-verify program");
+  const CliResult run =
+      Cli("-f " + (root_ / "data.bin").string() + " " + Sectors(file.size()) + Driver() +
+          " --set Option.StreamProgram=1 --auto-erase --no-auto-verify program");
   EXPECT_EQ(run.status, 1) << run.out << run.err;
   EXPECT_TRUE(run.Has("Error: verify error, program failed.")) << run.out << run.err;
   EXPECT_EQ(run.out.find("Info: program"), run.out.find("Info: programming")) << run.out;

@@ -65,6 +65,16 @@ TEST_P(ModuleTable, ExportsOnlyTheTableAndFillsEverySlot) {
   for (int i : {16, 21, 22, 41}) EXPECT_EQ(slots[i](), GDI_OK) << i;
 }
 
+// The comms channel slot checks its arguments before it touches the probe.
+TEST_P(ModuleTable, WritesToTheCommsChannelOnlyWithWhereToSayHowFar) {
+  const uint32_t word = 0;
+  CommsResult result{};
+  EXPECT_EQ(table->gdi_write_comms(&word, 1, 1, nullptr), GDI_BAD_ARGUMENT);
+  EXPECT_EQ(table->gdi_write_comms(nullptr, 1, 1, &result), GDI_BAD_ARGUMENT);
+  EXPECT_EQ(table->gdi_write_comms(&word, 1, 1, &result), GDI_FAILED);  // not connected
+  EXPECT_EQ(result.written, 0u);
+}
+
 // FastRead is the one option; anything else is refused and changes nothing.
 TEST_P(ModuleTable, SetsOnlyTheOptionsItKnows) {
   struct Case {

@@ -157,10 +157,18 @@ class Bench {
 
   Measured Cli(const std::vector<std::string>& more, bool arm9 = false) {
     std::vector<std::string> args = {
-        (stage_ / "romsmith-cli").string(), "--program-dir", (root_ / "program").string(),
-        "--board", (arm9 ? board9_ : board_).string(), "--set",
-        "Directory.Device=" + (stage_ / "drivers").string() + "/", "--set",
-        "Directory.Driver=" + (stage_ / "ports/simboard").string() + "/", "-q", "-y", "-c",
+        (stage_ / "romsmith-cli").string(),
+        "--program-dir",
+        (root_ / "program").string(),
+        "--board",
+        (arm9 ? board9_ : board_).string(),
+        "--set",
+        "Directory.Device=" + (stage_ / "drivers").string() + "/",
+        "--set",
+        "Directory.Driver=" + (stage_ / "ports/simboard").string() + "/",
+        "-q",
+        "-y",
+        "-c",
         (stage_ / (arm9 ? "examples/s3c2410-am29lv160db.cfg" : "examples/s3c44b0x-am29lv160db.cfg"))
             .string()};
     if (arm9) args.insert(args.end(), {"--set", "Remote.Device=osprey9.so"});
@@ -373,12 +381,14 @@ int main() {
   // program's auto verify and the verify after it), on both cores.
   for (const bool arm9 : {false, true}) {
     bench.SetFlash(nullptr);
-    Measured m = bench.Cli(with({"--set", "Option.StreamProgram=1", "--set", "Option.TargetVerify=1",
-                                 "--auto-erase", "--auto-verify", "program"}),
-                           arm9);
+    Measured m =
+        bench.Cli(with({"--set", "Option.StreamProgram=1", "--set", "Option.TargetVerify=1",
+                        "--auto-erase", "--auto-verify", "program"}),
+                  arm9);
     m += bench.Cli(with({"--set", "Option.TargetVerify=1", "verify"}), arm9);
     Row(program_op,
-        arm9 ? "romsmith StreamProgram + TargetVerify, ARM920T" : "romsmith StreamProgram + TargetVerify",
+        arm9 ? "romsmith StreamProgram + TargetVerify, ARM920T"
+             : "romsmith StreamProgram + TargetVerify",
         m, kProgramBytes);
   }
   if (openocd) {

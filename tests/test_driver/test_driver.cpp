@@ -437,6 +437,7 @@ int32_t GDI_CALL WriteComms(const uint32_t* words, uint32_t count, uint32_t chec
 }
 
 #define R Reserved
+// clang-format off
 const DriverTable kTable = {
     SetBreakpoint, ClearBreakpoint, ClearAllBreakpoints, Reset, Step, R, Run, R, GetStatus,
     StopTarget, R, R, Open, Close, GetVersion, GetInfo, NoOperation, Connect, SetRegisterList,
@@ -445,6 +446,7 @@ const DriverTable kTable = {
     WriteMemory, ReadMemory, {R, R, R}, NoOperation, {R, R, R, R}, WriteRegister, ReadRegister,
     CreateRegisterGroup, DeleteRegisterGroup, WriteRegisterGroup, ReadRegisterGroup,
     {R, R, R, R}, GetCpuState, Free};
+// clang-format on
 #undef R
 
 }  // namespace
