@@ -14,15 +14,16 @@
 
 namespace romsmith {
 
-// Words the host writes between two reads of the comms control. No word is
-// written over one the loader has not taken as long as the loader programs a
-// word in the time the probe needs for the next one's 42-clock scan: at
-// least 84 us at a parallel port's 1 us an access, against a 16- or 32-bit
-// word program of the data sheets' 7 to 20 us. The check finds the loader's
-// verdict (a failed word) and a loader that lags (the last word still
-// waiting); from then on, and on a byte-wide bus (four programs a word), each
-// word waits for the one before to be taken. A word lost anyway leaves the
-// loader waiting for one more at the end: the command fails, never passes.
+// Words the host writes between two reads of the comms control: once a
+// batch. No word is written over one the loader has not taken as long as
+// the loader programs a word in the time the probe needs for the next one's
+// 42-clock scan: at least 84 us at a parallel port's 1 us an access, against
+// a 16- or 32-bit word program of the data sheets' 7 to 20 us. The check
+// finds the loader's verdict (a failed word) and a loader that lags (the
+// last word still waiting); from then on, and on a byte-wide bus (four
+// programs a word), each word waits for the one before to be taken. A word
+// lost anyway leaves the loader waiting for one more at the end: the
+// command fails, never passes.
 inline constexpr std::uint32_t kStreamCheckWords = 256;
 // Words per call into the driver: the stop check and the progress bar move
 // this often (1 KiB).

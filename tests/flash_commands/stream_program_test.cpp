@@ -136,6 +136,27 @@ TEST_P(StreamProgram, ABitThatNeverProgramsFailsTheCommand) {
       << run.out;
 }
 
+// --fast: the stream, the checksum on the target for auto verify and the
+// separate verify, 14-word reads; a flash that differs afterwards is found.
+TEST_F(FlashCommands, FastProgramsAndVerifiesWithEveryCheck) {
+  Prepare(Target{});
+  const Bytes file = Pattern(kFileBytes, 9);
+  WriteBytes(root_ / "data.bin", file);
+  const std::string args = "-f " + (root_ / "data.bin").string() + " -s 1-4 --fast";
+  const CliResult program = Cli(args + " --auto-erase --auto-verify program");
+  ASSERT_EQ(program.status, 0) << program.out << program.err;
+  EXPECT_TRUE(program.Has("Info: program suceess.")) << program.out;
+  EXPECT_EQ(program.out.find("in chunks"), std::string::npos) << program.out;
+  EXPECT_TRUE(Flash() == With(0, SectorOffset(4), file));
+  EXPECT_EQ(Cli(args + " verify").status, 0);
+  Bytes changed = file;
+  changed[30001] ^= 0x10;
+  WriteBytes(root_ / "data.bin", changed);
+  const CliResult verify = Cli(args + " verify");
+  EXPECT_EQ(verify.status, 1);
+  EXPECT_TRUE(verify.Has("Error: verify failed, different at address 0x00007531.")) << verify.err;
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryCommandSet, StreamProgram, ::testing::ValuesIn(kCases), CaseName);
 
 }  // namespace
