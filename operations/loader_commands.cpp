@@ -6,6 +6,7 @@
 #include "operations/command_bodies.h"
 #include "operations/loader_job.h"
 #include "operations/lpc_vector_checksum.h"
+#include "operations/stream_program.h"
 #include "platform/text.h"
 
 namespace romsmith {
@@ -151,6 +152,8 @@ CommandResult ProtectBody(const CommandContext& context) {
 // ---------------------------------------------------------------- program
 
 CommandResult ProgramBody(const CommandContext& context) {
+  // Streamed through the debug comms channel: a path of its own.
+  if (StreamsThisProgram(context)) return StreamProgramBody(context);
   const TargetConfig& c = context.config();
   LoaderParams params = BaseLoaderParams(context, LoaderOperation::kProgram);
   params.cycle_count = BuildCycles(context.command_set().program, context.WidthBytes(),
