@@ -43,7 +43,8 @@ const std::string kHelp =
     "romsmith-cli batch STATION.ini [--csv FILE] [OPTIONS] COMMAND...\n"
     "commands: blank-check  checksum  erase  program  verify  protect  upload  target-test  "
     "read-registers\n"
-    "          check-block        find the bad blocks of a NAND flash (a \"(Nand)\" CPU; protect does "
+    "          check-block        find the bad blocks of a NAND flash (a \"(Nand)\" CPU; protect "
+    "does "
     "the same there)\n"
     "          drivers            list the driver modules found: title, description, version, "
     "speeds, communication types\n"
@@ -62,6 +63,8 @@ const std::string kHelp =
     "    --auto-erase | --no-auto-erase | --auto-verify | --no-auto-verify\n"
     "    --set SECTION.KEY=VALUE   one setting of romsmith.ini or of the profile (\"Option\"), "
     "for this run only; repeatable\n"
+    "    --fast               the fastest way that keeps every check, for this run: "
+    "Option.Fast=1 (StreamProgram, TargetVerify and FastRead)\n"
     "    --board FILE         the virtual board file to use (sets ROMSMITH_BOARD for the port "
     "library)\n"
     "    --program-dir DIR    the program directory (default: the directory of the "
@@ -217,6 +220,8 @@ class Parser {
       options_.version = true;
     } else if (name == "auto-erase" || name == "no-auto-erase") {
       Switch(options_.auto_erase, name == "auto-erase", "--auto-erase and --no-auto-erase");
+    } else if (name == "fast") {
+      options_.settings.push_back({"Option", "Fast", "1"});
     } else if (name == "auto-verify" || name == "no-auto-verify") {
       Switch(options_.auto_verify, name == "auto-verify", "--auto-verify and --no-auto-verify");
     } else {

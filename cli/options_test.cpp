@@ -14,48 +14,50 @@ std::string ErrorOf(std::vector<std::string> arguments) {
 }
 
 TEST(CliOptions, HelpTextWordForWord) {
-  // The lines as the help text breaks them.
-  // clang-format off
-  EXPECT_EQ(CliHelpText(),
-            "romsmith-cli [OPTIONS] COMMAND [ARGS]\n"
-            "romsmith-cli batch STATION.ini [--csv FILE] [OPTIONS] COMMAND...\n"
-            "commands: blank-check  checksum  erase  program  verify  protect  upload  target-test  "
-            "read-registers\n"
-            "          check-block        find the bad blocks of a NAND flash (a \"(Nand)\" CPU; protect does "
-            "the same there)\n"
-            "          drivers            list the driver modules found: title, description, version, "
-            "speeds, communication types\n"
-            "          hex2bin IN OUT     convert the Intel HEX file IN to the flat binary file OUT\n"
-            "          encode IN OUT      scramble the plain file IN into the data file OUT (.xdl, .mdl)\n"
-            "          decode IN OUT      unscramble the data file IN into the plain file OUT\n"
-            "          batch STATION.ini  run the commands (one after another) on every [Target NAME] of "
-            "the station file at once\n"
-            "-c, --config FILE        target configuration to load (every flash command needs one)\n"
-            "-f, --file FILE          program file for program and verify, upload file for upload "
-            "(overrides the configuration); - is standard input, or standard output for upload\n"
-            "    --format bin|hex|image  \"Flat Bin\", \"Intel Hex\" or \"Image (ELF, S-record, HEX)\", "
-            "placed at its own addresses (overrides the configuration)\n"
-            "-s, --sectors A-B        first and last sector, counted from 1 as the flash page shows "
-            "them (overrides the configuration)\n"
-            "    --auto-erase | --no-auto-erase | --auto-verify | --no-auto-verify\n"
-            "    --set SECTION.KEY=VALUE   one setting of romsmith.ini or of the profile (\"Option\"), "
-            "for this run only; repeatable\n"
-            "    --board FILE         the virtual board file to use (sets ROMSMITH_BOARD for the port "
-            "library)\n"
-            "    --program-dir DIR    the program directory (default: the directory of the "
-            "executable)\n"
-            "-y, --yes | -n, --no     answer every question Yes/OK, or No/Cancel; without either, ask "
-            "on the terminal, and with no terminal answer No/Cancel\n"
-            "-v, --verbose            also print the lines that go only to the log file\n"
-            "-q, --quiet              print only results, warnings and errors: no progress, no "
-            "\"Info:\" lines\n"
-            "    --json               print one JSON object on standard output when the command ends "
-            "(warnings and errors still go to standard error)\n"
-            "    --csv FILE           batch: append one line per target to the production log FILE\n"
-            "-h, --help   --version\n"
-            "Results and \"Info:\" lines go to standard output, \"Warning:\" and \"Error:\" lines to "
-            "standard error.\n");
-  // clang-format on
+  EXPECT_EQ(
+      CliHelpText(),
+      "romsmith-cli [OPTIONS] COMMAND [ARGS]\n"
+      "romsmith-cli batch STATION.ini [--csv FILE] [OPTIONS] COMMAND...\n"
+      "commands: blank-check  checksum  erase  program  verify  protect  upload  target-test  "
+      "read-registers\n"
+      "          check-block        find the bad blocks of a NAND flash (a \"(Nand)\" CPU; protect "
+      "does "
+      "the same there)\n"
+      "          drivers            list the driver modules found: title, description, version, "
+      "speeds, communication types\n"
+      "          hex2bin IN OUT     convert the Intel HEX file IN to the flat binary file OUT\n"
+      "          encode IN OUT      scramble the plain file IN into the data file OUT (.xdl, "
+      ".mdl)\n"
+      "          decode IN OUT      unscramble the data file IN into the plain file OUT\n"
+      "          batch STATION.ini  run the commands (one after another) on every [Target NAME] of "
+      "the station file at once\n"
+      "-c, --config FILE        target configuration to load (every flash command needs one)\n"
+      "-f, --file FILE          program file for program and verify, upload file for upload "
+      "(overrides the configuration); - is standard input, or standard output for upload\n"
+      "    --format bin|hex|image  \"Flat Bin\", \"Intel Hex\" or \"Image (ELF, S-record, HEX)\", "
+      "placed at its own addresses (overrides the configuration)\n"
+      "-s, --sectors A-B        first and last sector, counted from 1 as the flash page shows "
+      "them (overrides the configuration)\n"
+      "    --auto-erase | --no-auto-erase | --auto-verify | --no-auto-verify\n"
+      "    --set SECTION.KEY=VALUE   one setting of romsmith.ini or of the profile (\"Option\"), "
+      "for this run only; repeatable\n"
+      "    --fast               the fastest way that keeps every check, for this run: "
+      "Option.Fast=1 (StreamProgram, TargetVerify and FastRead)\n"
+      "    --board FILE         the virtual board file to use (sets ROMSMITH_BOARD for the port "
+      "library)\n"
+      "    --program-dir DIR    the program directory (default: the directory of the "
+      "executable)\n"
+      "-y, --yes | -n, --no     answer every question Yes/OK, or No/Cancel; without either, ask "
+      "on the terminal, and with no terminal answer No/Cancel\n"
+      "-v, --verbose            also print the lines that go only to the log file\n"
+      "-q, --quiet              print only results, warnings and errors: no progress, no "
+      "\"Info:\" lines\n"
+      "    --json               print one JSON object on standard output when the command ends "
+      "(warnings and errors still go to standard error)\n"
+      "    --csv FILE           batch: append one line per target to the production log FILE\n"
+      "-h, --help   --version\n"
+      "Results and \"Info:\" lines go to standard output, \"Warning:\" and \"Error:\" lines to "
+      "standard error.\n");
 }
 
 TEST(CliOptions, EveryOptionInItsLongAndShortForms) {
@@ -237,6 +239,17 @@ TEST(CliOptions, SettingValuesAreCheckedAgainstTheirRange) {
     }
     EXPECT_EQ(result.error, std::string("romsmith-cli: --set '") + c.setting + "': " + c.refusal);
   }
+}
+
+// --fast is Option.Fast=1 for the run, beside any --set, in the order given.
+TEST(CliOptions, FastStandsForTheFastSetting) {
+  const CliParseResult result =
+      Parse({"--set", "Option.FastRead=0", "--fast", "-c", "a.cfg", "program"});
+  ASSERT_TRUE(result.ok) << result.error;
+  ASSERT_EQ(result.options.settings.size(), 2u);
+  EXPECT_EQ(result.options.settings[0], (SettingOverride{"Option", "FastRead", "0"}));
+  EXPECT_EQ(result.options.settings[1], (SettingOverride{"Option", "Fast", "1"}));
+  for (const char* key : {"StreamProgram", "Fast"}) EXPECT_TRUE(IsKnownSetting("Option", key));
 }
 
 TEST(CliOptions, KnownSettingsAreTheFilesKeys) {

@@ -80,6 +80,7 @@ enum {
   GDI_SLOT_SET_MEMORY_SPACE_LIST = 19,
   GDI_SLOT_SET_CALLBACK = 20,
   GDI_SLOT_SET_OPTION = 23,
+  GDI_SLOT_WRITE_COMMS = 24,
   GDI_SLOT_WRITE_MEMORY = 36,
   GDI_SLOT_READ_MEMORY = 37,
   GDI_SLOT_WRITE_REGISTER = 46,
@@ -178,6 +179,15 @@ typedef struct MemoryCell {
   uint32_t value;   /* 0 */
   uint32_t unused;  /* 4: zero on write, ignored on read */
 } MemoryCell;       /* 8 bytes */
+
+/* What gdi_write_comms leaves behind. */
+typedef struct CommsResult {
+  uint32_t written;     /*  0: words that went into the channel */
+  uint32_t status;      /*  4: the word the core sent, when status_read is 1 */
+  uint32_t status_read; /*  8: 1 when the core had sent a word (W set): it was
+                           read, and no word went in after that check */
+  uint32_t control;     /* 12: the comms control register as last read */
+} CommsResult;          /* 16 bytes */
 
 /* One register the program will name by key. The driver copies the list. */
 typedef struct RegisterListItem {
@@ -282,6 +292,19 @@ typedef int32_t(GDI_CALL* GdiFreeSlot)(void* p);
  * slot it takes the place of did; the host asks only for options the user
  * switched on, after gdi_open. */
 typedef int32_t(GDI_CALL* GdiSetOptionSlot)(const char* name, int32_t value);
+/* Words into the debug comms channel of the running core (EmbeddedICE comms
+ * data, one chain-2 scan each), for a program on the target that reads them
+ * with MRC p14. The comms control register is read before the first word and
+ * again after every `check_every` words (0: only before the first). At a
+ * check, a set W bit stops the writing: the word the core sent is read into
+ * `status`. A set R bit (the core has not taken the last word yet) is read
+ * again until it clears, for a few milliseconds at most; still set, the slot
+ * returns with the words that went in. count 0 makes only the check.
+ * 0 done (out says how far), 2 null out or words, 5 the chain could not be
+ * selected (a broken connection). The program calls it only while a loader
+ * that takes words this way runs. */
+typedef int32_t(GDI_CALL* GdiWriteCommsSlot)(const uint32_t* words, uint32_t count,
+                                             uint32_t check_every, CommsResult* out);
 
 /* ---- The table ----
  *
@@ -324,7 +347,8 @@ typedef struct DriverTable {
   GdiNoArgumentSlot no_operation_21;               /* 21 */
   GdiNoArgumentSlot no_operation_22;               /* 22 */
   GdiSetOptionSlot gdi_set_option;                 /* 23: 0, 2, 4 (no options) */
-  GdiNoArgumentSlot reserved_24[12];               /* 24..35 */
+  GdiWriteCommsSlot gdi_write_comms;               /* 24: 0, 2, 4, 5; see its type */
+  GdiNoArgumentSlot reserved_25[11];               /* 25..35 */
   GdiMemorySlot gdi_write_memory;                  /* 36: (0, address, cells, count, width) */
   GdiMemorySlot gdi_read_memory;                   /* 37: same; width 1, 2 or 4, else 2 */
   GdiNoArgumentSlot reserved_38[3];                /* 38..40 */
@@ -392,7 +416,9 @@ GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_set_callback) ==
                       GDI_SLOT_OFFSET(GDI_SLOT_SET_CALLBACK), "slot 20");
 GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_set_option) == GDI_SLOT_OFFSET(GDI_SLOT_SET_OPTION),
                   "slot 23");
-GDI_STATIC_ASSERT(offsetof(DriverTable, reserved_24) == GDI_SLOT_OFFSET(24), "slot 24");
+GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_write_comms) == GDI_SLOT_OFFSET(GDI_SLOT_WRITE_COMMS),
+                  "slot 24");
+GDI_STATIC_ASSERT(offsetof(DriverTable, reserved_25) == GDI_SLOT_OFFSET(25), "slot 25");
 GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_write_memory) ==
                       GDI_SLOT_OFFSET(GDI_SLOT_WRITE_MEMORY), "slot 36");
 GDI_STATIC_ASSERT(offsetof(DriverTable, gdi_read_memory) ==
@@ -430,6 +456,10 @@ GDI_STATIC_ASSERT(offsetof(MemoryCell, unused) == 4, "MemoryCell second word");
 GDI_STATIC_ASSERT(sizeof(RegisterValue) == 8, "RegisterValue size");
 GDI_STATIC_ASSERT(offsetof(RegisterValue, status) == 4, "RegisterValue status");
 GDI_STATIC_ASSERT(sizeof(RegisterWriteItem) == 8, "RegisterWriteItem size");
+GDI_STATIC_ASSERT(sizeof(CommsResult) == 16, "CommsResult size");
+GDI_STATIC_ASSERT(offsetof(CommsResult, status) == 4, "CommsResult status");
+GDI_STATIC_ASSERT(offsetof(CommsResult, status_read) == 8, "CommsResult status_read");
+GDI_STATIC_ASSERT(offsetof(CommsResult, control) == 12, "CommsResult control");
 
 /* Records with pointers: the exact layout of a 32-bit build. */
 #if UINTPTR_MAX == 0xFFFFFFFFu

@@ -71,14 +71,25 @@ static int32_t GDI_CALL SetOption(const char* name, int32_t value) {
   return name && value == 1 ? GDI_OK : GDI_BAD_ARGUMENT;
 }
 
+static int32_t GDI_CALL WriteComms(const uint32_t* words, uint32_t count, uint32_t check_every,
+                                   CommsResult* out) {
+  (void)check_every;
+  if (!out || (!words && count)) return GDI_BAD_ARGUMENT;
+  out->written = count;
+  out->status_read = 0;
+  return GDI_OK;
+}
+
 #define R NoArgument
+// clang-format off
 static const DriverTable kCheckTable = {
     SetBreakpoint, ClearBreakpoint, NoArgument, NoArgument, Step, R, NoArgument, R, GetStatus,
     NoArgument, R, R, Open, Close, GetVersion, GetInfo, NoArgument, Connect, SetRegisterList,
     SetMemorySpaceList, SetCallback, NoArgument, NoArgument,
-    SetOption, {R, R, R, R, R, R, R, R, R, R, R, R},
+    SetOption, WriteComms, {R, R, R, R, R, R, R, R, R, R, R},
     Memory, Memory, {R, R, R}, NoArgument, {R, R, R, R}, WriteRegister, ReadRegister,
     CreateGroup, DeleteGroup, WriteGroup, ReadGroup, {R, R, R, R}, GetCpuState, Free};
+// clang-format on
 #undef R
 
 const DriverTable* GdiLayoutCheckTable(void);

@@ -181,7 +181,7 @@ bool DriverBinding::BindDriver() {
     return FailBind("Info: stopped before the probe was connected.\n");
   }
 
-  if (settings_.fast_read != 0) AskForFastReads(*table);
+  if (ReadsFast(settings_)) AskForFastReads(*table);
 
   std::array<char, GDI_PORT_TEXT_SIZE> port{};
   CopyText(port, port_copy_);
@@ -343,6 +343,16 @@ bool DriverBinding::ReadMemory(std::uint32_t address, std::uint32_t* value, std:
   }
   *value = result;
   return true;
+}
+
+int DriverBinding::WriteComms(const std::uint32_t* words, std::uint32_t count,
+                              std::uint32_t check_every, CommsResult* out) {
+  *out = {};
+  if (!table_ || !table_->gdi_write_comms) return GDI_NOT_SUPPORTED;
+  const int answer = table_->gdi_write_comms(words, count, check_every, out);
+  if (answer != GDI_OK && answer != GDI_NOT_SUPPORTED)
+    Fail("Error: write comms channel failed.\n", true);
+  return answer;
 }
 
 bool DriverBinding::FillMemory(std::uint32_t address, const std::uint8_t* bytes,

@@ -145,6 +145,12 @@ class DriverBinding {
   // failed.\n" (error).
   [[nodiscard]] bool ClearBreakpoint(std::uint32_t number);
   [[nodiscard]] bool ClearAllBreakpoints();
+  // Slot 24 (words into the comms channel of the running core): the
+  // driver's result; GDI_NOT_SUPPORTED, also for a module without the slot,
+  // is not logged, any other failure as "Error: write comms channel
+  // failed.\n" (error).
+  [[nodiscard]] int WriteComms(const std::uint32_t* words, std::uint32_t count,
+                               std::uint32_t check_every, CommsResult* out);
   // Logs "R0=0x..." to "R14=0x..." (one call each, no line break), "\n",
   // then "sp=0x... " to "spsr=0x... " and "\n", all plainly; a failed read
   // ends the dump at once with false.

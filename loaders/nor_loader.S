@@ -15,6 +15,9 @@
 @   +8 flash start   +12 sector or chunk address   +16 data length
 @   +20 ten cycle addresses   +60 ten cycle data (already replicated per chip)
 @ Device code: the code read back lands in bytes 4-7 as a word.
+@ Stream (9): programs word 16 bytes from word 12 on (both a multiple of
+@   4), the data coming through the debug comms channel instead of RAM; see
+@   "stream" below.
 @
 @ Build variants:
 @   ARM920T  the image first turns the MMU and caches off (CP15), so command
@@ -38,12 +41,16 @@
         .equ    OP_PROGRAM, 4
         .equ    OP_PROTECT, 5
         .equ    OP_DEVICE_CODE, 8
+        .equ    OP_STREAM, 9
         .equ    MODE_JEDEC, 0
         .equ    MODE_WHOLE_SECTOR, 1
         .equ    MODE_INTEL, 2
         .equ    MODE_SST, 3
         .equ    DATA, 100               @ data behind the parameter block
         .equ    SR_ERRORS, 0x3A         @ Intel SR5 erase, SR4 program, SR3 Vpp, SR1 locked
+        .equ    ERASE_TABLE, DATA + 4   @ stream: erase cycles and sectors, behind the word
+        .equ    MAX_ERASE_SECTORS, 230  @ what fits the 1 KiB data area
+        .equ    STREAM_ERASED, 0x45524153
 
 @ Bus access of the flash's width: b = 1, 2 or 4 bytes.
         .macro  BUS_READ dst, addr
@@ -143,6 +150,8 @@ arm_start:
         beq     program
         cmp     r0, #OP_PROTECT
         beq     protect
+        cmp     r0, #OP_STREAM
+        beq     stream
         b       park
 
 @ r8 := the command set for this run; parks when this loader has none for
@@ -265,6 +274,163 @@ program_failed:
         bne     finish                  @ the host reads the result byte
         b       park                    @ else only its time-out can tell
 
+@ --------------------------------------------------------------- stream
+@ The debug comms channel (ARM7TDMI/ARM9TDMI TRM, debug communications
+@ channel): c0 of CP14 holds R (bit 0: a word from the host waits) and W
+@ (bit 1: our word has not been read); c1 is the data. A stale host word
+@ is dropped first, then the run sends the length (word 16) as its ready
+@ word, and the host streams the data a word at a time. Each word lands in
+@ the data area and is programmed from there access by access, as program
+@ does; an Intel block found locked is unlocked once and the access tried
+@ again. The run ends by sending 0 (every word programmed), 1 (a word
+@ failed) or 2 (a sector did not erase; byte 7 := 1 and word 16 := the
+@ failing address as well, the chips reset) and reaching done.
+stream:
+        mrc     p14, 0, r0, c0, c0, 0
+        tst     r0, #1
+        mrcne   p14, 0, r0, c1, c0, 0   @ a word left from an earlier run
+        ldr     r0, [r12, #16]
+        mcr     p14, 0, r0, c1, c0, 0   @ ready
+        ldrb    r0, [r12, #6]
+        cmp     r0, #0
+        beq     stream_program
+        @ Byte 6 set: the sectors are erased first. The host sends the erase
+        @ cycles (count, ten addresses, ten data; the sector address cycle at
+        @ the flash start), the sector count and the sector addresses; the
+        @ run answers STREAM_ERASED when every one is erased.
+        add     r6, r12, #ERASE_TABLE
+        mov     r4, #0
+1:      bl      take_word
+        str     r0, [r6, r4, lsl #2]
+        add     r4, r4, #1
+        cmp     r4, #22
+        blo     1b
+        ldr     r1, [r6, #84]
+        cmp     r1, #MAX_ERASE_SECTORS
+        bhi     park
+        add     r1, r1, #22
+2:      cmp     r4, r1
+        bhs     stream_erase
+        bl      take_word
+        str     r0, [r6, r4, lsl #2]
+        add     r4, r4, #1
+        b       2b
+stream_erase:
+        add     r6, r12, #ERASE_TABLE
+        ldr     r0, [r6, #84]           @ sectors left
+        subs    r0, r0, #1
+        bmi     stream_erased
+        str     r0, [r6, #84]
+        add     r1, r6, #88
+        ldr     r4, [r1, r0, lsl #2]
+        mov     r1, #0
+        mov     r0, r4
+        cmp     r8, #MODE_INTEL
+        bleq    intel_unlock
+        cmp     r1, #0
+        bne     stream_erase_failed
+        bl      select_cycle_wait
+        add     r6, r12, #ERASE_TABLE
+        ldr     r5, [r6], #4
+        bl      write_cycles_from
+        cmp     r1, #0
+        bne     stream_erase_failed
+        bl      erased_value
+        mov     r3, r1
+        mov     r0, r4
+        bl      wait_done
+        cmp     r1, #0
+        bne     stream_erase_failed
+        mov     r0, r4
+        bl      read_array
+        b       stream_erase
+stream_erased:
+        ldr     r0, =STREAM_ERASED
+        bl      give_word
+stream_program:
+        ldr     r4, [r12, #12]
+        bl      select_cycle_wait
+stream_word:
+        ldr     r0, [r12, #12]
+        ldr     r1, [r12, #16]
+        add     r1, r0, r1
+        cmp     r4, r1
+        bhs     stream_done
+        bl      take_word
+        str     r0, [r12, #DATA]
+stream_access:
+        and     r0, r4, #3
+        add     r0, r0, r12
+        add     r0, r0, #DATA
+        BUS_READ r3, r0
+        bl      erased_value
+        cmp     r3, r1
+        beq     3f                      @ all ones: nothing to program
+        bl      write_cycles            @ keeps r3 and r4
+        cmp     r1, #0
+        bne     stream_failed
+        BUS_WRITE r3, r4
+        mov     r0, r4
+        bl      wait_done               @ keeps r3 and r4
+        cmp     r1, #0
+        beq     3f
+        cmp     r8, #MODE_INTEL
+        bne     stream_failed
+        tst     r1, r10, lsl #1         @ SR1: the block is locked
+        beq     stream_failed
+        COMMAND r1, 0x50
+        BUS_WRITE r1, r4
+        mov     r0, r4
+        bl      intel_unlock
+        cmp     r1, #0
+        bne     stream_failed
+        bl      write_cycles
+        cmp     r1, #0
+        bne     stream_failed
+        BUS_WRITE r3, r4
+        mov     r0, r4
+        bl      wait_done
+        cmp     r1, #0
+        bne     stream_failed
+3:      add     r4, r4, r11
+        tst     r4, #3
+        bne     stream_access
+        b       stream_word
+stream_done:
+        ldr     r0, [r12, #12]
+        bl      read_array
+        mov     r0, #0
+        b       2f
+stream_erase_failed:
+        mov     r5, #2
+        b       1f
+stream_failed:
+        mov     r5, #1
+1:      mov     r0, r4
+        bl      chip_reset
+        mov     r0, #1
+        strb    r0, [r12, #7]
+        str     r4, [r12, #16]          @ where it failed, for the host's line
+        mov     r0, r5
+2:      bl      give_word
+        b       finish
+
+@ r0 := the next word from the host. Uses only r0.
+take_word:
+        mrc     p14, 0, r0, c0, c0, 0
+        tst     r0, #1
+        beq     take_word
+        mrc     p14, 0, r0, c1, c0, 0
+        bx      lr
+
+@ Sends r0 once the host has read the word before. Uses r1.
+give_word:
+        mrc     p14, 0, r1, c0, c0, 0
+        tst     r1, #2
+        bne     give_word
+        mcr     p14, 0, r0, c1, c0, 0
+        bx      lr
+
 @ --------------------------------------------------------------- protect
 @ Every cycle is followed by a status wait: protection commands start
 @ embedded operations in the middle of their sequences.
@@ -319,11 +485,13 @@ device_code:
 @ After each cycle, when sp is set, calls that status wait.
 @ Out: r1 = 0, or nonzero when a wait failed. Uses r0-r2, r5-r7.
 write_cycles:
-        mov     r7, lr
         ldrb    r5, [r12, #1]
+        add     r6, r12, #20
+@ The same from another table: r5 cycles, r6 ten addresses then ten data.
+write_cycles_from:
+        mov     r7, lr
         cmp     r5, #10
         movhi   r5, #10
-        add     r6, r12, #20
 1:      subs    r5, r5, #1
         bmi     2f
         ldr     r0, [r6], #4
@@ -372,8 +540,8 @@ wait_done:
 @ four long multiplies back off for 24 cycles (0.4 us at 60 MHz, against a
 @ word's 10 us or so): fewer flash reads and instructions while a word
 @ programs. Out: r1 = 0 done, nonzero failed. Uses r2, r5-r7.
-        .macro  DATA_POLL load
-1:      \load   r1, [r0]
+wait_data:
+1:      BUS_READ r1, r0
         eor     r2, r1, r3
         ands    r2, r2, r10, lsl #7     @ lanes still busy
         moveq   r1, #0
@@ -385,22 +553,10 @@ wait_done:
         mla     r5, r6, r12, r7
         mla     r5, r6, r12, r7
         b       1b
-2:
-        \load   r1, [r0]
+2:      BUS_READ r1, r0
         eor     r2, r1, r3
         ands    r1, r2, r10, lsl #7
         bx      lr
-        .endm
-
-wait_data:
-        cmp     r11, #2
-        blo     wait_data_8
-        beq     wait_data_16
-        DATA_POLL ldr
-wait_data_8:
-        DATA_POLL ldrb
-wait_data_16:
-        DATA_POLL ldrh
 
 @ Toggle-bit polling at r0: done when two reads agree on DQ6 in every lane.
 @ JEDEC chips also report a time-out on DQ5 (two more reads decide); SST

@@ -64,6 +64,14 @@ class DriverLink : public TargetLink {
     return binding_->SetBreakpoint(address, number);
   }
   bool ClearAllBreakpoints() override { return binding_->ClearAllBreakpoints(); }
+  CommsAnswer WriteComms(const std::uint32_t* words, std::uint32_t count, std::uint32_t check_every,
+                         CommsWrite* out) override {
+    CommsResult result{};
+    const int answer = binding_->WriteComms(words, count, check_every, &result);
+    *out = {result.written, result.status_read != 0, result.status};
+    if (answer == GDI_NOT_SUPPORTED) return CommsAnswer::kNotSupported;
+    return answer == GDI_OK ? CommsAnswer::kDone : CommsAnswer::kFailed;
+  }
 
  private:
   MessageLog& log_;

@@ -202,7 +202,7 @@ CommandResult VerifyBody(const CommandContext& context) {
       }
       return true;
     };
-    if (context.settings().target_verify != 0) {
+    if (VerifiesOnTarget(context.settings())) {
       outcome = VerifyOnTarget(context, file, length, compare);
     } else {
       std::array<std::uint8_t, kBlock> data{};

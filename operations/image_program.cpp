@@ -454,7 +454,7 @@ CommandResult ImageVerifyBody(const CommandContext& context) {
     return {};
   }
   context.BeginProgress(static_cast<int>((image->byte_count() + kBlock - 1) / kBlock), false);
-  const CommandOutcome outcome = context.settings().target_verify != 0
+  const CommandOutcome outcome = VerifiesOnTarget(context.settings())
                                      ? VerifyOnTargetByCrc(context, *image)
                                      : VerifyByReading(context, *image);
   context.frontend.SetProgressPosition(0);

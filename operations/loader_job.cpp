@@ -216,7 +216,7 @@ LoaderJobResult RunBlocks(const CommandContext& context, const LoaderJob& job, b
         return {debug_failed ? CommandOutcome::kFailed : CommandOutcome::kSucceeded, false};
       continue;
     }
-    const RunResult run = RunLoader(context, *job.layout, job.lines);
+    const RunResult run = job.run ? job.run() : RunLoader(context, *job.layout, job.lines);
     if (run == RunResult::kStopped) return {CommandOutcome::kStopped, false};
     if (run == RunResult::kFailed) return {};
     if (marked && !LoaderFinished(context, *job.layout)) return {};

@@ -34,6 +34,8 @@ enum class JobStep {
 // Whether the job waits 2 ms before it resets the bar.
 enum class SettlePause { kNever, kWhenCompleted, kAlways };
 
+enum class RunResult { kDone, kStopped, kFailed };
+
 struct LoaderJob {
   const char* start_line = nullptr;  // logged plainly first, when set
   const LoaderLayout* layout = &kFirstFamilyLayout;
@@ -62,6 +64,9 @@ struct LoaderJob {
   // into `block`. Called again for the same run after a debug image, so it
   // moves on only when after_run says so.
   std::function<JobStep(std::vector<std::uint8_t>& block)> fill;
+  // When set: runs the loader in place of the plain run to its breakpoint
+  // (a streamed program feeds it while it runs); each failure logged.
+  std::function<RunResult()> run;
   // After a finished run: read its results, show progress, move on.
   std::function<JobStep()> after_run;
   // After the loop on every path but a file exception (closing files whose
@@ -75,8 +80,6 @@ struct LoaderJobResult {
 };
 
 LoaderJobResult RunLoaderJob(const CommandContext& context, const LoaderJob& job);
-
-enum class RunResult { kDone, kStopped, kFailed };
 
 // One run of a program in target RAM: PC := `start`, a breakpoint at
 // `breakpoint`, run, then a status poll every poll interval until the

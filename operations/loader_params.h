@@ -38,7 +38,8 @@ enum class LoaderOperation : std::uint8_t {
   kErase = 3,
   kProgram = 4,
   kProtect = 5,
-  kDeviceCode = 8,  // read the device code, or leave the software-ID mode
+  kDeviceCode = 8,     // read the device code, or leave the software-ID mode
+  kStreamProgram = 9,  // NOR: program a range from the debug comms channel
   kNandErase = 13,
   kNandProgram = 14,
   kNandCheckBlock = 15,

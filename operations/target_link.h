@@ -13,6 +13,19 @@
 
 namespace romsmith {
 
+// How far a write into the target's debug comms channel went.
+struct CommsWrite {
+  std::uint32_t written = 0;  // words that went in
+  bool status_read = false;   // the target had sent a word; writing stopped there
+  std::uint32_t status = 0;   // that word
+};
+
+enum class CommsAnswer {
+  kDone,          // `CommsWrite` says how far
+  kNotSupported,  // the driver has no comms channel (nothing logged)
+  kFailed         // logged
+};
+
 class TargetLink {
  public:
   virtual ~TargetLink() = default;
@@ -54,6 +67,16 @@ class TargetLink {
   [[nodiscard]] virtual bool GetTargetStatus(bool* running) = 0;
   [[nodiscard]] virtual bool SetBreakpoint(std::uint32_t address, std::uint32_t* number) = 0;
   [[nodiscard]] virtual bool ClearAllBreakpoints() = 0;
+  // Words into the comms channel of the running target, for a loader that
+  // reads them there; the channel's control is read before the first word
+  // and after every `check_every`. A driver without the channel answers
+  // kNotSupported.
+  [[nodiscard]] virtual CommsAnswer WriteComms(const std::uint32_t* words, std::uint32_t count,
+                                               std::uint32_t check_every, CommsWrite* out) {
+    static_cast<void>(words), static_cast<void>(count), static_cast<void>(check_every);
+    *out = {};
+    return CommsAnswer::kNotSupported;
+  }
 };
 
 }  // namespace romsmith

@@ -437,6 +437,39 @@ TEST_F(LoaderTest, ProgramSendsKilobyteChunksPaddedWithErasedBytes) {
             frontend_->events.end());
 }
 
+// StreamProgram (or Fast) asks for the comms channel; a driver without it,
+// or a flash the NOR loader's stream does not program, gets the chunks, and
+// says so before anything else.
+TEST_F(LoaderTest, StreamProgramFallsBackToChunksWhereItCannotStream) {
+  struct Case {
+    const char* setting;
+    const char* flash;
+    const char* line;
+  };
+  for (const Case& c :
+       {Case{"StreamProgram=1\n", nullptr,
+             "Info: the driver has no debug comms channel; the data goes in chunks.\n"},
+        Case{"Fast=1\n", nullptr,
+             "Info: the driver has no debug comms channel; the data goes in chunks.\n"},
+        Case{"StreamProgram=1\n", "LPC2106",
+             "Info: this flash is not programmed through the comms channel; the data goes in "
+             "chunks.\n"}}) {
+    BenchOptions options;
+    if (c.flash) options.flash_name = c.flash;
+    Build(options);
+    profile_extra_ = c.setting;
+    const std::string image = Pattern(3000);
+    UseProgram(image);
+    EXPECT_EQ(Run(&Workbench::OnProgram), CommandOutcome::kSucceeded) << c.setting;
+    const Texts lines = Lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], c.line);
+    EXPECT_EQ(lines[1], "Info: start program...\n");
+    EXPECT_EQ(target_->runs().size(), 3u) << c.setting;  // 1 KiB chunks
+    EXPECT_EQ(target_->runs()[0].params[0], 4);
+  }
+}
+
 TEST_F(LoaderTest, ProgramIntoALaterRangeAndWholeSectorMode) {
   profile_extra_ = "LoadSectData=1\n";
   const std::string image = Pattern(6000, 3);

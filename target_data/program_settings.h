@@ -63,9 +63,24 @@ struct ProgramSettings {
   // on the target first and leaves alone those that already hold what the
   // image puts there.
   std::int32_t skip_unchanged = 1;
+  // "StreamProgram": 1 makes Program on NOR flash stream the data through
+  // the debug comms channel into a loader that runs once per range.
+  std::int32_t stream_program = 0;
+  // "Fast": 1 stands for StreamProgram, TargetVerify and FastRead together;
+  // read the three through the functions below.
+  std::int32_t fast = 0;
 
   bool operator==(const ProgramSettings&) const = default;
 };
+
+// The options as they act, "Fast" included.
+inline bool StreamsProgram(const ProgramSettings& s) {
+  return s.stream_program != 0 || s.fast != 0;
+}
+inline bool VerifiesOnTarget(const ProgramSettings& s) {
+  return s.target_verify != 0 || s.fast != 0;
+}
+inline bool ReadsFast(const ProgramSettings& s) { return s.fast_read != 0 || s.fast != 0; }
 
 inline constexpr char kSettingsFileName[] = "romsmith.ini";
 inline constexpr char kOptionSection[] = "Option";

@@ -23,7 +23,7 @@ constexpr std::int64_t kUnsignedMax = std::numeric_limits<std::uint32_t>::max();
 // The "Remote" rows stand in the order their keys are written into a new
 // section; the "Option" rows of the profile in the order the dialog shows
 // them.
-const std::array<SettingRow, 24> kRows = {{
+const std::array<SettingRow, 26> kRows = {{
     {"Directory", "Driver", kFile, K::kDirectory, &S::port_driver_directory, 1, 0, 0, 0, "",
      "directory of the port library (portcall.so); relative to the program directory", F::kNone,
      nullptr, nullptr, nullptr},
@@ -74,6 +74,14 @@ const std::array<SettingRow, 24> kRows = {{
      "touches on the target first and leaves alone those that already hold its bytes; other "
      "formats program as before.",
      F::kEditable, "Skip unchanged sectors (image format).", nullptr, "skipUnchangedCheck"},
+    {"Option", "StreamProgram", kProfile, K::kSwitch, &S::stream_program, 1, 0, 1, 0, nullptr,
+     "Program on NOR flash streams the data through the debug comms channel into a loader that "
+     "runs once per range, instead of writing 1 KiB chunks to target RAM between loader runs.",
+     F::kEditable, "Stream program data (debug comms channel, NOR flash).", nullptr,
+     "streamProgramCheck"},
+    {"Option", "Fast", kProfile, K::kSwitch, &S::fast, 1, 0, 1, 0, nullptr,
+     "StreamProgram, TargetVerify and FastRead together: the fastest way that keeps every check.",
+     F::kEditable, "Fast (stream program, verify on target, fast read).", nullptr, "fastCheck"},
     {"Option", "TimeOut", kProfile, K::kInteger, &S::time_out_polls, 10, 1, 360, 12, nullptr,
      "How long a flash loader may run before the command fails.", F::kEditable, "Time Out:", "Sec.",
      "timeOutEdit"},

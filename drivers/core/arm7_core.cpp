@@ -81,6 +81,67 @@ bool Arm7Core::ReadIce(int address, std::uint32_t* value) {
 
 bool Arm7Core::ReadDebugStatus(std::uint32_t* status) { return ReadIce(kIceDebugStatus, status); }
 
+// ---- Debug comms channel ---------------------------------------------------
+// The host's side of the channel (ARM7TDMI TRM, debug communications
+// channel): the comms data register written from chain 2 is the word the
+// core reads with MRC p14, 0, Rd, c1, c0; R in the comms control tells it
+// is there. The chain stays selected for the whole stream, so each word is
+// one 38-bit scan from Update-DR to Update-DR and nothing is captured.
+
+namespace {
+// How long a check waits for the core to take the last word.
+constexpr std::uint32_t kCommsTakeWaitMs = 20;
+}  // namespace
+
+void Arm7Core::Chain2Scan(int address, std::uint32_t value, bool write, std::uint32_t* captured) {
+  std::uint8_t in[kChain2Bits];
+  std::uint8_t out[kChain2Bits] = {};
+  for (int k = 0; k < 32; ++k) in[k] = static_cast<std::uint8_t>((value >> k) & 1);
+  for (int k = 0; k < 5; ++k) in[32 + k] = static_cast<std::uint8_t>((address >> k) & 1);
+  in[37] = write ? 1 : 0;
+  jtag_->DrScan(in, captured ? out : nullptr, kChain2Bits, captured != nullptr);
+  if (!captured) return;
+  std::uint32_t result = 0;
+  for (int k = 0; k < 32; ++k) result |= static_cast<std::uint32_t>(out[k] & 1) << k;
+  *captured = result;
+}
+
+void Arm7Core::CheckComms(CommsProgress* out) {
+  // A read scan names the register; the next scan carries its value out.
+  Chain2Scan(kIceCommsControl, 0, false, nullptr);
+  Chain2Scan(kIceCommsControl, 0, false, &out->control);
+  if (!(out->control & kCommsFromCoreFull)) return;
+  Chain2Scan(kIceCommsData, 0, false, nullptr);
+  Chain2Scan(kIceCommsControl, 0, false, &out->status);
+  out->status_read = true;
+}
+
+bool Arm7Core::WriteComms(const std::uint32_t* words, std::uint32_t count,
+                          std::uint32_t check_every, CommsProgress* out) {
+  *out = {};
+  if (!SelectChain(2) || !Intest()) return false;
+  // True when the next word may go in: the core has sent nothing and has
+  // taken the last word. A core that has not is still busy with the word
+  // before (a flash word programming); writing now would lose a word.
+  const auto ready = [this, out] {
+    CheckComms(out);
+    const std::uint32_t start = platform::TickCount();
+    while (!out->status_read && (out->control & kCommsToCoreFull)) {
+      if (platform::TickCount() - start >= kCommsTakeWaitMs || state_->WaitsCancelled())
+        return false;
+      CheckComms(out);
+    }
+    return !out->status_read;
+  };
+  if (!ready()) return true;
+  for (std::uint32_t k = 0; k < count; ++k) {
+    if (check_every != 0 && k != 0 && k % check_every == 0 && !ready()) return true;
+    Chain2Scan(kIceCommsData, words[k], true, nullptr);
+    ++out->written;
+  }
+  return true;
+}
+
 std::uint32_t Arm7Core::ReadIdcode() {
   if (!JtagIrOk(jtag_, kIdcode)) return 0;
   std::uint8_t in[32] = {};

@@ -77,6 +77,8 @@ class Arm7Core : public CoreAccess {
                  bool check_halted = true) override;
   bool BlockStore(std::uint32_t address, const std::uint32_t* words, int count,
                   bool check_halted = true) override;
+  bool WriteComms(const std::uint32_t* words, std::uint32_t count, std::uint32_t check_every,
+                  CommsProgress* out) override;
 
   // Chain selection: SCAN_N, the chain number, then INTEST.
   bool SelectChain(int chain);
@@ -127,6 +129,12 @@ class Arm7Core : public CoreAccess {
   // Polls for DBGACK up to `limit` times; `missed` counts polls without it.
   bool PollHalted(int limit, std::uint32_t* status, int* missed, bool* read_failed,
                   std::uint32_t until = kDebugAck);
+  // One chain-2 scan from Update-DR or Run-Test/Idle, ending in Update-DR;
+  // with `captured` the 32 data bits that leave (the register a read scan
+  // named before).
+  void Chain2Scan(int address, std::uint32_t value, bool write, std::uint32_t* captured);
+  // The comms control register; a set W bit also brings the core's word.
+  void CheckComms(CommsProgress* out);
   bool SaveUnits(int first_unit, int units, std::uint32_t saved[12]);
   void RestoreUnits(int first_unit, int units, const std::uint32_t saved[12]);
 

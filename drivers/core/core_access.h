@@ -10,6 +10,8 @@ namespace drivers {
 enum IceRegister : int {
   kIceDebugControl = 0,
   kIceDebugStatus = 1,
+  kIceCommsControl = 4,
+  kIceCommsData = 5,
   kIceUnit0 = 8,   // address value, address mask, data value, data mask,
   kIceUnit1 = 16,  // control value, control mask
 };
@@ -51,6 +53,20 @@ inline constexpr std::uint32_t kDebugInterruptsOff = 4;       // INTDIS
 inline constexpr std::uint32_t kDebugRequest = 6;             // DBGRQ and INTDIS
 inline constexpr std::uint32_t kDebugRun = 0;                 // interrupts on, no request
 
+// Comms control bits (ARM7TDMI TRM, debug communications channel): R, the
+// debugger's word waits for the core; W, the core's word waits for the
+// debugger.
+inline constexpr std::uint32_t kCommsToCoreFull = 0x1;
+inline constexpr std::uint32_t kCommsFromCoreFull = 0x2;
+
+// How far a write into the comms channel went (slot 24).
+struct CommsProgress {
+  std::uint32_t written = 0;
+  std::uint32_t status = 0;  // the core's word, when status_read
+  bool status_read = false;
+  std::uint32_t control = 0;  // comms control as last read
+};
+
 // Halt results.
 enum HaltResult : int { kHaltFailed = 0, kHalted = 1, kWasHalted = 2 };
 
@@ -85,6 +101,15 @@ class CoreAccess {
   // count a multiple of 12 words.
   [[nodiscard]] virtual bool BlockStore(std::uint32_t address, const std::uint32_t* words, int count,
                           bool check_halted = true) = 0;
+  // Words into the comms channel of a running core, the control read
+  // before the first and after every `check_every` (0: before the first
+  // only); see slot 24 in gdi.h. False: the chain could not be selected.
+  [[nodiscard]] virtual bool WriteComms(const std::uint32_t* words, std::uint32_t count,
+                                        std::uint32_t check_every, CommsProgress* out) {
+    static_cast<void>(words), static_cast<void>(count), static_cast<void>(check_every);
+    *out = {};
+    return false;
+  }
 };
 
 }  // namespace drivers

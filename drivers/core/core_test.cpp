@@ -51,6 +51,51 @@ TEST_F(Arm7CoreTest, IceRegistersGoThroughChainTwoWithTheReadWriteBit) {
   EXPECT_FALSE(core.WriteIce(9, 1));
 }
 
+// The host side of the debug comms channel: one write scan a word, the
+// control read before the first and then every `check_every`; a word from
+// the core stops the writing, a core that does not take the last word
+// holds it up for a bounded time.
+TEST_F(Arm7CoreTest, CommsWritesCheckTheControlEveryNWords) {
+  std::vector<std::uint32_t> words(600);
+  for (std::uint32_t k = 0; k < words.size(); ++k) words[k] = 0xA0000000 + k;
+  struct Case {
+    std::uint32_t control;
+    std::uint32_t check_every;
+    std::uint32_t written;
+    bool status_read;
+    int control_reads;
+  };
+  for (const Case& c :
+       {Case{0, 256, 600, false, 3}, Case{0, 0, 600, false, 1},
+        Case{kCommsFromCoreFull, 256, 0, true, 1}, Case{kCommsToCoreFull, 256, 0, false, -1}}) {
+    jtag.ice_writes.clear();
+    jtag.ice_reads = 0;
+    jtag.ice[kIceCommsControl] = c.control;
+    jtag.ice[kIceCommsData] = 0x1;
+    CommsProgress progress;
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(core.WriteComms(words.data(), 600, c.check_every, &progress));
+    EXPECT_EQ(progress.written, c.written) << c.control;
+    EXPECT_EQ(progress.status_read, c.status_read) << c.control;
+    EXPECT_EQ(progress.status, c.status_read ? 1u : 0u);
+    std::vector<std::uint32_t> sent;
+    for (const auto& write : jtag.ice_writes) {
+      EXPECT_EQ(write.first, kIceCommsData);
+      sent.push_back(write.second);
+    }
+    EXPECT_EQ(sent, std::vector<std::uint32_t>(words.begin(), words.begin() + c.written));
+    // Reads: the control at each check, and the core's word when there is one.
+    if (c.control_reads >= 0) {
+      EXPECT_EQ(jtag.ice_reads, c.control_reads + (c.status_read ? 1 : 0)) << c.control;
+    } else {
+      EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(15));
+    }
+  }
+  jtag.broken = true;
+  CommsProgress progress;
+  EXPECT_FALSE(core.WriteComms(words.data(), 1, 1, &progress));
+}
+
 TEST_F(Arm7CoreTest, IdcodeNeedsBitZeroAndAHealthyIr) {
   jtag.idcode = 0x3F0F0F0F;
   EXPECT_EQ(core.ReadIdcode(), 0x3F0F0F0Fu);

@@ -253,6 +253,22 @@ int Driver::SetOption(const char* name, std::int32_t value) {
   return GDI_BAD_ARGUMENT;
 }
 
+// ---- Debug comms channel ---------------------------------------------------
+
+int Driver::WriteComms(const std::uint32_t* words, std::uint32_t count, std::uint32_t check_every,
+                       CommsResult* out) {
+  if (!out || (!words && count != 0)) return GDI_BAD_ARGUMENT;
+  *out = {};
+  if (!Connected()) return GDI_FAILED;
+  CommsProgress progress;
+  const bool selected = core_->WriteComms(words, count, check_every, &progress);
+  out->written = progress.written;
+  out->status = progress.status;
+  out->status_read = progress.status_read ? 1 : 0;
+  out->control = progress.control;
+  return selected ? GDI_OK : GDI_FAILED;
+}
+
 // ---- Describe --------------------------------------------------------------
 
 int Driver::GetVersion(std::uint32_t* out) {

@@ -54,6 +54,8 @@ class Driver {
   int SetMemorySpaceList(std::uint32_t count, MemorySpaceItem* items);         // 19
   int SetCallback(std::int32_t kind, MessageCallback callback);                // 20
   int SetOption(const char* name, std::int32_t value);                         // 23
+  int WriteComms(const std::uint32_t* words, std::uint32_t count, std::uint32_t check_every,
+                 CommsResult* out);  // 24
   int WriteMemory(std::uint32_t address, MemoryCell* cells, std::uint32_t count,
                   std::int32_t width);  // 36
   int ReadMemory(std::uint32_t address, MemoryCell* cells, std::uint32_t count,

@@ -68,6 +68,10 @@ int32_t GDI_CALL SlotCancelWaits() { return D().CancelWaits(); }
 int32_t GDI_CALL SlotSetOption(const char* name, int32_t value) {
   return D().SetOption(name, value);
 }
+int32_t GDI_CALL SlotWriteComms(const uint32_t* words, uint32_t count, uint32_t check_every,
+                                CommsResult* out) {
+  return D().WriteComms(words, count, check_every, out);
+}
 
 // Slots this module does not support, and those that do nothing.
 int32_t GDI_CALL NotSupported() { return GDI_NOT_SUPPORTED; }
@@ -99,7 +103,8 @@ DriverTable MakeTable() {
   table.no_operation_21 = NoOperation;
   table.no_operation_22 = NoOperation;
   table.gdi_set_option = SlotSetOption;
-  for (GdiNoArgumentSlot& slot : table.reserved_24) slot = NotSupported;
+  table.gdi_write_comms = SlotWriteComms;
+  for (GdiNoArgumentSlot& slot : table.reserved_25) slot = NotSupported;
   table.gdi_write_memory = SlotWriteMemory;
   table.gdi_read_memory = SlotReadMemory;
   for (GdiNoArgumentSlot& slot : table.reserved_38) slot = NotSupported;

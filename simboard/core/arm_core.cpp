@@ -4,6 +4,7 @@
 #include "simboard/core/arm_core.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -490,13 +491,12 @@ void ArmCore::StoreFast(std::uint8_t* p, AccessSize size, std::uint32_t value) c
 }
 
 // ARM7TDMI/ARM9TDMI word loads from an address that is not word aligned: the
-// aligned word is rotated so that the addressed byte lands in bits 7:0
-// (little-endian) or bits 31:24 (big-endian).
+// aligned word is rotated right by 8 bits per byte of offset in either byte
+// order. Little-endian, the addressed byte lands in bits 7:0; big-endian, in
+// bits 31:24 at offset 2 and in bits 15:8 at offsets 1 and 3 (ARM7TDMI data
+// sheet, "Single data transfer", big-endian configuration).
 std::uint32_t ArmCore::RotateUnaligned(std::uint32_t word, std::uint32_t address) const {
-  const unsigned offset = address & 3;
-  if (offset == 0) return word;
-  const unsigned right = order_ == ByteOrder::Little ? 8 * offset : 32 - 8 * offset;
-  return (word >> right) | (word << (32 - right));
+  return std::rotr(word, static_cast<int>(8 * (address & 3)));
 }
 
 bool ArmCore::ReadData(std::uint32_t address, AccessSize size, std::uint32_t& value) {
@@ -623,6 +623,17 @@ void ArmCore::ExecuteCurrent(std::uint32_t opcode, StepResult& result) {
 }
 
 inline void ArmCore::FinishStep(bool thumb, StepResult& result) {
+  if (breakpoint_hit_) {
+    // A BKPT the debug logic stops at: it did not execute, as at a
+    // breakpoint on its address.
+    breakpoint_hit_ = false;
+    pc_ = result.address;
+    result.outcome = StepOutcome::Halted;
+    result.halt = HaltReason::Breakpoint;
+    result.pc_written = false;
+    result.cycles = 0;
+    return;
+  }
   ++instructions_;
   if (!pc_written_) {
     pc_ += thumb ? 2 : 4;

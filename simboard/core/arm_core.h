@@ -11,6 +11,11 @@
 // state and + 4 in THUMB state (the visible pipeline). Two ARM7TDMI details
 // are kept: a register-specified shift reads R15 as address + 12, and STR/STM
 // of R15 store address + 12.
+//
+// Where ARMv4T leaves a result unpredictable, the core does what the chip
+// of its model does every time (odd halfword loads, empty register lists,
+// the 26-bit compares into R15, aborted load multiples, BKPT): see the
+// instruction helpers in arm_core_internal.h.
 #pragma once
 
 #include <array>
@@ -163,6 +168,16 @@ class DebugObserver {
   virtual unsigned WatchedData(WatchMatch* matches) const {
     matches[0] = WatchMatch{};
     return 1;
+  }
+  // A breakpoint instruction (BKPT) has reached execute on an ARM9TDMI
+  // core. True stops the core before it, as a breakpoint on its address
+  // does (Step returns Halted/Breakpoint, Pc() stays at `address`); false
+  // leaves it an undefined instruction. Asked whatever WatchesInstructions
+  // answers; never on an ARM7TDMI core, which has no such instruction.
+  virtual bool StopsAtBreakpointInstruction(std::uint32_t address, bool thumb) {
+    (void)address;
+    (void)thumb;
+    return false;
   }
   // All of these are asked at the start of each Step and Run; the answers
   // must not change while the core runs.
@@ -414,6 +429,7 @@ class ArmCore {
   Exception pending_exception_ = Exception::Reset;
   std::uint32_t swi_comment_ = 0;
   bool watch_hit_ = false;
+  bool breakpoint_hit_ = false;   // a BKPT the observer stops at
   std::uint32_t cycles_now_ = 0;  // cycles of the instruction executing
 
   bool irq_line_ = false;

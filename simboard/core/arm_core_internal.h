@@ -194,7 +194,52 @@ struct ArmInstructions {
     return true;
   }
 
-  static std::uint32_t StoredPc(const ArmCore& core) { return core.r_[15] + 4; }
+  // Halfword loads: LDRH, or LDRSH when `sign`. An odd address is left
+  // unpredictable by the architecture, but each core does one thing with
+  // it, and code written on the chip relies on it. The ARM7TDMI makes the
+  // halfword bus cycle, selects the halfword as usual and then turns it
+  // right by a byte, as its load rotator turns a word by the address bits
+  // (the same amount in either byte order). Its data sheet only calls the
+  // value unpredictable ("Halfword and signed data transfer"); this follows
+  // its data path (the rotation of loaded data in "Single data transfer")
+  // and what the chip is measured to do little-endian: LDRH gives the
+  // halfword rotated right by 8 bits, LDRSH its bits 7:0 sign-extended (the
+  // addressed byte, little-endian). The ARM9TDMI's load path ignores bit 0:
+  // both read the aligned halfword.
+  static bool LoadHalfword(ArmCore& core, std::uint32_t address, bool sign, std::uint32_t& value) {
+    if (!core.ReadData(address, AccessSize::Half, value)) return false;
+    if ((address & 1) != 0 && core.model_ == CoreModel::ARM7TDMI) {
+      value = std::rotr(value, 8);
+      if (sign) value = static_cast<std::uint32_t>(static_cast<std::int8_t>(value));
+      return true;
+    }
+    if (sign) value = static_cast<std::uint32_t>(static_cast<std::int16_t>(value));
+    return true;
+  }
+
+  // R15 as a store of it sees it: one fetch further on than an operand,
+  // address + 12 in ARM state, + 6 in THUMB state (only an empty THUMB
+  // register list stores it).
+  static std::uint32_t StoredPc(const ArmCore& core) {
+    return core.r_[15] + ((core.cpsr_ & psr::kT) != 0 ? 2u : 4u);
+  }
+
+  // BKPT, in either state. The ARM9TDMI's debug logic takes it as a
+  // breakpoint on itself while it stops the core at breakpoints: the core
+  // enters debug state before it, as the debugger's code that ends on one
+  // expects. Otherwise, and always on the ARM7TDMI (ARMv4T knows no BKPT),
+  // it is an undefined instruction.
+  static void Breakpoint(ArmCore& core, bool thumb) {
+    if (core.model_ == CoreModel::ARM9TDMI && !core.injected_ && core.observer_ != nullptr &&
+        core.observer_->StopsAtBreakpointInstruction(core.pc_, thumb)) {
+      core.breakpoint_hit_ = true;
+      core.r_[15] = core.pc_;  // stays where it is
+      core.pc_written_ = true;
+      return;
+    }
+    core.cycles_now_ += 3;
+    RaiseUndefined(core);
+  }
 
   static void RaiseUndefined(ArmCore& core) {
     core.exception_pending_ = true;

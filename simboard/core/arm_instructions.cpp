@@ -66,7 +66,7 @@ struct ArmDecoder : ArmInstructions {
                                  Op == kSbc || Op == kRsc || Op == kCmp || Op == kCmn;
     constexpr bool kTest = Op == kTst || Op == kTeq || Op == kCmp || Op == kCmn;
     // With Rd = R15 and S, the flags come from the SPSR instead.
-    const bool flags = S && (kTest || rd != 15);
+    const bool flags = S && rd != 15;
     switch (Op) {
       case kAnd: case kTst: result = a & operand; break;
       case kEor: case kTeq: result = a ^ operand; break;
@@ -83,8 +83,18 @@ struct ArmDecoder : ArmInstructions {
       default: break;
     }
     if (!kArithmetic && flags) SetNzc(core, result, carry);
-    if constexpr (!kTest) {
+    if constexpr (kTest) {
+      // TSTP, TEQP, CMPP, CMNP (Rd = R15), a relic of the 26-bit PSR: the
+      // core moves the SPSR of the mode into the CPSR in a privileged mode
+      // and does nothing in User or System mode, flags included (ARM7TDMI
+      // data sheet, and for the ARM920T the S3C2440A user's manual, both in
+      // "TEQ, TST, CMP and CMN opcodes"). The architecture leaves the Rd
+      // field should-be-zero.
+      if (rd == 15) RestoreCpsr(core);
+    } else {
       WriteRegister(core, rd, result);
+      // MOVS PC, LR and kin return from an exception; in User or System
+      // mode, with no SPSR, the CPSR stays as it was.
       if (S && rd == 15) RestoreCpsr(core);
     }
   }
@@ -179,14 +189,14 @@ struct ArmDecoder : ArmInstructions {
     const bool update = writeback && rn != 15;
     if (load) {
       std::uint32_t value;
-      const AccessSize size = sh == 2 ? AccessSize::Byte : AccessSize::Half;
       core.cycles_now_ += 2;
-      if (!core.ReadData(address, size, value)) {
+      const bool ok = sh == 2 ? core.ReadData(address, AccessSize::Byte, value)
+                              : LoadHalfword(core, address, sh == 3, value);
+      if (!ok) {
         if (update && BaseUpdatedOnAbort(core)) core.r_[rn] = moved;
         return;
       }
       if (sh == 2) value = static_cast<std::uint32_t>(static_cast<std::int8_t>(value));
-      if (sh == 3) value = static_cast<std::uint32_t>(static_cast<std::int16_t>(value));
       if (update) core.r_[rn] = moved;
       WriteRegister(core, rd, value);
     } else {
@@ -318,6 +328,8 @@ struct ArmDecoder : ArmInstructions {
     RaiseUndefined(core);
   }
 
+  static void BreakpointInstruction(ArmCore& core, std::uint32_t) { Breakpoint(core, false); }
+
   // MRC, MCR. Without a coprocessor that answers, undefined.
   static void CoprocessorRegister(ArmCore& core, std::uint32_t op) {
     const unsigned cp = (op >> 8) & 15;
@@ -371,6 +383,7 @@ struct ArmDecoder : ArmInstructions {
         if (opcode >= kTst && opcode <= kCmn && !s) {  // status register and BX space
           if (lower == 0) return (upper & 2) ? &MoveToStatus<false> : &MoveFromStatus;
           if (upper == 0x12 && lower == 1) return &BranchExchange;
+          if (upper == 0x12 && lower == 7) return &BreakpointInstruction;  // BKPT
           return &Undefined;
         }
         const unsigned type = (lower >> 1) & 3;
@@ -428,7 +441,22 @@ void ArmInstructions::BlockTransfer(ArmCore& core, unsigned rn, std::uint32_t li
     for (unsigned i = 0; i < 16; ++i) {
       if (!(list & (1u << i))) continue;
       if (!core.ReadData(address, AccessSize::Word, values[i])) {
-        if (update && BaseUpdatedOnAbort(core)) core.r_[rn] = new_base;
+        if (BaseUpdatedOnAbort(core)) {
+          // The ARM7TDMI stops overwriting registers at the abort: those
+          // loaded before it keep their new values (the PC, always last, is
+          // never reached), and the base ends as written back, or as it was
+          // without writeback (ARM7TDMI data sheet, "Block data transfer",
+          // data aborts).
+          for (unsigned j = 0; j < i; ++j) {
+            if (!(list & (1u << j))) continue;
+            if (user_bank) {
+              core.SetUserRegister(j, values[j]);
+            } else {
+              core.r_[j] = values[j];
+            }
+          }
+          if (rn != 15) core.r_[rn] = update ? new_base : base;
+        }
         return;
       }
       address += 4;

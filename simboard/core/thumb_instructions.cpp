@@ -149,14 +149,15 @@ struct ThumbDecoder : ArmInstructions {
     switch (Kind) {
       case 2: if (!LoadWord(core, address, value)) return; break;
       case 3: if (!Read(core, address, AccessSize::Byte, value)) return; break;
-      case 5: if (!Read(core, address, AccessSize::Half, value)) return; break;
+      case 5:
+        if (!LoadHalfword(core, address, false, value)) return;
+        break;
       case 6:
         if (!Read(core, address, AccessSize::Byte, value)) return;
         value = static_cast<std::uint32_t>(static_cast<std::int8_t>(value));
         break;
       default:
-        if (!Read(core, address, AccessSize::Half, value)) return;
-        value = static_cast<std::uint32_t>(static_cast<std::int16_t>(value));
+        if (!LoadHalfword(core, address, true, value)) return;
         break;
     }
     R(core, rd) = value;
@@ -261,6 +262,8 @@ struct ThumbDecoder : ArmInstructions {
     RaiseUndefined(core);
   }
 
+  static void BreakpointInstruction(ArmCore& core, std::uint32_t) { Breakpoint(core, true); }
+
   static Handler AluFor(unsigned op) {
     static constexpr std::array<Handler, 16> table = {
         &Alu<0>, &Alu<1>, &Alu<2>, &Alu<3>, &Alu<4>, &Alu<5>, &Alu<6>, &Alu<7>,
@@ -321,6 +324,7 @@ struct ThumbDecoder : ArmInstructions {
         if (bits == 0) return &AdjustSp;
         if (bits == 4 || bits == 5) return &PushPop<false>;
         if (bits == 12 || bits == 13) return &PushPop<true>;
+        if (bits == 14) return &BreakpointInstruction;  // BKPT
         return &Undefined;
       }
       case 24: return &Multiple<false>;

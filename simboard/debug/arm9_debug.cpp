@@ -52,6 +52,12 @@ Arm9DebugLogic::~Arm9DebugLogic() {
   if (cp15_) core_.AttachCoprocessor(15, nullptr);
 }
 
+bool Arm9DebugLogic::StopsAtBreakpointInstruction(std::uint32_t address, bool thumb) {
+  (void)address;
+  (void)thumb;
+  return !settings_.never_halt;
+}
+
 // ---------------------------------------------------------------------------
 // Scan chains
 

@@ -59,6 +59,11 @@ class Arm9DebugLogic : public ArmDebugLogic {
   // The ARM920T's CP15; nullptr on a bare ARM9TDMI.
   Arm920tCp15* Cp15() { return cp15_.get(); }
 
+  // The core stops at a BKPT as at a breakpoint on it: the debugger's own
+  // code (a checksum or flash routine run on the target) ends on one and
+  // waits for debug state. Not while the board is told never to halt.
+  bool StopsAtBreakpointInstruction(std::uint32_t address, bool thumb) override;
+
  protected:
   unsigned Chain1Length() const override { return kArm9Chain1Length; }
   ScanBits CaptureChain1() override;

@@ -225,6 +225,9 @@ void ArmDebugLogic::Update(unsigned chain, bool intest, ScanBits value) {
   if (chain == 2) {
     unsigned address = static_cast<unsigned>((value >> 32) & 0x1F);
     bool write = ((value >> 37) & 1) != 0;
+    if (address == static_cast<unsigned>(IceRegister::CommsControl) ||
+        address == static_cast<unsigned>(IceRegister::CommsData))
+      PayTckTime();
     if (write)
       WriteIceRegister(address, static_cast<std::uint32_t>(value));
     else
@@ -296,8 +299,15 @@ void ArmDebugLogic::WriteIceRegister(unsigned address, std::uint32_t value) {
       vector_catch_ = value;
       break;
     case IceRegister::CommsData:
+      // A word the core has not read yet stays; the new one is lost.
+      if (comms_to_core_full_) {
+        ++counters_.comms_overruns;
+        return;
+      }
       comms_to_core_ = value;
       comms_to_core_full_ = true;
+      // The core takes it in its own time, paid by the TCK periods that follow.
+      if (!settings_.real_time) return;
       break;
     default: {
       unsigned unit = address >= 0x10 ? 1 : 0;
@@ -476,6 +486,22 @@ void ArmDebugLogic::RunCore(std::uint64_t max_instructions) {
   }
 }
 
+void ArmDebugLogic::PayTckTime() {
+  const std::uint64_t owed = tck_while_running_ * idle_per_tck_;
+  tck_while_running_ = 0;
+  if (settings_.real_time || in_debug_ || reset_asserted_) return;
+  const std::uint64_t start = core_.CycleCount();
+  while (!in_debug_ && !reset_asserted_) {
+    const std::uint64_t spent = core_.CycleCount() - start;
+    if (spent >= owed) return;
+    // An instruction takes a few cycles: slices of a quarter of what is
+    // owed in instructions never run far past it.
+    const std::uint64_t before = core_.CycleCount();
+    RunCore(std::max<std::uint64_t>(1, (owed - spent) / 4));
+    if (core_.CycleCount() == before) return;
+  }
+}
+
 void ArmDebugLogic::Poll() {
   if (!settings_.real_time) return;
   // Also under a halted core: the board's clock moves on.
@@ -500,6 +526,7 @@ void ArmDebugLogic::SetSystemReset(bool asserted) {
 
 void ArmDebugLogic::EnterDebugState(DebugEntry entry) {
   in_debug_ = true;
+  tck_while_running_ = 0;
   SetRunning(false);
   last_entry_ = entry;
   ++counters_.debug_entries;

@@ -105,6 +105,7 @@ struct DebugCounters {
   std::uint64_t system_speed_accesses = 0;
   std::uint64_t debug_entries = 0;
   std::uint64_t run_instructions = 0;     // executed while running between debug entries
+  std::uint64_t comms_overruns = 0;       // comms data writes lost: the core had not read the last
 };
 
 // How the core runs between debug entries. The default runs the bare core;
@@ -189,8 +190,14 @@ class ArmDebugLogic : public ScanChains, public DebugObserver {
   // One TCK period: time passes on the board while the core does not run
   // (in debug state or in reset), as many core cycles as one period of a
   // 1 MHz TCK lasts at the board's clock.
+  // A running core's share of the period is paid when the debugger next
+  // reaches the comms channel (deterministic timing).
   void TckCycle() {
-    if ((in_debug_ || reset_asserted_) && !settings_.real_time) runner_->Idle(idle_per_tck_);
+    if (settings_.real_time) return;
+    if (in_debug_ || reset_asserted_)
+      runner_->Idle(idle_per_tck_);
+    else
+      ++tck_while_running_;
   }
 
   // EmbeddedICE registers as chain 2 reads and writes them.
@@ -265,6 +272,10 @@ class ArmDebugLogic : public ScanChains, public DebugObserver {
   };
 
   void RunCore(std::uint64_t max_instructions);
+  // Deterministic timing: the running core runs the core cycles the TCK
+  // periods since the last payment last, so what it has done with the
+  // comms channel is what it could have done by now.
+  void PayTckTime();
   void HandleRunResult(const RunResult& result);
   void ApplyDebugRequest();
   void SetRunning(bool running);
@@ -308,6 +319,7 @@ class ArmDebugLogic : public ScanChains, public DebugObserver {
   std::uint32_t chain2_latch_ = 0;  // register value a chain-2 read left for the next capture
 
   bool reset_asserted_ = false;
+  std::uint64_t tck_while_running_ = 0;  // TCK periods not yet paid to the running core
   std::uint64_t idle_per_tck_ = 1;  // core cycles in one 1 MHz TCK period
   std::function<void(const std::string&)> trace_;
 };

@@ -75,6 +75,7 @@ std::string JtagSide::CounterReport() const {
   add("system_speed_accesses", debug.system_speed_accesses);
   add("debug_entries", debug.debug_entries);
   add("run_instructions", debug.run_instructions);
+  add("comms_overruns", debug.comms_overruns);
   return text;
 }
 

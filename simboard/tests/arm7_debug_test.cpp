@@ -399,6 +399,34 @@ TEST_P(DebugBench, CommsChannelCarriesWordsBothWays) {
   EXPECT_EQ(core_.Pc(), 0x18u);
 }
 
+// The core takes a word in its own time, which the TCK periods since pay: a
+// word written while the last one waits is lost, not written over it.
+TEST_P(DebugBench, CommsWordWaitingForTheCoreIsNotOverwritten) {
+  Build();
+  // 0x00 MOV r5, #0x10000; 0x04 SUBS r5, r5, #1; 0x08 BNE 0x04 (a delay);
+  // 0x0C MRC p14, 0, r4, c0, c0; 0x10 TST r4, #1; 0x14 BEQ 0x0C;
+  // 0x18 MRC p14, 0, r3, c1, c0; 0x1C B .
+  const std::uint32_t program[] = {0xE3A05801, 0xE2555001, 0x1AFFFFFD, 0xEE104E10,
+                                   0xE3140001, 0x0AFFFFFC, 0xEE113E10, 0xEAFFFFFE};
+  LoadArm(program, 8);
+  PowerUp();
+  ASSERT_TRUE(jtag_->SelectChain(2));
+  const unsigned control = static_cast<unsigned>(IceRegister::CommsControl);
+  const unsigned data = static_cast<unsigned>(IceRegister::CommsData);
+  jtag_->IceWrite(data, 0x11);
+  jtag_->IceWrite(data, 0x22);  // the core is still in its delay
+  EXPECT_EQ(Debug().Counters().comms_overruns, 1u);
+  EXPECT_EQ(jtag_->IceRead(control) & 1u, 1u);
+  // Each read clocks the TAP: the core runs out its delay and takes the word.
+  int reads = 0;
+  while ((jtag_->IceRead(control) & 1u) != 0 && reads < 100000) ++reads;
+  EXPECT_GT(reads, 2);
+  ASSERT_LT(reads, 100000);
+  HaltByRequest();
+  EXPECT_EQ(core_.Register(3), 0x11u);
+  EXPECT_EQ(core_.Pc(), 0x1Cu);
+}
+
 // The sequences of a debugger that counts every pipeline advance between its
 // register read and its resume, and undoes them with a computed PC write and
 // the final branch.

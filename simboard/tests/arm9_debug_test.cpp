@@ -318,6 +318,26 @@ TEST_P(Arm9Bench, DataWatchpointLetsTheNextInstructionRun) {
   EXPECT_TRUE(arm9_chain1::Bit(first, arm9_chain1::kWptAndBkpt));
 }
 
+TEST_P(Arm9Bench, BreakpointInstructionEntersDebugStateBeforeIt) {
+  // As a debugger's own routine ends: 0x00 MOV r1, #1; 0x04 BKPT; 0x08 MOV
+  // r1, #2; 0x0C B . The core stops at the BKPT, in its own mode, without an
+  // undefined-instruction entry, and resumes there like at a breakpoint.
+  Build();
+  const std::uint32_t program[] = {0xE3A01001, 0xE1200070, 0xE3A01002, 0xEAFFFFFE};
+  Load(program, 4);
+  PowerUp();
+  ASSERT_NE(Status() & debug_status::kDbgAck, 0u);
+  EXPECT_EQ(side_->Debug().LastEntry(), DebugEntry::Breakpoint);
+  auto r = ReadRegisters();
+  EXPECT_EQ(r[1], 1u);
+  EXPECT_EQ(r[15] - 24, 0x04u);
+  EXPECT_EQ(r[16] & 0x1F, 0x13u);
+  // Resumed past it, the program runs on to its end.
+  Resume(0x08, r[0]);
+  HaltByRequest();
+  EXPECT_EQ(ReadRegisters()[1], 2u);
+}
+
 TEST_P(Arm9Bench, VectorCatchHaltsAtTheResetVector) {
   Build();
   Load(kArmLoop, 4);

@@ -105,6 +105,13 @@ TEST_F(ImageProgram, OnlyTheChangedSectorIsWrittenAndVerifyFindsTheDifference) {
   ASSERT_EQ(all.status, 0) << all.out << all.err;
   EXPECT_TRUE(all.Has("Info: 2 sectors written, 0 unchanged.")) << all.out;
   EXPECT_TRUE(SameImage(Flash(), image_));
+
+  // --fast streams flat files only; an image keeps its own path.
+  const CliResult fast = Cli(args + "--fast --auto-erase program");
+  EXPECT_EQ(fast.status, 0) << fast.out << fast.err;
+  EXPECT_TRUE(fast.Has("Info: 0 sectors written, 2 unchanged.")) << fast.out;
+  EXPECT_EQ(Cli(args + "--fast verify").status, 0);
+  EXPECT_TRUE(SameImage(Flash(), image_));
 }
 
 // Refused before anything on the flash changes: the flash file stays byte

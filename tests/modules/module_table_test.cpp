@@ -59,10 +59,20 @@ TEST_P(ModuleTable, ExportsOnlyTheTableAndFillsEverySlot) {
   EXPECT_EQ(library.Symbol("_ZN7drivers14kModuleProfileE"), nullptr);
   const auto* slots = reinterpret_cast<const GdiNoArgumentSlot*>(table);
   for (int i = 0; i < GDI_SLOT_COUNT; ++i) EXPECT_NE(slots[i], nullptr) << i;
-  for (int i : {5, 7, 10, 11, 24, 30, 35, 38, 40, 42, 45, 52, 55}) {
+  for (int i : {5, 7, 10, 11, 25, 30, 35, 38, 40, 42, 45, 52, 55}) {
     EXPECT_EQ(slots[i](), GDI_NOT_SUPPORTED) << i;
   }
   for (int i : {16, 21, 22, 41}) EXPECT_EQ(slots[i](), GDI_OK) << i;
+}
+
+// The comms channel slot checks its arguments before it touches the probe.
+TEST_P(ModuleTable, WritesToTheCommsChannelOnlyWithWhereToSayHowFar) {
+  const uint32_t word = 0;
+  CommsResult result{};
+  EXPECT_EQ(table->gdi_write_comms(&word, 1, 1, nullptr), GDI_BAD_ARGUMENT);
+  EXPECT_EQ(table->gdi_write_comms(nullptr, 1, 1, &result), GDI_BAD_ARGUMENT);
+  EXPECT_EQ(table->gdi_write_comms(&word, 1, 1, &result), GDI_FAILED);  // not connected
+  EXPECT_EQ(result.written, 0u);
 }
 
 // FastRead is the one option; anything else is refused and changes nothing.

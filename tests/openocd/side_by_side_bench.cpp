@@ -6,8 +6,10 @@
 //     commands write) against load_image;
 //   - programming 256 KiB of NOR with verify: program with auto erase and
 //     auto verify (in 1 KiB chunks, or by whole sectors with LoadSectData),
-//     then verify (standard, FastRead, TargetVerify), against flash
-//     write_image erase and verify_image; and the verify alone.
+//     then verify (standard, FastRead, TargetVerify); streamed through the
+//     debug comms channel with TargetVerify (also on the ARM920T board);
+//     against flash write_image erase and verify_image; and the verify
+//     alone.
 // Each row gives the board's TCK cycles and its port accesses (OpenOCD:
 // remote_bitbang commands, one port access each on a bit-banged parallel
 // port) per byte, the wall time, and what a real parallel port at 1 us per
@@ -126,11 +128,15 @@ class Bench {
  public:
   explicit Bench(fs::path root) : stage_(ROMSMITH_STAGE_DIR), root_(std::move(root)) {
     fs::create_directories(root_ / "program");
-    for (const char* name : {"romsmith.ini", "proc.xdl", "rom.xdl", "parl.mdl"})
+    for (const char* name : {"romsmith.ini", "proc.xdl", "rom.xdl", "parl.mdl", "hwl.mdl"})
       fs::copy_file(stage_ / name, root_ / "program" / name);
     std::string board = ReadText(stage_ / "ports/simboard/board.ini");
     board.replace(board.find("Image=flash0.bin"), 16, "Image=flash.bin");
     std::ofstream(board_ = root_ / "board.ini") << board;
+    // The ARM920T board (an S3C2410 with the same flash) behind osprey9.
+    std::string board9 = ReadText(stage_ / "ports/simboard/board-arm9.ini");
+    board9.replace(board9.find("Image=flash0-arm9.bin"), 21, "Image=flash.bin");
+    std::ofstream(board9_ = root_ / "board-arm9.ini") << board9;
     std::ofstream(root_ / "profile.ini") << "[Option]\nTimeOut=60\nResetCount=1\nRegChkPop=0\n";
     std::mt19937 random(1);
     for (const auto& [name, size] : {std::pair{"flash_data.bin", kReadBytes},
@@ -149,12 +155,23 @@ class Bench {
     else std::ofstream(root_ / "flash.bin", std::ios::binary) << std::string(kReadBytes, '\xFF');
   }
 
-  Measured Cli(const std::vector<std::string>& more) {
+  Measured Cli(const std::vector<std::string>& more, bool arm9 = false) {
     std::vector<std::string> args = {
-        (stage_ / "romsmith-cli").string(), "--program-dir", (root_ / "program").string(),
-        "--board", board_.string(), "--set", "Directory.Device=" + (stage_ / "drivers").string() + "/",
-        "--set", "Directory.Driver=" + (stage_ / "ports/simboard").string() + "/", "-q", "-y", "-c",
-        (stage_ / "examples/s3c44b0x-am29lv160db.cfg").string()};
+        (stage_ / "romsmith-cli").string(),
+        "--program-dir",
+        (root_ / "program").string(),
+        "--board",
+        (arm9 ? board9_ : board_).string(),
+        "--set",
+        "Directory.Device=" + (stage_ / "drivers").string() + "/",
+        "--set",
+        "Directory.Driver=" + (stage_ / "ports/simboard").string() + "/",
+        "-q",
+        "-y",
+        "-c",
+        (stage_ / (arm9 ? "examples/s3c2410-am29lv160db.cfg" : "examples/s3c44b0x-am29lv160db.cfg"))
+            .string()};
+    if (arm9) args.insert(args.end(), {"--set", "Remote.Device=osprey9.so"});
     args.insert(args.end(), more.begin(), more.end());
     const fs::path counters = root_ / "cli.counters";
     fs::remove(counters);
@@ -264,7 +281,7 @@ class Bench {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
 
-  fs::path stage_, root_, board_;
+  fs::path stage_, root_, board_, board9_;
 };
 
 void Row(const char* operation, const char* tool, const Measured& m, double bytes) {
@@ -359,6 +376,20 @@ int main() {
       verify.pause_s = pause_per_block_s * (kProgramBytes / 1024);
     m += verify;
     Row(program_op, way.how, m, kProgramBytes);
+  }
+  // Streamed through the debug comms channel, verified on the target (the
+  // program's auto verify and the verify after it), on both cores.
+  for (const bool arm9 : {false, true}) {
+    bench.SetFlash(nullptr);
+    Measured m =
+        bench.Cli(with({"--set", "Option.StreamProgram=1", "--set", "Option.TargetVerify=1",
+                        "--auto-erase", "--auto-verify", "program"}),
+                  arm9);
+    m += bench.Cli(with({"--set", "Option.TargetVerify=1", "verify"}), arm9);
+    Row(program_op,
+        arm9 ? "romsmith StreamProgram + TargetVerify, ARM920T"
+             : "romsmith StreamProgram + TargetVerify",
+        m, kProgramBytes);
   }
   if (openocd) {
     bench.SetFlash(nullptr);

@@ -428,15 +428,25 @@ int32_t GDI_CALL SetOption(const char* name, int32_t value) {
                GDI_NOT_SUPPORTED);
 }
 
+// No comms channel either.
+int32_t GDI_CALL WriteComms(const uint32_t* words, uint32_t count, uint32_t check_every,
+                            CommsResult* out) {
+  Enter(GDI_SLOT_WRITE_COMMS);
+  static_cast<void>(words), static_cast<void>(check_every), static_cast<void>(out);
+  return Leave("write_comms " + std::to_string(count), GDI_NOT_SUPPORTED);
+}
+
 #define R Reserved
+// clang-format off
 const DriverTable kTable = {
     SetBreakpoint, ClearBreakpoint, ClearAllBreakpoints, Reset, Step, R, Run, R, GetStatus,
     StopTarget, R, R, Open, Close, GetVersion, GetInfo, NoOperation, Connect, SetRegisterList,
     SetMemorySpaceList, SetCallback, NoOperation, NoOperation,
-    SetOption, {R, R, R, R, R, R, R, R, R, R, R, R},
+    SetOption, WriteComms, {R, R, R, R, R, R, R, R, R, R, R},
     WriteMemory, ReadMemory, {R, R, R}, NoOperation, {R, R, R, R}, WriteRegister, ReadRegister,
     CreateRegisterGroup, DeleteRegisterGroup, WriteRegisterGroup, ReadRegisterGroup,
     {R, R, R, R}, GetCpuState, Free};
+// clang-format on
 #undef R
 
 }  // namespace
