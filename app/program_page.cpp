@@ -7,6 +7,7 @@
 
 #include "app/file_chooser.h"
 #include "app/tab_order.h"
+#include "target_data/target_config.h"
 
 namespace romsmith::gui {
 namespace {
@@ -94,7 +95,7 @@ ProgramPageWidget::ProgramPageWidget(std::function<FileChooser&()> files, QWidge
   upload_browse_->setObjectName("uploadBrowseButton");
   format_ = new QComboBox(file_group);
   format_->setObjectName("formatCombo");
-  format_->addItems({"Flat Bin", "Intel Hex"});
+  format_->addItems({kFlatBinFormat, kIntelHexFormat, kImageFormat});
 
   auto* file = new QGridLayout(file_group);
   file->addWidget(Label(tr("Program:"), program_file_, file_group), 0, 0);
@@ -153,7 +154,9 @@ void ProgramPageWidget::Store(ProgramPage& page) const {
 void ProgramPageWidget::BrowseProgramFile() {
   const QString fallback = default_folder_ ? default_folder_() : QString();
   const QString path = files_().OpenFile(
-      this, tr("Program File"), "Flat Bin File (*.bin);;Intel Hex File (*.hex);;All Files (*)",
+      this, tr("Program File"),
+      "Flat Bin File (*.bin);;Intel Hex File (*.hex);;"
+      "Image File (*.elf *.axf *.srec *.s19 *.s28 *.s37 *.mot *.hex);;All Files (*)",
       DialogStart(program_file_->text(), fallback));
   if (!path.isEmpty()) program_file_->setText(path);
 }

@@ -255,7 +255,9 @@ class Run {
       file_ = (private_.path() / "upload.bin").string();
       return true;
     }
-    const std::string name = format == "Intel Hex" ? "standard-input.hex" : "standard-input.bin";
+    const std::string name = format == "Intel Hex"    ? "standard-input.hex"
+                             : format == kImageFormat ? "standard-input.image"
+                                                      : "standard-input.bin";
     file_ = (private_.path() / name).string();
     if (!CopyDescriptorToNewFile(fileno(streams_.in), *file_, kMaxStandardInputBytes, error)) {
       Usage(error);
@@ -331,6 +333,11 @@ class Run {
         break;
       case CliCommand::kProgram:
       case CliCommand::kVerify: {
+        if (c.UsesAddressImage()) {
+          // An image places its own bytes, wherever in the selected sectors.
+          total = ImageByteCount(c.program_file);
+          break;
+        }
         // A HEX file is measured by converting it again, only once the
         // command has shown that it converts.
         const bool hex = c.format == "Intel Hex";

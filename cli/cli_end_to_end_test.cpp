@@ -605,5 +605,23 @@ TEST_F(CliRun, ProgramFromStandardInputAndUploadToStandardOutput) {
   EXPECT_TRUE(ReadFile(root_ / "state/nor.bin") == before);
 }
 
+// Bad blocks move a NAND device's data away from its addresses: an image is
+// refused before anything starts (2), as other set-up errors are.
+TEST_F(CliRun, TheImageFormatIsRefusedOnANandCpu) {
+  WriteFile(root_ / "image.srec", "S20800000001020304ED\nS804000000FB\n");
+  for (const char* command : {"program", "verify"}) {
+    SCOPED_TRACE(command);
+    const Result run =
+        Cli(With({"-c", Demo("s3c2410-nand-k9f1208u0b.cfg"), "-f", (root_ / "image.srec").string(),
+                  "--format", "image", "-y", command}));
+    EXPECT_EQ(run.status, 2) << run.out << run.err;
+    EXPECT_NE(run.err.find("Error: the image format places data at flash addresses, which a NAND "
+                           "device with bad blocks does not keep; use Flat Bin.\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out.find("Info: start"), std::string::npos) << run.out;
+  }
+}
+
 }  // namespace
 }  // namespace romsmith

@@ -10,7 +10,7 @@ dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cd "$dir" || exit 1
 mkdir boards
-touch a.cfg b.cfg image.bin image.hex notes.txt station.ini log.csv
+touch a.cfg b.cfg image.bin image.hex app.elf notes.txt station.ini log.csv
 
 failures=0
 # expect "WORD WORD ... CURRENT" "EXPECTED COMPLETIONS, sorted, space-separated"
@@ -32,8 +32,8 @@ expect "ch" "check-block checksum"
 expect "-c a.cfg pro" "program protect"
 expect "--js" "--json"
 expect "-c " "a.cfg b.cfg boards"
-expect "program -f " "- boards image.bin image.hex"
-expect "--format " "bin hex"
+expect "program -f " "- app.elf boards image.bin image.hex"
+expect "--format " "bin hex image"
 expect "--board " "boards station.ini"
 expect "--set Option.Time" "Option.TimeOut="
 expect "--set Remote.D" "Remote.Device="

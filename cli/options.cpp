@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "target_data/settings_schema.h"
+#include "target_data/target_config.h"
 
 #ifndef ROMSMITH_VERSION
 #define ROMSMITH_VERSION "0"
@@ -36,6 +37,7 @@ constexpr std::array<CommandName, 14> kCommands = {{
     {"decode", CliCommand::kDecode},
 }};
 
+// clang-format off
 const std::string kHelp =
     "romsmith-cli [OPTIONS] COMMAND [ARGS]\n"
     "romsmith-cli batch STATION.ini [--csv FILE] [OPTIONS] COMMAND...\n"
@@ -54,7 +56,8 @@ const std::string kHelp =
     "-c, --config FILE        target configuration to load (every flash command needs one)\n"
     "-f, --file FILE          program file for program and verify, upload file for upload "
     "(overrides the configuration); - is standard input, or standard output for upload\n"
-    "    --format bin|hex     \"Flat Bin\" or \"Intel Hex\" (overrides the configuration)\n"
+    "    --format bin|hex|image  \"Flat Bin\", \"Intel Hex\" or \"Image (ELF, S-record, HEX)\", "
+    "placed at its own addresses (overrides the configuration)\n"
     "-s, --sectors A-B        first and last sector, counted from 1 as the flash page shows "
     "them (overrides the configuration)\n"
     "    --auto-erase | --no-auto-erase | --auto-verify | --no-auto-verify\n"
@@ -77,6 +80,7 @@ const std::string kHelp =
     "-h, --help   --version\n"
     "Results and \"Info:\" lines go to standard output, \"Warning:\" and \"Error:\" lines to "
     "standard error.\n";
+// clang-format on
 
 std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
@@ -255,8 +259,10 @@ class Parser {
         options_.format = "Flat Bin";
       } else if (value == "hex") {
         options_.format = "Intel Hex";
+      } else if (value == "image") {
+        options_.format = kImageFormat;
       } else {
-        Fail("--format must be bin or hex, not " + Quoted(value));
+        Fail("--format must be bin, hex or image, not " + Quoted(value));
       }
     } else if (name == "sectors") {
       Sectors(value);

@@ -46,7 +46,7 @@ struct CliOptions {
 
   std::optional<std::string> config;
   std::optional<std::string> file;
-  std::optional<std::string> format;  // "Flat Bin" or "Intel Hex"
+  std::optional<std::string> format;  // a "Format" value
   // Shown sector numbers, counted from 1.
   std::optional<int> first_sector;
   std::optional<int> last_sector;

@@ -34,7 +34,8 @@ TEST(CliOptions, HelpTextWordForWord) {
       "-c, --config FILE        target configuration to load (every flash command needs one)\n"
       "-f, --file FILE          program file for program and verify, upload file for upload "
       "(overrides the configuration); - is standard input, or standard output for upload\n"
-      "    --format bin|hex     \"Flat Bin\" or \"Intel Hex\" (overrides the configuration)\n"
+      "    --format bin|hex|image  \"Flat Bin\", \"Intel Hex\" or \"Image (ELF, S-record, HEX)\", "
+      "placed at its own addresses (overrides the configuration)\n"
       "-s, --sectors A-B        first and last sector, counted from 1 as the flash page shows "
       "them (overrides the configuration)\n"
       "    --auto-erase | --no-auto-erase | --auto-verify | --no-auto-verify\n"
@@ -156,7 +157,7 @@ TEST(CliOptions, UsageErrorsWordForWord) {
   EXPECT_EQ(ErrorOf({"decode", "a", "b", "c"}), "romsmith-cli: 'decode' needs two files: IN OUT");
   EXPECT_EQ(ErrorOf({"drivers", "extra"}), "romsmith-cli: 'drivers' takes no arguments, not 'extra'");
   EXPECT_EQ(ErrorOf({"--format", "elf", "drivers"}),
-            "romsmith-cli: --format must be bin or hex, not 'elf'");
+            "romsmith-cli: --format must be bin, hex or image, not 'elf'");
   EXPECT_EQ(ErrorOf({"-y", "-n", "drivers"}), "romsmith-cli: --yes and --no exclude each other");
   EXPECT_EQ(ErrorOf({"-q", "--verbose", "drivers"}),
             "romsmith-cli: --verbose and --quiet exclude each other");

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 
+#include "formats/address_image.h"
 #include "formats/intel_hex.h"
 #include "reporting/message_log.h"
 
@@ -208,6 +209,12 @@ std::uint64_t ProgramFileLength(const std::string& file, bool intel_hex,
   const auto size = std::filesystem::file_size(flat, error);
   std::filesystem::remove(flat, error);
   return error ? 0 : size;
+}
+
+std::uint64_t ImageByteCount(const std::string& file) {
+  std::string error;
+  const std::optional<AddressImage> image = ReadAddressImage(file, error);
+  return image ? image->byte_count() : 0;
 }
 
 }  // namespace romsmith

@@ -33,6 +33,10 @@ void RemovePart(const std::filesystem::path& part);
 std::uint64_t ProgramFileLength(const std::string& file, bool intel_hex,
                                 const std::filesystem::path& scratch);
 
+// The bytes an image file (ELF, S-records, Intel HEX) places; 0 when it
+// does not parse.
+std::uint64_t ImageByteCount(const std::string& file);
+
 // Causes of a file exception, 0 to 14.
 enum class FileCause : int {
   kNone = 0,

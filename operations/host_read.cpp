@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "operations/command_bodies.h"
+#include "operations/image_program.h"
 #include "operations/loader_job.h"
 #include "operations/lpc_vector_checksum.h"
 #include "operations/target_checksum.h"
@@ -94,6 +95,9 @@ CommandResult BlankCheckBody(const CommandContext& context) {
 
 CommandResult ChecksumBody(const CommandContext& context) {
   context.log.Info("Info: start checksum...\n");
+  if (context.config().UsesAddressImage())
+    context.log.Info(
+        "Info: the checksum is of the selected sectors, whatever the program file's format.\n");
   const std::uint32_t blocks = SelectedBlocks(context);
   std::uint16_t sum = 0;
   const CommandOutcome outcome =
@@ -108,6 +112,10 @@ CommandResult ChecksumBody(const CommandContext& context) {
 
 CommandResult UploadBody(const CommandContext& context) {
   context.log.Info("Info: start upload...\n");
+  if (context.config().UsesAddressImage())
+    context.log.Info(
+        "Info: upload writes the selected sectors as a flat binary; the image format is for "
+        "program and verify.\n");
   const std::uint32_t blocks = SelectedBlocks(context);
   const std::string& name = context.config().upload_file;
   switch (ConfirmUploadName(context, name)) {
@@ -154,6 +162,8 @@ CommandResult UploadBody(const CommandContext& context) {
 }
 
 CommandResult VerifyBody(const CommandContext& context) {
+  // An image is compared at its own addresses, byte for byte.
+  if (context.config().UsesAddressImage()) return ImageVerifyBody(context);
   context.log.Info("Info: start verify...\n");
   const std::uint32_t blocks = SelectedBlocks(context);
   // An Intel HEX program file is compared as the flat binary that Program

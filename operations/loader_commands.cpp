@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "operations/command_bodies.h"
+#include "operations/image_program.h"
 #include "operations/loader_job.h"
 #include "operations/lpc_vector_checksum.h"
 #include "operations/stream_program.h"
@@ -152,9 +153,12 @@ CommandResult ProtectBody(const CommandContext& context) {
 // ---------------------------------------------------------------- program
 
 CommandResult ProgramBody(const CommandContext& context) {
+  const TargetConfig& c = context.config();
+  // An image places its own bytes, sector by sector (never streamed: the
+  // stream writes a flat file from the first selected sector on).
+  if (c.UsesAddressImage()) return ImageProgramBody(context);
   // Streamed through the debug comms channel: a path of its own.
   if (StreamsThisProgram(context)) return StreamProgramBody(context);
-  const TargetConfig& c = context.config();
   LoaderParams params = BaseLoaderParams(context, LoaderOperation::kProgram);
   params.cycle_count = BuildCycles(context.command_set().program, context.WidthBytes(),
                                    context.Chips(), c.flash_address, params);

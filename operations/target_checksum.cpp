@@ -73,12 +73,8 @@ std::vector<std::uint8_t> ChecksumProgramImage(bool big_endian) {
   return image;
 }
 
-namespace {
-
-// One run of the routine over `count` bytes at `address`, one CRC per
-// `block` bytes.
 RunResult RunChecksum(const CommandContext& context, std::uint32_t address, std::uint32_t count,
-                      std::uint32_t block) {
+                      std::uint32_t block, const RunLines& lines) {
   const std::uint32_t ram = context.config().ram_address;
   const bool big = !context.LittleEndian();
   std::array<std::uint8_t, 12> parameters{};
@@ -89,10 +85,36 @@ RunResult RunChecksum(const CommandContext& context, std::uint32_t address, std:
     context.log.Error("Error: download checksum program failed.\n");
     return RunResult::kFailed;
   }
-  return RunToBreakpoint(context, ram, ram + Layout::kDone, kRunLines);
+  return RunToBreakpoint(context, ram, ram + Layout::kDone, lines);
 }
 
-}  // namespace
+RunResult RunChecksum(const CommandContext& context, std::uint32_t address, std::uint32_t count,
+                      std::uint32_t block) {
+  return RunChecksum(context, address, count, block, kRunLines);
+}
+
+bool LoadChecksumProgram(const CommandContext& context) {
+  const std::vector<std::uint8_t> image = ChecksumProgramImage(!context.LittleEndian());
+  if (context.link.FillMemory(context.config().ram_address, image.data(),
+                              static_cast<std::uint32_t>(image.size()), 4))
+    return true;
+  context.log.Error("Error: download checksum program failed.\n");
+  return false;
+}
+
+bool ReadChecksumResults(const CommandContext& context, std::size_t count,
+                         std::vector<std::uint32_t>& crcs) {
+  std::vector<std::uint8_t> bytes(4 * count);
+  if (!context.link.DumpMemory(context.config().ram_address + Layout::kResults, bytes.data(),
+                               static_cast<std::uint32_t>(bytes.size()), 4)) {
+    context.log.Error("Error: read checksum failed.\n");
+    return false;
+  }
+  const bool big = !context.LittleEndian();
+  crcs.resize(count);
+  for (std::size_t k = 0; k < count; ++k) crcs[k] = GetWord(&bytes[4 * k], big);
+  return true;
+}
 
 CommandOutcome VerifyOnTarget(const CommandContext& context, BinaryFile& file,
                               std::uint64_t length, const BlockCompare& compare) {

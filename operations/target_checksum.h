@@ -12,6 +12,7 @@
 
 #include "operations/command_context.h"
 #include "operations/file_checks.h"
+#include "operations/loader_job.h"
 
 namespace romsmith {
 
@@ -35,6 +36,21 @@ struct ChecksumProgramLayout {
 // The routine and its parameter words, as bytes for target RAM in the
 // target's byte order (address, count and block size zero).
 std::vector<std::uint8_t> ChecksumProgramImage(bool big_endian);
+
+// The routine written to target RAM; false after the logged line.
+bool LoadChecksumProgram(const CommandContext& context);
+
+// One run of the routine (already in RAM) over `count` bytes at `address`,
+// at least one, one CRC per `block` bytes (at most kBlocksPerRun of them).
+// The verify's run lines unless the caller gives its own.
+RunResult RunChecksum(const CommandContext& context, std::uint32_t address, std::uint32_t count,
+                      std::uint32_t block, const RunLines& lines);
+RunResult RunChecksum(const CommandContext& context, std::uint32_t address, std::uint32_t count,
+                      std::uint32_t block);
+
+// The first `count` CRCs of the last run; false after the logged line.
+bool ReadChecksumResults(const CommandContext& context, std::size_t count,
+                         std::vector<std::uint32_t>& crcs);
 
 // Compares `count` bytes of `flash` (read at `address`) with the file's
 // `data`; false after it has logged the difference.

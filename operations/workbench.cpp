@@ -11,6 +11,7 @@
 #include "formats/intel_hex.h"
 #include "operations/command_bodies.h"
 #include "operations/file_checks.h"
+#include "operations/image_program.h"
 #include "operations/driver_link.h"
 #include "operations/loader_job.h"
 #include "platform/directory_lock.h"
@@ -194,6 +195,7 @@ std::shared_ptr<CommandSnapshot> Workbench::TakeSnapshot(Command command) {
   // test's board checks need no loader, its device code says so when it
   // comes to it.
   if (!snapshot->target_test && !CheckLoaderNamed(*snapshot, log_)) return nullptr;
+  if (!CheckImageFormatAllowed(*snapshot, log_)) return nullptr;
   snapshot->settings = settings();
   snapshot->bad_blocks = bad_block_table_;
   snapshot->checked_blocks = checked_block_table_;

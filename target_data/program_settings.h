@@ -59,6 +59,10 @@ struct ProgramSettings {
   // "TargetVerify": 1 makes verify checksum the flash on the target and read
   // back only a block whose checksum differs from the file's.
   std::int32_t target_verify = 0;
+  // "SkipUnchanged": a program of an image checksums each sector it touches
+  // on the target first and leaves alone those that already hold what the
+  // image puts there.
+  std::int32_t skip_unchanged = 1;
   // "StreamProgram": 1 makes Program on NOR flash stream the data through
   // the debug comms channel into a loader that runs once per range.
   std::int32_t stream_program = 0;

@@ -23,7 +23,7 @@ constexpr std::int64_t kUnsignedMax = std::numeric_limits<std::uint32_t>::max();
 // The "Remote" rows stand in the order their keys are written into a new
 // section; the "Option" rows of the profile in the order the dialog shows
 // them.
-const std::array<SettingRow, 25> kRows = {{
+const std::array<SettingRow, 26> kRows = {{
     {"Directory", "Driver", kFile, K::kDirectory, &S::port_driver_directory, 1, 0, 0, 0, "",
      "directory of the port library (portcall.so); relative to the program directory", F::kNone,
      nullptr, nullptr, nullptr},
@@ -69,6 +69,11 @@ const std::array<SettingRow, 25> kRows = {{
      "differs.",
      F::kEditable, "Verify on the target (checksums instead of reading everything back).", nullptr,
      "targetVerifyCheck"},
+    {"Option", "SkipUnchanged", kProfile, K::kSwitch, &S::skip_unchanged, 1, 0, 1, 1, nullptr,
+     "With the image format (ELF, S-record, HEX), program checksums each sector the image "
+     "touches on the target first and leaves alone those that already hold its bytes; other "
+     "formats program as before.",
+     F::kEditable, "Skip unchanged sectors (image format).", nullptr, "skipUnchangedCheck"},
     {"Option", "StreamProgram", kProfile, K::kSwitch, &S::stream_program, 1, 0, 1, 0, nullptr,
      "Program on NOR flash streams the data through the debug comms channel into a loader that "
      "runs once per range, instead of writing 1 KiB chunks to target RAM between loader runs.",

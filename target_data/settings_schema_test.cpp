@@ -103,7 +103,8 @@ TEST(SettingsSchema, RowsAreUniqueAndTheirDefaultsInRange) {
     }
   }
   // The user options the window must offer.
-  for (const char* key : {"FastRead", "TargetVerify", "TimeOut", "LpcVectorChecksum"}) {
+  for (const char* key :
+       {"FastRead", "TargetVerify", "TimeOut", "LpcVectorChecksum", "SkipUnchanged"}) {
     const SettingRow* row = FindSetting("Option", key);
     ASSERT_NE(row, nullptr) << key;
     EXPECT_EQ(row->field, SettingField::kEditable) << key;

@@ -16,6 +16,14 @@ namespace romsmith {
 inline constexpr std::size_t kMaxConfigRows = 256;
 inline constexpr char kConfigSection[] = "SETUP";
 
+// The values of "Format". A flat binary goes from the first selected sector
+// on; an Intel HEX file is converted to one with 16-bit record addresses. An
+// image (ELF, S-record or Intel HEX with every record type, told apart by
+// its content) carries its own target addresses.
+inline constexpr char kFlatBinFormat[] = "Flat Bin";
+inline constexpr char kIntelHexFormat[] = "Intel Hex";
+inline constexpr char kImageFormat[] = "Image (ELF, S-record, HEX)";
+
 struct ConfigRegisterRow {
   std::string name;
   std::uint32_t address = 0;
@@ -48,7 +56,7 @@ struct TargetConfig {
   std::int32_t auto_erase = 0;         // "AutoErase"
   std::int32_t auto_verify = 0;        // "AutoVerify"
   std::string program_file;            // "ProgramFile"
-  std::string format;                  // "Format": "Intel Hex" or "Flat Bin"
+  std::string format;                  // "Format": one of the values above
   std::string upload_file;             // "UploadFile"
   std::uint32_t register_count = 0;    // "SimCount", at most kMaxConfigRows
   std::uint32_t memory_count = 0;      // "MemoryCount", at most kMaxConfigRows
@@ -59,6 +67,8 @@ struct TargetConfig {
   bool IsLittleEndian() const;
   // The CPU name contains "(Nand)": NAND command family.
   bool UsesNandCommands() const;
+  // "Format" is kImageFormat: the program file places its own bytes.
+  bool UsesAddressImage() const { return format == kImageFormat; }
 
   bool operator==(const TargetConfig&) const = default;
 };

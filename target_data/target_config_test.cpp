@@ -541,5 +541,20 @@ TEST(TargetConfigFile, AByteOrderMarkBeforeTheFirstSectionIsSkipped) {
   EXPECT_EQ(doc.config().flash_chip, "AF040");
 }
 
+// Each "Format" value survives the file as written, and reads back as the
+// format the commands test for.
+TEST(TargetConfigFile, EveryFormatValueRoundTrips) {
+  for (const char* format : {kFlatBinFormat, kIntelHexFormat, kImageFormat}) {
+    TargetConfig written;
+    written.format = format;
+    IniDocument document;
+    document.LoadFromText(WriteTargetConfig(written).Text());
+    TargetConfig read;
+    ReadTargetConfig(document, read);
+    EXPECT_EQ(read.format, format);
+    EXPECT_EQ(read.UsesAddressImage(), std::string(format) == kImageFormat);
+  }
+}
+
 }  // namespace
 }  // namespace romsmith

@@ -32,7 +32,7 @@ struct ProgramPage {
   bool auto_erase = false;
   bool auto_verify = false;
   std::string program_file;
-  std::string format = "Flat Bin";  // "Flat Bin" or "Intel Hex"
+  std::string format = "Flat Bin";  // a "Format" value (target_config.h)
   std::string upload_file;
 };
 

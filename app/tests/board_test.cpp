@@ -4,6 +4,7 @@
 // own process (the board lives in the port library).
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,7 @@
 #include <QTabWidget>
 #include <QTest>
 
+#include <cstdlib>
 #include <memory>
 
 #include "app/busy_indicator.h"
@@ -170,6 +172,38 @@ class BoardTest : public QObject {
     ExpectControlsBack();
     const QByteArray demo = ReadBytes(image);
     QCOMPARE(ReadBytes(folder_->RootPath("flash0.bin")).left(demo.size()), demo);
+  }
+
+  void programImageThroughTheButtonPlacesItsSegments() {
+    if (!QFile::exists(folder_->Path("parl.mdl")))
+      QSKIP("the flash loader for this CPU (parl.mdl) is not staged");
+    if (std::system("command -v arm-none-eabi-ld > /dev/null 2>&1") != 0)
+      QSKIP("no ARM toolchain to link the ELF file");
+    // Two segments: 8 bytes at 0 in the patterned sector 1, 4 in the
+    // erased sector 5 (a first section at 0 leaves no room for ld to map
+    // the ELF headers into the segment).
+    const QString source = folder_->RootPath("image.s");
+    const QString elf = folder_->RootPath("image.elf");
+    WriteText(source,
+              ".section .a, \"ax\"\n.word 0x11223344, 0x55667788\n"
+              ".section .b, \"ax\"\n.word 0xCAFEF00D\n");
+    const QString build = QString(
+                              "arm-none-eabi-as -o '%1.o' '%2' && arm-none-eabi-ld "
+                              "--section-start=.a=0x0 --section-start=.b=0x10000 -e 0 "
+                              "-o '%1' '%1.o'")
+                              .arg(elf, source);
+    QCOMPARE(std::system(build.toLocal8Bit().constData()), 0);
+    OpenWithExample();
+    W<QLineEdit>("programFileEdit")->setText(elf);
+    auto* format = W<QComboBox>("formatCombo");
+    format->setCurrentIndex(format->findText("Image (ELF, S-record, HEX)"));
+    QVERIFY(format->currentIndex() > 0);
+    QCOMPARE(Run("programButton", 60000), CommandOutcome::kSucceeded);
+    ExpectControlsBack();
+    QByteArray expected = FlashPattern();
+    expected.replace(0, 8, QByteArray::fromHex("4433221188776655"));
+    expected.replace(0x10000, 4, QByteArray::fromHex("0DF0FECA"));
+    QCOMPARE(ReadBytes(folder_->RootPath("flash0.bin")), expected);
   }
 
   void checkBlockListsTheBadBlocks() {

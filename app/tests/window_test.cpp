@@ -487,6 +487,8 @@ class WindowTest : public QObject, protected WindowFixture {
     QCOMPARE(program->text(), QString("/data/image.hex"));
     QCOMPARE(upload->text(), QString("/data/back.bin"));
     QVERIFY(files_->filters[0].startsWith("Flat Bin File (*.bin);;Intel Hex File (*.hex)"));
+    QVERIFY(files_->filters[0].contains(
+        "Image File (*.elf *.axf *.srec *.s19 *.s28 *.s37 *.mot *.hex)"));
   }
 
   void configurationDialogWritesTheRemoteSettings() {
