@@ -82,9 +82,10 @@ class CliRun : public ::testing::Test {
 
   // The options that pick the test driver and this program directory.
   std::vector<std::string> With(std::vector<std::string> arguments) const {
-    std::vector<std::string> all = {"--program-dir", program_.string(), "--set",
-                                    "Directory.Device=" ROMSMITH_TEST_DRIVER_DIR, "--set",
-                                    "Remote.Device=test_driver.so"};
+    std::vector<std::string> all = {
+        "--program-dir", program_.string(),
+        "--set",         std::string("Directory.Device=") + ROMSMITH_TEST_DRIVER_DIR,
+        "--set",         "Remote.Device=test_driver.so"};
     all.insert(all.end(), arguments.begin(), arguments.end());
     return all;
   }

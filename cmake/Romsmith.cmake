@@ -15,16 +15,36 @@ function(romsmith_library name)
   endif()
 endfunction()
 
+# Tests and benchmarks find the tree, the program directory and the built
+# programs through romsmith_build_locations: linking it includes
+# tests/build_locations.h ahead of the target's sources (ROMSMITH_SOURCE_DIR,
+# ROMSMITH_STAGE_DIR, ROMSMITH_CLI, ROMSMITH_XDL_TOOL,
+# ROMSMITH_TEST_DRIVER_DIR), whose values this one generated source holds.
+# Paths of the checkout stay out of every other compile command, so a clone
+# elsewhere hits the compiler cache (CCACHE_BASEDIR makes the rest relative).
+file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/build_locations.cpp CONTENT
+"// Written by the build: where this build's tests find things.
+#include \"tests/build_locations.h\"
+
+const char romsmith_source_dir[] = \"${PROJECT_SOURCE_DIR}\";
+const char romsmith_stage_dir[] = \"${ROMSMITH_STAGE_DIR}\";
+const char romsmith_cli_program[] = \"$<TARGET_FILE:romsmith-cli>\";
+const char romsmith_xdl_program[] = \"$<TARGET_FILE:romsmith-xdl>\";
+const char romsmith_test_driver_dir[] = \"$<TARGET_FILE_DIR:romsmith_test_driver>\";
+")
+add_library(romsmith_build_locations STATIC ${CMAKE_BINARY_DIR}/build_locations.cpp)
+target_include_directories(romsmith_build_locations PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_options(romsmith_build_locations INTERFACE
+  -include ${PROJECT_SOURCE_DIR}/tests/build_locations.h)
+
 # romsmith_test(NAME SOURCES... [LIBS ...]): a GoogleTest program run by ctest.
 function(romsmith_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} romsmith_build_locations GTest::gtest GTest::gmock
+                        GTest::gtest_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  target_compile_definitions(${name} PRIVATE
-    ROMSMITH_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-    ROMSMITH_STAGE_DIR="${ROMSMITH_STAGE_DIR}")
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "ROMSMITH_TEST=1")
 endfunction()
@@ -38,7 +58,8 @@ function(romsmith_benchmark name)
   endif()
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark benchmark::benchmark_main)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} romsmith_build_locations benchmark::benchmark
+                        benchmark::benchmark_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 endfunction()
 

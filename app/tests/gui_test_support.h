@@ -23,8 +23,8 @@
 
 namespace romsmith::gui::testing {
 
-inline QString StageDir() { return QStringLiteral(ROMSMITH_STAGE_DIR); }
-inline QString SourceDir() { return QStringLiteral(ROMSMITH_SOURCE_DIR); }
+inline QString StageDir() { return QString::fromUtf8(ROMSMITH_STAGE_DIR); }
+inline QString SourceDir() { return QString::fromUtf8(ROMSMITH_SOURCE_DIR); }
 
 inline void WriteText(const QString& path, const QByteArray& text) {
   QDir().mkpath(QFileInfo(path).absolutePath());

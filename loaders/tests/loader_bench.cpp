@@ -73,7 +73,7 @@ void SetCycles(Params& params, const CommandSequence& sequence, std::uint32_t se
 
 CommandSet ShippedCommandSet(const std::string& type) {
   IniDocument document;
-  EXPECT_TRUE(document.Load(ROMSMITH_SOURCE_DIR "/data/flash.ini"));
+  EXPECT_TRUE(document.Load(std::string(ROMSMITH_SOURCE_DIR) + "/data/flash.ini"));
   CommandSet set;
   ReadCommandSet(document, type, set);
   return set;
@@ -92,7 +92,7 @@ LoaderBench::LoaderBench(const std::string& board_text, const std::string& loade
     ADD_FAILURE() << error;
     return;
   }
-  std::ifstream in(std::string(ROMSMITH_SOURCE_DIR "/loaders/prebuilt/") + loader + ".bin",
+  std::ifstream in(std::string(ROMSMITH_SOURCE_DIR) + "/loaders/prebuilt/" + loader + ".bin",
                    std::ios::binary);
   std::vector<std::uint8_t> image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_FALSE(image.empty()) << loader;

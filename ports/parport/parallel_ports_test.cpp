@@ -170,7 +170,8 @@ namespace {
 
 TEST(ParportLibrary, TheStagedLibraryLoadsThroughThePortInterface) {
   std::string error;
-  auto library = drivers::PortLibrary::Load(ROMSMITH_STAGE_DIR "/ports/parport/", &error);
+  auto library =
+      drivers::PortLibrary::Load(std::string(ROMSMITH_STAGE_DIR) + "/ports/parport/", &error);
   ASSERT_NE(library, nullptr) << error;
   // A port of no known base touches no device.
   EXPECT_EQ(library->Read(0x123), 0xFF);

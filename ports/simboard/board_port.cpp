@@ -19,7 +19,10 @@ BoardPort::BoardPort(const std::filesystem::path& board_file, const Reporter& re
     : report_(report), counters_file_(std::move(counters_file)) {
   std::string error;
   board_ = JtagBoard::Open(board_file, error);
-  if (board_) return;
+  if (board_) {
+    port_ = &board_->port();
+    return;
+  }
   // Board file errors name the section and key, some the file by its name
   // alone: the message names it by the path it was opened as.
   std::string file = board_file.string();
@@ -48,13 +51,13 @@ BoardPort::~BoardPort() {
 
 std::uint8_t BoardPort::Read(std::uint32_t port) {
   if (!board_) return 0xFF;
-  return gate_.Pass([&] { return board_->port().Read(port); });
+  return gate_.Pass([&] { return port_->Read(port); });
 }
 
 void BoardPort::Write(std::uint32_t port, std::uint8_t value) {
   if (!board_) return;
   gate_.Pass([&] {
-    board_->port().Write(port, value);
+    port_->Write(port, value);
     if (!behind_reported_ && board_->board().behind_real_time() > 0) ReportBehind();
   });
 }

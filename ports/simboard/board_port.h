@@ -16,6 +16,7 @@
 namespace simboard {
 
 class JtagBoard;
+class ParallelPort;
 
 // The board file the port library serves: `environment` (the value of
 // ROMSMITH_BOARD) when it is set and not empty, else board.ini in
@@ -52,6 +53,7 @@ class BoardPort {
 
   ClientGate gate_;
   std::unique_ptr<JtagBoard> board_;
+  ParallelPort* port_ = nullptr;  // the board's, looked up once for every access
   Reporter report_;
   std::filesystem::path counters_file_;
   bool behind_reported_ = false;

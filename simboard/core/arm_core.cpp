@@ -783,8 +783,8 @@ RunResult ArmCore::Run(std::uint64_t max_instructions, unsigned stop_on_exceptio
   AskObserver();
   // The last instruction run on the straight-line path, for run.last.
   bool straight_last = false;
-  std::uint32_t last_address = 0, last_opcode = 0, last_cycles = 0;
-  bool last_pc_written = false;
+  // (Its cycles and pc_written stay in cycles_now_ and pc_written_.)
+  std::uint32_t last_address = 0, last_opcode = 0;
   while (run.instructions < max_instructions) {
     // Straight-line code in fast memory with nothing watching: the decoded
     // instruction runs at once, and only what it did decides whether the
@@ -843,8 +843,6 @@ RunResult ArmCore::Run(std::uint64_t max_instructions, unsigned stop_on_exceptio
             straight_last = true;
             last_address = address;
             last_opcode = opcode;
-            last_cycles = cycles_now_;
-            last_pc_written = pc_written_;
             continue;
           }
         }
@@ -867,8 +865,8 @@ RunResult ArmCore::Run(std::uint64_t max_instructions, unsigned stop_on_exceptio
     run.last = StepResult{};
     run.last.address = last_address;
     run.last.opcode = last_opcode;
-    run.last.cycles = last_cycles;
-    run.last.pc_written = last_pc_written;
+    run.last.cycles = cycles_now_;
+    run.last.pc_written = pc_written_;
   }
   FlushCycles();
   run.limit_reached =

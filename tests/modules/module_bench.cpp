@@ -111,7 +111,7 @@ struct Bench {
     dir = fs::temp_directory_path() / ("module_bench_" + std::to_string(::getpid()) + "_" + m.name);
     fs::create_directories(dir);
     // A port library of its own per module: each load serves one board.
-    fs::copy_file(ROMSMITH_STAGE_DIR "/ports/simboard/portcall.so", dir / "portcall.so",
+    fs::copy_file(fs::path(ROMSMITH_STAGE_DIR) / "ports/simboard/portcall.so", dir / "portcall.so",
                   fs::copy_options::overwrite_existing);
     std::ofstream(dir / "board.ini")
         << "[Board]\nCore=" << (m.arm9 ? "ARM920T" : "ARM7TDMI") << "\nEndian=Little\nProbe="

@@ -64,7 +64,9 @@ class BoardFiles {
     // The port library builds its board once per load: a board of an earlier
     // case still resident would answer instead of this one. ctest runs every
     // case in its own process.
-    void* resident = ::dlopen(ROMSMITH_STAGE_DIR "/ports/simboard/portcall.so", RTLD_NOW | RTLD_NOLOAD);
+    void* resident =
+        ::dlopen((std::string(ROMSMITH_STAGE_DIR) + "/ports/simboard/portcall.so").c_str(),
+                 RTLD_NOW | RTLD_NOLOAD);
     if (resident) {
       ::dlclose(resident);
       ADD_FAILURE() << "the board's port library is still loaded from an earlier case; run each "
@@ -91,13 +93,13 @@ enum Key { R0 = 1, R1, R8, SP, LR, PC, CPSR, SPSR, SP_irq, LR_irq, SPSR_irq, SP_
 class Session {
  public:
   bool Bind(const ModuleFacts& module, bool big, int expected_connect = 0, uint8_t speed = 0) {
-    const std::string path = std::string(ROMSMITH_STAGE_DIR "/drivers/") + module.name + ".so";
+    const std::string path = std::string(ROMSMITH_STAGE_DIR) + "/drivers/" + module.name + ".so";
     if (!module_.Open(path)) return false;
     speed_ = speed;
     t = module_.Get<GdiGetFunction>(GDI_GET_EXPORT_NAME)();
     t->gdi_set_callback(GDI_MESSAGE_KIND, Collect);
     order_ = big ? 1 : 2;
-    std::strcpy(directory_, ROMSMITH_STAGE_DIR "/ports/simboard/");
+    std::strcpy(directory_, (std::string(ROMSMITH_STAGE_DIR) + "/ports/simboard/").c_str());
     OpenOptions options{&order_, directory_, &speed_};
     if (t->gdi_open(-1, 0, 3, &options, 0) != 0) return false;
     std::strcpy(port_, "LPT1");
@@ -478,7 +480,7 @@ TEST_P(ModuleConnect, AHaltedCoreAtConnectIsReportedAndStaysNeverRun) {
   messages.clear();
   // The test keeps the board alive between the two binds.
   platform::SharedLibrary keep;
-  ASSERT_TRUE(keep.Open(ROMSMITH_STAGE_DIR "/ports/simboard/portcall.so"));
+  ASSERT_TRUE(keep.Open(std::string(ROMSMITH_STAGE_DIR) + "/ports/simboard/portcall.so"));
   {
     Session first;
     ASSERT_TRUE(first.Bind(module, false));
@@ -548,7 +550,7 @@ TEST_P(ModuleConnect, AThumbCoreThatHaltedOnItsOwnIsReadInThumbStateAtConnect) {
   BoardFiles files(module, false, "");
   messages.clear();
   platform::SharedLibrary keep;
-  ASSERT_TRUE(keep.Open(ROMSMITH_STAGE_DIR "/ports/simboard/portcall.so"));
+  ASSERT_TRUE(keep.Open(std::string(ROMSMITH_STAGE_DIR) + "/ports/simboard/portcall.so"));
   {
     Session first;
     ASSERT_TRUE(first.Bind(module, false));

@@ -25,7 +25,7 @@ void GDI_CALL Collect(int32_t kind, const char* text) {
 class ModuleTable : public ::testing::TestWithParam<ModuleFacts> {
  protected:
   void SetUp() override {
-    const std::string path = std::string(ROMSMITH_STAGE_DIR "/drivers/") + facts.name + ".so";
+    const std::string path = std::string(ROMSMITH_STAGE_DIR) + "/drivers/" + facts.name + ".so";
     ASSERT_TRUE(library.Open(path)) << library.error();
     auto get = library.Get<GdiGetFunction>(GDI_GET_EXPORT_NAME);
     ASSERT_NE(get, nullptr);
@@ -133,8 +133,9 @@ TEST_P(ModuleTable, OpenWithoutAPortLibraryFailsWithTheModulesDriverLine) {
 TEST_P(ModuleTable, APortLibraryWithoutItsExportsFailsOpenWithoutALine) {
   const std::string dir = ::testing::TempDir() + "module_table_ports_" + facts.name + "/";
   std::filesystem::create_directories(dir);
-  std::filesystem::copy_file(std::string(ROMSMITH_STAGE_DIR "/drivers/") + facts.name + ".so",
-                             dir + "portcall.so", std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::copy_file(std::string(ROMSMITH_STAGE_DIR) + "/drivers/" + facts.name + ".so",
+                             dir + "portcall.so",
+                             std::filesystem::copy_options::overwrite_existing);
   EXPECT_EQ(Open(dir.c_str(), 0), GDI_OPEN_FAILED);
   EXPECT_TRUE(messages.empty()) << messages.front();
   std::filesystem::remove_all(dir);
@@ -143,7 +144,8 @@ TEST_P(ModuleTable, APortLibraryWithoutItsExportsFailsOpenWithoutALine) {
 // Every index a module names opens quietly; the first one past them warns
 // and runs at full speed (the module that reads no speed never warns).
 TEST_P(ModuleTable, AnOutOfRangeSpeedWarnsOnce) {
-  const char* ports = ROMSMITH_STAGE_DIR "/ports/simboard/";
+  const std::string directory = std::string(ROMSMITH_STAGE_DIR) + "/ports/simboard/";
+  const char* ports = directory.c_str();
   for (std::size_t index = 0; index < facts.speed_names.size(); ++index) {
     ASSERT_EQ(Open(ports, static_cast<uint8_t>(index)), GDI_OK) << index;
     ASSERT_EQ(table->gdi_close(1), GDI_OK);
