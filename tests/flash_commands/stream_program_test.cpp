@@ -5,6 +5,7 @@
 // host wrote over one the core had not read); a bit that never programs ends
 // the command with the program's error line; Stop ends it at once with whole
 // flash words only (stop_test.cpp, run on its own).
+#include <cstdlib>
 #include <sstream>
 
 #include "tests/flash_commands/flash_commands_fixture.h"
@@ -63,8 +64,31 @@ class StreamProgram : public FlashCommands, public ::testing::WithParamInterface
     if (c.big) {
       Replace(cfg, "LittleEndian=1", "LittleEndian=0");
       Replace(cfg, "CpuEndian=LITTLE", "CpuEndian=BIG");
+      GiveTheS3c2410ABigEndianLoader();
     }
     WriteText(root_ / "target.cfg", cfg);
+  }
+
+  // The shipped CPU database has no big-endian ARM920T part. This copy lets
+  // the S3C2410 run big-endian with the big-endian NOR loader: its ARMv4T
+  // code runs as it is on the ARM920T, whose MMU and caches are off out of
+  // reset.
+  void GiveTheS3c2410ABigEndianLoader() {
+    std::string cpu = ReadText(fs::path(ROMSMITH_SOURCE_DIR) / "data/cpu.ini");
+    const std::size_t section = cpu.find("[S3C2410]\n");
+    ASSERT_NE(section, std::string::npos);
+    for (const auto& [from, to] :
+         {std::pair<std::string, std::string>{"Endian=Little\n", "Endian=Little,Big\n"},
+          {"LoadFileBE=\n", "LoadFileBE=parb.mdl\n"}}) {
+      const std::size_t at = cpu.find(from, section);
+      ASSERT_NE(at, std::string::npos) << from;
+      cpu.replace(at, from.size(), to);
+    }
+    WriteText(root_ / "cpu.ini", cpu);
+    const std::string encode = std::string(ROMSMITH_CLI) + " encode " +
+                               (root_ / "cpu.ini").string() + " " +
+                               (root_ / "program/proc.xdl").string() + " > /dev/null";
+    ASSERT_EQ(std::system(encode.c_str()), 0);
   }
 
   // "-s 1-N" with N the sectors the file needs.
@@ -99,6 +123,9 @@ const Case kCases[] = {
     {"Arm9AmdLittle", true, false, &kAm29LV160DB, 1},
     {"Arm9IntelLittle", true, false, &k28F320C3B, 1},
     {"Arm9SstLittle", true, false, &kSst39vf160, 1},
+    {"Arm9AmdBig", true, true, &kAm29LV160DB, 1},
+    {"Arm9IntelBigTwoChips", true, true, &k28F320C3B, 2},
+    {"Arm9SstBig", true, true, &kSst39vf160, 1},
 };
 
 TEST_P(StreamProgram, PutsTheFileIntoTheFlashThroughTheCommsChannel) {
