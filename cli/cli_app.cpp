@@ -320,6 +320,7 @@ class Run {
     if (!WorksOnSectors(options_.command) || !started_command_) return;
     const std::vector<std::int32_t>& sizes = workbench.pages().flash.current.sector_sizes;
     const std::int64_t chips = std::max(c.chips_per_sector, 1);
+    std::int32_t first = c.start_sector;
     std::int32_t last = c.end_sector;
     std::uint64_t selected = 0;
     for (std::int32_t k = std::max(c.start_sector, 0); k <= c.end_sector && k < static_cast<std::int32_t>(sizes.size()); ++k)
@@ -334,8 +335,22 @@ class Run {
       case CliCommand::kProgram:
       case CliCommand::kVerify: {
         if (c.UsesAddressImage()) {
-          // An image places its own bytes, wherever in the selected sectors.
-          total = ImageByteCount(c.program_file);
+          // An image places its own bytes: the sectors are those from its
+          // lowest address to its highest (it leaves untouched ones between
+          // alone).
+          const ImageExtent image = ImageExtentOf(c.program_file);
+          total = image.bytes;
+          if (total == 0 || image.low < c.flash_address) break;
+          std::uint64_t start = c.flash_address;
+          std::int32_t k = 0;
+          for (; k < static_cast<std::int32_t>(sizes.size()); ++k) {
+            const std::uint64_t end =
+                start + static_cast<std::uint64_t>(sizes[static_cast<std::size_t>(k)]) * chips;
+            if (image.low < end && image.low >= start) first = k;
+            if (image.high <= end) break;
+            start = end;
+          }
+          if (k < static_cast<std::int32_t>(sizes.size())) last = k;
           break;
         }
         // A HEX file is measured by converting it again, only once the
@@ -357,7 +372,7 @@ class Run {
       default:
         break;
     }
-    record_.sectors = std::make_pair(c.start_sector + 1, last + 1);
+    record_.sectors = std::make_pair(first + 1, last + 1);
     record_.bytes = status == kExitSucceeded
                         ? total
                         : static_cast<std::uint64_t>(static_cast<double>(total) * frontend_.ProgressReached());

@@ -211,10 +211,11 @@ std::uint64_t ProgramFileLength(const std::string& file, bool intel_hex,
   return error ? 0 : size;
 }
 
-std::uint64_t ImageByteCount(const std::string& file) {
+ImageExtent ImageExtentOf(const std::string& file) {
   std::string error;
   const std::optional<AddressImage> image = ReadAddressImage(file, error);
-  return image ? image->byte_count() : 0;
+  if (!image) return {};
+  return {image->byte_count(), image->low_address(), image->high_end()};
 }
 
 }  // namespace romsmith

@@ -33,9 +33,14 @@ void RemovePart(const std::filesystem::path& part);
 std::uint64_t ProgramFileLength(const std::string& file, bool intel_hex,
                                 const std::filesystem::path& scratch);
 
-// The bytes an image file (ELF, S-records, Intel HEX) places; 0 when it
-// does not parse.
-std::uint64_t ImageByteCount(const std::string& file);
+// What an image file (ELF, S-records, Intel HEX) places: its byte count, its
+// lowest address and one past its highest. All 0 when it does not parse.
+struct ImageExtent {
+  std::uint64_t bytes = 0;
+  std::uint64_t low = 0;
+  std::uint64_t high = 0;
+};
+ImageExtent ImageExtentOf(const std::string& file);
 
 // Causes of a file exception, 0 to 14.
 enum class FileCause : int {

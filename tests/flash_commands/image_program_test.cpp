@@ -66,6 +66,12 @@ TEST_F(ImageProgram, EachFormPlacesItsSegmentsAndKeepsEveryOtherByte) {
     ASSERT_EQ(first.status, 0) << first.out << first.err;
     EXPECT_TRUE(first.Has("Info: 2 sectors written, 0 unchanged.")) << first.out;
     EXPECT_TRUE(SameImage(Flash(), Expected()));
+    // The record names the sectors from the image's first byte to its last,
+    // not the selection around them.
+    const CliResult record = Cli(args + "-s 1-20 --json verify");
+    EXPECT_EQ(record.status, 0) << record.out << record.err;
+    EXPECT_NE(record.out.find("\"sectors\":{\"first\":1,\"last\":5}"), std::string::npos)
+        << record.out;
 
     for (const char* on_target : {"0", "1"}) {
       const CliResult verify = Cli(args + "--set Option.TargetVerify=" + on_target + " verify");
