@@ -13,6 +13,8 @@ FUZZ_S ?= 60
 # to it, so a fresh clone elsewhere reuses what another checkout compiled.
 export CCACHE_BASEDIR ?= $(CURDIR)
 export CCACHE_NOHASHDIR ?= 1
+# The test programs share a precompiled header, which the cache takes only so.
+export CCACHE_SLOPPINESS ?= pch_defines,time_macros
 
 .PHONY: deps configure build test asan tsan demo bench fuzz clean
 
