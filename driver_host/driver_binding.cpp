@@ -460,7 +460,7 @@ bool DriverBinding::ClearAllBreakpoints() {
 bool DriverBinding::DumpRegisters() {
   char text[64];
   for (int n = 0; n <= 14; ++n) {
-    char name[8];
+    char name[16];  // "R" and any int, as the compiler counts
     std::snprintf(name, sizeof name, "R%d", n);
     std::uint32_t value = 0;
     if (!ReadRegister(name, &value)) return false;

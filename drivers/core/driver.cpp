@@ -659,7 +659,7 @@ int Driver::ResolveRegister(const char* name) {
   }
   const bool fiq = (s.regs[kCpsrIndex] & 0x1F) == kModeFiq;
   for (int number = 0; number <= 12; ++number) {
-    char plain[8];
+    char plain[16];  // "R" and any int, as the compiler counts
     std::snprintf(plain, sizeof plain, "R%d", number);
     if (std::strcmp(plain, name) != 0) continue;
     return (number >= 8 && fiq) ? number + 9 : number;
