@@ -17,8 +17,6 @@ constexpr std::uint32_t kBlock = 1024;
 // The checksum routine keeps one CRC per block for at most this many blocks.
 constexpr std::uint32_t kBatch = kBlock * ChecksumProgramLayout::kBlocksPerRun;
 
-const RunLines kProgramLines = {"Info: programming, waiting %d s", "Info: user stop program.\n",
-                                "Error: time out, program failed.\n"};
 const RunLines kChecksumProgramLines = {"Info: checksumming, waiting %d s.\n",
                                         "Info: user stop program.\n",
                                         "Error: time out, program failed.\n"};
@@ -332,27 +330,10 @@ std::optional<ImagePlan> PlanImage(const AddressImage& image, const FlashLayout&
 CommandResult ImageProgramBody(const CommandContext& context) {
   const TargetConfig& c = context.config();
   constexpr const char* kFailedTail = ", program failed.\n";
-  LoaderParams params = BaseLoaderParams(context, LoaderOperation::kProgram);
-  params.cycle_count = BuildCycles(context.command_set().program, context.WidthBytes(),
-                                   context.Chips(), c.flash_address, params);
-  params.program_mode = context.settings().load_sector_data == 1
-                            ? 1
-                            : static_cast<std::uint8_t>(context.command_set().program_mode);
+  LoaderParams params = ProgramLoaderParams(context);
   const bool whole_sectors = params.program_mode == 1;
   const bool sector_indexes = context.family.Has(FamilyTrait::kSectorIndexes);
   const bool crystal = context.family.Has(FamilyTrait::kCrystalFrequency);
-  // Loaders that take sector indexes count the sectors whose end (in the
-  // stored sizes) lies at or below a flash offset.
-  const auto sectors_below = [&context](std::uint64_t offset) {
-    std::uint64_t end = 0;
-    std::uint32_t count = 0;
-    for (std::int32_t s = 0; s < context.flash().sector_count(); ++s) {
-      end += static_cast<std::uint32_t>(context.flash().sector_sizes[s]);
-      if (end > offset) break;
-      ++count;
-    }
-    return static_cast<std::uint8_t>(count);
-  };
 
   ImagePlan plan;
   std::vector<const ImageSector*> to_write;
@@ -364,7 +345,7 @@ CommandResult ImageProgramBody(const CommandContext& context) {
 
   LoaderJob job;
   job.start_line = "Info: start program...\n";
-  job.lines = kProgramLines;
+  job.lines = kProgramRunLines;
   job.exception_tail = kFailedTail;
   // Every input is checked and the plan made before the first change to the
   // flash; the checksums and read-backs only read it.
@@ -411,8 +392,8 @@ CommandResult ImageProgramBody(const CommandContext& context) {
     const std::uint32_t chunk_address = sector.address + offset;
     if (sector_indexes) {
       const std::uint64_t flash_offset = chunk_address - c.flash_address;
-      params.cycle_count = sectors_below(flash_offset);
-      params.width_bytes = sectors_below(flash_offset + chunk_length);
+      params.cycle_count = SectorsBelow(context, flash_offset);
+      params.width_bytes = SectorsBelow(context, flash_offset + chunk_length);
     }
     if (crystal) params.flash_start = static_cast<std::uint32_t>(context.settings().lpc_frequency);
     params.address = chunk_address;

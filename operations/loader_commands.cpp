@@ -159,30 +159,13 @@ CommandResult ProgramBody(const CommandContext& context) {
   if (c.UsesAddressImage()) return ImageProgramBody(context);
   // Streamed through the debug comms channel: a path of its own.
   if (StreamsThisProgram(context)) return StreamProgramBody(context);
-  LoaderParams params = BaseLoaderParams(context, LoaderOperation::kProgram);
-  params.cycle_count = BuildCycles(context.command_set().program, context.WidthBytes(),
-                                   context.Chips(), c.flash_address, params);
-  params.program_mode = context.settings().load_sector_data == 1
-                            ? 1
-                            : static_cast<std::uint8_t>(context.command_set().program_mode);
+  LoaderParams params = ProgramLoaderParams(context);
   const bool whole_sectors = params.program_mode == 1;
   const bool sector_indexes = context.family.Has(FamilyTrait::kSectorIndexes);
   const bool crystal = context.family.Has(FamilyTrait::kCrystalFrequency);
   const bool vector_checksum = context.family.Has(FamilyTrait::kVectorChecksum) &&
                                context.settings().lpc_vector_checksum != 0;
   const std::uint32_t base = c.flash_address + context.SectorOffset(c.start_sector);
-  // Loaders that take sector indexes count the sectors whose end (in the
-  // stored sizes) lies at or below a flash offset.
-  const auto sectors_below = [&context](std::uint64_t offset) {
-    std::uint64_t end = 0;
-    std::uint32_t count = 0;
-    for (std::int32_t s = 0; s < context.flash().sector_count(); ++s) {
-      end += static_cast<std::uint32_t>(context.flash().sector_sizes[s]);
-      if (end > offset) break;
-      ++count;
-    }
-    return static_cast<std::uint8_t>(count);
-  };
 
   ProgramFile program(c);
   std::uint64_t length = 0;
@@ -192,8 +175,7 @@ CommandResult ProgramBody(const CommandContext& context) {
 
   LoaderJob job;
   job.start_line = "Info: start program...\n";
-  job.lines = {"Info: programming, waiting %d s", "Info: user stop program.\n",
-               "Error: time out, program failed.\n"};
+  job.lines = kProgramRunLines;
   job.exception_tail = ", program failed.\n";
   job.completed_line = ProgramCompletedLine(c);
   job.prepare = [&]() -> std::optional<int> {
@@ -223,8 +205,8 @@ CommandResult ProgramBody(const CommandContext& context) {
     }
     if (sector_indexes) {
       const std::uint64_t offset = chunk_address - c.flash_address;
-      params.cycle_count = sectors_below(offset);
-      params.width_bytes = sectors_below(offset + chunk_length);
+      params.cycle_count = SectorsBelow(context, offset);
+      params.width_bytes = SectorsBelow(context, offset + chunk_length);
     }
     if (crystal) params.flash_start = static_cast<std::uint32_t>(context.settings().lpc_frequency);
     params.address = chunk_address;

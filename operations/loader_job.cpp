@@ -313,6 +313,27 @@ LoaderParams BaseLoaderParams(const CommandContext& context, LoaderOperation ope
   return params;
 }
 
+LoaderParams ProgramLoaderParams(const CommandContext& context) {
+  LoaderParams params = BaseLoaderParams(context, LoaderOperation::kProgram);
+  params.cycle_count = BuildCycles(context.command_set().program, context.WidthBytes(),
+                                   context.Chips(), context.config().flash_address, params);
+  params.program_mode = context.settings().load_sector_data == 1
+                            ? 1
+                            : static_cast<std::uint8_t>(context.command_set().program_mode);
+  return params;
+}
+
+std::uint8_t SectorsBelow(const CommandContext& context, std::uint64_t offset) {
+  std::uint64_t end = 0;
+  std::uint32_t count = 0;
+  for (std::int32_t s = 0; s < context.flash().sector_count(); ++s) {
+    end += static_cast<std::uint32_t>(context.flash().sector_sizes[s]);
+    if (end > offset) break;
+    ++count;
+  }
+  return static_cast<std::uint8_t>(count);
+}
+
 void PackBlock(const CommandContext& context, const LoaderParams& params,
                std::vector<std::uint8_t>& block, std::size_t data_length) {
   block.assign(kLoaderParamsSize + data_length, 0xFF);

@@ -24,6 +24,11 @@ struct RunLines {
   const char* time_out;   // logged as an error
 };
 
+// The lines of a program run, whichever way the data goes in.
+inline constexpr RunLines kProgramRunLines{"Info: programming, waiting %d s",
+                                           "Info: user stop program.\n",
+                                           "Error: time out, program failed.\n"};
+
 // What a step of the job asks for next.
 enum class JobStep {
   kGoOn,   // fill: run this block; after_run: next block
@@ -91,6 +96,12 @@ RunResult RunToBreakpoint(const CommandContext& context, std::uint32_t start,
 // The fields every block carries: operation, chip width and count, auto
 // verify, flash start.
 LoaderParams BaseLoaderParams(const CommandContext& context, LoaderOperation operation);
+// A program run's block: the command set's program cycles and its program
+// mode, whole sectors with "LoadSectData".
+LoaderParams ProgramLoaderParams(const CommandContext& context);
+// Loaders that take sector indexes count the sectors whose end (in the
+// stored sizes) lies at or below a flash offset.
+std::uint8_t SectorsBelow(const CommandContext& context, std::uint64_t offset);
 // `block` := the packed parameter block and `data_length` bytes of 0xFF
 // behind it.
 void PackBlock(const CommandContext& context, const LoaderParams& params,

@@ -14,8 +14,6 @@
 namespace romsmith {
 namespace {
 
-constexpr RunLines kProgramLines{"Info: programming, waiting %d s", "Info: user stop program.\n",
-                                 "Error: time out, program failed.\n"};
 constexpr const char* kFailedLine = "Error: verify error, program failed.\n";
 // Where the loader's stream operation leaves the failing address.
 constexpr std::uint32_t kFailedAddressOffset = 16;
@@ -47,18 +45,18 @@ WaitOutcome WaitForLoaderWord(const CommandContext& context, int runs = 1) {
     if (context.link.WriteComms(nullptr, 0, 0, &got) != CommsAnswer::kDone) return {};
     if (got.status_read) return {RunResult::kDone, got.status};
     if (context.StopRequested()) {
-      context.log.Info(kProgramLines.user_stop);
+      context.log.Info(kProgramRunLines.user_stop);
       return {RunResult::kStopped, 0};
     }
     const auto waited = Clock::now() - started;
     if (waited >= limit) {
-      context.log.Error(kProgramLines.time_out);
+      context.log.Error(kProgramRunLines.time_out);
       return {};
     }
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(waited).count();
     if (seconds > seconds_told) {
       seconds_told = seconds;
-      context.log.Info(FormatText(kProgramLines.waiting, static_cast<int>(seconds)));
+      context.log.Info(FormatText(kProgramRunLines.waiting, static_cast<int>(seconds)));
     }
     // A loader busy with its last words answers within a few checks; one
     // that is not, is polled at the loader-run pace.
@@ -80,7 +78,7 @@ bool WriteEachWord(const CommandContext& context, const std::vector<std::uint32_
     if (wrote.status_read ||
         (in < words.size() &&
          Clock::now() - started >= context.poll_interval * context.settings().time_out_polls)) {
-      context.log.Error(kProgramLines.time_out);
+      context.log.Error(kProgramRunLines.time_out);
       return false;
     }
   }
@@ -144,7 +142,7 @@ RunResult FeedRunningLoader(const CommandContext& context, std::uint32_t length,
     if (context.StopRequested()) {
       // The loader has every word it was given programmed or programming,
       // and waits for the next.
-      context.log.Info(kProgramLines.user_stop);
+      context.log.Info(kProgramRunLines.user_stop);
       return RunResult::kStopped;
     }
     const std::uint32_t batch = std::min(kStreamBatchWords, total_words - sent);
@@ -172,12 +170,12 @@ RunResult FeedRunningLoader(const CommandContext& context, std::uint32_t length,
         // each word waits for the one before to be taken.
         check_every = 1;
         if (context.StopRequested()) {
-          context.log.Info(kProgramLines.user_stop);
+          context.log.Info(kProgramRunLines.user_stop);
           return RunResult::kStopped;
         }
         if (Clock::now() - batch_started >=
             context.poll_interval * context.settings().time_out_polls) {
-          context.log.Error(kProgramLines.time_out);
+          context.log.Error(kProgramRunLines.time_out);
           return RunResult::kFailed;
         }
       }
@@ -224,7 +222,7 @@ RunResult FeedRunningLoader(const CommandContext& context, std::uint32_t length,
     }
     if (!running) break;
     if (i >= polls) {
-      context.log.Error(kProgramLines.time_out);
+      context.log.Error(kProgramRunLines.time_out);
       return RunResult::kFailed;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -294,7 +292,7 @@ bool VerifyStreamedRange(const CommandContext& context, const std::string& file_
   std::array<std::uint8_t, kVerifyBlock> data{};
   for (std::uint64_t done = 0; done < length; done += kVerifyBlock) {
     if (context.StopRequested()) {
-      context.log.Info(kProgramLines.user_stop);
+      context.log.Info(kProgramRunLines.user_stop);
       return false;
     }
     const std::size_t got = file.Read(data.data(), kVerifyBlock);
@@ -364,7 +362,7 @@ CommandResult StreamProgramBody(const CommandContext& context) {
 
   LoaderJob job;
   job.start_line = "Info: start program...\n";
-  job.lines = kProgramLines;
+  job.lines = kProgramRunLines;
   job.exception_tail = ", program failed.\n";
   job.completed_line = ProgramCompletedLine(c);
   job.prepare = [&]() -> std::optional<int> {
