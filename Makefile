@@ -30,18 +30,23 @@ build: configure
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
+# The sanitizer builds use clang: it compiles them in two thirds of GCC's
+# time, and its sanitizers are the reference ones. The plain build stays with
+# GCC, so both compilers' warnings are heard.
+SANITIZER_COMPILERS = -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+
 # The whole suite under AddressSanitizer and UBSan, in a build of its own,
 # less the tests labelled plain_only: checks that read sources or package
 # files and run no instrumented code worth the sanitizers' time.
 asan: deps
-	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DROMSMITH_SANITIZE=ON > $(ASAN_BUILD).configure.log 2>&1 || { cat $(ASAN_BUILD).configure.log; exit 1; }
+	@cmake -S . -B $(ASAN_BUILD) -G Ninja $(SANITIZER_COMPILERS) -DROMSMITH_SANITIZE=ON > $(ASAN_BUILD).configure.log 2>&1 || { cat $(ASAN_BUILD).configure.log; exit 1; }
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 600 -LE plain_only
 
 # The threaded parts under ThreadSanitizer.
 tsan: deps
-	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DROMSMITH_SANITIZE=thread > $(TSAN_BUILD).configure.log 2>&1 || { cat $(TSAN_BUILD).configure.log; exit 1; }
+	@cmake -S . -B $(TSAN_BUILD) -G Ninja $(SANITIZER_COMPILERS) -DROMSMITH_SANITIZE=thread > $(TSAN_BUILD).configure.log 2>&1 || { cat $(TSAN_BUILD).configure.log; exit 1; }
 	@bash tools/run-tsan.sh $(TSAN_BUILD)
 
 demo: build

@@ -116,7 +116,11 @@ function(romsmith_module target)
     PREFIX "" OUTPUT_NAME ${ARG_OUTPUT}
     C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
     LIBRARY_OUTPUT_DIRECTORY ${ROMSMITH_STAGE_DIR}/${ARG_SUBDIR})
-  target_link_options(${target} PRIVATE -Wl,--no-undefined)
+  # Every symbol a module uses must resolve at link time, except clang's
+  # sanitizer runtimes: clang links them into the loading program only.
+  if(NOT (ROMSMITH_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang"))
+    target_link_options(${target} PRIVATE -Wl,--no-undefined)
+  endif()
 endfunction()
 
 # romsmith_fuzzer(NAME SOURCES... [LIBS ...]): a libFuzzer target NAME_fuzz,

@@ -15,6 +15,7 @@
 #include "driver_host/driver_tables.h"
 #include "reporting/testing/recording_frontend.h"
 #include "platform/message_box.h"
+#include "tests/file_contents.h"
 
 namespace romsmith {
 namespace {
@@ -72,10 +73,7 @@ class DriverHostTest : public ::testing::Test {
     ::setenv(name.c_str(), value.c_str(), 1);
     set_.push_back(name);
   }
-  std::string Journal() {
-    std::ifstream in(dir_ / "journal.txt");
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
+  std::string Journal() { return romsmith_tests::ReadFileText(dir_ / "journal.txt"); }
   bool JournalHas(const std::string& text) { return Journal().find(text) != std::string::npos; }
   void ClearJournal() { fs::remove(dir_ / "journal.txt"); }
   bool Bind() {

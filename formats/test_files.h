@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include "tests/file_contents.h"
 
 namespace romsmith::testing {
 
@@ -38,8 +39,7 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& byte
 }
 
 inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return romsmith_tests::ReadFileText(path);
 }
 
 }  // namespace romsmith::testing

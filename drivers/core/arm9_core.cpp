@@ -5,7 +5,6 @@
 namespace drivers {
 namespace {
 
-constexpr int kInstructionBits = 35;  // positions 32-66
 // NOPs after MRS (two execute cycles) and MSR to the CPSR (three): enough
 // for the pipeline to take the next instruction again.
 constexpr int kMrsDrain = 3;

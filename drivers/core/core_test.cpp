@@ -15,7 +15,6 @@ namespace {
 using testing::FakeJtag;
 
 constexpr std::uint32_t NOP = kArmNop;
-constexpr std::uint32_t TNOP = kThumbNop;
 
 std::vector<std::string> messages;
 void Collect(std::int32_t kind, const char* text) {

@@ -10,8 +10,6 @@ namespace simboard {
 
 namespace {
 
-constexpr std::uint64_t kForever = std::numeric_limits<std::uint64_t>::max();
-
 // Smallest n with 2^n >= value (value >= 1).
 std::uint8_t Log2Ceiling(std::uint64_t value) {
   std::uint8_t n = 0;

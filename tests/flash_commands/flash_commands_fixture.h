@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/file_contents.h"
 extern char** environ;
 
 namespace flash_commands {
@@ -28,10 +29,7 @@ namespace flash_commands {
 namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
 
-inline Bytes ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+inline Bytes ReadBytes(const fs::path& path) { return romsmith_tests::ReadFileBytes(path); }
 
 inline void WriteBytes(const fs::path& path, const Bytes& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc)
@@ -262,6 +260,7 @@ class FlashCommands : public ::testing::Test {
 inline ::testing::AssertionResult SameImage(const Bytes& actual, const Bytes& expected) {
   if (actual.size() != expected.size())
     return ::testing::AssertionFailure() << "sizes " << actual.size() << " and " << expected.size();
+  if (romsmith_tests::SameBytes(actual, expected)) return ::testing::AssertionSuccess();
   for (std::size_t i = 0; i < actual.size(); ++i) {
     if (actual[i] != expected[i])
       return ::testing::AssertionFailure() << "first difference at 0x" << std::hex << i << ": 0x"

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "modules_under_test.h"
+#include "tests/file_contents.h"
 
 namespace {
 
@@ -124,14 +125,12 @@ class CliBench {
     while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
     const int status = ::pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err(root_ / "err.txt", std::ios::binary);
-    run.err.assign(std::istreambuf_iterator<char>(err), {});
+    run.err = romsmith_tests::ReadFileText(root_ / "err.txt");
     return run;
   }
 
   std::vector<unsigned char> Flash() const {
-    std::ifstream in(root_ / "flash0.bin", std::ios::binary);
-    return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), {});
+    return romsmith_tests::ReadFileBytes(root_ / "flash0.bin");
   }
   const fs::path& root() const { return root_; }
   const std::vector<unsigned char>& image() const { return image_; }
@@ -196,8 +195,7 @@ TEST_P(ModuleCliHostRead, CommandsAndTheTargetTest) {
   const CliRun up = bench.Cli("-s 2-2 -f '" + upload.string() + "' upload");
   EXPECT_EQ(up.status, 0) << up.out << up.err;
   EXPECT_TRUE(up.Has("Info: upload completed.")) << up.out << up.err;
-  std::ifstream in(upload, std::ios::binary);
-  std::vector<unsigned char> back((std::istreambuf_iterator<char>(in)), {});
+  std::vector<unsigned char> back = romsmith_tests::ReadFileBytes(upload);
   ASSERT_EQ(back.size(), 0x2000u);
   EXPECT_TRUE(std::equal(back.begin(), back.end(), image.begin() + 0x4000));
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <utility>
 #include <vector>
+#include "tests/file_contents.h"
 
 namespace romsmith::cli_testing {
 
@@ -33,10 +34,7 @@ struct CliRun {
   }
 };
 
-inline Bytes ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), {});
-}
+inline Bytes ReadFile(const fs::path& path) { return romsmith_tests::ReadFileBytes(path); }
 
 inline void WriteFile(const fs::path& path, const Bytes& bytes) {
   std::ofstream(path, std::ios::binary)

@@ -12,6 +12,7 @@
 
 #include "driver_api/gdi.h"
 #include "platform/shared_library.h"
+#include "tests/file_contents.h"
 
 namespace {
 
@@ -114,13 +115,9 @@ class TestDriverTest : public ::testing::Test {
   }
 
   std::vector<std::uint8_t> FileBytes(const char* name) {
-    std::ifstream in(dir_ / "state" / name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    return romsmith_tests::ReadFileBytes(dir_ / "state" / name);
   }
-  std::string JournalText() {
-    std::ifstream in(dir_ / "journal.txt");
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
+  std::string JournalText() { return romsmith_tests::ReadFileText(dir_ / "journal.txt"); }
 
   fs::path dir_;
   std::vector<std::string> set_;
