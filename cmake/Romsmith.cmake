@@ -4,12 +4,26 @@
 set(ROMSMITH_STAGE_DIR ${CMAKE_BINARY_DIR}/romsmith)
 file(MAKE_DIRECTORY ${ROMSMITH_STAGE_DIR})
 
+# romsmith_library_headers(): the standard headers the libraries' sources
+# start with, parsed once into a precompiled header that every
+# romsmith_library reuses. Parsing them is over half the compile time of a
+# typical library source, optimised as it is.
+function(romsmith_library_headers)
+  file(WRITE ${CMAKE_BINARY_DIR}/library_headers.cpp
+       "// Written by the build: the owner of the libraries' precompiled header.\n")
+  add_library(romsmith_library_headers STATIC ${CMAKE_BINARY_DIR}/library_headers.cpp)
+  target_precompile_headers(romsmith_library_headers PRIVATE
+    <algorithm> <array> <chrono> <cstdint> <cstdio> <cstring> <filesystem> <functional>
+    <memory> <optional> <string> <string_view> <system_error> <vector>)
+endfunction()
+
 # romsmith_library(NAME SOURCES... [LIBS ...]): a static core library with its
 # directory's parent on the include path, so code includes "formats/ini.h".
 function(romsmith_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_precompile_headers(${name} REUSE_FROM romsmith_library_headers)
   if(ARG_LIBS)
     target_link_libraries(${name} PUBLIC ${ARG_LIBS})
   endif()
