@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+
 #include "tests/file_contents.h"
 
 namespace romsmith::testing {

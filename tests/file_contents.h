@@ -2,7 +2,6 @@
 // without optimisation, where reading a flash image byte by byte through
 // stream iterators costs seconds per test under the sanitizers.
 #pragma once
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -31,12 +30,6 @@ inline std::vector<unsigned char> ReadFileBytes(const std::filesystem::path& pat
 
 inline std::string ReadFileText(const std::filesystem::path& path) {
   return ReadWholeFile<std::string>(path);
-}
-
-// Whether two byte blocks are the same, with memcmp for the common case.
-template <typename Bytes>
-bool SameBytes(const Bytes& a, const Bytes& b) {
-  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
 }
 
 }  // namespace romsmith_tests

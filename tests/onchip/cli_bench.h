@@ -15,6 +15,7 @@
 #include <string>
 #include <utility>
 #include <vector>
+
 #include "tests/file_contents.h"
 
 namespace romsmith::cli_testing {
