@@ -421,6 +421,7 @@ std::uint64_t ArmCore::SkipUnexecuted(std::uint64_t limit) {
   if (region == nullptr) {
     FlushCycles();
     bus_.CountQuietFetches(start, count);
+    loop_dirty_ = true;
   }
   return count;
 }
@@ -442,6 +443,7 @@ std::uint64_t ArmCore::SpinInPlace(std::uint64_t limit, std::uint32_t cycles_eac
     std::uint32_t span = 0;
     if (bus_.QuietFetchBytes(pc_, span) == nullptr || span < (Thumb() ? 2u : 4u)) return 0;
   }
+  loop_dirty_ = true;
   instructions_ += limit;
   cycles_ += limit * cycles_each;
   unflushed_cycles_ += limit * cycles_each;
@@ -509,11 +511,12 @@ bool ArmCore::ReadData(std::uint32_t address, AccessSize size, std::uint32_t& va
       ok = true;
     } else {
       FlushCycles();
+      NoteLoopRead(address, size);
       ok = data_bus_->Read(address, size, AccessKind::DataRead, value);
     }
-    if (ok && watch_data_ && DataWatched(address, size, value) &&
-        observer_->AfterDataAccess(address, size, value, false)) {
-      watch_hit_ = true;
+    if (ok && watch_data_ && DataWatched(address, size, value)) {
+      loop_dirty_ = true;
+      if (observer_->AfterDataAccess(address, size, value, false)) watch_hit_ = true;
     }
   } else {
     ok = data_bus_->Read(address, size, AccessKind::DataRead, value);
@@ -532,6 +535,7 @@ bool ArmCore::WriteData(std::uint32_t address, AccessSize size, std::uint32_t va
   if (bytes < 4) value &= (1u << (8 * bytes)) - 1;
   bool ok;
   if (!injected_) {
+    loop_dirty_ = true;
     if (const FastRegion* region = FindFast(address, bytes)) {
       StoreFast(region->memory + (address - region->base), size, value);
       const std::uint32_t offset = address - region->base;
@@ -571,11 +575,13 @@ bool ArmCore::Fetch(std::uint32_t address, bool thumb, std::uint32_t& opcode) {
     return true;
   }
   FlushCycles();
+  loop_dirty_ = true;
   return bus_.Read(address, size, AccessKind::InstructionFetch, opcode);
 }
 
 bool ArmCore::CoprocessorRead(unsigned cp, unsigned op1, unsigned crn, unsigned crm, unsigned op2,
                               std::uint32_t& value) {
+  loop_dirty_ = true;
   if (coprocessors_[cp] != nullptr) return coprocessors_[cp]->Read(op1, crn, crm, op2, value);
   if (cp != 15 || model_ != CoreModel::ARM9TDMI || op1 != 0) return false;
   switch (crn) {
@@ -594,6 +600,7 @@ bool ArmCore::CoprocessorRead(unsigned cp, unsigned op1, unsigned crn, unsigned 
 
 bool ArmCore::CoprocessorWrite(unsigned cp, unsigned op1, unsigned crn, unsigned crm, unsigned op2,
                                std::uint32_t value) {
+  loop_dirty_ = true;
   if (coprocessors_[cp] != nullptr) return coprocessors_[cp]->Write(op1, crn, crm, op2, value);
   if (cp != 15 || model_ != CoreModel::ARM9TDMI || op1 != 0) return false;
   switch (crn) {
@@ -627,6 +634,7 @@ inline void ArmCore::FinishStep(bool thumb, StepResult& result) {
     // A BKPT the debug logic stops at: it did not execute, as at a
     // breakpoint on its address.
     breakpoint_hit_ = false;
+    loop_dirty_ = true;
     pc_ = result.address;
     result.outcome = StepOutcome::Halted;
     result.halt = HaltReason::Breakpoint;
@@ -642,6 +650,7 @@ inline void ArmCore::FinishStep(bool thumb, StepResult& result) {
   }
   if (exception_pending_) {
     exception_pending_ = false;
+    loop_dirty_ = true;
     result.exception = pending_exception_;
     switch (pending_exception_) {
       case Exception::DataAbort:
@@ -673,6 +682,7 @@ inline void ArmCore::FinishStep(bool thumb, StepResult& result) {
   }
   if (watch_hit_ && result.outcome != StepOutcome::Halted) {
     watch_hit_ = false;
+    loop_dirty_ = true;
     result.outcome = StepOutcome::Halted;
     result.halt = HaltReason::Watchpoint;
   }
@@ -719,6 +729,7 @@ StepResult ArmCore::StepInternal(const Decoded* decoded, bool looked_up) {
   StepResult result;
   result.address = pc_;
   if (events_pending_) {
+    loop_dirty_ = true;
     if (halt_request_) {
       result.outcome = StepOutcome::Halted;
       result.halt = HaltReason::DebugRequest;
@@ -756,12 +767,14 @@ StepResult ArmCore::StepInternal(const Decoded* decoded, bool looked_up) {
     return result;
   }
   result.opcode = opcode;
-  if (watch_instructions_ && InstructionWatched(pc_, opcode, thumb) &&
-      observer_->BeforeInstruction(pc_, opcode, thumb)) {
-    result.outcome = StepOutcome::Halted;
-    result.halt = HaltReason::Breakpoint;
-    result.cycles = 0;
-    return result;
+  if (watch_instructions_ && InstructionWatched(pc_, opcode, thumb)) {
+    loop_dirty_ = true;  // the observer may count or act on it
+    if (observer_->BeforeInstruction(pc_, opcode, thumb)) {
+      result.outcome = StepOutcome::Halted;
+      result.halt = HaltReason::Breakpoint;
+      result.cycles = 0;
+      return result;
+    }
   }
   watch_hit_ = false;
   ExecuteCurrent(opcode, result);
@@ -771,6 +784,7 @@ StepResult ArmCore::StepInternal(const Decoded* decoded, bool looked_up) {
 
 StepResult ArmCore::Step() {
   AskObserver();
+  ForgetLoop();
   StepResult result = StepInternal();
   cycles_ += result.cycles;
   unflushed_cycles_ += result.cycles;
@@ -781,6 +795,7 @@ StepResult ArmCore::Step() {
 RunResult ArmCore::Run(std::uint64_t max_instructions, unsigned stop_on_exceptions) {
   RunResult run;
   AskObserver();
+  ForgetLoop();
   // The last instruction run on the straight-line path, for run.last.
   bool straight_last = false;
   // (Its cycles and pc_written stay in cycles_now_ and pc_written_.)
@@ -843,6 +858,15 @@ RunResult ArmCore::Run(std::uint64_t max_instructions, unsigned stop_on_exceptio
             straight_last = true;
             last_address = address;
             last_opcode = opcode;
+            if (pc_written_ && next < address) {
+              // The end of a loop: a polling loop may repeat itself.
+              if (loop_reads_ != 0) {
+                run.instructions += AtLoopHead(next, max_instructions - run.instructions);
+              } else {
+                loop_visits_ = 0;
+                loop_dirty_ = false;
+              }
+            }
             continue;
           }
         }

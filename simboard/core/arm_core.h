@@ -306,7 +306,13 @@ class ArmCore {
   // Counters since construction or ResetCounters.
   std::uint64_t InstructionCount() const { return instructions_; }
   std::uint64_t CycleCount() const { return cycles_; }
-  void ResetCounters() { instructions_ = 0; cycles_ = 0; }
+  // Of InstructionCount, those of polling loops that Run passed over at once.
+  std::uint64_t RepeatedInstructions() const { return repeated_; }
+  void ResetCounters() {
+    instructions_ = 0;
+    cycles_ = 0;
+    repeated_ = 0;
+  }
 
  private:
   friend struct ArmInstructions;
@@ -397,6 +403,40 @@ class ArmCore {
   // Repeats the branch to itself at Pc() `limit` times at once, as stepping
   // would (`cycles_each` per branch), when its fetch reads plain memory.
   std::uint64_t SpinInPlace(std::uint64_t limit, std::uint32_t cycles_each);
+  // Polling loops (steady_loops.cpp). Between two taken backward branches
+  // to the same head the core notes the bus reads it made and whether
+  // anything else happened (a write, a coprocessor access, an exception, a
+  // fetch from the bus). A loop that only read addresses the bus promises
+  // steady, each an even number of times over two visits, and is back at
+  // its head in the state of two visits before, repeats those two visits
+  // exactly until the first promise ends: Run passes over the repeats at
+  // once, with their counts, cycles and reads.
+  struct LoopRead {
+    std::uint32_t address = 0;
+    AccessSize size = AccessSize::Word;
+    std::uint64_t reads = 0;
+    std::uint64_t end = 0;  // CycleCount() at which the bus's promise ends
+  };
+  static constexpr unsigned kMaxLoopReads = 4;
+  struct LoopInterval {
+    std::array<LoopRead, kMaxLoopReads> reads{};
+    unsigned addresses = 0;
+    bool steady = true;
+  };
+  // Everything an instruction may read or change but memory and devices.
+  struct LoopVisit {
+    std::array<std::uint32_t, 44> state{};
+    std::uint64_t instructions = 0;
+    std::uint64_t cycles = 0;
+  };
+  void ForgetLoop();
+  void NoteLoopRead(std::uint32_t address, AccessSize size);
+  // At a taken backward branch to `head` after bus reads: how many
+  // instructions (at most `budget`) were passed over.
+  std::uint64_t AtLoopHead(std::uint32_t head, std::uint64_t budget);
+  LoopVisit SaveLoopVisit() const;
+  std::uint64_t RepeatLoop(std::uint64_t budget);
+
   std::uint32_t LoadFast(const std::uint8_t* p, AccessSize size) const;
   void StoreFast(std::uint8_t* p, AccessSize size, std::uint32_t value) const;
   // A word loaded from an unaligned address, rotated as the core does.
@@ -473,8 +513,20 @@ class ArmCore {
   std::uint32_t cp15_control_ = 0;
   std::array<std::uint32_t, 16> cp15_registers_{};  // c2, c3, c5, c6, c13 kept as written
 
+  // Polling loop state: the head, the visits kept (up to two, with clean
+  // intervals between them and since), the reads between the two and since
+  // the last, and what happened since the last backward branch.
+  std::uint32_t loop_head_ = 0;
+  unsigned loop_visits_ = 0;
+  std::array<LoopVisit, 2> loop_visit_{};  // [1] the last visit, [0] the one before
+  LoopInterval loop_before_;               // between loop_visit_[0] and [1]
+  LoopInterval loop_now_;                  // since loop_visit_[1]
+  std::uint32_t loop_reads_ = 0;           // bus reads since the last backward branch
+  bool loop_dirty_ = false;                // anything but steady reads since then
+
   std::uint64_t instructions_ = 0;
   std::uint64_t cycles_ = 0;
+  std::uint64_t repeated_ = 0;
   // Cycles not yet passed to Bus::Advance: time reaches the board before each
   // access that leaves fast memory and at the end of every Step and Run.
   std::uint64_t unflushed_cycles_ = 0;

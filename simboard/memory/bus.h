@@ -6,8 +6,12 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 namespace simboard {
+
+// Steady reads that stay steady until something writes or the host acts.
+inline constexpr std::uint64_t kSteadyForever = std::numeric_limits<std::uint64_t>::max();
 
 enum class AccessSize : std::uint8_t { Byte = 1, Half = 2, Word = 4 };
 
@@ -44,6 +48,27 @@ class Bus {
   virtual void CountQuietFetches(std::uint32_t address, std::uint64_t fetches) {
     (void)address;
     (void)fetches;
+  }
+
+  // For how many more cycles data reads at `address` stay steady: each
+  // returns what the address gives in the state it is in now, at most
+  // alternating with every read that state's unit answers (a status bit that
+  // toggles on each read), and changes nothing but read counts and that
+  // alternation. A new state (a busy flash done) begins with a new answer.
+  // 0: no such promise; kSteadyForever: until written. A polling loop that
+  // reads only such addresses, each an even number of times, repeats itself
+  // exactly, and the core may pass over the repeats at once.
+  virtual std::uint64_t SteadyReadsFor(std::uint32_t address, AccessSize size) {
+    (void)address;
+    (void)size;
+    return 0;
+  }
+  // `reads` (an even number) steady reads at `address` were passed over:
+  // they count as reads of whatever answers there.
+  virtual void CountSteadyReads(std::uint32_t address, AccessSize size, std::uint64_t reads) {
+    (void)address;
+    (void)size;
+    (void)reads;
   }
 };
 

@@ -133,6 +133,18 @@ void MemoryBus::CountQuietFetches(std::uint32_t address, std::uint64_t fetches) 
   if (Region* region = Find(address)) region->CountQuietFetches(fetches);
 }
 
+std::uint64_t MemoryBus::SteadyReadsFor(std::uint32_t address, AccessSize size) {
+  const unsigned count = static_cast<unsigned>(size);
+  Region* region = Find(address, count);
+  return region != nullptr ? region->SteadyReadsFor(address - region->base(), count) : 0;
+}
+
+void MemoryBus::CountSteadyReads(std::uint32_t address, AccessSize size, std::uint64_t reads) {
+  const unsigned count = static_cast<unsigned>(size);
+  if (Region* region = Find(address, count))
+    region->CountSteadyReads(address - region->base(), count, reads);
+}
+
 bool MemoryBus::Peek(std::uint32_t address, std::uint32_t count, std::uint8_t* bytes) const {
   std::uint64_t at = address;
   std::uint64_t end = at + count;

@@ -70,6 +70,20 @@ class Region {
   }
   virtual void CountQuietFetches(std::uint64_t fetches) { (void)fetches; }
 
+  // For how many cycles reads of `count` bytes at `offset` stay steady, as
+  // Bus::SteadyReadsFor says; plain memory (Direct) stays so until written.
+  // CountSteadyReads counts `reads` such reads passed over.
+  virtual std::uint64_t SteadyReadsFor(std::uint32_t offset, unsigned count) {
+    (void)offset;
+    (void)count;
+    return Direct() != nullptr ? kSteadyForever : 0;
+  }
+  virtual void CountSteadyReads(std::uint32_t offset, unsigned count, std::uint64_t reads) {
+    (void)offset;
+    (void)count;
+    (void)reads;
+  }
+
   // Back to the power-on state of the region's state machines (contents stay).
   virtual void Reset() {}
 
@@ -116,6 +130,8 @@ class IoRegion : public Region {
   bool Write(std::uint32_t offset, unsigned count, const std::uint8_t* bytes) override;
   void Peek(std::uint32_t offset, std::uint32_t count, std::uint8_t* bytes) const override;
   void Poke(std::uint32_t offset, std::uint32_t count, const std::uint8_t* bytes) override;
+  // Kept registers read back what was written, without side effects.
+  std::uint64_t SteadyReadsFor(std::uint32_t, unsigned) override { return kSteadyForever; }
 
  private:
   static constexpr std::uint32_t kPageBytes = 4096;
@@ -146,6 +162,8 @@ class MemoryBus : public Bus {
   void Advance(std::uint64_t cycles) override { clock_.cycles += cycles; }
   const std::uint8_t* QuietFetchBytes(std::uint32_t address, std::uint32_t& count) override;
   void CountQuietFetches(std::uint32_t address, std::uint64_t fetches) override;
+  std::uint64_t SteadyReadsFor(std::uint32_t address, AccessSize size) override;
+  void CountSteadyReads(std::uint32_t address, AccessSize size, std::uint64_t reads) override;
 
   // The debugger's and loader's view: bytes in address order without side
   // effects. False if any byte of the range lies outside every region.

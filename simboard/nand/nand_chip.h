@@ -48,6 +48,7 @@ class NandChip {
   void WriteData(std::uint8_t data);
   std::uint8_t ReadData();
   bool Ready() const { return clock_.cycles >= ready_at_; }
+  std::uint64_t CyclesToReady() const { return Ready() ? 0 : ready_at_ - clock_.cycles; }
   // Power-on: back to reading area A, nothing in progress.
   void Reset();
 

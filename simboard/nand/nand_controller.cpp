@@ -295,6 +295,13 @@ bool NandControllerRegion::Read(std::uint32_t offset, unsigned count, AccessKind
   return true;
 }
 
+std::uint64_t NandControllerRegion::SteadyReadsFor(std::uint32_t offset, unsigned) {
+  const std::uint32_t status = kind_ == NandControllerKind::S3C2410 ? r2410::kStat : r2440::kStat;
+  if ((offset & ~3u) != status) return 0;
+  if (!chip_->Ready()) return chip_->CyclesToReady();
+  return was_ready_ ? kSteadyForever : 0;
+}
+
 bool NandControllerRegion::Write(std::uint32_t offset, unsigned count, const std::uint8_t* bytes) {
   std::uint32_t value = 0;
   for (unsigned k = 0; k < count; ++k) value |= std::uint32_t{bytes[k]} << (8 * k);

@@ -57,6 +57,9 @@ class NandControllerRegion : public Region {
   bool Write(std::uint32_t offset, unsigned count, const std::uint8_t* bytes) override;
   void Peek(std::uint32_t offset, std::uint32_t count, std::uint8_t* bytes) const override;
   void Poke(std::uint32_t, std::uint32_t, const std::uint8_t*) override {}
+  // The status register, while the chip is busy or once its ready edge has
+  // been seen; every other register read may move the chip on.
+  std::uint64_t SteadyReadsFor(std::uint32_t offset, unsigned count) override;
   void Reset() override;
 
   NandChip& chip() { return *chip_; }

@@ -183,6 +183,18 @@ class AmdChip : public NorChip {
     }
   }
 
+  // Busy: the status changes when the sector window closes (DQ3), when the
+  // operation ends or when DQ5 rises; DQ6 and DQ2 only alternate till then.
+  std::uint64_t SteadyFor(std::uint32_t) override {
+    Settle();
+    if (state_ != State::Busy) return kSteadyForever;
+    const std::uint64_t now = Now();
+    std::uint64_t until = kSteadyForever;
+    if (operation_ == Operation::SectorErase && now < window_end_) until = window_end_;
+    if (now < done_at_) until = std::min(until, done_at_);
+    return until == kSteadyForever ? until : until - now;
+  }
+
   void Settle() override {
     if (state_ != State::Busy) return;
     std::uint64_t now = Now();

@@ -427,6 +427,27 @@ void NorRegion::CountQuietFetches(std::uint64_t fetches) {
   WriteThrough();
 }
 
+// Each chip on the bus answers every read, so the bank is as steady as its
+// least steady chip.
+std::uint64_t NorRegion::SteadyReadsFor(std::uint32_t offset, unsigned count) {
+  (void)count;
+  const std::uint32_t word = offset / bus_bytes_;
+  std::uint64_t steady = kSteadyForever;
+  for (auto& chip : chips_) steady = std::min(steady, chip->SteadyFor(word));
+  return steady;
+}
+
+void NorRegion::CountSteadyReads(std::uint32_t offset, unsigned count, std::uint64_t reads) {
+  counters_->flash_reads += reads;
+  // An odd count would flip the toggle bits: one real read does that.
+  if ((reads & 1) != 0) {
+    std::uint8_t ignored[4];
+    --counters_->flash_reads;
+    Read(offset, count, AccessKind::DataRead, ignored);
+  }
+  WriteThrough();
+}
+
 void NorRegion::Peek(std::uint32_t offset, std::uint32_t count, std::uint8_t* bytes) const {
   std::memcpy(bytes, data_ + offset, count);
 }

@@ -68,6 +68,10 @@ class NorChip {
   // Lets time-driven work that is due happen now (an erase whose sector
   // window has closed).
   virtual void Settle() = 0;
+  // For how many more cycles reads at a chip address stay steady (see
+  // Bus::SteadyReadsFor): until a busy chip's status may change, for ever
+  // while it is not busy (a read then changes nothing).
+  virtual std::uint64_t SteadyFor(std::uint32_t address) = 0;
 
   // Sector (block) of a chip address: its index, first cell and cell count.
   struct Sector {
@@ -157,6 +161,8 @@ class NorRegion : public Region {
   // While every chip reads its array, a fetch is the plain copy Read makes.
   const std::uint8_t* QuietFetchBytes(std::uint32_t offset, std::uint32_t& count) override;
   void CountQuietFetches(std::uint64_t fetches) override;
+  std::uint64_t SteadyReadsFor(std::uint32_t offset, unsigned count) override;
+  void CountSteadyReads(std::uint32_t offset, unsigned count, std::uint64_t reads) override;
   void Reset() override;
 
   const NorDescription& nor() const { return description_.nor; }

@@ -131,6 +131,12 @@ class IntelChip : public NorChip {
   bool ReadsArray() override { return !Busy() && mode_ == Mode::Array; }
   void Settle() override {}
 
+  // The status register changes only when the state machine becomes ready.
+  std::uint64_t SteadyFor(std::uint32_t) override {
+    if (!Busy() || busy_until_ == kNever) return kSteadyForever;
+    return busy_until_ - Now();
+  }
+
  private:
   enum class Mode { Array, Identifier, Status, Query };
   enum class Pending { None, Program, Erase, Lock, BufferCount, BufferData, BufferConfirm };

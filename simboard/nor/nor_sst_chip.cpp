@@ -113,6 +113,12 @@ class SstChip : public NorChip {
     if (state_ == State::Busy && !stalled_ && Now() >= done_at_) state_ = State::Read;
   }
 
+  std::uint64_t SteadyFor(std::uint32_t) override {
+    Settle();
+    if (state_ != State::Busy || stalled_) return kSteadyForever;
+    return done_at_ - Now();
+  }
+
  private:
   enum class State {
     Read, Unlock1, Unlock2, ProgramData, EraseSetup, EraseUnlock1, EraseUnlock2, SoftwareId,

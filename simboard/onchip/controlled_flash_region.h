@@ -16,6 +16,10 @@ namespace simboard {
 class ControlledFlashRegion : public Region {
  public:
   bool busy() const { return clock_.cycles < ready_at_; }
+  // Cycles until the running command ends; for ever when none runs.
+  std::uint64_t SteadyWhileBusy() const {
+    return busy() ? ready_at_ - clock_.cycles : kSteadyForever;
+  }
 
  protected:
   ControlledFlashRegion(const RegionDescription& description, std::uint64_t window_bytes,

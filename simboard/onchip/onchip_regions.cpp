@@ -36,6 +36,12 @@ class AliasRegion : public Region {
     return bytes;
   }
   void CountQuietFetches(std::uint64_t fetches) override { target_.CountQuietFetches(fetches); }
+  std::uint64_t SteadyReadsFor(std::uint32_t offset, unsigned count) override {
+    return target_.SteadyReadsFor(offset, count);
+  }
+  void CountSteadyReads(std::uint32_t offset, unsigned count, std::uint64_t reads) override {
+    target_.CountSteadyReads(offset, count, reads);
+  }
 
  private:
   Region& target_;

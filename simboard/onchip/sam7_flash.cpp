@@ -104,6 +104,13 @@ std::uint32_t Sam7FlashRegion::ReadRegister(std::uint32_t offset) {
   }
 }
 
+// MC_FSR shows FRDY when the command ends; a read clears the error bits,
+// so it is steady only once they are clear.
+std::uint64_t Sam7FlashRegion::RegisterSteadyFor(std::uint32_t offset) const {
+  if (offset != efc::kFsr) return kSteadyForever;
+  return errors_ != 0 ? 0 : SteadyWhileBusy();
+}
+
 void Sam7FlashRegion::WriteRegister(std::uint32_t offset, std::uint32_t value) {
   if (offset == efc::kFmr) {
     fmr_ = value & 0x00FF038D;
@@ -206,6 +213,11 @@ bool Sam7SystemController::Read(std::uint32_t offset, unsigned count, AccessKind
     bytes[k] = static_cast<std::uint8_t>(value >> (8 * ((offset & 3) + k)));
   }
   return true;
+}
+
+std::uint64_t Sam7SystemController::SteadyReadsFor(std::uint32_t offset, unsigned) {
+  return offset >= kMcOffset ? flash_.RegisterSteadyFor((offset & ~3u) - kMcOffset)
+                             : kSteadyForever;
 }
 
 bool Sam7SystemController::Write(std::uint32_t offset, unsigned count, const std::uint8_t* bytes) {

@@ -55,6 +55,10 @@ class Sam7FlashRegion : public ControlledFlashRegion {
   bool Read(std::uint32_t offset, unsigned count, AccessKind kind, std::uint8_t* bytes) override;
   const std::uint8_t* QuietFetchBytes(std::uint32_t offset, std::uint32_t& count) override;
   void CountQuietFetches(std::uint64_t fetches) override { counters_.flash_reads += fetches; }
+  std::uint64_t SteadyReadsFor(std::uint32_t, unsigned) override { return SteadyWhileBusy(); }
+  void CountSteadyReads(std::uint32_t, unsigned, std::uint64_t reads) override {
+    counters_.flash_reads += reads;
+  }
   // 32-bit writes go to the latch buffer; narrower ones are ignored.
   bool Write(std::uint32_t offset, unsigned count, const std::uint8_t* bytes) override;
   void Peek(std::uint32_t offset, std::uint32_t count, std::uint8_t* bytes) const override;
@@ -64,6 +68,8 @@ class Sam7FlashRegion : public ControlledFlashRegion {
   // The controller's registers (offset from 0xFFFFFF00).
   std::uint32_t ReadRegister(std::uint32_t offset);
   void WriteRegister(std::uint32_t offset, std::uint32_t value);
+  // How long reads of a register stay steady (see Bus::SteadyReadsFor).
+  std::uint64_t RegisterSteadyFor(std::uint32_t offset) const;
 
   const Sam7Part& part() const { return part_; }
   std::uint32_t locks() const;  // bit r set: lock region r locked
@@ -91,6 +97,7 @@ class Sam7SystemController : public Region {
   bool Write(std::uint32_t offset, unsigned count, const std::uint8_t* bytes) override;
   void Peek(std::uint32_t offset, std::uint32_t count, std::uint8_t* bytes) const override;
   void Poke(std::uint32_t offset, std::uint32_t count, const std::uint8_t* bytes) override;
+  std::uint64_t SteadyReadsFor(std::uint32_t offset, unsigned count) override;
 
  private:
   std::uint32_t Special(std::uint32_t offset, bool& special) const;

@@ -69,6 +69,14 @@ class Str71xFlashRegion : public ControlledFlashRegion {
   bool Write(std::uint32_t offset, unsigned count, const std::uint8_t* bytes) override;
   void Peek(std::uint32_t offset, std::uint32_t count, std::uint8_t* bytes) const override;
   void Poke(std::uint32_t offset, std::uint32_t count, const std::uint8_t* bytes) override;
+  // The first register read after an operation has ended clears its bits:
+  // steady only while it runs or once that read has been made.
+  std::uint64_t SteadyReadsFor(std::uint32_t, unsigned) override {
+    return busy_bits_ != 0 && !busy() ? 0 : SteadyWhileBusy();
+  }
+  void CountSteadyReads(std::uint32_t offset, unsigned, std::uint64_t reads) override {
+    if (offset < str71x::kCr0) counters_.flash_reads += reads;
+  }
   void Reset() override;
 
   std::uint32_t protection() const;  // NVWPAR

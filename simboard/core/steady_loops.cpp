@@ -1,0 +1,137 @@
+// Passing over the repeats of a polling loop: a flash loader waiting for a
+// program or erase to finish spends most of its instructions reading a status
+// that will not change for hundreds of cycles. Once such a loop is seen to
+// come back to where it was two visits before, having done nothing but
+// steady reads, its future up to the end of the bus's promise is known; Run
+// adds it at once, as stepping through it would have: instruction and cycle
+// counts, board time, and the reads (which devices count).
+#include <algorithm>
+#include <cstring>
+
+#include "simboard/core/arm_core.h"
+
+namespace simboard {
+
+void ArmCore::ForgetLoop() {
+  loop_visits_ = 0;
+  loop_reads_ = 0;
+  loop_dirty_ = false;
+  loop_now_ = LoopInterval{};
+}
+
+void ArmCore::NoteLoopRead(std::uint32_t address, AccessSize size) {
+  ++loop_reads_;
+  LoopInterval& interval = loop_now_;
+  if (!interval.steady) return;
+  // Board time is the cycle count here: the caller flushed the cycles.
+  const std::uint64_t left = data_bus_->SteadyReadsFor(address, size);
+  if (left == 0) {
+    interval.steady = false;
+    return;
+  }
+  const std::uint64_t end = left >= kSteadyForever - cycles_ ? kSteadyForever : cycles_ + left;
+  for (unsigned i = 0; i < interval.addresses; ++i) {
+    LoopRead& read = interval.reads[i];
+    if (read.address == address && read.size == size) {
+      // Another end: the state answering there changed within the interval.
+      if (read.end != end) interval.steady = false;
+      ++read.reads;
+      return;
+    }
+  }
+  if (interval.addresses == kMaxLoopReads) {
+    interval.steady = false;
+    return;
+  }
+  interval.reads[interval.addresses++] = LoopRead{address, size, 1, end};
+}
+
+ArmCore::LoopVisit ArmCore::SaveLoopVisit() const {
+  LoopVisit visit;
+  auto* at = visit.state.data();
+  at = std::copy_n(r_.begin(), 15, at);
+  *at++ = cpsr_;
+  at = std::copy(user_r8_r12_.begin(), user_r8_r12_.end(), at);
+  at = std::copy(fiq_r8_r12_.begin(), fiq_r8_r12_.end(), at);
+  at = std::copy(bank_r13_.begin(), bank_r13_.end(), at);
+  at = std::copy(bank_r14_.begin(), bank_r14_.end(), at);
+  std::copy(bank_spsr_.begin(), bank_spsr_.end(), at);
+  visit.instructions = instructions_;
+  visit.cycles = cycles_;
+  return visit;
+}
+
+std::uint64_t ArmCore::AtLoopHead(std::uint32_t head, std::uint64_t budget) {
+  std::uint64_t passed = 0;
+  const bool clean = !loop_dirty_ && loop_now_.steady;
+  if (!clean || head != loop_head_ || loop_visits_ == 0) {
+    // This visit starts a new watch of the loop.
+    loop_head_ = head;
+    loop_visit_[1] = SaveLoopVisit();
+    loop_visits_ = 1;
+  } else {
+    LoopVisit visit = SaveLoopVisit();
+    if (loop_visits_ == 2 && visit.state == loop_visit_[0].state) passed = RepeatLoop(budget);
+    if (passed != 0) {
+      // Back at the head with the counts moved on; the promise is nearly
+      // over, so the loop now runs as it is.
+      loop_visits_ = 0;
+    } else {
+      loop_visit_[0] = loop_visit_[1];
+      loop_visit_[1] = visit;
+      loop_before_ = loop_now_;
+      loop_visits_ = 2;
+    }
+  }
+  loop_now_ = LoopInterval{};
+  loop_reads_ = 0;
+  loop_dirty_ = false;
+  return passed;
+}
+
+std::uint64_t ArmCore::RepeatLoop(std::uint64_t budget) {
+  const std::uint64_t period_cycles = cycles_ - loop_visit_[0].cycles;
+  const std::uint64_t period_instructions = instructions_ - loop_visit_[0].instructions;
+  if (period_cycles == 0 || period_instructions == 0) return 0;
+  // The reads of the two visits, by address: one state each, an even count.
+  std::array<LoopRead, 2 * kMaxLoopReads> reads{};
+  unsigned addresses = 0;
+  for (const LoopInterval* interval : {&loop_before_, &loop_now_}) {
+    for (unsigned i = 0; i < interval->addresses; ++i) {
+      const LoopRead& read = interval->reads[i];
+      unsigned k = 0;
+      while (k < addresses && !(reads[k].address == read.address && reads[k].size == read.size))
+        ++k;
+      if (k == addresses) {
+        reads[addresses++] = read;
+      } else if (reads[k].end != read.end) {
+        return 0;
+      } else {
+        reads[k].reads += read.reads;
+      }
+    }
+  }
+  std::uint64_t end = kSteadyForever;
+  for (unsigned k = 0; k < addresses; ++k) {
+    if ((reads[k].reads & 1) != 0) return 0;
+    end = std::min(end, reads[k].end);
+  }
+  FlushCycles();
+  if (end <= cycles_) return 0;
+  // Every read of a repeat comes before its end; the repeat that would
+  // reach the end of the promise runs as it is.
+  std::uint64_t repeats = (end - cycles_) / period_cycles;
+  if (repeats <= 1) return 0;
+  repeats = std::min(repeats - 1, budget / period_instructions);
+  if (repeats == 0) return 0;
+  instructions_ += repeats * period_instructions;
+  repeated_ += repeats * period_instructions;
+  cycles_ += repeats * period_cycles;
+  unflushed_cycles_ += repeats * period_cycles;
+  FlushCycles();
+  for (unsigned k = 0; k < addresses; ++k)
+    data_bus_->CountSteadyReads(reads[k].address, reads[k].size, repeats * reads[k].reads);
+  return repeats * period_instructions;
+}
+
+}  // namespace simboard
