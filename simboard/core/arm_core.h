@@ -521,6 +521,8 @@ class ArmCore {
   std::array<LoopVisit, 2> loop_visit_{};  // [1] the last visit, [0] the one before
   LoopInterval loop_before_;               // between loop_visit_[0] and [1]
   LoopInterval loop_now_;                  // since loop_visit_[1]
+  unsigned loop_misses_ = 0;               // visits of the head that did not repeat
+  unsigned loop_quiet_ = 0;                // visits of the head to let pass unwatched
   std::uint32_t loop_reads_ = 0;           // bus reads since the last backward branch
   bool loop_dirty_ = false;                // anything but steady reads since then
 

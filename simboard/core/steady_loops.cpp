@@ -14,6 +14,8 @@ namespace simboard {
 
 void ArmCore::ForgetLoop() {
   loop_visits_ = 0;
+  loop_misses_ = 0;
+  loop_quiet_ = 0;
   loop_reads_ = 0;
   loop_dirty_ = false;
   loop_now_ = LoopInterval{};
@@ -22,7 +24,8 @@ void ArmCore::ForgetLoop() {
 void ArmCore::NoteLoopRead(std::uint32_t address, AccessSize size) {
   ++loop_reads_;
   LoopInterval& interval = loop_now_;
-  if (!interval.steady) return;
+  // A quiet head does not look at the reads; any other head starts afresh.
+  if (!interval.steady || loop_quiet_ != 0) return;
   // Board time is the cycle count here: the caller flushed the cycles.
   const std::uint64_t left = data_bus_->SteadyReadsFor(address, size);
   if (left == 0) {
@@ -61,17 +64,38 @@ ArmCore::LoopVisit ArmCore::SaveLoopVisit() const {
   return visit;
 }
 
+// A loop that keeps a count (a time-out) never comes back to the same
+// state; after this many visits that did not repeat, its head is left
+// unwatched for kQuietVisits visits, which costs a loop nearly nothing.
+constexpr unsigned kMissesBeforeQuiet = 8;
+constexpr unsigned kQuietVisits = 256;
+
 std::uint64_t ArmCore::AtLoopHead(std::uint32_t head, std::uint64_t budget) {
   std::uint64_t passed = 0;
   const bool clean = !loop_dirty_ && loop_now_.steady;
-  if (!clean || head != loop_head_ || loop_visits_ == 0) {
-    // This visit starts a new watch of the loop.
+  if (head != loop_head_) {
     loop_head_ = head;
+    loop_visits_ = 0;
+    loop_misses_ = 0;
+    loop_quiet_ = 0;
+  }
+  if (loop_quiet_ != 0) {
+    --loop_quiet_;
+    loop_visits_ = 0;  // the quiet visits' reads went unseen
+  } else if (!clean || loop_visits_ == 0) {
+    // This visit starts a new watch of the loop.
     loop_visit_[1] = SaveLoopVisit();
     loop_visits_ = 1;
   } else {
     LoopVisit visit = SaveLoopVisit();
-    if (loop_visits_ == 2 && visit.state == loop_visit_[0].state) passed = RepeatLoop(budget);
+    if (loop_visits_ == 2) {
+      if (visit.state == loop_visit_[0].state) {
+        passed = RepeatLoop(budget);
+      } else if (++loop_misses_ >= kMissesBeforeQuiet) {
+        loop_misses_ = 0;
+        loop_quiet_ = kQuietVisits;
+      }
+    }
     if (passed != 0) {
       // Back at the head with the counts moved on; the promise is nearly
       // over, so the loop now runs as it is.
@@ -83,7 +107,8 @@ std::uint64_t ArmCore::AtLoopHead(std::uint32_t head, std::uint64_t budget) {
       loop_visits_ = 2;
     }
   }
-  loop_now_ = LoopInterval{};
+  loop_now_.addresses = 0;
+  loop_now_.steady = true;
   loop_reads_ = 0;
   loop_dirty_ = false;
   return passed;

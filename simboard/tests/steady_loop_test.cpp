@@ -38,56 +38,29 @@ const std::string kSst =
     "ProgramTimeUs=900\nSectorEraseTimeMs=2\nChipEraseTimeMs=40\n";
 
 // The polling routines, at kRam; each ends in a counting loop at `done`.
+// clang-format off
 const std::vector<std::uint32_t> kArmRoutines = {
     // 0x00 DQ7 polling of [r0] against r3 with a back-off
-    0xE1D010B0,
-    0xE0212003,
-    0xE2122080,
-    0x0A000002,
-    0xE0257C96,
-    0xE0257C96,
-    0xEAFFFFF8,
-    0xE2844001,
-    0xEAFFFFFD,
+    0xE1D010B0, 0xE0212003, 0xE2122080, 0x0A000002, 0xE0257C96, 0xE0257C96, 0xEAFFFFF8,
+    0xE2844001, 0xEAFFFFFD,
     // 0x24 toggle polling: two reads of [r0] agree on DQ6
-    0xE1D010B0,
-    0xE1D020B0,
-    0xE0211002,
-    0xE2111040,
-    0x1AFFFFFA,
-    0xE2844001,
-    0xEAFFFFFD,
+    0xE1D010B0, 0xE1D020B0, 0xE0211002, 0xE2111040, 0x1AFFFFFA, 0xE2844001, 0xEAFFFFFD,
     // 0x40 Intel status polling: SR7 of [r0]
-    0xE1D010B0,
-    0xE3110080,
-    0x0AFFFFFC,
-    0xE2844001,
-    0xEAFFFFFD,
+    0xE1D010B0, 0xE3110080, 0x0AFFFFFC, 0xE2844001, 0xEAFFFFFD,
     // 0x54 one read each of [r0] and [r0 + 2] per pass, for ever
-    0xE1D010B0,
-    0xE1D020B2,
-    0xE0211002,
-    0xE2111040,
-    0x1AFFFFFA,
-    0xEAFFFFF9,
+    0xE1D010B0, 0xE1D020B2, 0xE0211002, 0xE2111040, 0x1AFFFFFA, 0xEAFFFFF9,
     // 0x6C a status read and a store to RAM per pass, for ever
-    0xE1D010B0,
-    0xE5881000,
-    0xE2111040,
-    0xEAFFFFFB,
+    0xE1D010B0, 0xE5881000, 0xE2111040, 0xEAFFFFFB,
     // 0x7C THUMB: DQ7 polling of [r0] against r3
-    0x40598801,
-    0xD2FB0A09,
-    0xE7FD3401,
+    0x40598801, 0xD2FB0A09, 0xE7FD3401,
+    // 0x88 reads of [r0] counted down in r9 (a time-out), for ever
+    0xE1D010B0, 0xE2599001, 0x1AFFFFFC, 0xE2844001, 0xEAFFFFFD,
 };
 enum Routine : std::uint32_t {
-  kDataPolling = 0x00,
-  kTogglePolling = 0x24,
-  kStatusPolling = 0x40,
-  kTwoAddresses = 0x54,
-  kStorePolling = 0x6C,
-  kThumbPolling = 0x7C,
+  kDataPolling = 0x00, kTogglePolling = 0x24, kStatusPolling = 0x40, kTwoAddresses = 0x54,
+  kStorePolling = 0x6C, kThumbPolling = 0x7C, kCountedPolling = 0x88,
 };
+// clang-format on
 
 void Command(Board& board, std::uint32_t word_index, std::uint32_t value) {
   ASSERT_TRUE(board.bus().Write(word_index * 2, AccessSize::Half, value));
@@ -160,6 +133,8 @@ TEST(SteadyLoops, ARunPassingOverPollingEndsAsSingleInstructionsDo) {
        30000, true},
       {"AMD program, a store in the loop", FlashBoard("Little", kAmd), AmdProgram, kStorePolling,
        20000, false},
+      {"AMD program, a time-out count in the loop", FlashBoard("Little", kAmd), AmdProgram,
+       kCountedPolling, 40000, false},
       {"Intel program, status polling", FlashBoard("Little", kIntel), IntelProgram, kStatusPolling,
        40000, true},
       {"SST program, toggle polling", FlashBoard("Little", kSst), SstProgram, kTogglePolling, 40000,
@@ -187,6 +162,7 @@ TEST(SteadyLoops, ARunPassingOverPollingEndsAsSingleInstructionsDo) {
       core.SetRegister(0, kTarget);
       core.SetRegister(3, 0x1234);
       core.SetRegister(8, kRam + 0x800);
+      core.SetRegister(9, 0x100000);
       core.SetRegister(12, 0x12345678);
       core.SetThumb(c.routine == kThumbPolling);
       core.SetPc(kRam + c.routine);
