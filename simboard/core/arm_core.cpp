@@ -861,7 +861,7 @@ RunResult ArmCore::Run(std::uint64_t max_instructions, unsigned stop_on_exceptio
             if (pc_written_ && next < address) {
               // The end of a loop: a polling loop may repeat itself.
               if (loop_reads_ != 0) {
-                run.instructions += AtLoopHead(next, max_instructions - run.instructions);
+                run.instructions += AtLoopHead(next, address, max_instructions - run.instructions);
               } else {
                 loop_visits_ = 0;
                 loop_dirty_ = false;

@@ -431,11 +431,21 @@ class ArmCore {
   };
   void ForgetLoop();
   void NoteLoopRead(std::uint32_t address, AccessSize size);
-  // At a taken backward branch to `head` after bus reads: how many
-  // instructions (at most `budget`) were passed over.
-  std::uint64_t AtLoopHead(std::uint32_t head, std::uint64_t budget);
+  // At a taken backward branch from `branch` to `head` after bus reads:
+  // how many instructions (at most `budget`) were passed over.
+  std::uint64_t AtLoopHead(std::uint32_t head, std::uint32_t branch, std::uint64_t budget);
   LoopVisit SaveLoopVisit() const;
-  std::uint64_t RepeatLoop(std::uint64_t budget);
+  // A loop of ARM code that counts down a time-out, ending in
+  // "SUBS rX, rX, #step; BNE head" with rX named nowhere else in it.
+  struct LoopCount {
+    int reg = -1;  // -1: no such count
+    std::uint32_t step = 0;
+    std::uint32_t body = 0;  // instructions from the head to the branch
+  };
+  LoopCount CountOfLoop(std::uint32_t head, std::uint32_t branch) const;
+  // Passes over repeats of the last two visits, the count (if any) moving
+  // on by its step.
+  std::uint64_t RepeatLoop(std::uint64_t budget, const LoopCount& count);
 
   std::uint32_t LoadFast(const std::uint8_t* p, AccessSize size) const;
   void StoreFast(std::uint8_t* p, AccessSize size, std::uint32_t value) const;

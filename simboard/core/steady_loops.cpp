@@ -6,6 +6,7 @@
 // adds it at once, as stepping through it would have: instruction and cycle
 // counts, board time, and the reads (which devices count).
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "simboard/core/arm_core.h"
@@ -70,7 +71,47 @@ ArmCore::LoopVisit ArmCore::SaveLoopVisit() const {
 constexpr unsigned kMissesBeforeQuiet = 8;
 constexpr unsigned kQuietVisits = 256;
 
-std::uint64_t ArmCore::AtLoopHead(std::uint32_t head, std::uint64_t budget) {
+ArmCore::LoopCount ArmCore::CountOfLoop(std::uint32_t head, std::uint32_t branch) const {
+  constexpr std::uint32_t kMaxBody = 16;
+  const LoopCount none;
+  if (Thumb() || branch - head < 4 || branch - head > 4 * kMaxBody) return none;
+  const FastRegion* region = FindFast(head, branch + 4 - head);
+  if (region == nullptr) return none;
+  const std::uint8_t* code = region->memory + (head - region->base);
+  const std::uint32_t words = (branch - head) / 4 + 1;
+  const std::uint32_t bne = LoadFast(code + 4 * (words - 1), AccessSize::Word);
+  const std::uint32_t subs = LoadFast(code + 4 * (words - 2), AccessSize::Word);
+  // BNE back to the head, after SUBS rX, rX, #imm (AL) with imm not 0.
+  if ((bne & 0xFF000000u) != 0x1A000000u) return none;
+  if ((subs & 0xFFF00000u) != 0xE2500000u || (subs & 0xFFu) == 0) return none;
+  const unsigned counter = (subs >> 16) & 15;
+  if (((subs >> 12) & 15) != counter || counter == 15) return none;
+  // No other instruction may name the register in any register field or
+  // in a block transfer's list (a conservative reading: some fields are
+  // not registers in every encoding).
+  for (std::uint32_t i = 0; i + 2 < words; ++i) {
+    const std::uint32_t op = LoadFast(code + 4 * i, AccessSize::Word);
+    for (unsigned shift : {0u, 8u, 12u, 16u})
+      if (((op >> shift) & 15) == counter) return none;
+    if (((op >> 25) & 7) == 4 && ((op >> counter) & 1) != 0) return none;
+  }
+  const auto step = std::rotr(subs & 0xFFu, static_cast<int>(2 * ((subs >> 8) & 15)));
+  return LoopCount{static_cast<int>(counter), step, words};
+}
+
+namespace {
+
+// Equal but for register `n`.
+bool SameButFor(const std::array<std::uint32_t, 44>& a, const std::array<std::uint32_t, 44>& b,
+                unsigned n) {
+  for (unsigned i = 0; i < a.size(); ++i)
+    if (i != n && a[i] != b[i]) return false;
+  return true;
+}
+
+}  // namespace
+
+std::uint64_t ArmCore::AtLoopHead(std::uint32_t head, std::uint32_t branch, std::uint64_t budget) {
   std::uint64_t passed = 0;
   const bool clean = !loop_dirty_ && loop_now_.steady;
   if (head != loop_head_) {
@@ -90,7 +131,11 @@ std::uint64_t ArmCore::AtLoopHead(std::uint32_t head, std::uint64_t budget) {
     LoopVisit visit = SaveLoopVisit();
     if (loop_visits_ == 2) {
       if (visit.state == loop_visit_[0].state) {
-        passed = RepeatLoop(budget);
+        passed = RepeatLoop(budget, LoopCount{});
+      } else if (const LoopCount count = CountOfLoop(head, branch);
+                 count.reg >= 0 &&
+                 SameButFor(visit.state, loop_visit_[0].state, static_cast<unsigned>(count.reg))) {
+        passed = RepeatLoop(budget, count);
       } else if (++loop_misses_ >= kMissesBeforeQuiet) {
         loop_misses_ = 0;
         loop_quiet_ = kQuietVisits;
@@ -114,10 +159,24 @@ std::uint64_t ArmCore::AtLoopHead(std::uint32_t head, std::uint64_t budget) {
   return passed;
 }
 
-std::uint64_t ArmCore::RepeatLoop(std::uint64_t budget) {
+std::uint64_t ArmCore::RepeatLoop(std::uint64_t budget, const LoopCount& count) {
   const std::uint64_t period_cycles = cycles_ - loop_visit_[0].cycles;
   const std::uint64_t period_instructions = instructions_ - loop_visit_[0].instructions;
   if (period_cycles == 0 || period_instructions == 0) return 0;
+  // A counted loop: both visits ran its body straight through, and the
+  // count stays positive (so SUBS sets the same flags) through every repeat.
+  std::uint64_t counted_repeats = ~std::uint64_t{0};
+  std::uint32_t period_step = 0;
+  if (count.reg >= 0) {
+    const std::uint32_t now = r_[count.reg];
+    period_step = loop_visit_[0].state[count.reg] - now;
+    if (period_instructions != 2 * count.body || period_step != 2 * count.step ||
+        now >= 0x80000000u)
+      return 0;
+    counted_repeats = now / period_step;
+    if (counted_repeats <= 1) return 0;
+    counted_repeats -= 1;
+  }
   // The reads of the two visits, by address: one state each, an even count.
   std::array<LoopRead, 2 * kMaxLoopReads> reads{};
   unsigned addresses = 0;
@@ -147,8 +206,9 @@ std::uint64_t ArmCore::RepeatLoop(std::uint64_t budget) {
   // reach the end of the promise runs as it is.
   std::uint64_t repeats = (end - cycles_) / period_cycles;
   if (repeats <= 1) return 0;
-  repeats = std::min(repeats - 1, budget / period_instructions);
+  repeats = std::min({repeats - 1, budget / period_instructions, counted_repeats});
   if (repeats == 0) return 0;
+  if (count.reg >= 0) r_[count.reg] -= static_cast<std::uint32_t>(repeats) * period_step;
   instructions_ += repeats * period_instructions;
   repeated_ += repeats * period_instructions;
   cycles_ += repeats * period_cycles;

@@ -96,6 +96,7 @@ struct LoopCase {
   Routine routine;
   std::uint64_t instructions;
   bool skips;  // the run may pass over repeats
+  std::uint32_t count = 0x100000;  // r9, the time-out count of kCountedPolling
 };
 
 struct Outcome {
@@ -134,7 +135,11 @@ TEST(SteadyLoops, ARunPassingOverPollingEndsAsSingleInstructionsDo) {
       {"AMD program, a store in the loop", FlashBoard("Little", kAmd), AmdProgram, kStorePolling,
        20000, false},
       {"AMD program, a time-out count in the loop", FlashBoard("Little", kAmd), AmdProgram,
-       kCountedPolling, 40000, false},
+       kCountedPolling, 40000, true},
+      {"AMD program, the time-out count runs out while busy", FlashBoard("Little", kAmd),
+       AmdProgram, kCountedPolling, 40000, true, 1001},
+      {"AMD program, a time-out count of one pass", FlashBoard("Little", kAmd), AmdProgram,
+       kCountedPolling, 4000, false, 1},
       {"Intel program, status polling", FlashBoard("Little", kIntel), IntelProgram, kStatusPolling,
        40000, true},
       {"SST program, toggle polling", FlashBoard("Little", kSst), SstProgram, kTogglePolling, 40000,
@@ -162,7 +167,7 @@ TEST(SteadyLoops, ARunPassingOverPollingEndsAsSingleInstructionsDo) {
       core.SetRegister(0, kTarget);
       core.SetRegister(3, 0x1234);
       core.SetRegister(8, kRam + 0x800);
-      core.SetRegister(9, 0x100000);
+      core.SetRegister(9, c.count);
       core.SetRegister(12, 0x12345678);
       core.SetThumb(c.routine == kThumbPolling);
       core.SetPc(kRam + c.routine);
