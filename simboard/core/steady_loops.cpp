@@ -86,14 +86,19 @@ ArmCore::LoopCount ArmCore::CountOfLoop(std::uint32_t head, std::uint32_t branch
   if ((subs & 0xFFF00000u) != 0xE2500000u || (subs & 0xFFu) == 0) return none;
   const unsigned counter = (subs >> 16) & 15;
   if (((subs >> 12) & 15) != counter || counter == 15) return none;
-  // No other instruction may name the register in any register field or
-  // in a block transfer's list (a conservative reading: some fields are
-  // not registers in every encoding).
+  // No other instruction may name the register: in a field that holds a
+  // register in some encoding of its class, or in a block transfer's list.
+  // Branches name none; immediate forms only Rn and Rd.
   for (std::uint32_t i = 0; i + 2 < words; ++i) {
     const std::uint32_t op = LoadFast(code + 4 * i, AccessSize::Word);
-    for (unsigned shift : {0u, 8u, 12u, 16u})
+    const unsigned kind = (op >> 25) & 7;
+    if (kind == 5) continue;
+    const bool immediate = kind == 1 || kind == 2;
+    for (unsigned shift : {0u, 8u, 12u, 16u}) {
+      if (immediate && shift < 12) continue;
       if (((op >> shift) & 15) == counter) return none;
-    if (((op >> 25) & 7) == 4 && ((op >> counter) & 1) != 0) return none;
+    }
+    if (kind == 4 && ((op >> counter) & 1) != 0) return none;
   }
   const auto step = std::rotr(subs & 0xFFu, static_cast<int>(2 * ((subs >> 8) & 15)));
   return LoopCount{static_cast<int>(counter), step, words};
