@@ -3,6 +3,10 @@
 # runs every libFuzzer target for FUZZ_S seconds in a clang build of its own.
 BUILD ?= build
 JOBS  ?= $(shell nproc)
+# Tests also wait (on subprocesses, the loaders' status polls, pauses the
+# commands prescribe): one more at a time than there are cores keeps the
+# cores busy.
+TEST_JOBS ?= $(shell echo $$(($(JOBS) + 1)))
 CMAKE_FLAGS ?=
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
@@ -28,7 +32,7 @@ build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 test: build
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+	@cd $(BUILD) && ctest --output-on-failure -j $(TEST_JOBS) --timeout 600
 
 # The sanitizer builds use clang: it compiles them in two thirds of GCC's
 # time, and its sanitizers are the reference ones. The plain build stays with
@@ -42,7 +46,7 @@ asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -G Ninja $(SANITIZER_COMPILERS) -DROMSMITH_SANITIZE=ON > $(ASAN_BUILD).configure.log 2>&1 || { cat $(ASAN_BUILD).configure.log; exit 1; }
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --output-on-failure -j $(JOBS) --timeout 600 -LE plain_only
+	  ctest --output-on-failure -j $(TEST_JOBS) --timeout 600 -LE plain_only
 
 # The threaded parts under ThreadSanitizer.
 tsan: deps

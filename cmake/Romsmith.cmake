@@ -12,18 +12,41 @@ function(romsmith_library_headers)
   file(WRITE ${CMAKE_BINARY_DIR}/library_headers.cpp
        "// Written by the build: the owner of the libraries' precompiled header.\n")
   add_library(romsmith_library_headers STATIC ${CMAKE_BINARY_DIR}/library_headers.cpp)
-  target_precompile_headers(romsmith_library_headers PRIVATE
-    <algorithm> <array> <chrono> <cstdint> <cstdio> <cstring> <filesystem> <functional>
+  set(headers <algorithm> <array> <chrono> <cstdint> <cstdio> <cstring> <filesystem> <functional>
     <memory> <optional> <string> <string_view> <system_error> <vector>)
+  target_precompile_headers(romsmith_library_headers PRIVATE ${headers})
+  # The same for the front-end libraries of a sanitizer build, unoptimised
+  # as they are there (see romsmith_front_end_code).
+  if(ROMSMITH_SANITIZE)
+    add_library(romsmith_front_end_headers STATIC ${CMAKE_BINARY_DIR}/library_headers.cpp)
+    target_precompile_headers(romsmith_front_end_headers PRIVATE ${headers})
+    romsmith_front_end_code(romsmith_front_end_headers)
+  endif()
+endfunction()
+
+# romsmith_front_end_code(TARGET): in the sanitizer builds, the front ends
+# (the window, the command line, the target files they read) compile
+# without optimisation. No test spends its time in them: that goes to the
+# board, the modules and the operations, which keep theirs. Under the
+# sanitizers an optimised source costs twice the compile time.
+function(romsmith_front_end_code target)
+  if(ROMSMITH_SANITIZE)
+    target_compile_options(${target} PRIVATE -O0)
+  endif()
 endfunction()
 
 # romsmith_library(NAME SOURCES... [LIBS ...]): a static core library with its
 # directory's parent on the include path, so code includes "formats/ini.h".
 function(romsmith_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "FRONT_END" "" "SOURCES;LIBS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
-  target_precompile_headers(${name} REUSE_FROM romsmith_library_headers)
+  if(ARG_FRONT_END AND ROMSMITH_SANITIZE)
+    romsmith_front_end_code(${name})
+    target_precompile_headers(${name} REUSE_FROM romsmith_front_end_headers)
+  else()
+    target_precompile_headers(${name} REUSE_FROM romsmith_library_headers)
+  endif()
   if(ARG_LIBS)
     target_link_libraries(${name} PUBLIC ${ARG_LIBS})
   endif()
