@@ -57,6 +57,7 @@ demo: build
 	@bash tools/demo.sh $(BUILD)
 
 bench: build
+	@cmake --build $(BUILD) -j $(JOBS) --target benchmarks
 	@for b in $(BUILD)/bench/*; do [ -x "$$b" ] && "$$b"; done; true
 
 fuzz: deps

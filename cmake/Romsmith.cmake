@@ -182,13 +182,17 @@ function(romsmith_fuzzer name)
 endfunction()
 
 # romsmith_leave_out_benchmarks(DIR): every program of DIR and the folders
-# below it that goes to the bench directory is built only when asked for.
+# below it that goes to the bench directory is built only when asked for,
+# by the target `benchmarks` where there is one.
 function(romsmith_leave_out_benchmarks dir)
   get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
   foreach(target IN LISTS targets)
     get_target_property(output ${target} RUNTIME_OUTPUT_DIRECTORY)
     if(output STREQUAL "${CMAKE_BINARY_DIR}/bench")
       set_target_properties(${target} PROPERTIES EXCLUDE_FROM_ALL TRUE)
+      if(TARGET benchmarks)
+        add_dependencies(benchmarks ${target})
+      endif()
     endif()
   endforeach()
   get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
