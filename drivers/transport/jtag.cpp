@@ -1,5 +1,7 @@
 #include "drivers/transport/jtag.h"
 
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "platform/ticks.h"
@@ -18,6 +20,15 @@ constexpr std::uint8_t kCommandTriple = 0x80;
 
 // Stores here keep the delay loop from being optimised away.
 volatile int delay_sink = 0;
+
+// Until `ms` have passed on the tick count since `start` (or `cancelled`
+// says so), a millisecond's sleep at a time: the wait is measured as the
+// tick count says, and leaves the processor to others meanwhile.
+template <typename Cancelled>
+void WaitTicks(std::uint32_t start, std::uint32_t ms, Cancelled cancelled) {
+  while (platform::TickCount() - start < ms && !cancelled())
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
 }  // namespace
 
@@ -202,8 +213,7 @@ bool JtagTransport::StartUp(std::uint16_t base, std::uint32_t start_tick) {
   TapReset();
   if (present && wiring_.byte_protocol) {
     const auto settle = static_cast<std::uint32_t>(speed_code_) * 10;
-    while (platform::TickCount() - start_tick < settle && !Cancelled()) {
-    }
+    WaitTicks(start_tick, settle, [this] { return Cancelled(); });
   }
   return present;
 }
@@ -220,9 +230,7 @@ void JtagTransport::ResetPulse(std::uint32_t hold_ms) {
   } else {
     WriteRegister(kControl, static_cast<std::uint8_t>(ReadRegister(kControl) | wiring_.reset_bit));
   }
-  const std::uint32_t start = platform::TickCount();
-  while (platform::TickCount() - start < hold_ms) {
-  }
+  WaitTicks(platform::TickCount(), hold_ms, [] { return false; });
   WriteRegister(kControl,
                 static_cast<std::uint8_t>(ReadRegister(kControl) & ~wiring_.reset_bit));
 }
