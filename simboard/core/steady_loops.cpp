@@ -7,7 +7,6 @@
 // counts, board time, and the reads (which devices count).
 #include <algorithm>
 #include <bit>
-#include <cstring>
 
 #include "simboard/core/arm_core.h"
 

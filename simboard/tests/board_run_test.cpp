@@ -15,6 +15,7 @@ namespace simboard {
 namespace {
 
 using testing::FreshDirectory;
+using testing::RunWholeAndSingly;
 using testing::TestBoard;
 
 // 64 KiB of 16-bit AMD flash at 0 and 4 KiB of RAM at 0x0C000000; a 2 ms
@@ -59,24 +60,6 @@ struct RunCase {
   std::function<void(Board&)> prepare;  // after the reset, before running
   std::uint64_t instructions;
 };
-
-struct Outcome {
-  std::vector<std::uint32_t> values;
-  std::vector<std::uint64_t> counts;
-};
-
-Outcome OutcomeOf(Board& board, const RunResult& run) {
-  Outcome o;
-  ArmCore& core = board.core();
-  for (unsigned n = 0; n < 16; ++n) o.values.push_back(core.Register(n));
-  o.values.push_back(core.Cpsr());
-  o.values.push_back(core.Spsr(Mode::Abort));
-  o.values.push_back(core.BankedRegister(Mode::Abort, 14));
-  Counters c = board.counters();
-  o.counts = {run.instructions, run.limit_reached ? 1u : 0u, c.instructions, core.CycleCount(),
-              board.clock().cycles, c.flash_reads, c.flash_writes};
-  return o;
-}
 
 TEST(BoardRun, OneLongRunMatchesSingleInstructions) {
   const std::vector<RunCase> cases = {
@@ -143,17 +126,8 @@ TEST(BoardRun, OneLongRunMatchesSingleInstructions) {
       tb->board().Reset();
       if (c.prepare) c.prepare(tb->board());
     }
-    RunResult run = whole.board().Run(c.instructions);
-    RunResult one_by_one;
-    for (std::uint64_t i = 0; i < c.instructions; ++i) {
-      RunResult step = single.board().Run(1);
-      one_by_one.instructions += step.instructions;
-      one_by_one.limit_reached = step.limit_reached;
-    }
-    Outcome a = OutcomeOf(whole.board(), run);
-    Outcome b = OutcomeOf(single.board(), one_by_one);
-    EXPECT_EQ(a.values, b.values);
-    EXPECT_EQ(a.counts, b.counts);
+    const auto [a, b] = RunWholeAndSingly(whole.board(), single.board(), c.instructions);
+    EXPECT_EQ(a, b);
     std::filesystem::remove_all(dir_whole);
     std::filesystem::remove_all(dir_single);
   }

@@ -9,12 +9,43 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "simboard/board/board.h"
 
 namespace simboard::testing {
+
+// Where a board's core stands after a run: registers, the CPSR, the abort
+// mode's SPSR and R14, the run's and the board's counts, and board time.
+inline std::vector<std::uint64_t> RunOutcome(Board& board, const RunResult& run) {
+  std::vector<std::uint64_t> o;
+  ArmCore& core = board.core();
+  for (unsigned n = 0; n < 16; ++n) o.push_back(core.Register(n));
+  o.push_back(core.Cpsr());
+  o.push_back(core.Spsr(Mode::Abort));
+  o.push_back(core.BankedRegister(Mode::Abort, 14));
+  const Counters c = board.counters();
+  o.insert(o.end(), {run.instructions, run.limit_reached ? 1u : 0u, c.instructions,
+                     core.CycleCount(), board.clock().cycles, c.flash_reads, c.flash_writes});
+  return o;
+}
+
+// Runs `whole` for `instructions` in one call and `single` as many times one
+// instruction at a time, from the same state; the outcome of each.
+inline std::pair<std::vector<std::uint64_t>, std::vector<std::uint64_t>> RunWholeAndSingly(
+    Board& whole, Board& single, std::uint64_t instructions) {
+  const RunResult run = whole.Run(instructions);
+  RunResult one_by_one;
+  for (std::uint64_t i = 0; i < instructions; ++i) {
+    const RunResult step = single.Run(1);
+    one_by_one.instructions += step.instructions;
+    one_by_one.limit_reached = step.limit_reached;
+  }
+  return {RunOutcome(whole, run), RunOutcome(single, one_by_one)};
+}
 
 inline std::filesystem::path FreshDirectory() {
   static int serial = 0;
