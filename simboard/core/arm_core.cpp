@@ -210,7 +210,7 @@ void ArmCore::Reset() {
   cp15_control_ = kCp15ControlOnes | (order_ == ByteOrder::Big ? cp15::kBigEndian : 0u);
   cp15_registers_.fill(0);
   pc_ = VectorBase() + ExceptionVectorOffset(Exception::Reset);
-  exception_pending_ = false;
+  current_.exception_pending = false;
   UpdatePendingEvents();
 }
 
@@ -286,11 +286,14 @@ void ArmCore::MapFastMemory(std::uint32_t base, std::uint32_t size, std::uint8_t
   FastRegion region{base, size, memory, {}};
   region.code.resize((std::uint64_t{size} + kCodePageBytes - 1) >> kCodePageShift);
   fast_.push_back(std::move(region));
+  // The vector may have moved: no window points into it now.
+  data_window_.size = 0;
 }
 
 void ArmCore::ClearFastMemory() {
   fast_.clear();
   last_fast_ = 0;
+  data_window_.size = 0;
   code_page_ = nullptr;
   code_memory_ = nullptr;
   code_span_ = 0;
@@ -379,6 +382,7 @@ const ArmCore::Decoded* ArmCore::DecodeAtPc() {
 void ArmCore::AskObserver() {
   watch_instructions_ = observer_ != nullptr && observer_->WatchesInstructions();
   watch_data_ = observer_ != nullptr && observer_->WatchesData();
+  UpdateDataPlain();
   watched_instruction_count_ =
       watch_instructions_
           ? std::min(observer_->WatchedInstructions(watched_instructions_.data()),
@@ -417,7 +421,6 @@ std::uint64_t ArmCore::SkipUnexecuted(std::uint64_t limit) {
   pc_ += static_cast<std::uint32_t>(4 * count);
   instructions_ += count;
   cycles_ += count;  // one cycle each, as a failed condition costs
-  unflushed_cycles_ += count;
   if (region == nullptr) {
     FlushCycles();
     bus_.CountQuietFetches(start, count);
@@ -446,50 +449,11 @@ std::uint64_t ArmCore::SpinInPlace(std::uint64_t limit, std::uint32_t cycles_eac
   loop_dirty_ = true;
   instructions_ += limit;
   cycles_ += limit * cycles_each;
-  unflushed_cycles_ += limit * cycles_each;
   if (!fast) {
     FlushCycles();
     bus_.CountQuietFetches(pc_, limit);
   }
   return limit;
-}
-
-std::uint32_t ArmCore::LoadFast(const std::uint8_t* p, AccessSize size) const {
-  switch (size) {
-    case AccessSize::Byte: return p[0];
-    case AccessSize::Half:
-      return order_ == ByteOrder::Little ? (p[0] | (p[1] << 8)) : ((p[0] << 8) | p[1]);
-    case AccessSize::Word:
-      if (order_ == ByteOrder::Little) {
-        return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-               (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-      }
-      return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-             (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
-  }
-  return 0;
-}
-
-void ArmCore::StoreFast(std::uint8_t* p, AccessSize size, std::uint32_t value) const {
-  switch (size) {
-    case AccessSize::Byte: p[0] = static_cast<std::uint8_t>(value); return;
-    case AccessSize::Half:
-      if (order_ == ByteOrder::Little) {
-        p[0] = static_cast<std::uint8_t>(value);
-        p[1] = static_cast<std::uint8_t>(value >> 8);
-      } else {
-        p[0] = static_cast<std::uint8_t>(value >> 8);
-        p[1] = static_cast<std::uint8_t>(value);
-      }
-      return;
-    case AccessSize::Word:
-      if (order_ == ByteOrder::Little) {
-        for (unsigned i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
-      } else {
-        for (unsigned i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
-      }
-      return;
-  }
 }
 
 // ARM7TDMI/ARM9TDMI word loads from an address that is not word aligned: the
@@ -501,12 +465,12 @@ std::uint32_t ArmCore::RotateUnaligned(std::uint32_t word, std::uint32_t address
   return std::rotr(word, static_cast<int>(8 * (address & 3)));
 }
 
-bool ArmCore::ReadData(std::uint32_t address, AccessSize size, std::uint32_t& value) {
+bool ArmCore::ReadDataSlow(std::uint32_t address, AccessSize size, std::uint32_t& value) {
   const std::uint32_t bytes = static_cast<std::uint32_t>(size);
-  address &= ~(bytes - 1);
   bool ok;
   if (!injected_) {
     if (const FastRegion* region = FindFast(address, bytes)) {
+      SetDataWindow(*region);
       value = LoadFast(region->memory + (address - region->base), size);
       ok = true;
     } else {
@@ -516,38 +480,39 @@ bool ArmCore::ReadData(std::uint32_t address, AccessSize size, std::uint32_t& va
     }
     if (ok && watch_data_ && DataWatched(address, size, value)) {
       loop_dirty_ = true;
-      if (observer_->AfterDataAccess(address, size, value, false)) watch_hit_ = true;
+      if (observer_->AfterDataAccess(address, size, value, false)) current_.watch_hit = true;
     }
   } else {
     ok = data_bus_->Read(address, size, AccessKind::DataRead, value);
   }
   if (!ok) {
     value = 0;
-    exception_pending_ = true;
+    current_.exception_pending = true;
     pending_exception_ = Exception::DataAbort;
   }
   return ok;
 }
 
-bool ArmCore::WriteData(std::uint32_t address, AccessSize size, std::uint32_t value) {
+void ArmCore::ForgetDecoded(const std::unique_ptr<CodePage>* code, std::uint32_t offset,
+                            std::uint32_t bytes) {
+  CodePage* page = code[offset >> kCodePageShift].get();
+  const std::uint32_t in_page = offset & (kCodePageBytes - 1);
+  const std::uint32_t first = in_page >= 2 ? ((in_page - 2) & ~1u) >> 1 : 0;
+  const std::uint32_t last = (in_page + bytes - 1) >> 1;
+  for (std::uint32_t slot = first; slot <= last; ++slot)
+    page->slots[slot].state = DecodedState::Empty;
+}
+
+bool ArmCore::WriteDataSlow(std::uint32_t address, AccessSize size, std::uint32_t value) {
   const std::uint32_t bytes = static_cast<std::uint32_t>(size);
-  address &= ~(bytes - 1);
-  if (bytes < 4) value &= (1u << (8 * bytes)) - 1;
   bool ok;
   if (!injected_) {
     loop_dirty_ = true;
     if (const FastRegion* region = FindFast(address, bytes)) {
-      StoreFast(region->memory + (address - region->base), size, value);
+      SetDataWindow(*region);
       const std::uint32_t offset = address - region->base;
-      if (CodePage* code = region->code[offset >> kCodePageShift].get()) {
-        // Drop the decoded instructions the store overwrote: the slot of
-        // each halfword written and of an ARM instruction starting 2 below.
-        CodePage* page = code;
-        const std::uint32_t in_page = offset & (kCodePageBytes - 1);
-        const std::uint32_t first = in_page >= 2 ? ((in_page - 2) & ~1u) >> 1 : 0;
-        const std::uint32_t last = (in_page + bytes - 1) >> 1;
-        for (std::uint32_t slot = first; slot <= last; ++slot) page->slots[slot].state = DecodedState::Empty;
-      }
+      StoreFast(region->memory + offset, size, value);
+      if (region->code[offset >> kCodePageShift]) ForgetDecoded(region->code.data(), offset, bytes);
       ok = true;
     } else {
       FlushCycles();
@@ -555,16 +520,23 @@ bool ArmCore::WriteData(std::uint32_t address, AccessSize size, std::uint32_t va
     }
     if (ok && watch_data_ && DataWatched(address, size, value) &&
         observer_->AfterDataAccess(address, size, value, true)) {
-      watch_hit_ = true;
+      current_.watch_hit = true;
     }
   } else {
     ok = data_bus_->Write(address, size, value);
   }
   if (!ok) {
-    exception_pending_ = true;
+    current_.exception_pending = true;
     pending_exception_ = Exception::DataAbort;
   }
   return ok;
+}
+
+void ArmCore::SetDataWindow(const FastRegion& region) {
+  data_window_.base = region.base;
+  data_window_.size = region.size;
+  data_window_.memory = region.memory;
+  data_window_.code = region.code.data();
 }
 
 bool ArmCore::Fetch(std::uint32_t address, bool thumb, std::uint32_t& opcode) {
@@ -615,8 +587,8 @@ bool ArmCore::CoprocessorWrite(unsigned cp, unsigned op1, unsigned crn, unsigned
 // Executes the instruction at pc_ whose opcode is known, leaving pc_ at the
 // next instruction and any exception it raised pending.
 void ArmCore::ExecuteCurrent(std::uint32_t opcode, StepResult& result) {
-  pc_written_ = false;
-  exception_pending_ = false;
+  current_.pc_written = false;
+  current_.exception_pending = false;
   cycles_now_ = 1;
   if (Thumb()) {
     r_[15] = pc_ + 4;
@@ -625,15 +597,15 @@ void ArmCore::ExecuteCurrent(std::uint32_t opcode, StepResult& result) {
     r_[15] = pc_ + 8;
     ArmInstructions::Execute(*this, opcode);
   }
-  result.pc_written = pc_written_;
+  result.pc_written = current_.pc_written;
   result.cycles = cycles_now_;
 }
 
 inline void ArmCore::FinishStep(bool thumb, StepResult& result) {
-  if (breakpoint_hit_) {
+  if (current_.breakpoint_hit) {
     // A BKPT the debug logic stops at: it did not execute, as at a
     // breakpoint on its address.
-    breakpoint_hit_ = false;
+    current_.breakpoint_hit = false;
     loop_dirty_ = true;
     pc_ = result.address;
     result.outcome = StepOutcome::Halted;
@@ -643,13 +615,13 @@ inline void ArmCore::FinishStep(bool thumb, StepResult& result) {
     return;
   }
   ++instructions_;
-  if (!pc_written_) {
+  if (!current_.pc_written) {
     pc_ += thumb ? 2 : 4;
   } else {
     pc_ = Thumb() ? (r_[15] & ~1u) : (r_[15] & ~3u);
   }
-  if (exception_pending_) {
-    exception_pending_ = false;
+  if (current_.exception_pending) {
+    current_.exception_pending = false;
     loop_dirty_ = true;
     result.exception = pending_exception_;
     switch (pending_exception_) {
@@ -680,8 +652,8 @@ inline void ArmCore::FinishStep(bool thumb, StepResult& result) {
       default: break;
     }
   }
-  if (watch_hit_ && result.outcome != StepOutcome::Halted) {
-    watch_hit_ = false;
+  if (current_.watch_hit && result.outcome != StepOutcome::Halted) {
+    current_.watch_hit = false;
     loop_dirty_ = true;
     result.outcome = StepOutcome::Halted;
     result.halt = HaltReason::Watchpoint;
@@ -691,7 +663,6 @@ inline void ArmCore::FinishStep(bool thumb, StepResult& result) {
 inline bool ArmCore::AfterRunStep(const StepResult& step, RunResult& run, std::uint64_t max_instructions,
                            unsigned stop_on_exceptions) {
   cycles_ += step.cycles;
-  unflushed_cycles_ += step.cycles;
   // Breakpoints and debug requests stop before anything ran; interrupt
   // entries are not instructions. An aborted fetch takes the place of an
   // instruction, so a core whose vectors lie where nothing answers still
@@ -776,7 +747,7 @@ StepResult ArmCore::StepInternal(const Decoded* decoded, bool looked_up) {
       return result;
     }
   }
-  watch_hit_ = false;
+  current_.watch_hit = false;
   ExecuteCurrent(opcode, result);
   FinishStep(thumb, result);
   return result;
@@ -787,110 +758,133 @@ StepResult ArmCore::Step() {
   ForgetLoop();
   StepResult result = StepInternal();
   cycles_ += result.cycles;
-  unflushed_cycles_ += result.cycles;
   FlushCycles();
   return result;
+}
+
+std::uint64_t ArmCore::RunStraight(std::uint64_t budget, StraightEnd& end) {
+  std::uint64_t done = 0;     // instructions run here, repeats included
+  std::uint64_t counted = 0;  // of them, not yet in instructions_
+  bool thumb = Thumb();
+  while (done < budget && !events_pending_) {
+    const std::uint32_t address = pc_;
+    const std::uint32_t offset = address - code_base_;
+    const Decoded* decoded = nullptr;
+    if (offset < code_span_ && (address & (thumb ? 1u : 3u)) == 0 &&
+        code_page_->slots[offset >> 1].state == (thumb ? DecodedState::Thumb : DecodedState::Arm)) {
+      decoded = &code_page_->slots[offset >> 1];
+    } else {
+      decoded = DecodeAtPc();
+      if (decoded == nullptr) {
+        end.outside = true;
+        break;
+      }
+    }
+    const std::uint32_t opcode = decoded->opcode;
+    // The observer sees a watched instruction before it runs.
+    if (watch_instructions_ && InstructionWatched(address, opcode, thumb)) break;
+    current_ = InstructionEvents{};
+    cycles_now_ = 1;
+    bool plain = true;  // nothing but the next instruction follows
+    if (thumb) {
+      r_[15] = address + 4;
+      decoded->handler(*this, opcode);
+    } else {
+      r_[15] = address + 8;
+      plain = ArmInstructions::ConditionPassed(*this, opcode >> 28);
+      if (plain) {
+        decoded->handler(*this, opcode);
+      } else {
+        // Passing over a stretch of such instructions at once only pays
+        // when the next one does not execute either.
+        const std::uint32_t next = offset + 4;
+        plain = next + 4 <= code_span_ &&
+                ArmInstructions::ConditionPassed(
+                    *this, LoadFast(code_memory_ + next, AccessSize::Word) >> 28);
+      }
+    }
+    // The common cases: on to the next instruction, or a branch (or a load
+    // or data processing into R15) that does not branch to itself.
+    std::uint32_t next = address + (thumb ? 2u : 4u);
+    bool simple = plain;
+    if (current_.Unusual()) {
+      simple = false;
+    } else if (current_.pc_written) {
+      thumb = Thumb();
+      next = r_[15] & (thumb ? ~1u : ~3u);
+      simple = next != address;
+    }
+    if (!simple) {
+      end.unfinished = true;
+      end.address = address;
+      end.opcode = opcode;
+      end.thumb = decoded->state == DecodedState::Thumb;
+      break;
+    }
+    ++done;
+    ++counted;
+    pc_ = next;
+    cycles_ += cycles_now_;
+    end.address = address;
+    end.opcode = opcode;
+    if (current_.pc_written && next < address) {
+      // The end of a loop: a polling loop may repeat itself.
+      if (loop_reads_ != 0) {
+        instructions_ += counted;
+        counted = 0;
+        done += AtLoopHead(next, address, budget - done);
+      } else {
+        loop_visits_ = 0;
+        loop_dirty_ = false;
+      }
+    }
+  }
+  instructions_ += counted;
+  return done;
 }
 
 RunResult ArmCore::Run(std::uint64_t max_instructions, unsigned stop_on_exceptions) {
   RunResult run;
   AskObserver();
   ForgetLoop();
-  // The last instruction run on the straight-line path, for run.last.
+  // Straight-line code in fast memory runs without the general step's
+  // handling.
+  const bool straight = !fast_.empty();
+  // The last instruction ran on the straight-line path, for run.last.
   bool straight_last = false;
-  // (Its cycles and pc_written stay in cycles_now_ and pc_written_.)
-  std::uint32_t last_address = 0, last_opcode = 0;
+  StraightEnd end;
   while (run.instructions < max_instructions) {
-    // Straight-line code in fast memory with nothing watching: the decoded
-    // instruction runs at once, and only what it did decides whether the
-    // general step's handling is needed.
-    const Decoded* decoded = nullptr;
-    bool looked_up = fast_.empty();  // nothing is ever decoded without fast memory
-    if (!events_pending_ && !looked_up) {
-      decoded = DecodedAtPc();
-      looked_up = true;
-      if (decoded != nullptr &&
-          (!watch_instructions_ ||
-           !InstructionWatched(pc_, decoded->opcode, decoded->state == DecodedState::Thumb))) {
-        const std::uint32_t address = pc_;
-        const std::uint32_t opcode = decoded->opcode;
-        const bool thumb = decoded->state == DecodedState::Thumb;
-        pc_written_ = false;
-        exception_pending_ = false;
-        watch_hit_ = false;
-        cycles_now_ = 1;
-        bool plain = true;  // nothing but the next instruction follows
-        if (thumb) {
-          r_[15] = address + 4;
-          decoded->handler(*this, opcode);
-        } else {
-          r_[15] = address + 8;
-          plain = ArmInstructions::ConditionPassed(*this, opcode >> 28);
-          if (plain) {
-            decoded->handler(*this, opcode);
-          } else {
-            // Passing over a stretch of such instructions at once only pays
-            // when the next one does not execute either.
-            const std::uint32_t next = address + 4 - code_base_;
-            plain = next + 4 <= code_span_ &&
-                    ArmInstructions::ConditionPassed(
-                        *this, LoadFast(code_memory_ + next, AccessSize::Word) >> 28);
-          }
-        }
-        // The common cases: on to the next instruction, or a branch (or a
-        // load or data processing into R15) that does not branch to itself.
-        if (!exception_pending_ && !watch_hit_) {
-          std::uint32_t next = 0;
-          bool simple = false;
-          if (!pc_written_) {
-            next = address + (thumb ? 2u : 4u);
-            simple = plain;
-          } else {
-            next = Thumb() ? (r_[15] & ~1u) : (r_[15] & ~3u);
-            simple = next != address;
-          }
-          if (simple) {
-            ++instructions_;
-            ++run.instructions;
-            pc_ = next;
-            cycles_ += cycles_now_;
-            unflushed_cycles_ += cycles_now_;
-            straight_last = true;
-            last_address = address;
-            last_opcode = opcode;
-            if (pc_written_ && next < address) {
-              // The end of a loop: a polling loop may repeat itself.
-              if (loop_reads_ != 0) {
-                run.instructions += AtLoopHead(next, address, max_instructions - run.instructions);
-              } else {
-                loop_visits_ = 0;
-                loop_dirty_ = false;
-              }
-            }
-            continue;
-          }
-        }
+    bool looked_up = false;  // Pc() is known to be outside fast memory
+    if (straight && !events_pending_) {
+      end = StraightEnd{};
+      const std::uint64_t done = RunStraight(max_instructions - run.instructions, end);
+      run.instructions += done;
+      if (done != 0) straight_last = true;
+      if (end.unfinished) {
+        // It ran, and what it did needs the general handling.
         straight_last = false;
         StepResult step;
-        step.address = address;
-        step.opcode = opcode;
-        step.pc_written = pc_written_;
+        step.address = end.address;
+        step.opcode = end.opcode;
+        step.pc_written = current_.pc_written;
         step.cycles = cycles_now_;
-        FinishStep(thumb, step);
+        FinishStep(end.thumb, step);
         if (AfterRunStep(step, run, max_instructions, stop_on_exceptions)) break;
         continue;
       }
+      if (run.instructions >= max_instructions) break;
+      looked_up = end.outside;
     }
     straight_last = false;
-    const StepResult step = StepInternal(decoded, looked_up);
+    const StepResult step = StepInternal(nullptr, looked_up || fast_.empty());
     if (AfterRunStep(step, run, max_instructions, stop_on_exceptions)) break;
   }
   if (straight_last) {
     run.last = StepResult{};
-    run.last.address = last_address;
-    run.last.opcode = last_opcode;
+    run.last.address = end.address;
+    run.last.opcode = end.opcode;
     run.last.cycles = cycles_now_;
-    run.last.pc_written = pc_written_;
+    run.last.pc_written = current_.pc_written;
   }
   FlushCycles();
   run.limit_reached =
@@ -906,12 +900,14 @@ StepResult ArmCore::ExecuteInstruction(std::uint32_t opcode, bool thumb, Bus& da
   Bus* saved_bus = data_bus_;
   data_bus_ = &data_bus;
   injected_ = true;
+  UpdateDataPlain();
   ExecuteCurrent(opcode, result);
   injected_ = false;
+  UpdateDataPlain();
   data_bus_ = saved_bus;
-  if (pc_written_) pc_ = Thumb() ? (r_[15] & ~1u) : (r_[15] & ~3u);
-  if (exception_pending_) {
-    exception_pending_ = false;
+  if (current_.pc_written) pc_ = Thumb() ? (r_[15] & ~1u) : (r_[15] & ~3u);
+  if (current_.exception_pending) {
+    current_.exception_pending = false;
     result.exception = pending_exception_;
     switch (pending_exception_) {
       case Exception::Swi:

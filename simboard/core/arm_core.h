@@ -19,7 +19,9 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -310,6 +312,7 @@ class ArmCore {
   std::uint64_t RepeatedInstructions() const { return repeated_; }
   void ResetCounters() {
     instructions_ = 0;
+    flushed_cycles_ -= cycles_;  // keeps what the bus has not heard of yet
     cycles_ = 0;
     repeated_ = 0;
   }
@@ -364,9 +367,53 @@ class ArmCore {
   void UpdatePendingEvents();
 
   // Data accesses of the executing instruction; false when it aborted (the
-  // abort is then pending). Values are as the processor sees them.
-  bool ReadData(std::uint32_t address, AccessSize size, std::uint32_t& value);
-  bool WriteData(std::uint32_t address, AccessSize size, std::uint32_t value);
+  // abort is then pending). Values are as the processor sees them. An
+  // access inside the fast region the last one found is made here; any
+  // other goes through the slow half, which also moves the window.
+  bool ReadData(std::uint32_t address, AccessSize size, std::uint32_t& value) {
+    const std::uint32_t bytes = static_cast<std::uint32_t>(size);
+    address &= ~(bytes - 1);
+    const std::uint32_t offset = address - data_window_.base;
+    if (data_window_.plain && offset < data_window_.size && data_window_.size - offset >= bytes) {
+      value = LoadFast(data_window_.memory + offset, size);
+      return true;
+    }
+    return ReadDataSlow(address, size, value);
+  }
+  bool WriteData(std::uint32_t address, AccessSize size, std::uint32_t value) {
+    const std::uint32_t bytes = static_cast<std::uint32_t>(size);
+    address &= ~(bytes - 1);
+    if (bytes < 4) value &= (1u << (8 * bytes)) - 1;
+    const std::uint32_t offset = address - data_window_.base;
+    if (data_window_.plain && offset < data_window_.size && data_window_.size - offset >= bytes) {
+      loop_dirty_ = true;
+      StoreFast(data_window_.memory + offset, size, value);
+      if (data_window_.code[offset >> kCodePageShift])
+        ForgetDecoded(data_window_.code, offset, bytes);
+      return true;
+    }
+    return WriteDataSlow(address, size, value);
+  }
+  bool ReadDataSlow(std::uint32_t address, AccessSize size, std::uint32_t& value);
+  bool WriteDataSlow(std::uint32_t address, AccessSize size, std::uint32_t value);
+  // Drops the decoded instructions a store of `bytes` at `offset` in a fast
+  // region overwrote: the slot of each halfword written and of an ARM
+  // instruction starting 2 below.
+  static void ForgetDecoded(const std::unique_ptr<CodePage>* code, std::uint32_t offset,
+                            std::uint32_t bytes);
+  // The fast region of the last data access that found one. `plain` while
+  // nothing needs to see each access (no data watch, no injected
+  // instruction); size 0 while there is none.
+  struct DataWindow {
+    std::uint32_t base = 0;
+    std::uint32_t size = 0;
+    std::uint8_t* memory = nullptr;
+    const std::unique_ptr<CodePage>* code = nullptr;
+    bool plain = true;
+  };
+  DataWindow data_window_;
+  void SetDataWindow(const FastRegion& region);
+  void UpdateDataPlain() { data_window_.plain = !injected_ && !watch_data_; }
   const FastRegion* FindFast(std::uint32_t address, std::uint32_t bytes) const;
   // The decoded instruction at Pc() in the current state, decoding it now
   // when it is not yet; nullptr when Pc() is not in fast memory or not
@@ -389,6 +436,22 @@ class ArmCore {
   // The part of a step after the instruction ran: PC, pending exceptions and
   // a watchpoint hit, into `result`.
   [[gnu::always_inline]] inline void FinishStep(bool thumb, StepResult& result);
+  // How RunStraight stopped: at an instruction that ran but needs the
+  // general handling (`unfinished`), or before one outside fast memory
+  // (`outside`), or else before a watched instruction, at the budget or at
+  // a pending event. `address` and `opcode` are of the last instruction it
+  // ran.
+  struct StraightEnd {
+    bool unfinished = false;
+    bool outside = false;
+    bool thumb = false;
+    std::uint32_t address = 0;
+    std::uint32_t opcode = 0;
+  };
+  // Runs decoded instructions from Pc() on, at most `budget`, while each
+  // one moves on to the next or branches elsewhere; returns how many ran
+  // (polling loops' repeats included), the unfinished one not among them.
+  std::uint64_t RunStraight(std::uint64_t budget, StraightEnd& end);
   // Run's handling of one step: counts it, and true when the run ends.
   [[gnu::always_inline]] inline bool AfterRunStep(const StepResult& step, RunResult& run,
                                                   std::uint64_t max_instructions,
@@ -447,8 +510,43 @@ class ArmCore {
   // on by its step.
   std::uint64_t RepeatLoop(std::uint64_t budget, const LoopCount& count);
 
-  std::uint32_t LoadFast(const std::uint8_t* p, AccessSize size) const;
-  void StoreFast(std::uint8_t* p, AccessSize size, std::uint32_t value) const;
+  // Host bytes of fast memory in the target's byte order.
+  std::uint32_t LoadFast(const std::uint8_t* p, AccessSize size) const {
+    switch (size) {
+      case AccessSize::Byte:
+        return p[0];
+      case AccessSize::Half: {
+        std::uint16_t half;
+        std::memcpy(&half, p, 2);
+        return order_ == kHostOrder ? half : __builtin_bswap16(half);
+      }
+      case AccessSize::Word: {
+        std::uint32_t word;
+        std::memcpy(&word, p, 4);
+        return order_ == kHostOrder ? word : __builtin_bswap32(word);
+      }
+    }
+    return 0;
+  }
+  void StoreFast(std::uint8_t* p, AccessSize size, std::uint32_t value) const {
+    switch (size) {
+      case AccessSize::Byte:
+        p[0] = static_cast<std::uint8_t>(value);
+        return;
+      case AccessSize::Half: {
+        std::uint16_t half = static_cast<std::uint16_t>(value);
+        if (order_ != kHostOrder) half = __builtin_bswap16(half);
+        std::memcpy(p, &half, 2);
+        return;
+      }
+      case AccessSize::Word:
+        if (order_ != kHostOrder) value = __builtin_bswap32(value);
+        std::memcpy(p, &value, 4);
+        return;
+    }
+  }
+  static constexpr ByteOrder kHostOrder =
+      std::endian::native == std::endian::little ? ByteOrder::Little : ByteOrder::Big;
   // A word loaded from an unaligned address, rotated as the core does.
   std::uint32_t RotateUnaligned(std::uint32_t word, std::uint32_t address) const;
 
@@ -472,14 +570,30 @@ class ArmCore {
   CoreModel model_;
   ByteOrder order_;
 
-  // Per-instruction state.
-  bool pc_written_ = false;
+  // Per-instruction state. What the executing instruction did besides
+  // registers and memory is cleared before it and tested after it at once.
+  struct InstructionEvents {
+    bool pc_written = false;
+    bool exception_pending = false;
+    bool watch_hit = false;
+    bool breakpoint_hit = false;  // a BKPT the observer stops at
+    bool Any() const {
+      std::uint32_t word;
+      std::memcpy(&word, this, sizeof word);
+      return word != 0;
+    }
+    // Any but pc_written.
+    bool Unusual() const {
+      std::uint32_t word;
+      std::memcpy(&word, this, sizeof word);
+      return (word & ~std::uint32_t{0xFF}) != 0;
+    }
+  };
+  static_assert(sizeof(InstructionEvents) == 4);
+  InstructionEvents current_;
   bool injected_ = false;
-  bool exception_pending_ = false;
   Exception pending_exception_ = Exception::Reset;
   std::uint32_t swi_comment_ = 0;
-  bool watch_hit_ = false;
-  bool breakpoint_hit_ = false;   // a BKPT the observer stops at
   std::uint32_t cycles_now_ = 0;  // cycles of the instruction executing
 
   bool irq_line_ = false;
@@ -539,13 +653,14 @@ class ArmCore {
   std::uint64_t instructions_ = 0;
   std::uint64_t cycles_ = 0;
   std::uint64_t repeated_ = 0;
-  // Cycles not yet passed to Bus::Advance: time reaches the board before each
-  // access that leaves fast memory and at the end of every Step and Run.
-  std::uint64_t unflushed_cycles_ = 0;
+  // CycleCount() when the bus last heard of the time: the cycles since reach
+  // the board before each access that leaves fast memory and at the end of
+  // every Step and Run.
+  std::uint64_t flushed_cycles_ = 0;
   void FlushCycles() {
-    if (unflushed_cycles_ != 0) {
-      const std::uint64_t cycles = unflushed_cycles_;
-      unflushed_cycles_ = 0;
+    if (cycles_ != flushed_cycles_) {
+      const std::uint64_t cycles = cycles_ - flushed_cycles_;
+      flushed_cycles_ = cycles_;
       bus_.Advance(cycles);
     }
   }

@@ -164,7 +164,7 @@ struct ArmInstructions {
   static void WriteRegister(ArmCore& core, unsigned n, std::uint32_t value) {
     core.r_[n] = value;
     if (n == 15) {
-      core.pc_written_ = true;
+      core.current_.pc_written = true;
       core.cycles_now_ += 2;
     }
   }
@@ -232,9 +232,9 @@ struct ArmInstructions {
   static void Breakpoint(ArmCore& core, bool thumb) {
     if (core.model_ == CoreModel::ARM9TDMI && !core.injected_ && core.observer_ != nullptr &&
         core.observer_->StopsAtBreakpointInstruction(core.pc_, thumb)) {
-      core.breakpoint_hit_ = true;
+      core.current_.breakpoint_hit = true;
       core.r_[15] = core.pc_;  // stays where it is
-      core.pc_written_ = true;
+      core.current_.pc_written = true;
       return;
     }
     core.cycles_now_ += 3;
@@ -242,11 +242,11 @@ struct ArmInstructions {
   }
 
   static void RaiseUndefined(ArmCore& core) {
-    core.exception_pending_ = true;
+    core.current_.exception_pending = true;
     core.pending_exception_ = Exception::Undefined;
   }
   static void RaiseSwi(ArmCore& core, std::uint32_t comment) {
-    core.exception_pending_ = true;
+    core.current_.exception_pending = true;
     core.pending_exception_ = Exception::Swi;
     core.swi_comment_ = comment;
   }

@@ -212,13 +212,13 @@ struct ArmDecoder : ArmInstructions {
 
   // LDR, STR, LDRB, STRB (and the T forms, which differ only in the
   // privilege the bus would see).
-  template <bool RegisterOffset>
+  template <bool RegisterOffset, bool Load, bool Byte>
   static void SingleTransfer(ArmCore& core, std::uint32_t op) {
     const bool pre = (op >> 24) & 1;
     const bool up = (op >> 23) & 1;
-    const bool byte = (op >> 22) & 1;
+    constexpr bool byte = Byte;
     const bool writeback = !pre || ((op >> 21) & 1);
-    const bool load = (op >> 20) & 1;
+    constexpr bool load = Load;
     const unsigned rn = (op >> 16) & 15;
     const unsigned rd = (op >> 12) & 15;
     std::uint32_t offset;
@@ -231,7 +231,7 @@ struct ArmDecoder : ArmInstructions {
     const std::uint32_t moved = up ? base + offset : base - offset;
     const std::uint32_t address = pre ? moved : base;
     const bool update = writeback && rn != 15;
-    if (load) {
+    if constexpr (load) {
       std::uint32_t value;
       core.cycles_now_ += 2;
       const bool ok = byte ? core.ReadData(address, AccessSize::Byte, value)
@@ -253,6 +253,17 @@ struct ArmDecoder : ArmInstructions {
       }
       if (update) core.r_[rn] = moved;
     }
+  }
+
+  // By the L (bit 20) and B (bit 22) bits of the opcode in `upper`.
+  template <bool RegisterOffset>
+  static Handler SingleTransferHandler(unsigned upper) {
+    const bool load = upper & 1, byte = (upper >> 2) & 1;
+    if (load)
+      return byte ? &SingleTransfer<RegisterOffset, true, true>
+                  : &SingleTransfer<RegisterOffset, true, false>;
+    return byte ? &SingleTransfer<RegisterOffset, false, true>
+                : &SingleTransfer<RegisterOffset, false, false>;
   }
 
   static void BlockTransferArm(ArmCore& core, std::uint32_t op) {
@@ -395,8 +406,10 @@ struct ArmDecoder : ArmInstructions {
           return (upper & 2) ? &MoveToStatus<true> : &Undefined;
         }
         return DataProcessingHandler(opcode, s, kImmediate);
-      case 2: return &SingleTransfer<false>;
-      case 3: return (lower & 1) ? &Undefined : &SingleTransfer<true>;
+      case 2:
+        return SingleTransferHandler<false>(upper);
+      case 3:
+        return (lower & 1) ? &Undefined : SingleTransferHandler<true>(upper);
       case 4: return &BlockTransferArm;
       case 5: return &Branch;
       case 6: return &Undefined;  // LDC, STC: no coprocessor takes memory transfers

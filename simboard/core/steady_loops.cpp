@@ -216,7 +216,6 @@ std::uint64_t ArmCore::RepeatLoop(std::uint64_t budget, const LoopCount& count) 
   instructions_ += repeats * period_instructions;
   repeated_ += repeats * period_instructions;
   cycles_ += repeats * period_cycles;
-  unflushed_cycles_ += repeats * period_cycles;
   FlushCycles();
   for (unsigned k = 0; k < addresses; ++k)
     data_bus_->CountSteadyReads(reads[k].address, reads[k].size, repeats * reads[k].reads);

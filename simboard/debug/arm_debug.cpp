@@ -45,10 +45,10 @@ const IceRegisterInfo* FindIn(unsigned address, bool arm9) {
 }
 
 // Deterministic timing: a debugger action that may stop a running core lets
-// it run this many instructions (at most the board's budget), and each read
-// of the debug status (the debugger waiting for a halt) this many more.
+// it run this many instructions (at most the board's budget); each read of
+// the debug status (the debugger waiting for a halt) runs it on by the
+// budget, within the host-time bound.
 constexpr std::uint64_t kRunSlice = 10000;
-constexpr std::uint64_t kPollSlice = 1000000;
 // A run looks at the host clock after each slice of this many instructions
 // (well under a millisecond of host time).
 constexpr std::uint64_t kHostCheckSlice = 50000;
@@ -257,8 +257,7 @@ std::uint32_t ArmDebugLogic::ReadIceRegister(unsigned address) {
     case IceRegister::DebugControl: return debug_control_;
     case IceRegister::DebugStatus: {
       Poll();
-      if (!in_debug_ && !reset_asserted_ && !settings_.real_time)
-        RunCore(std::min(settings_.run_budget, kPollSlice));
+      if (!in_debug_ && !reset_asserted_ && !settings_.real_time) RunCore(settings_.run_budget);
       std::uint32_t status = 0;
       if (in_debug_) status |= debug_status::kDbgAck | debug_status::kSysComp;
       if (debug_control_ & debug_control::kDbgRq) status |= debug_status::kDbgRq;
@@ -476,14 +475,19 @@ void ArmDebugLogic::RunCore(std::uint64_t max_instructions) {
   // stops where it is when the bound has passed, and goes on at the next
   // action of the debugger.
   const std::uint64_t started = HostMicroseconds();
+  const std::uint64_t outside = started - std::min(started, last_run_end_us_);
+  const std::uint64_t bound =
+      std::clamp(outside, settings_.run_host_us,
+                 std::max(settings_.run_host_us, settings_.run_host_longest_us));
   while (max_instructions > 0) {
     const RunResult result = runner_->Run(std::min(max_instructions, kHostCheckSlice));
     HandleRunResult(result);
-    if (result.last.outcome == StepOutcome::Halted || in_debug_ || reset_asserted_) return;
-    if (result.instructions == 0) return;
+    if (result.last.outcome == StepOutcome::Halted || in_debug_ || reset_asserted_) break;
+    if (result.instructions == 0) break;
     max_instructions -= std::min(max_instructions, result.instructions);
-    if (HostMicroseconds() - started >= settings_.run_host_us) return;
+    if (HostMicroseconds() - started >= bound) break;
   }
+  last_run_end_us_ = HostMicroseconds();
 }
 
 void ArmDebugLogic::PayTckTime() {

@@ -93,11 +93,15 @@ struct DebugSettings {
   bool real_time = false;       // the core runs clock_khz instructions per host millisecond
   std::uint32_t clock_khz = 20000;
   std::uint64_t run_budget = 100000000;  // instructions per run in deterministic timing
-  // Deterministic timing: the host time one run may take at most, in
-  // microseconds. A run between two debugger actions ends at the budget or
-  // at this bound, whichever comes first, so a core that never halts costs
-  // a waiting debugger no more than its own poll interval per poll.
+  // Deterministic timing: the host time one run may take, in microseconds:
+  // as much as passed outside the core since the last run ended (the
+  // debugger's own work and waits), at least run_host_us and at most
+  // run_host_longest_us. A run between two debugger actions ends at the
+  // budget or at this bound, whichever comes first, so a core that never
+  // halts costs a waiting debugger about its own poll interval per poll,
+  // and a loader a debugger waits on runs in the debugger's sleeps.
   std::uint64_t run_host_us = 10000;
+  std::uint64_t run_host_longest_us = 100000;
 };
 
 struct DebugCounters {
@@ -320,6 +324,7 @@ class ArmDebugLogic : public ScanChains, public DebugObserver {
 
   bool reset_asserted_ = false;
   std::uint64_t tck_while_running_ = 0;  // TCK periods not yet paid to the running core
+  std::uint64_t last_run_end_us_ = 0;    // host time at the end of the last RunCore
   std::uint64_t idle_per_tck_ = 1;  // core cycles in one 1 MHz TCK period
   std::function<void(const std::string&)> trace_;
 };

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -156,6 +157,39 @@ TEST(CodeCache, TheCoresOwnStoresDropWhatTheyOverwrite) {
   std::filesystem::remove_all(dir);
 }
 
+// A store right after another one to the same RAM (the fast path for
+// accesses near the last) overwrites an instruction already decoded, in
+// either byte order: the new one runs, with its bytes in the board's order.
+TEST(CodeCache, AStoreAfterAStoreDropsWhatItOverwrites) {
+  for (const char* endian : {"Little", "Big"}) {
+    SCOPED_TRACE(endian);
+    auto dir = FreshDirectory();
+    TestBoard tb(RamBoard(endian), dir);
+    ASSERT_TRUE(tb);
+    Board& board = tb.board();
+    PokeWord(board, kRam + 0x00, 0xEA000001);  // B +0x0C
+    PokeWord(board, kRam + 0x04, 0xE5821000);  // STR r1, [r2]   (data)
+    PokeWord(board, kRam + 0x08, 0xE5843000);  // STR r3, [r4]   (over +0x0C)
+    PokeWord(board, kRam + 0x0C, MovR0(0x11));
+    PokeWord(board, kRam + 0x10, 0xE12FFF1E);  // BX lr
+    board.core().SetRegister(1, 0x12345678);
+    board.core().SetRegister(2, kRam + 0x100);
+    board.core().SetRegister(3, MovR0(0x77));
+    board.core().SetRegister(4, kRam + 0x0C);
+    board.core().SetRegister(14, kRam + 0x04);
+    board.core().SetPc(kRam);
+    board.Run(3);  // B, MOV (decoded), BX back to the stores
+    ASSERT_EQ(board.core().Register(0), 0x11u);
+    board.core().SetRegister(14, kRam + 0x40);
+    board.Run(3);  // both stores, the new MOV
+    EXPECT_EQ(board.core().Register(0), 0x77u);
+    std::uint32_t stored = 0;
+    ASSERT_TRUE(board.PeekValue(kRam + 0x100, AccessSize::Word, stored));
+    EXPECT_EQ(stored, 0x12345678u);
+    std::filesystem::remove_all(dir);
+  }
+}
+
 // A two-instruction loop that never halts, a run budget of two thousand
 // million instructions (tens of seconds of host time): leaving reset and each
 // read of the debug status come back within a bounded host time, and the
@@ -199,6 +233,33 @@ TEST(HostTimeBound, ARunThatNeverHaltsEndsWithinItsHostTime) {
   });
   EXPECT_LT(polled, 2.0);
   EXPECT_GT(core.Register(0), counted);
+  jtag_board.reset();
+  std::filesystem::remove_all(dir);
+}
+
+// The debugger waited before its poll: the core may run as long as it
+// waited (at most the longest bound), and does, as it never halts.
+TEST(HostTimeBound, APollAfterAWaitRunsAboutAsLongAsTheDebuggerWaited) {
+  auto dir = FreshDirectory();
+  std::ofstream(dir / "board.ini") << "[Board]\nCore=ARM7TDMI\nRunBudget=2000000000\n"
+                                      "[Region1]\nKind=RAM\nBase=0\nSize=16K\n";
+  std::string error;
+  auto board = Board::Open(dir / "board.ini", error);
+  ASSERT_TRUE(board) << error;
+  PokeWord(*board, 0x0, 0xE2800001);  // ADD r0, r0, #1
+  PokeWord(*board, 0x4, 0xEAFFFFFD);  // B 0
+  auto jtag_board = JtagBoard::Create(std::move(board), error);
+  ASSERT_TRUE(jtag_board) << error;
+  JtagSide& jtag = jtag_board->jtag();
+  jtag.SetSystemReset(true);
+  jtag.SetSystemReset(false);
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  const auto start = std::chrono::steady_clock::now();
+  jtag.Debug().ReadIceRegister(static_cast<unsigned>(IceRegister::DebugStatus));
+  const double polled =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(polled, 0.1);  // the longest bound, under the 150 ms waited
+  EXPECT_LT(polled, 2.0);
   jtag_board.reset();
   std::filesystem::remove_all(dir);
 }
