@@ -102,11 +102,12 @@ JtagBoard::~JtagBoard() {
 std::string JtagBoard::CounterReport() const {
   std::string text = jtag_->CounterReport();
   Counters counters = board_->counters();
-  char line[96];
+  char line[160];
   std::snprintf(line, sizeof line,
-                "instructions=%" PRIu64 "\nflash_cycles=%" PRIu64 "\nbytes_programmed=%" PRIu64
-                "\n",
-                counters.instructions, counters.FlashCycles(), counters.bytes_programmed);
+                "instructions=%" PRIu64 "\nrepeated_instructions=%" PRIu64 "\nflash_cycles=%" PRIu64
+                "\nbytes_programmed=%" PRIu64 "\n",
+                counters.instructions, board_->core().RepeatedInstructions(),
+                counters.FlashCycles(), counters.bytes_programmed);
   return text + line;
 }
 

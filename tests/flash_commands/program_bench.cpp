@@ -81,10 +81,14 @@ void Report(const char* what, const Measured& m, double min_accesses_per_byte,
   const double accesses = m.counters.count("port_reads") ? m.counters.at("port_reads") + m.counters.at("port_writes") : 0;
   const double tck = m.counters.count("tck_cycles") ? m.counters.at("tck_cycles") : 0;
   const double instructions = m.counters.count("instructions") ? m.counters.at("instructions") : 0;
+  const double repeated =
+      m.counters.count("repeated_instructions") ? m.counters.at("repeated_instructions") : 0;
   std::printf("%s of 1 MiB: exit %d, %.2f s wall, %.2f s CPU\n", what, m.status, m.wall_s, m.cpu_s);
   std::printf("  port accesses per byte %.1f (block transfers need at least %.1f), TCK per byte %.1f (%.1f)\n",
               accesses / kBytes, min_accesses_per_byte, tck / kBytes, min_tck_per_byte);
-  std::printf("  core instructions per byte %.1f\n", instructions / kBytes);
+  std::printf(
+      "  core instructions per byte %.1f, of them %.1f passed over at once in polling loops\n",
+      instructions / kBytes, repeated / kBytes);
   std::printf("  prescribed pauses %.2f s, %.0f%% of the wall time\n", pause_s,
               m.wall_s > 0 ? 100.0 * pause_s / m.wall_s : 0.0);
   if (accesses > 0)
