@@ -21,6 +21,7 @@ BoardPort::BoardPort(const std::filesystem::path& board_file, const Reporter& re
   board_ = JtagBoard::Open(board_file, error);
   if (board_) {
     port_ = &board_->port();
+    real_time_ = board_->board().description().timing == TimingMode::RealTime;
     return;
   }
   // Board file errors name the section and key, some the file by its name
@@ -58,7 +59,7 @@ void BoardPort::Write(std::uint32_t port, std::uint8_t value) {
   if (!board_) return;
   gate_.Pass([&] {
     port_->Write(port, value);
-    if (!behind_reported_ && board_->board().behind_real_time() > 0) ReportBehind();
+    if (real_time_ && !behind_reported_ && board_->board().behind_real_time() > 0) ReportBehind();
   });
 }
 

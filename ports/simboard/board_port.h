@@ -56,6 +56,7 @@ class BoardPort {
   ParallelPort* port_ = nullptr;  // the board's, looked up once for every access
   Reporter report_;
   std::filesystem::path counters_file_;
+  bool real_time_ = false;  // only a real-time board can fall behind the host
   bool behind_reported_ = false;
 };
 

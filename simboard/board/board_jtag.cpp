@@ -68,6 +68,7 @@ class JtagBoard::Runner : public CoreRunner {
   void SetRunning(bool running) override { board_.SetRunning(running); }
   void Reset() override { board_.Reset(); }
   void Idle(std::uint64_t cycles) override { board_.AdvanceTime(cycles); }
+  std::uint64_t* IdleCounter() override { return &board_.clock().cycles; }
 
  private:
   Board& board_;

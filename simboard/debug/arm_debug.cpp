@@ -147,6 +147,7 @@ ArmDebugLogic::ArmDebugLogic(ArmCore& core, Bus& system_bus, const DebugSettings
     runner = own_runner_.get();
   }
   runner_ = runner;
+  idle_counter_ = runner_->IdleCounter();
   idle_per_tck_ = std::max<std::uint64_t>(1, settings_.clock_khz / 1000);
   core_.SetDebugObserver(this);
   core_.AttachCoprocessor(14, &comms_);

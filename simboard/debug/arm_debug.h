@@ -127,6 +127,10 @@ class CoreRunner {
   virtual void Reset() = 0;
   // Core cycles that pass without the core running (DCLK in debug state).
   virtual void Idle(std::uint64_t cycles) { (void)cycles; }
+  // The counter Idle adds to, when adding to it is all Idle does: the debug
+  // logic then adds the cycles of every TCK there itself (nullptr: it calls
+  // Idle).
+  virtual std::uint64_t* IdleCounter() { return nullptr; }
 };
 
 enum class DebugEntry : std::uint8_t { None, Breakpoint, Watchpoint, DebugRequest, SystemSpeed };
@@ -198,10 +202,13 @@ class ArmDebugLogic : public ScanChains, public DebugObserver {
   // reaches the comms channel (deterministic timing).
   void TckCycle() {
     if (settings_.real_time) return;
-    if (in_debug_ || reset_asserted_)
-      runner_->Idle(idle_per_tck_);
-    else
+    if (!in_debug_ && !reset_asserted_) {
       ++tck_while_running_;
+    } else if (idle_counter_ != nullptr) {
+      *idle_counter_ += idle_per_tck_;
+    } else {
+      runner_->Idle(idle_per_tck_);
+    }
   }
 
   // EmbeddedICE registers as chain 2 reads and writes them.
@@ -263,6 +270,7 @@ class ArmDebugLogic : public ScanChains, public DebugObserver {
   ArmCore& core_;
   Bus& system_bus_;
   CoreRunner* runner_;
+  std::uint64_t* idle_counter_ = nullptr;  // runner_->IdleCounter()
   DebugSettings settings_;
   DebugCounters counters_;
   std::uint32_t debug_control_ = 0;

@@ -154,13 +154,4 @@ void TapController::RisingEdge(bool tms, bool tdi) {
   }
 }
 
-void TapController::FallingEdge() {
-  if (state_ == TapState::ShiftDr)
-    tdo_ = (dr_shift_ & 1) != 0;
-  else if (state_ == TapState::ShiftIr)
-    tdo_ = (ir_shift_ & 1) != 0;
-  else
-    tdo_ = true;
-}
-
 }  // namespace simboard

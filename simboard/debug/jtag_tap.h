@@ -93,10 +93,16 @@ class TapController {
   void SetPins(bool tck, bool tms, bool tdi) {
     if (tck == tck_) return;
     tck_ = tck;
-    if (tck)
-      RisingEdge(tms, tdi);
-    else
+    if (!tck) {
       FallingEdge();
+    } else if (state_ == TapState::ShiftDr && !tms && !trst_) {
+      // Most edges of a scan: one more bit in, still in Shift-DR.
+      ++counters_.tck_cycles;
+      dr_shift_ >>= 1;
+      if (tdi) dr_shift_ |= ScanBits{1} << (dr_length_ - 1);
+    } else {
+      RisingEdge(tms, tdi);
+    }
   }
   bool Tdo() const { return tdo_; }
   // nTRST: while asserted the controller stays in Test-Logic-Reset.
@@ -114,7 +120,14 @@ class TapController {
 
  private:
   void RisingEdge(bool tms, bool tdi);
-  void FallingEdge();
+  void FallingEdge() {
+    if (state_ == TapState::ShiftDr)
+      tdo_ = (dr_shift_ & 1) != 0;
+    else if (state_ == TapState::ShiftIr)
+      tdo_ = (ir_shift_ & 1) != 0;
+    else
+      tdo_ = true;
+  }
   void Reset();
   void CaptureDataRegister();
   void UpdateDataRegister();

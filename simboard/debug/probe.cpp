@@ -73,7 +73,7 @@ std::uint8_t ParallelPort::Read(std::uint32_t port) {
   }
 }
 
-void ParallelPort::Write(std::uint32_t port, std::uint8_t value) {
+void ParallelPort::WriteSlowly(std::uint32_t port, std::uint8_t value) {
   if (port < base_ || port > base_ + 2) return;
   if (dead_after_ != 0) CountAccess();
   ++counters_.writes;

@@ -76,7 +76,18 @@ class ParallelPort {
   // A byte read or write of I/O address `port`. Addresses outside the three
   // registers read 0xFF (nothing answers) and ignore writes.
   std::uint8_t Read(std::uint32_t port);
-  void Write(std::uint32_t port, std::uint8_t value);
+  void Write(std::uint32_t port, std::uint8_t value) {
+    if (port == base_ && pins_live_ && dead_after_ == 0) {
+      // The bit-banging path: straight to the pins.
+      ++counters_.writes;
+      data_ = value;
+      const bool tck = (value & tck_mask_) != 0;
+      target_.SetPins(tck, (value & tms_mask_) != 0, (value & tdi_mask_) != 0);
+      driven_tck_ = tck;
+      return;
+    }
+    WriteSlowly(port, value);
+  }
 
   bool ProbeEnabled() const { return (control_ & wiring_.enable_mask) == wiring_.enable_value; }
   bool ProbeDead() const { return dead_; }
@@ -85,6 +96,7 @@ class ParallelPort {
 
  private:
   void CountAccess();
+  void WriteSlowly(std::uint32_t port, std::uint8_t value);
   void WriteData(std::uint8_t value);
   void WriteControl(std::uint8_t value);
   std::uint8_t ReadStatus();
