@@ -101,6 +101,7 @@ class JtagTransport final : public Jtag {
   std::uint8_t ReadRegister(int offset);
   void WriteRegister(int offset, std::uint8_t value);
   void Delay();
+  void DelayLoop();
   void WaitReady();
   bool Cancelled() const { return cancel_ && cancel_->load(std::memory_order_relaxed); }
   int ReadTdo();
