@@ -50,22 +50,10 @@ BoardPort::~BoardPort() {
   }
 }
 
-std::uint8_t BoardPort::Read(std::uint32_t port) {
-  if (!board_) return 0xFF;
-  return gate_.Pass([&] { return port_->Read(port); });
-}
-
-void BoardPort::Write(std::uint32_t port, std::uint8_t value) {
-  if (!board_) return;
-  gate_.Pass([&] {
-    port_->Write(port, value);
-    if (real_time_ && !behind_reported_ && board_->board().behind_real_time() > 0) ReportBehind();
-  });
-}
-
 // Once per board: a real-time clock the host cannot keep up with makes every
 // wait on the board longer than its figures say.
-void BoardPort::ReportBehind() {
+void BoardPort::CheckBehind() {
+  if (board_->board().behind_real_time() == 0) return;
   behind_reported_ = true;
   if (report_) {
     report_("virtual board port: this host cannot keep up with ClockKHz=" +

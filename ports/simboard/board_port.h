@@ -12,11 +12,11 @@
 #include <string>
 
 #include "ports/simboard/client_gate.h"
+#include "simboard/debug/probe.h"
 
 namespace simboard {
 
 class JtagBoard;
-class ParallelPort;
 
 // The board file the port library serves: `environment` (the value of
 // ROMSMITH_BOARD) when it is set and not empty, else board.ini in
@@ -41,19 +41,30 @@ class BoardPort {
 
   // Thread-safe: a module may reach the port from its worker thread. One
   // thread at a time passes without locking (see ClientGate).
-  std::uint8_t Read(std::uint32_t port);
-  void Write(std::uint32_t port, std::uint8_t value);
+  std::uint8_t Read(std::uint32_t port) {
+    if (port_ == nullptr) return 0xFF;
+    return gate_.Pass([&] { return port_->Read(port); });
+  }
+  void Write(std::uint32_t port, std::uint8_t value) {
+    if (port_ == nullptr) return;
+    gate_.Pass([&] {
+      port_->Write(port, value);
+      if (real_time_ && !behind_reported_) CheckBehind();
+    });
+  }
 
   bool Connected() const { return board_ != nullptr; }
   // The board with its JTAG side; null when disconnected.
   JtagBoard* board() { return board_.get(); }
 
  private:
-  void ReportBehind();
+  // Reports, once, a real-time board that could not keep up with the host.
+  void CheckBehind();
 
   ClientGate gate_;
   std::unique_ptr<JtagBoard> board_;
-  ParallelPort* port_ = nullptr;  // the board's, looked up once for every access
+  ParallelPort* port_ =
+      nullptr;  // the board's, looked up once for every access; null: disconnected
   Reporter report_;
   std::filesystem::path counters_file_;
   bool real_time_ = false;  // only a real-time board can fall behind the host

@@ -13,8 +13,6 @@
 // access takes the mutex instead.
 #pragma once
 
-#include <pthread.h>
-
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -53,11 +51,14 @@ class ClientGate {
 
  private:
   // The calling thread. A thread-local number would cost a TLS lookup per
-  // access inside a loaded library; pthread_self is one register load. A
+  // access inside a loaded library; the thread pointer (what pthread_self
+  // returns, without the call into the C library) is one register read. A
   // value reused by a new thread means the old one has ended and handed its
   // stack back through the C library's own locking, which orders everything
   // the old thread did before the new thread's first access.
-  static std::uint64_t ThreadTag() { return static_cast<std::uint64_t>(::pthread_self()); }
+  static std::uint64_t ThreadTag() {
+    return reinterpret_cast<std::uintptr_t>(__builtin_thread_pointer());
+  }
   // Under mutex_: makes `me` the owner once no access of the old owner is
   // in flight.
   void TakeOver(std::uint64_t me);

@@ -6,6 +6,7 @@
 // there then.
 #include <dlfcn.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,7 +24,9 @@ std::filesystem::path LibraryDirectory() {
   return library.parent_path();
 }
 
-simboard::BoardPort& Port() {
+// The board, opened at the first access. Apart from the first, an access
+// costs one load here; the opening itself is kept out of the way.
+[[gnu::noinline]] simboard::BoardPort* OpenPort() {
   static simboard::BoardPort port(
       simboard::PortBoardFile(std::getenv("ROMSMITH_BOARD"), LibraryDirectory()),
       [](const std::string& line) { std::fputs(line.c_str(), stderr); },
@@ -31,7 +34,18 @@ simboard::BoardPort& Port() {
         const char* file = std::getenv("ROMSMITH_BOARD_COUNTERS");
         return file != nullptr ? std::filesystem::path(file) : std::filesystem::path();
       }());
-  return port;
+  return &port;
+}
+
+std::atomic<simboard::BoardPort*> opened{nullptr};
+
+simboard::BoardPort& Port() {
+  simboard::BoardPort* port = opened.load(std::memory_order_acquire);
+  if (port == nullptr) {
+    port = OpenPort();
+    opened.store(port, std::memory_order_release);
+  }
+  return *port;
 }
 
 }  // namespace
