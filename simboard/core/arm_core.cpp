@@ -781,6 +781,7 @@ std::uint64_t ArmCore::RunStraight(std::uint64_t budget, StraightEnd& end) {
       }
     }
     const std::uint32_t opcode = decoded->opcode;
+    const bool fetched_thumb = thumb;  // the slot may be gone once it ran
     // The observer sees a watched instruction before it runs.
     if (watch_instructions_ && InstructionWatched(address, opcode, thumb)) break;
     current_ = InstructionEvents{};
@@ -818,7 +819,7 @@ std::uint64_t ArmCore::RunStraight(std::uint64_t budget, StraightEnd& end) {
       end.unfinished = true;
       end.address = address;
       end.opcode = opcode;
-      end.thumb = decoded->state == DecodedState::Thumb;
+      end.thumb = fetched_thumb;
       break;
     }
     ++done;
