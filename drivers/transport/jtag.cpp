@@ -35,7 +35,10 @@ void WaitTicks(std::uint32_t start, std::uint32_t ms, Cancelled cancelled) {
 // The three below run once or more for every TCK: inline in the clocks.
 [[gnu::always_inline]] inline std::uint8_t JtagTransport::ReadRegister(int offset) {
   ++counters_.port_reads;
-  return port_->Read(static_cast<std::uint16_t>(base_ + offset));
+  const auto port = static_cast<std::uint16_t>(base_ + offset);
+  // As PortLibrary::Read: only the low byte of the export's result is defined.
+  if (direct_read_ != nullptr) return static_cast<std::uint8_t>(direct_read_(port) & 0xFFu);
+  return port_->Read(port);
 }
 
 [[gnu::always_inline]] inline void JtagTransport::WriteRegister(int offset, std::uint8_t value) {
@@ -43,7 +46,12 @@ void WaitTicks(std::uint32_t start, std::uint32_t ms, Cancelled cancelled) {
   // A byte-protocol probe acts on a data byte whose toggle bit differs from
   // the last one written, whoever wrote it (the presence test too).
   if (offset == kData && wiring_.byte_protocol) toggle_ = (value >> kCommandToggle) & 1;
-  port_->Write(static_cast<std::uint16_t>(base_ + offset), value);
+  const auto port = static_cast<std::uint16_t>(base_ + offset);
+  if (direct_write_ != nullptr) {
+    direct_write_(port, value);
+  } else {
+    port_->Write(port, value);
+  }
 }
 
 [[gnu::always_inline]] inline void JtagTransport::Delay() {

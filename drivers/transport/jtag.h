@@ -48,9 +48,13 @@ class JtagTransport final : public Jtag {
  public:
   // Which wiring a module drives is fixed per module.
   JtagTransport(Wiring wiring, Port* port) : JtagTransport(WiringOf(wiring), port) {}
-  JtagTransport(const WiringRow& wiring, Port* port) : wiring_(wiring), port_(port) {}
+  JtagTransport(const WiringRow& wiring, Port* port) : wiring_(wiring) { set_port(port); }
 
-  void set_port(Port* port) { port_ = port; }
+  void set_port(Port* port) {
+    port_ = port;
+    direct_read_ = port != nullptr ? port->DirectRead() : nullptr;
+    direct_write_ = port != nullptr ? port->DirectWrite() : nullptr;
+  }
   Port* port() const { return port_; }
   const WiringRow& wiring() const { return wiring_; }
 
@@ -112,7 +116,9 @@ class JtagTransport final : public Jtag {
   void ClockRun(const std::uint8_t* tdi, const std::uint8_t* tms, int count);
 
   WiringRow wiring_;
-  Port* port_;
+  Port* port_ = nullptr;
+  Port::ReadFunction direct_read_ = nullptr;  // port_'s library entries, when it has them
+  Port::WriteFunction direct_write_ = nullptr;
   std::uint16_t base_ = 0x378;
   int delay_factor_ = 0;
   int speed_code_ = 0;

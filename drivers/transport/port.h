@@ -14,9 +14,17 @@ namespace drivers {
 
 class Port {
  public:
+  using ReadFunction = unsigned int (*)(unsigned int);
+  using WriteFunction = void (*)(unsigned int, unsigned int);
+
   virtual ~Port() = default;
   virtual std::uint8_t Read(std::uint16_t port) = 0;
   virtual void Write(std::uint16_t port, std::uint8_t value) = 0;
+  // The port library's own entry points when this port is nothing more:
+  // a caller making an access per clock calls them instead of Read and
+  // Write. Null for any other port.
+  virtual ReadFunction DirectRead() const { return nullptr; }
+  virtual WriteFunction DirectWrite() const { return nullptr; }
 };
 
 // The library's file name inside the port-driver directory.
@@ -35,11 +43,10 @@ class PortLibrary final : public Port {
 
   std::uint8_t Read(std::uint16_t port) override;
   void Write(std::uint16_t port, std::uint8_t value) override;
+  ReadFunction DirectRead() const override { return read_; }
+  WriteFunction DirectWrite() const override { return write_; }
 
  private:
-  using ReadFunction = unsigned int (*)(unsigned int);
-  using WriteFunction = void (*)(unsigned int, unsigned int);
-
   PortLibrary() = default;
 
   platform::SharedLibrary library_;

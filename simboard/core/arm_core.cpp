@@ -328,7 +328,8 @@ void ArmCore::AttachCoprocessor(unsigned number, Coprocessor* coprocessor) {
   coprocessors_[number & 15] = coprocessor;
 }
 
-const ArmCore::FastRegion* ArmCore::FindFast(std::uint32_t address, std::uint32_t bytes) const {
+const ArmCore::FastRegion* ArmCore::FindFastRegion(std::uint32_t address,
+                                                   std::uint32_t bytes) const {
   if (last_fast_ < fast_.size()) {
     const FastRegion& region = fast_[last_fast_];
     const std::uint32_t offset = address - region.base;

@@ -414,7 +414,10 @@ class ArmCore {
   DataWindow data_window_;
   void SetDataWindow(const FastRegion& region);
   void UpdateDataPlain() { data_window_.plain = !injected_ && !watch_data_; }
-  const FastRegion* FindFast(std::uint32_t address, std::uint32_t bytes) const;
+  const FastRegion* FindFast(std::uint32_t address, std::uint32_t bytes) const {
+    return fast_.empty() ? nullptr : FindFastRegion(address, bytes);
+  }
+  const FastRegion* FindFastRegion(std::uint32_t address, std::uint32_t bytes) const;
   // The decoded instruction at Pc() in the current state, decoding it now
   // when it is not yet; nullptr when Pc() is not in fast memory or not
   // aligned to the state's instruction size.
