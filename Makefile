@@ -56,9 +56,12 @@ tsan: deps
 demo: build
 	@bash tools/demo.sh $(BUILD)
 
+# With BASELINE=<another build directory> (its benchmarks built), the board's
+# key benchmarks of both run in turns and print before/after ratios instead.
 bench: build
 	@cmake --build $(BUILD) -j $(JOBS) --target benchmarks
-	@for b in $(BUILD)/bench/*; do [ -x "$$b" ] && "$$b"; done; true
+	@if [ -n "$(BASELINE)" ]; then bash tools/bench-compare.sh $(BASELINE) $(BUILD); \
+	else for b in $(BUILD)/bench/*; do [ -x "$$b" ] && "$$b"; done; true; fi
 
 fuzz: deps
 	@cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
