@@ -697,7 +697,7 @@ inline bool ArmCore::AfterRunStep(const StepResult& step, RunResult& run, std::u
   return false;
 }
 
-StepResult ArmCore::StepInternal(const Decoded* decoded, bool looked_up) {
+StepResult ArmCore::StepInternal(bool outside_fast) {
   StepResult result;
   result.address = pc_;
   if (events_pending_) {
@@ -727,7 +727,7 @@ StepResult ArmCore::StepInternal(const Decoded* decoded, bool looked_up) {
   }
   const bool thumb = Thumb();
   std::uint32_t opcode = 0;
-  if (!looked_up && !fast_.empty()) decoded = DecodedAtPc();
+  const Decoded* decoded = outside_fast || fast_.empty() ? nullptr : DecodedAtPc();
   if (decoded != nullptr) {
     opcode = decoded->opcode;
   } else if (!Fetch(pc_, thumb, opcode)) {
@@ -769,17 +769,10 @@ std::uint64_t ArmCore::RunStraight(std::uint64_t budget, StraightEnd& end) {
   bool thumb = Thumb();
   while (done < budget && !events_pending_) {
     const std::uint32_t address = pc_;
-    const std::uint32_t offset = address - code_base_;
-    const Decoded* decoded = nullptr;
-    if (offset < code_span_ && (address & (thumb ? 1u : 3u)) == 0 &&
-        code_page_->slots[offset >> 1].state == (thumb ? DecodedState::Thumb : DecodedState::Arm)) {
-      decoded = &code_page_->slots[offset >> 1];
-    } else {
-      decoded = DecodeAtPc();
-      if (decoded == nullptr) {
-        end.outside = true;
-        break;
-      }
+    const Decoded* decoded = DecodedAtPc(thumb);
+    if (decoded == nullptr) {
+      end.outside = true;
+      break;
     }
     const std::uint32_t opcode = decoded->opcode;
     const bool fetched_thumb = thumb;  // the slot may be gone once it ran
@@ -799,7 +792,7 @@ std::uint64_t ArmCore::RunStraight(std::uint64_t budget, StraightEnd& end) {
       } else {
         // Passing over a stretch of such instructions at once only pays
         // when the next one does not execute either.
-        const std::uint32_t next = offset + 4;
+        const std::uint32_t next = address + 4 - code_base_;
         plain = next + 4 <= code_span_ &&
                 ArmInstructions::ConditionPassed(
                     *this, LoadFast(code_memory_ + next, AccessSize::Word) >> 28);
@@ -856,7 +849,7 @@ RunResult ArmCore::Run(std::uint64_t max_instructions, unsigned stop_on_exceptio
   bool straight_last = false;
   StraightEnd end;
   while (run.instructions < max_instructions) {
-    bool looked_up = false;  // Pc() is known to be outside fast memory
+    bool outside_fast = false;  // Pc() is known to lie outside fast memory
     if (straight && !events_pending_) {
       end = StraightEnd{};
       const std::uint64_t done = RunStraight(max_instructions - run.instructions, end);
@@ -875,10 +868,10 @@ RunResult ArmCore::Run(std::uint64_t max_instructions, unsigned stop_on_exceptio
         continue;
       }
       if (run.instructions >= max_instructions) break;
-      looked_up = end.outside;
+      outside_fast = end.outside;
     }
     straight_last = false;
-    const StepResult step = StepInternal(nullptr, looked_up || fast_.empty());
+    const StepResult step = StepInternal(outside_fast);
     if (AfterRunStep(step, run, max_instructions, stop_on_exceptions)) break;
   }
   if (straight_last) {

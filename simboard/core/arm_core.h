@@ -359,9 +359,9 @@ class ArmCore {
   std::uint32_t UserRegister(unsigned n) const;
   void SetUserRegister(unsigned n, std::uint32_t value);
   void EnterException(Exception exception, std::uint32_t return_address);
-  // One step; `decoded` is DecodedAtPc() when `looked_up`, else it is
-  // looked up here when needed.
-  StepResult StepInternal(const Decoded* decoded = nullptr, bool looked_up = false);
+  // One step; `outside_fast` when Pc() is known to lie outside fast memory
+  // (its decoded instruction is then not looked up again).
+  StepResult StepInternal(bool outside_fast = false);
   void ExecuteCurrent(std::uint32_t opcode, StepResult& result);
   bool Fetch(std::uint32_t address, bool thumb, std::uint32_t& opcode);
   void UpdatePendingEvents();
@@ -421,10 +421,11 @@ class ArmCore {
   // The decoded instruction at Pc() in the current state, decoding it now
   // when it is not yet; nullptr when Pc() is not in fast memory or not
   // aligned to the state's instruction size.
-  const Decoded* DecodedAtPc() {
+  const Decoded* DecodedAtPc() { return DecodedAtPc(Thumb()); }
+  // The same with the state known to the caller (`thumb` is Thumb()).
+  const Decoded* DecodedAtPc(bool thumb) {
     const std::uint32_t offset = pc_ - code_base_;
-    if (code_page_ != nullptr && offset < code_span_) {
-      const bool thumb = Thumb();
+    if (offset < code_span_) {  // code_span_ is 0 while code_page_ is null
       const Decoded& decoded = code_page_->slots[offset >> 1];
       if ((pc_ & (thumb ? 1u : 3u)) == 0 &&
           decoded.state == (thumb ? DecodedState::Thumb : DecodedState::Arm)) {
@@ -580,12 +581,7 @@ class ArmCore {
     bool exception_pending = false;
     bool watch_hit = false;
     bool breakpoint_hit = false;  // a BKPT the observer stops at
-    bool Any() const {
-      std::uint32_t word;
-      std::memcpy(&word, this, sizeof word);
-      return word != 0;
-    }
-    // Any but pc_written.
+    // Any of them but pc_written.
     bool Unusual() const {
       std::uint32_t word;
       std::memcpy(&word, this, sizeof word);
