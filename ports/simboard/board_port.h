@@ -63,8 +63,8 @@ class BoardPort {
 
   ClientGate gate_;
   std::unique_ptr<JtagBoard> board_;
-  ParallelPort* port_ =
-      nullptr;  // the board's, looked up once for every access; null: disconnected
+  // The board's port, looked up once for every access; null: disconnected.
+  ParallelPort* port_ = nullptr;
   Reporter report_;
   std::filesystem::path counters_file_;
   bool real_time_ = false;  // only a real-time board can fall behind the host

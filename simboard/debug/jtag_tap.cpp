@@ -128,8 +128,7 @@ void TapController::RisingEdge(bool tms, bool tdi) {
   if (trst_) return;
   // The register of a shift state moves one bit towards TDO on this edge.
   if (state_ == TapState::ShiftDr) {
-    dr_shift_ >>= 1;
-    if (tdi) dr_shift_ |= ScanBits{1} << (dr_length_ - 1);
+    ShiftDrIn(tdi);
   } else if (state_ == TapState::ShiftIr) {
     ir_shift_ >>= 1;
     if (tdi) ir_shift_ |= 1u << (kIrLength - 1);

@@ -98,8 +98,7 @@ class TapController {
     } else if (state_ == TapState::ShiftDr && !tms && !trst_) {
       // Most edges of a scan: one more bit in, still in Shift-DR.
       ++counters_.tck_cycles;
-      dr_shift_ >>= 1;
-      if (tdi) dr_shift_ |= ScanBits{1} << (dr_length_ - 1);
+      ShiftDrIn(tdi);
     } else {
       RisingEdge(tms, tdi);
     }
@@ -120,6 +119,11 @@ class TapController {
 
  private:
   void RisingEdge(bool tms, bool tdi);
+  // The data register moves one bit towards TDO, `tdi` coming in on top.
+  void ShiftDrIn(bool tdi) {
+    dr_shift_ >>= 1;
+    if (tdi) dr_shift_ |= ScanBits{1} << (dr_length_ - 1);
+  }
   void FallingEdge() {
     if (state_ == TapState::ShiftDr)
       tdo_ = (dr_shift_ & 1) != 0;

@@ -79,11 +79,7 @@ void ParallelPort::WriteSlowly(std::uint32_t port, std::uint8_t value) {
   ++counters_.writes;
   if (port == base_) {
     if (pins_live_) {
-      // The bit-banging path: straight to the pins.
-      data_ = value;
-      const bool tck = (value & tck_mask_) != 0;
-      target_.SetPins(tck, (value & tms_mask_) != 0, (value & tdi_mask_) != 0);
-      driven_tck_ = tck;
+      DriveLivePins(value);
       return;
     }
     WriteData(value);

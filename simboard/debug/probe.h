@@ -78,12 +78,8 @@ class ParallelPort {
   std::uint8_t Read(std::uint32_t port);
   void Write(std::uint32_t port, std::uint8_t value) {
     if (port == base_ && pins_live_ && dead_after_ == 0) {
-      // The bit-banging path: straight to the pins.
       ++counters_.writes;
-      data_ = value;
-      const bool tck = (value & tck_mask_) != 0;
-      target_.SetPins(tck, (value & tms_mask_) != 0, (value & tdi_mask_) != 0);
-      driven_tck_ = tck;
+      DriveLivePins(value);
       return;
     }
     WriteSlowly(port, value);
@@ -97,6 +93,14 @@ class ParallelPort {
  private:
   void CountAccess();
   void WriteSlowly(std::uint32_t port, std::uint8_t value);
+  // The bit-banging path of a data write while pins_live_: straight to the
+  // pins.
+  void DriveLivePins(std::uint8_t value) {
+    data_ = value;
+    const bool tck = (value & tck_mask_) != 0;
+    target_.SetPins(tck, (value & tms_mask_) != 0, (value & tdi_mask_) != 0);
+    driven_tck_ = tck;
+  }
   void WriteData(std::uint8_t value);
   void WriteControl(std::uint8_t value);
   std::uint8_t ReadStatus();
